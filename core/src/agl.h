@@ -1,0 +1,25 @@
+// Glyph names and the built-in single-byte encodings of simple fonts.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace vellox_core {
+
+// Unicode scalar value per single-byte code; 0 means no character.
+using EncodingTable = std::array<std::uint32_t, 256>;
+
+const EncodingTable& standard_encoding();
+const EncodingTable& mac_roman_encoding();
+const EncodingTable& win_ansi_encoding();
+// MacRomanEncoding, StandardEncoding, or the Windows table for any other name.
+const EncodingTable& base_encoding(std::string_view name);
+
+// Exact lookup in the 149-entry glyph-name table.
+std::optional<std::uint32_t> agl_lookup(std::string_view name);
+// The full rule: suffix after '.' cut, table lookup, uniXXXX, uXXXX[XX].
+std::optional<std::uint32_t> glyph_to_unicode(std::string_view name);
+
+}  // namespace vellox_core

@@ -1,0 +1,25 @@
+// The content-stream parser: operators with their operands.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "object.h"
+
+namespace vellox_core {
+
+struct Op {
+    std::vector<Object> operands;
+    std::array<char, 4> bytes{};  // the keyword, cut to its first 4 bytes
+    std::uint8_t len = 0;
+
+    // The operator as text; empty (matching nothing) when not valid UTF-8.
+    std::string_view op() const;
+};
+
+// Never fails; stops quietly at the first operand that does not parse.
+std::vector<Op> parse_content(ByteView data);
+
+}  // namespace vellox_core

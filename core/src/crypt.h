@@ -1,0 +1,48 @@
+// The standard security handler: password checks, file keys, decryption.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "object.h"
+
+namespace vellox_core {
+
+enum class CryptMethod : std::uint8_t { Rc4, Aes128, Aes256 };
+
+// The parsed encryption dictionary; lives only while the key is derived.
+struct Params {
+    Bytes o;
+    Bytes u;
+    Bytes oe;
+    Bytes ue;
+    std::int64_t r = 0;
+    std::int64_t length = 40;
+    std::int64_t p = 0;
+
+    Bytes key_from_user_pw(ByteView id, ByteView password) const;
+    bool user_validates(ByteView key, ByteView id) const;
+};
+
+struct Decryptor {
+    Bytes key;
+    CryptMethod method = CryptMethod::Rc4;
+
+    // Checks the password (user, then owner) and derives the file key;
+    // nothing when the document is to be read without decryption.
+    static std::optional<Decryptor> from_encrypt(const Dictionary& encrypt, ByteView id,
+                                                 ByteView password);
+
+    Object decrypt_object(std::uint32_t num, std::uint16_t gen, Object object) const;
+    Dictionary decrypt_dict(std::uint32_t num, std::uint16_t gen, Dictionary dict) const;
+    Bytes decrypt_bytes(std::uint32_t num, std::uint16_t gen, ByteView data) const;
+    static Bytes object_key(ByteView key, std::uint32_t num, std::uint16_t gen, bool aes);
+};
+
+Bytes md5_iterations(Bytes digest, unsigned n, std::int64_t r);
+Bytes hash_r6(ByteView password, ByteView salt, ByteView udata);
+Bytes aes256_cbc_nopad(ByteView key, ByteView data);
+Bytes sha256_of(ByteView data);
+Bytes rc4(ByteView key, ByteView data);  // key must not be empty
+
+}  // namespace vellox_core

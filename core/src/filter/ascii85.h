@@ -1,0 +1,10 @@
+#pragma once
+
+#include "object.h"
+#include "result.h"
+
+namespace vellox_core {
+
+Result<Bytes> ascii85_decode(ByteView data);
+
+}  // namespace vellox_core

@@ -1,0 +1,41 @@
+// Fonts as text extraction needs them: code to Unicode, and glyph widths.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "agl.h"
+#include "cmap.h"
+#include "object.h"
+#include "resolver.h"
+
+namespace vellox_core {
+
+using WidthMap = std::unordered_map<std::uint32_t, double>;
+
+struct Font {
+    std::optional<CMap> to_unicode;
+    WidthMap widths;  // divided by 1000
+    EncodingTable encoding{};
+    double default_width = 0.5;
+    bool composite = false;
+
+    // Appends the text of `bytes` to `out`; returns the advance in unscaled
+    // text space (before the text matrix).
+    double show_into(ByteView bytes, std::string& out, double char_spacing,
+                     double word_spacing, double font_size, double horizontal_scale) const;
+};
+
+using FontMap = std::unordered_map<std::string, Font>;
+
+FontMap load_fonts(const Resolver& resolver, const Dictionary& resources);
+Font load_font(const Resolver& resolver, const Dictionary& font);
+// The 256-entry table of a simple font from its /Encoding.
+EncodingTable build_encoding(const Resolver& resolver, const Dictionary& font);
+void insert_width(WidthMap& widths, std::uint64_t code, const Object& value);
+std::optional<Array> resolve_array(const Resolver& resolver, const Dictionary& dict,
+                                   std::string_view key);
+
+}  // namespace vellox_core

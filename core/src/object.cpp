@@ -1,0 +1,68 @@
+#include "object.h"
+
+namespace vellox_core {
+
+std::string_view kind_name(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::InvalidHeader: return "InvalidHeader";
+        case ErrorKind::InvalidXref: return "InvalidXref";
+        case ErrorKind::InvalidObject: return "InvalidObject";
+        case ErrorKind::UnexpectedToken: return "UnexpectedToken";
+        case ErrorKind::UnexpectedEof: return "UnexpectedEof";
+        case ErrorKind::BadStream: return "BadStream";
+        case ErrorKind::MissingTrailer: return "MissingTrailer";
+        case ErrorKind::ObjectNotFound: return "ObjectNotFound";
+        case ErrorKind::Unsupported: return "Unsupported";
+    }
+    return "Unknown";
+}
+
+std::string Error::to_string() const {
+    std::string out(kind_name(kind));
+    out += ": ";
+    out += message;
+    return out;
+}
+
+const Object* Dictionary::get(std::string_view key) const {
+    for (const auto& [k, value] : entries) {
+        if (k == key) return &value;
+    }
+    return nullptr;
+}
+
+Object* Dictionary::get(std::string_view key) {
+    for (auto& [k, value] : entries) {
+        if (k == key) return &value;
+    }
+    return nullptr;
+}
+
+void Dictionary::set(std::string key, Object value) {
+    if (Object* existing = get(key)) {
+        *existing = std::move(value);
+        return;
+    }
+    entries.emplace_back(std::move(key), std::move(value));
+}
+
+bool Dictionary::operator==(const Dictionary& other) const {
+    return entries == other.entries;
+}
+
+bool Stream::operator==(const Stream& other) const {
+    return dict == other.dict && data == other.data;
+}
+
+std::optional<double> Object::number() const {
+    if (const auto* i = as_int()) return static_cast<double>(*i);
+    if (const auto* r = as_real()) return *r;
+    return std::nullopt;
+}
+
+bool Object::is_name(std::string_view text) const {
+    const Name* n = as_name();
+    return n != nullptr && n->text == text;
+}
+
+}  // namespace vellox_core

@@ -1,0 +1,66 @@
+// Indirect objects: their framing in the file body, and the resolver that
+// turns object numbers into objects through the cross-reference data.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "crypt.h"
+#include "lex.h"
+#include "object.h"
+#include "objstm.h"
+#include "result.h"
+#include "xref.h"
+
+namespace vellox_core {
+
+struct ObjHeader {
+    std::uint32_t num = 0;
+    std::uint32_t gen = 0;
+};
+
+namespace resolver {
+// An unsigned 32-bit header number: InvalidObject "expected integer" /
+// "bad integer".
+Result<std::uint32_t> read_uint(Lexer& lexer);
+}  // namespace resolver
+
+// "num gen obj" at the cursor.
+Result<ObjHeader> read_header(Lexer& lexer);
+
+// Turns a dictionary followed by "stream" ... "endstream" into a Stream; any
+// other object comes back unchanged. `data` is the whole file.
+Object assemble_stream(ByteView data, Lexer& lexer, Object obj,
+                       std::optional<std::uint64_t> declared);
+
+class Resolver {
+public:
+    Resolver(Xref xref, ByteView data) : xref(std::move(xref)), data(data) {}
+
+    Xref xref;
+    std::optional<Decryptor> decryptor;
+    std::optional<std::uint32_t> encrypt_ref;
+    ByteView data;
+
+    // A fresh deep copy of object `num` (generations play no part).
+    Result<Object> get(std::uint32_t num) const;
+    // A Reference is resolved; a Dictionary is returned, a Stream yields its
+    // dict; anything else is InvalidObject "expected dictionary".
+    Result<Dictionary> resolve_dict(const Object& obj) const;
+    // The non-negative Integer /Length of a stream dictionary, following one
+    // reference; nothing when absent or unusable.
+    std::optional<std::uint64_t> declared_length(const Dictionary& dict) const;
+
+private:
+    Result<Object> load(std::uint32_t num) const;
+
+    mutable std::unordered_map<std::uint32_t, Object> cache_;
+    mutable std::unordered_map<std::uint32_t, std::shared_ptr<const ObjStm>> objstm_cache_;
+    // Object numbers whose resolution is under way, to refuse cycles.
+    mutable std::unordered_set<std::uint32_t> in_progress_;
+};
+
+}  // namespace vellox_core

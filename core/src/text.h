@@ -1,0 +1,33 @@
+// Text runs: the text-state machine over a page's operations.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "content.h"
+#include "font.h"
+
+namespace vellox_core {
+
+// [a b c d e f]: (x, y) maps to (a·x + c·y + e, b·x + d·y + f).
+struct Matrix {
+    double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+    bool operator==(const Matrix&) const = default;
+};
+
+// m × n: m is applied first, then n.
+Matrix multiply(const Matrix& m, const Matrix& n);
+
+struct TextRun {
+    std::string text;
+    std::string font;
+    double x = 0;
+    double y = 0;
+    double width = 0;  // advance in text space, scaled by size and Tz only
+    double font_size = 0;
+};
+
+std::vector<TextRun> extract_runs(const std::vector<Op>& ops, const FontMap& fonts);
+Matrix matrix_of(const std::vector<Object>& operands);
+
+}  // namespace vellox_core
