@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "object.h"
+#include "utf8.h"
 
 namespace vellox_core {
 
@@ -16,7 +17,10 @@ struct Op {
     std::uint8_t len = 0;
 
     // The operator as text; empty (matching nothing) when not valid UTF-8.
-    std::string_view op() const;
+    std::string_view op() const {
+        const std::string_view text(bytes.data(), len);
+        return is_valid_utf8(as_bytes(text)) ? text : std::string_view{};
+    }
 };
 
 // Never fails; stops quietly at the first operand that does not parse.
