@@ -19,6 +19,18 @@ inline constexpr std::size_t kMaxDecodedBytes = std::size_t{1} << 30;
 // Page-tree nodes below the root: the root is depth 0, leaves may sit at 64.
 inline constexpr std::uint32_t kMaxPageTreeDepth = 64;
 
+// Entries one cross-reference section (or the merged chain) may hold. The
+// largest real documents have a few million objects; a compressed
+// cross-reference stream can otherwise claim one entry per decoded byte, and
+// each entry costs far more memory than the byte that described it.
+inline constexpr std::size_t kMaxXrefEntries = std::size_t{1} << 24;
+
+// Objects whose resolution may be under way at once. Resolving one object
+// can need another (an indirect /Length, the object stream holding it, that
+// stream's own /Length...); real files nest two or three deep, while a chain
+// of streams whose lengths point at one another would recurse once per link.
+inline constexpr std::size_t kMaxResolveNesting = 32;
+
 // Highest character code whose width a /W range stores: codes are at most two
 // bytes wide, so nothing above 65535 can ever be shown.
 inline constexpr std::uint32_t kMaxWidthCode = 65535;

@@ -1,0 +1,85 @@
+// Opening a document: the header, the cross-reference chain, the security
+// handler; and the catalog and page list of an opened document.
+#include "doc.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "utf8.h"
+#include "xref.h"
+
+namespace vellox_core {
+
+namespace {
+
+// Readers accept the header anywhere in the first kilobyte: some producers
+// and mail gateways put a byte-order mark or other garbage in front of it.
+constexpr std::size_t kHeaderWindow = 1024;
+// The version text kept from the header line ("1.7", "2.0"), at most.
+constexpr std::size_t kMaxVersionBytes = 8;
+
+Error missing_root() { return {ErrorKind::MissingTrailer, "trailer has no /Root"}; }
+
+}  // namespace
+
+Result<Document> Document::parse_with_password(ByteView data, ByteView password) {
+    constexpr std::string_view kHeader = "%PDF-";
+    const std::string_view window = as_text(data.first(std::min(data.size(), kHeaderWindow)));
+    const std::size_t p = window.find(kHeader);
+    if (p == std::string_view::npos) {
+        return Error{ErrorKind::InvalidHeader, "no %PDF- header"};
+    }
+    std::size_t end = p + kHeader.size();
+    while (end < data.size() && data[end] != 0x09 && data[end] != 0x0A && data[end] != 0x0D &&
+           data[end] != 0x20) {
+        ++end;
+    }
+    const std::size_t start = p + kHeader.size();
+    std::string version =
+        lossy_utf8(data.subspan(start, std::min(end - start, kMaxVersionBytes)));
+
+    auto xref = read_xref(data);
+    if (!xref) return std::move(xref).error();
+    if (!xref->trailer.contains("Root")) return missing_root();
+
+    Document doc{Resolver(std::move(xref).value(), data), std::move(version)};
+    Resolver& resolver = doc.resolver;
+
+    const Object* encrypt_value = resolver.xref.trailer.get("Encrypt");
+    if (encrypt_value != nullptr) {
+        const Object encrypt = *encrypt_value;
+        std::optional<std::uint32_t> encrypt_num;
+        if (const Reference* ref = encrypt.as_ref()) encrypt_num = ref->num;
+        // Fetched before any decryptor exists, so it is read in the clear.
+        auto encrypt_dict = resolver.resolve_dict(encrypt);
+        if (!encrypt_dict) return std::move(encrypt_dict).error();
+
+        // The first string of /ID takes part in the key; only it is used.
+        Bytes id;
+        if (const Object* id_obj = resolver.xref.trailer.get("ID")) {
+            if (const Array* arr = id_obj->as_array(); arr != nullptr && !arr->empty()) {
+                if (const String* s = arr->front().as_string()) id = s->bytes;
+            }
+        }
+        auto decryptor = Decryptor::from_encrypt(*encrypt_dict, id, password);
+        if (decryptor) {
+            resolver.decryptor = std::move(decryptor);
+            resolver.encrypt_ref = encrypt_num;
+        }
+    }
+    return doc;
+}
+
+Result<Dictionary> Document::catalog() const {
+    const Object* root = resolver.xref.trailer.get("Root");
+    if (root == nullptr) return missing_root();
+    return resolver.resolve_dict(*root);
+}
+
+Result<std::vector<Page>> Document::pages() const {
+    auto cat = catalog();
+    if (!cat) return std::move(cat).error();
+    return collect_pages(resolver, *cat);
+}
+
+}  // namespace vellox_core

@@ -1,0 +1,148 @@
+// The page tree: intermediate /Pages nodes hand /Resources, /MediaBox and
+// /Rotate down to their leaves; the leaves, in order, are the pages.
+#include "pagetree.h"
+
+#include "bounds.h"
+#include "filter/predictor.h"
+
+namespace vellox_core {
+
+namespace {
+
+// A value as stored, or the object a reference names; nothing when the key is
+// absent or the fetch fails.
+std::optional<Object> fetch_entry(const Resolver& resolver, const Dictionary& node,
+                                  std::string_view key) {
+    const Object* v = node.get(key);
+    if (v == nullptr) return std::nullopt;
+    if (const Reference* ref = v->as_ref()) {
+        auto got = resolver.get(ref->num);
+        if (!got) return std::nullopt;
+        return std::move(got).value();
+    }
+    return *v;
+}
+
+// Exactly four numbers among the array's elements; others are passed over.
+std::optional<Rect> media_box_of(const Object& value) {
+    const Array* arr = value.as_array();
+    if (arr == nullptr) return std::nullopt;
+    Rect box{};
+    std::size_t n = 0;
+    for (const Object& e : *arr) {
+        const auto num = e.number();
+        if (!num) continue;
+        if (n < box.size()) box[n] = *num;
+        ++n;
+    }
+    if (n != box.size()) return std::nullopt;
+    return box;
+}
+
+}  // namespace
+
+Result<std::vector<Page>> collect_pages(const Resolver& resolver, const Dictionary& catalog) {
+    const Object* pages_value = catalog.get("Pages");
+    if (pages_value == nullptr) return Error{ErrorKind::InvalidObject, "catalog has no /Pages"};
+    auto root = resolver.resolve_dict(*pages_value);
+    if (!root) return std::move(root).error();
+
+    std::vector<Page> pages;
+    std::unordered_set<std::uint32_t> visited;
+    auto walked = walk(resolver, *root, Inherited{}, pages, visited, 0);
+    if (!walked) return std::move(walked).error();
+    return pages;
+}
+
+Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& inherited,
+            std::vector<Page>& pages, std::unordered_set<std::uint32_t>& visited,
+            std::uint32_t depth) {
+    if (depth > limits::kMaxPageTreeDepth) {
+        return Error{ErrorKind::InvalidObject, "page tree too deep"};
+    }
+
+    Inherited own;
+    own.media_box = inherited.media_box;
+    if (auto box_value = fetch_entry(resolver, node, "MediaBox")) {
+        if (auto box = media_box_of(*box_value)) own.media_box = *box;
+    }
+    const Object* resources = node.get("Resources");
+    own.resources = resources != nullptr ? *resources : inherited.resources;
+    own.rotate = inherited.rotate;
+    if (auto rotate = fetch_entry(resolver, node, "Rotate")) {
+        if (const std::int64_t* r = rotate->as_int()) own.rotate = ((*r % 360) + 360) % 360;
+    }
+
+    // A node with /Kids is an intermediate node, whatever its /Type says.
+    if (const Object* kids_value = node.get("Kids")) {
+        const Array* kids = kids_value->as_array();
+        if (kids == nullptr) return Error{ErrorKind::InvalidObject, "/Kids not array"};
+        for (const Object& kid : *kids) {
+            // The visited set is shared by the whole walk: a node listed
+            // twice, or a kid pointing back up the tree, is walked once.
+            if (const Reference* ref = kid.as_ref()) {
+                if (!visited.insert(ref->num).second) continue;
+            }
+            auto kid_dict = resolver.resolve_dict(kid);
+            if (!kid_dict) return std::move(kid_dict).error();
+            auto walked = walk(resolver, *kid_dict, own, pages, visited, depth + 1);
+            if (!walked) return walked;
+        }
+        return Unit{};
+    }
+
+    Page page;
+    page.dict = node;
+    auto res = resolver.resolve_dict(own.resources);
+    if (res) page.resources = std::move(res).value();
+    page.media_box = own.media_box;
+    page.rotate = own.rotate;
+    pages.push_back(std::move(page));
+    return Unit{};
+}
+
+Result<Bytes> page_content(const Resolver& resolver, const Page& page) {
+    const Object* contents = page.dict.get("Contents");
+    if (contents == nullptr) return Bytes{};
+    Object value;
+    if (const Reference* ref = contents->as_ref()) {
+        auto got = resolver.get(ref->num);
+        if (!got) return std::move(got).error();
+        value = std::move(got).value();
+    } else {
+        value = *contents;
+    }
+
+    if (const Stream* s = value.as_stream()) return decode_stream(s->dict, s->data);
+    const Array* parts = value.as_array();
+    if (parts == nullptr) return Bytes{};
+
+    // The streams of a /Contents array form one content stream; a line feed
+    // after each keeps an operator at the end of one part from running into
+    // the first token of the next.
+    Bytes out;
+    for (const Object& part : *parts) {
+        Object element;
+        if (const Reference* ref = part.as_ref()) {
+            auto got = resolver.get(ref->num);
+            if (!got) return std::move(got).error();
+            element = std::move(got).value();
+        } else {
+            element = part;
+        }
+        const Stream* s = element.as_stream();
+        if (s == nullptr) continue;
+        auto decoded = decode_stream(s->dict, s->data);
+        if (!decoded) return std::move(decoded).error();
+        // One small stream listed a million times must not multiply into
+        // more memory than any single decoder may produce.
+        if (decoded->size() >= limits::kMaxDecodedBytes - out.size()) {
+            return Error{ErrorKind::BadStream, "page content too large"};
+        }
+        out.insert(out.end(), decoded->begin(), decoded->end());
+        out.push_back(0x0A);
+    }
+    return out;
+}
+
+}  // namespace vellox_core

@@ -1,0 +1,125 @@
+// The resolver: object numbers to objects, through the cross-reference
+// entries, the object framing in the file body and the object streams.
+#include "resolver.h"
+
+#include "bounds.h"
+#include "cos.h"
+#include "filter/predictor.h"
+
+namespace vellox_core {
+
+namespace {
+
+Error invalid(const char* message) { return {ErrorKind::InvalidObject, message}; }
+
+}  // namespace
+
+Result<Object> Resolver::get(std::uint32_t num) const {
+    if (auto hit = cache_.find(num); hit != cache_.end()) return hit->second;
+
+    // Resolving an object can require others: an indirect /Length, or the
+    // object stream that holds it. A stream whose /Length names the stream
+    // itself, or an object stream listed as stored inside itself, would
+    // otherwise recurse forever; such a request fails instead.
+    if (in_progress_.contains(num)) return invalid("reference cycle");
+    if (in_progress_.size() >= limits::kMaxResolveNesting) {
+        return invalid("reference chain too deep");
+    }
+    in_progress_.insert(num);
+    Result<Object> loaded = load(num);
+    in_progress_.erase(num);
+    if (!loaded) return loaded;
+    // Stored only once all recursive work for this object is done.
+    cache_.insert_or_assign(num, loaded.value());
+    return loaded;
+}
+
+Result<Object> Resolver::load(std::uint32_t num) const {
+    const auto found = xref.entries.find(num);
+    if (found == xref.entries.end() || std::holds_alternative<XrefFree>(found->second)) {
+        return Error{ErrorKind::ObjectNotFound, "no such object"};
+    }
+
+    if (const auto* in_file = std::get_if<XrefInFile>(&found->second)) {
+        const std::size_t at = in_file->offset < data.size()
+                                   ? static_cast<std::size_t>(in_file->offset)
+                                   : data.size();
+        Lexer lx(data, at);
+        auto header = read_header(lx);
+        if (!header) return std::move(header).error();
+        if (header->num != num) return invalid("object number mismatch");
+        auto obj = cos::parse_object(lx);
+        if (!obj) return std::move(obj).error();
+        std::optional<std::uint64_t> declared;
+        if (const Dictionary* d = obj->as_dict()) declared = declared_length(*d);
+        Object assembled = assemble_stream(data, lx, std::move(obj).value(), declared);
+        // The encryption dictionary itself is stored in the clear.
+        if (decryptor && !(encrypt_ref && *encrypt_ref == num)) {
+            const auto gen = static_cast<std::uint16_t>(header->gen & 0xFFFFu);
+            assembled = decryptor->decrypt_object(num, gen, std::move(assembled));
+        }
+        return assembled;
+    }
+
+    const auto& packed = std::get<XrefCompressed>(found->second);
+    std::shared_ptr<const ObjStm> objstm;
+    if (auto hit = objstm_cache_.find(packed.stream); hit != objstm_cache_.end()) {
+        objstm = hit->second;
+    } else {
+        auto container = get(packed.stream);
+        if (!container) return container;
+        Stream* stream = container->as_stream();
+        if (stream == nullptr) return invalid("ObjStm is not a stream");
+        auto decoded = decode_stream(stream->dict, stream->data);
+        if (!decoded) return std::move(decoded).error();
+        auto parsed = ObjStm::parse(stream->dict, std::move(decoded).value());
+        if (!parsed) return std::move(parsed).error();
+        objstm = std::make_shared<const ObjStm>(std::move(parsed).value());
+        objstm_cache_.insert_or_assign(packed.stream, objstm);
+    }
+
+    if (packed.index >= objstm->offsets.size()) return invalid("objstm index out of range");
+    // Objects inside an object stream were decrypted with the stream as a
+    // whole, and are never streams themselves.
+    std::uint64_t start = 0;
+    if (__builtin_add_overflow(objstm->first, objstm->offsets[packed.index], &start) ||
+        start > objstm->data.size()) {
+        start = objstm->data.size();
+    }
+    Lexer lx(objstm->data, static_cast<std::size_t>(start));
+    return cos::parse_object(lx);
+}
+
+Result<Dictionary> Resolver::resolve_dict(const Object& obj) const {
+    Object value;
+    if (const Reference* ref = obj.as_ref()) {
+        auto got = get(ref->num);
+        if (!got) return std::move(got).error();
+        value = std::move(got).value();
+    } else {
+        value = obj;
+    }
+    if (Dictionary* d = value.as_dict()) return std::move(*d);
+    if (Stream* s = value.as_stream()) return std::move(s->dict);
+    return invalid("expected dictionary");
+}
+
+std::optional<std::uint64_t> Resolver::declared_length(const Dictionary& dict) const {
+    const Object* len = dict.get("Length");
+    if (len == nullptr) return std::nullopt;
+    Object value;
+    if (const Reference* ref = len->as_ref()) {
+        // A length object that cannot be read (missing, or part of a cycle)
+        // leaves the body to the "endstream" search.
+        auto got = get(ref->num);
+        if (!got) return std::nullopt;
+        value = std::move(got).value();
+    } else {
+        value = *len;
+    }
+    const std::int64_t* i = value.as_int();
+    if (i == nullptr || *i < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(*i);
+}
+
+}  // namespace vellox_core

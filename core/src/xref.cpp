@@ -1,0 +1,272 @@
+// The cross-reference chain: classic "xref" tables, cross-reference streams
+// (PDF 1.5) and hybrid files, merged newest first into one Xref.
+#include "xref.h"
+
+#include <set>
+#include <string_view>
+
+#include "bounds.h"
+#include "cos.h"
+#include "filter/predictor.h"
+#include "resolver.h"
+
+namespace vellox_core {
+
+namespace {
+
+Error xref_error(const char* message) { return {ErrorKind::InvalidXref, message}; }
+
+Error too_many_entries() { return xref_error("too many xref entries"); }
+
+Lexer lexer_at(ByteView data, std::uint64_t offset) {
+    const std::size_t at =
+        offset < data.size() ? static_cast<std::size_t>(offset) : data.size();
+    return Lexer(data, at);
+}
+
+// Within one section the first entry read for a number wins, as between
+// sections: overlapping subsections do occur in files edited by hand.
+Status insert_first(XrefEntries& entries, std::uint32_t num, XrefEntry entry) {
+    if (entries.size() >= limits::kMaxXrefEntries && !entries.contains(num)) {
+        return too_many_entries();
+    }
+    entries.emplace(num, entry);
+    return Unit{};
+}
+
+// A non-negative Integer trailer entry (Prev, XRefStm); anything else means
+// the entry is not there.
+std::optional<std::uint64_t> offset_entry(const Dictionary& trailer, std::string_view key) {
+    const Object* v = trailer.get(key);
+    const std::int64_t* i = v != nullptr ? v->as_int() : nullptr;
+    if (i == nullptr || *i < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(*i);
+}
+
+// A classic section, the cursor just behind "xref". The entries are read as
+// tokens rather than as fixed 20-byte lines: producers that write one-byte
+// line ends, or drop the leading zeros, are common enough.
+Result<Xref> parse_classic_section(Lexer& lx) {
+    Xref section;
+    while (true) {
+        lx.skip_whitespace();
+        if (lx.eat_keyword("trailer")) break;
+        auto first = xref::read_uint(lx);
+        if (!first) return std::move(first).error();
+        auto count = xref::read_uint(lx);
+        if (!count) return std::move(count).error();
+        // Every entry consumes at least three tokens, so a hostile count ends
+        // at the end of the data with "expected integer".
+        for (std::uint32_t i = 0; i < *count; ++i) {
+            auto offset = xref::read_uint(lx);
+            if (!offset) return std::move(offset).error();
+            auto gen = xref::read_uint(lx);
+            if (!gen) return std::move(gen).error();
+            lx.skip_whitespace();
+            const auto type = lx.read_keyword();
+            if (!type || type->size() != 1 || ((*type)[0] != 'n' && (*type)[0] != 'f')) {
+                return xref_error("bad xref entry type");
+            }
+            XrefEntry entry = XrefFree{};
+            if ((*type)[0] == 'n') {
+                entry = XrefInFile{*offset, static_cast<std::uint16_t>(*gen & 0xFFFFu)};
+            }
+            auto inserted = insert_first(section.entries, *first + i, entry);
+            if (!inserted) return std::move(inserted).error();
+        }
+    }
+    auto trailer = cos::parse_object(lx);
+    if (!trailer) return std::move(trailer).error();
+    Dictionary* dict = trailer->as_dict();
+    if (dict == nullptr) return xref_error("trailer is not a dictionary");
+    section.trailer = std::move(*dict);
+    return section;
+}
+
+// A big-endian field of `width` bytes; wider fields keep their low 64 bits.
+std::uint64_t read_field(const std::uint8_t* p, std::uint64_t width) {
+    std::uint64_t v = 0;
+    for (std::uint64_t k = 0; k < width; ++k) v = (v << 8) | p[k];
+    return v;
+}
+
+struct Range {
+    std::uint32_t first;
+    std::uint32_t count;
+};
+
+bool as_u32(const Object& o, std::uint32_t& out) {
+    const std::int64_t* i = o.as_int();
+    if (i == nullptr || *i < 0 || *i > 4294967295LL) return false;
+    out = static_cast<std::uint32_t>(*i);
+    return true;
+}
+
+}  // namespace
+
+namespace xref {
+
+Result<std::uint32_t> read_uint(Lexer& lexer) {
+    lexer.skip_whitespace();
+    const auto tok = lexer.read_keyword();
+    if (!tok) return xref_error("expected integer");
+    std::string_view t = as_text(*tok);
+    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
+    if (t.empty()) return xref_error("bad integer");
+    std::uint64_t v = 0;
+    for (char c : t) {
+        if (c < '0' || c > '9') return xref_error("bad integer");
+        v = v * 10 + static_cast<std::uint64_t>(c - '0');
+        if (v > 4294967295ULL) return xref_error("bad integer");
+    }
+    return static_cast<std::uint32_t>(v);
+}
+
+}  // namespace xref
+
+void merge_entries(Xref& xref, const XrefEntries& section_entries) {
+    for (const auto& [num, entry] : section_entries) xref.entries.emplace(num, entry);
+}
+
+Result<Xref> parse_xref_stream(ByteView data, std::uint64_t offset) {
+    Lexer lx = lexer_at(data, offset);
+    auto header = read_header(lx);
+    if (!header) return std::move(header).error();
+    auto obj = cos::parse_object(lx);
+    if (!obj) return std::move(obj).error();
+
+    // No resolver exists yet, so only a direct /Length can be used; an
+    // indirect one leaves the body to the "endstream" search.
+    std::optional<std::uint64_t> declared;
+    if (const Dictionary* d = obj->as_dict()) {
+        const Object* len = d->get("Length");
+        const std::int64_t* i = len != nullptr ? len->as_int() : nullptr;
+        if (i != nullptr && *i >= 0) declared = static_cast<std::uint64_t>(*i);
+    }
+    Object assembled = assemble_stream(data, lx, std::move(obj).value(), declared);
+    Stream* stream = assembled.as_stream();
+    if (stream == nullptr) return xref_error("xref stream is not a stream");
+
+    auto decoded = decode_stream(stream->dict, stream->data);
+    if (!decoded) return xref_error("xref decode");
+    const Bytes& records = decoded.value();
+    const Dictionary& dict = stream->dict;
+
+    // /W: the byte widths of the three record fields. Elements that are not
+    // non-negative integers are passed over.
+    const Object* w_obj = dict.get("W");
+    const Array* w_arr = w_obj != nullptr ? w_obj->as_array() : nullptr;
+    if (w_arr == nullptr) return xref_error("xref /W missing");
+    std::uint64_t widths[3] = {0, 0, 0};
+    std::size_t n_widths = 0;
+    for (const Object& e : *w_arr) {
+        const std::int64_t* i = e.as_int();
+        if (i == nullptr || *i < 0) continue;
+        if (n_widths < 3) widths[n_widths] = static_cast<std::uint64_t>(*i);
+        ++n_widths;
+    }
+    if (n_widths != 3) return xref_error("xref /W must have three widths");
+
+    // /Index: (first, count) pairs; without it, /Size gives the one range
+    // starting at object 0. The number of pairs is bounded by the array the
+    // parser already built.
+    std::vector<Range> ranges;
+    const Object* index = dict.get("Index");
+    if (const Array* idx = index != nullptr ? index->as_array() : nullptr) {
+        for (std::size_t k = 0; k + 1 < idx->size(); k += 2) {
+            Range r{};
+            if (as_u32((*idx)[k], r.first) && as_u32((*idx)[k + 1], r.count)) {
+                ranges.push_back(r);
+            }
+        }
+    } else {
+        const Object* size = dict.get("Size");
+        const std::int64_t* s = size != nullptr ? size->as_int() : nullptr;
+        if (s == nullptr) return xref_error("xref /Size missing");
+        if (*s < 0 || *s > 4294967295LL) return xref_error("bad /Size");
+        ranges.push_back({0, static_cast<std::uint32_t>(*s)});
+    }
+
+    std::uint64_t width = 0;
+    bool overflow = __builtin_add_overflow(widths[0], widths[1], &width) ||
+                    __builtin_add_overflow(width, widths[2], &width);
+    if (!overflow && width == 0) return xref_error("xref stream zero-width records");
+
+    // The counts come from the file: make sure every record claimed exists
+    // before reading any, so a huge /Size over a few bytes fails at once.
+    std::uint64_t needed = 0;
+    for (const Range& r : ranges) {
+        std::uint64_t bytes = 0;
+        overflow = overflow || __builtin_mul_overflow(width, std::uint64_t{r.count}, &bytes) ||
+                   __builtin_add_overflow(needed, bytes, &needed);
+    }
+    if (overflow || needed > records.size()) return xref_error("xref stream truncated");
+
+    Xref section;
+    const std::uint8_t* p = records.data();
+    for (const Range& r : ranges) {
+        for (std::uint32_t i = 0; i < r.count; ++i) {
+            const std::uint64_t type = widths[0] == 0 ? 1 : read_field(p, widths[0]);
+            const std::uint64_t f2 = read_field(p + widths[0], widths[1]);
+            const std::uint64_t f3 = read_field(p + widths[0] + widths[1], widths[2]);
+            p += width;
+            XrefEntry entry;
+            if (type == 0) {
+                entry = XrefFree{};
+            } else if (type == 1) {
+                entry = XrefInFile{f2, static_cast<std::uint16_t>(f3 & 0xFFFFu)};
+            } else if (type == 2) {
+                entry = XrefCompressed{static_cast<std::uint32_t>(f2 & 0xFFFFFFFFu),
+                                       static_cast<std::uint32_t>(f3 & 0xFFFFFFFFu)};
+            } else {
+                continue;  // unknown types are reserved; the record is skipped
+            }
+            auto inserted = insert_first(section.entries, r.first + i, entry);
+            if (!inserted) return std::move(inserted).error();
+        }
+    }
+    section.trailer = std::move(stream->dict);
+    return section;
+}
+
+Result<Xref> read_xref(ByteView data) {
+    constexpr std::string_view kStartxref = "startxref";
+    const std::size_t at = as_text(data).rfind(kStartxref);
+    if (at == std::string_view::npos) return xref_error("no startxref");
+    Lexer start(data, at + kStartxref.size());
+    auto first = xref::read_uint(start);
+    if (!first) return std::move(first).error();
+
+    Xref xref;
+    // Offsets already read: a Prev that points back into the chain ends it.
+    // The chain's length is bounded by the sections the file really holds,
+    // since every section must parse before its Prev is followed.
+    std::set<std::uint64_t> visited;
+    std::optional<std::uint64_t> next = *first;
+    while (next) {
+        const std::uint64_t offset = *next;
+        if (!visited.insert(offset).second) break;
+        Lexer lx = lexer_at(data, offset);
+        lx.skip_whitespace();
+        Result<Xref> section = lx.eat_keyword("xref") ? parse_classic_section(lx)
+                                                      : parse_xref_stream(data, offset);
+        if (!section) return std::move(section).error();
+
+        next = offset_entry(section->trailer, "Prev");
+        const auto xref_stm = offset_entry(section->trailer, "XRefStm");
+        merge_entries(xref, section->entries);
+        if (xref.trailer.empty()) xref.trailer = std::move(section->trailer);
+
+        // A hybrid file: a classic table for old readers, plus a stream
+        // listing the compressed objects. The table's entries win, and a
+        // broken stream only leaves the file as an old reader would see it.
+        if (xref_stm && visited.insert(*xref_stm).second) {
+            auto extra = parse_xref_stream(data, *xref_stm);
+            if (extra) merge_entries(xref, extra->entries);
+        }
+        if (xref.entries.size() > limits::kMaxXrefEntries) return too_many_entries();
+    }
+    return xref;
+}
+
+}  // namespace vellox_core
