@@ -7,12 +7,18 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "object.h"
+
+namespace vellox_core {
+// Readable failure output for errors compared in tests.
+inline void PrintTo(const Error& e, std::ostream* os) { *os << e.to_string(); }
+}  // namespace vellox_core
 
 namespace vellox_test {
 

@@ -1,0 +1,238 @@
+#include "resolver.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+
+#include "support/parse.h"
+#include "support/pdf_builder.h"
+
+using namespace vellox_core;
+using vellox_test::PdfBuilder;
+
+namespace {
+
+Resolver open(const PdfBuilder& b) {
+    auto x = read_xref(b.bytes());
+    EXPECT_TRUE(x.ok()) << (x.ok() ? "" : x.error().to_string());
+    return Resolver(x.ok() ? std::move(x).value() : Xref{}, b.bytes());
+}
+
+Bytes stream_data(const Result<Object>& o) {
+    if (!o.ok() || o->as_stream() == nullptr) return {};
+    return o->as_stream()->data;
+}
+
+Error error_of(const Result<Object>& o) { return o.ok() ? Error{} : o.error(); }
+
+std::string deflate(std::string_view raw) {
+    uLongf len = compressBound(raw.size());
+    std::string out(len, '\0');
+    compress(reinterpret_cast<Bytef*>(out.data()), &len,
+             reinterpret_cast<const Bytef*>(raw.data()), raw.size());
+    out.resize(len);
+    return out;
+}
+
+}  // namespace
+
+TEST(Resolver, ReadsObjectsAndStreams) {
+    PdfBuilder b;
+    b.obj(1, "<< /A [1 2] >>");
+    b.stream(2, "/B 3", "line one\r\nline two");
+    b.obj(3, "(a) % comment\n");
+    b.xref_table("/Root 1 0 R");
+    Resolver r = open(b);
+    EXPECT_EQ(*r.get(1), *vellox_test::parse("<< /A [1 2] >>"));
+    EXPECT_EQ(stream_data(r.get(2)), vellox_test::bytes("line one\r\nline two"));
+    EXPECT_EQ(*r.get(3), Object(String{vellox_test::bytes("a")}));
+}
+
+TEST(Resolver, MissingFreeAndMismatchedObjects) {
+    PdfBuilder b;
+    const std::size_t o12 = b.obj(12, "<< >>");
+    b.free_entry(4);
+    b.in_file_entry(13, o12);
+    b.in_file_entry(14, 3);          // inside "%PDF-1.7": a bad header
+    b.in_file_entry(15, b.size());
+    b.raw("15 0 ob\n<< >>\nendobj\n");
+    b.in_file_entry(16, 1u << 30);   // past the end of the file
+    b.xref_table("/Root 12 0 R");
+    Resolver r = open(b);
+    struct Case {
+        std::uint32_t num;
+        Error error;
+    };
+    const Case cases[] = {
+        {99, {ErrorKind::ObjectNotFound, "no such object"}},
+        {4, {ErrorKind::ObjectNotFound, "no such object"}},
+        {13, {ErrorKind::InvalidObject, "object number mismatch"}},
+        {14, {ErrorKind::InvalidObject, "bad integer"}},
+        {15, {ErrorKind::InvalidObject, "missing obj keyword"}},
+        {16, {ErrorKind::InvalidObject, "expected integer"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.num);
+        EXPECT_EQ(error_of(r.get(c.num)), c.error);
+    }
+    EXPECT_TRUE(r.get(12).ok());
+}
+
+TEST(Resolver, StreamLengthFromReferencesAndTheirFailures) {
+    // The body holds the text "endstream" itself, so only a usable /Length
+    // gives the whole body; otherwise the search stops at the first one.
+    const std::string body = "abc endstream xyz";
+    PdfBuilder b;
+    b.stream(1, "", body, "9 0 R");    // length object exists
+    b.obj(9, std::to_string(body.size()));
+    b.stream(2, "", body, "8 0 R");    // length object missing
+    b.stream(3, "", body, "3 0 R");    // length is the stream itself
+    b.stream(4, "", body, "10 0 R");   // length object is a Real
+    b.obj(10, "17.0");
+    b.stream(5, "", body, "-17");
+    b.xref_table("/Root 1 0 R");
+    Resolver r = open(b);
+    const Bytes whole = vellox_test::bytes(body);
+    const Bytes cut = vellox_test::bytes("abc ");
+    EXPECT_EQ(stream_data(r.get(1)), whole);
+    EXPECT_EQ(stream_data(r.get(2)), cut);
+    EXPECT_EQ(stream_data(r.get(3)), cut);
+    EXPECT_EQ(stream_data(r.get(4)), cut);
+    EXPECT_EQ(stream_data(r.get(5)), cut);
+    // The cycle left no mark behind: asking again gives the same object.
+    EXPECT_EQ(stream_data(r.get(3)), cut);
+    Dictionary d;
+    d.set("Length", Object(Reference{9, 0}));
+    EXPECT_EQ(r.declared_length(d), std::optional<std::uint64_t>(body.size()));
+    d.set("Length", Object(Reference{3, 0}));
+    EXPECT_EQ(r.declared_length(d), std::nullopt);
+}
+
+TEST(Resolver, LongChainOfLengthReferencesIsBounded) {
+    // Stream k's /Length names stream k+1: resolving the first would nest
+    // once per link. The nesting bound turns the deep lookups into "no
+    // declared length", which the endstream search covers.
+    PdfBuilder b;
+    constexpr std::uint32_t kLinks = 5000;
+    for (std::uint32_t k = 1; k <= kLinks; ++k) {
+        b.stream(k, "", "data", std::to_string(k + 1) + " 0 R");
+    }
+    b.xref_table("/Root 1 0 R");
+    Resolver r = open(b);
+    EXPECT_EQ(stream_data(r.get(1)), vellox_test::bytes("data"));
+}
+
+TEST(Resolver, ObjectStreams) {
+    PdfBuilder b;
+    b.obj(1, "<< /Type /Catalog >>");
+    b.objstm(5, {{20, "<< /In 5 >>"}, {21, "[1 (two)]"}});
+    b.obj(6, "<< /Not /AStream >>");
+    b.compressed_entry(22, 5, 2);  // index equal to the stream's count
+    b.compressed_entry(23, 6, 0);
+    b.compressed_entry(24, 77, 0);  // the stream does not exist
+    b.xref_stream(7, "/Root 1 0 R");
+    Resolver r = open(b);
+    EXPECT_EQ(*r.get(20), *vellox_test::parse("<< /In 5 >>"));
+    EXPECT_EQ(*r.get(21), *vellox_test::parse("[1 (two)]"));
+    EXPECT_EQ(error_of(r.get(22)), (Error{ErrorKind::InvalidObject, "objstm index out of range"}));
+    EXPECT_EQ(error_of(r.get(23)), (Error{ErrorKind::InvalidObject, "ObjStm is not a stream"}));
+    EXPECT_EQ(error_of(r.get(24)), (Error{ErrorKind::ObjectNotFound, "no such object"}));
+}
+
+TEST(Resolver, ObjectStreamIsDecodedOnce) {
+    PdfBuilder b;
+    b.obj(1, "<< >>");
+    b.objstm(5, {{20, "(first)"}, {21, "(second)"}});
+    b.xref_stream(7, "/Root 1 0 R");
+    std::string file = b.text();
+    Resolver r(read_xref(as_bytes(file)).value(), as_bytes(file));
+    ASSERT_TRUE(r.get(20).ok());
+    // Wipe the object stream in the file: the second object must come from
+    // the parsed form kept since the first lookup.
+    const std::size_t at = file.find("5 0 obj");
+    for (std::size_t k = at; k < file.find("endobj", at); ++k) file[k] = 'X';
+    auto second = r.get(21);
+    ASSERT_TRUE(second.ok()) << second.error().to_string();
+    EXPECT_EQ(*second, Object(String{vellox_test::bytes("second")}));
+}
+
+TEST(Resolver, FlateObjectStream) {
+    const std::string head = "30 0 31 6 ";
+    const std::string objs = "(abc) << /K [true null] >>";
+    PdfBuilder b;
+    b.obj(1, "<< >>");
+    b.stream(5, "/Type /ObjStm /N 2 /First " + std::to_string(head.size()) +
+                    " /Filter /FlateDecode",
+             deflate(head + objs));
+    b.compressed_entry(30, 5, 0);
+    b.compressed_entry(31, 5, 1);
+    b.xref_stream(7, "/Root 1 0 R");
+    Resolver r = open(b);
+    EXPECT_EQ(*r.get(30), Object(String{vellox_test::bytes("abc")}));
+    EXPECT_EQ(*r.get(31), *vellox_test::parse("<< /K [true null] >>"));
+}
+
+TEST(Resolver, ObjectStreamsThatContainThemselvesFailCleanly) {
+    PdfBuilder b;
+    b.obj(1, "<< >>");
+    b.objstm(5, {{20, "1"}});
+    b.compressed_entry(5, 5, 0);    // the object stream claims to live in itself
+    b.objstm(8, {{21, "2"}});
+    b.objstm(9, {{22, "3"}});
+    b.compressed_entry(8, 9, 0);    // 8 lives in 9 and 9 lives in 8
+    b.compressed_entry(9, 8, 0);
+    b.xref_stream(7, "/Root 1 0 R");
+    Resolver r = open(b);
+    const Error cycle{ErrorKind::InvalidObject, "reference cycle"};
+    for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(pass);
+        EXPECT_EQ(error_of(r.get(20)), cycle);
+        EXPECT_EQ(error_of(r.get(5)), cycle);
+        EXPECT_EQ(error_of(r.get(21)), cycle);
+        EXPECT_EQ(error_of(r.get(9)), cycle);
+    }
+    EXPECT_TRUE(r.get(1).ok());
+}
+
+TEST(Resolver, CopiesAreIndependentOfTheCache) {
+    PdfBuilder b;
+    b.obj(1, "<< /A [1] >>");
+    b.xref_table("/Root 1 0 R");
+    Resolver r = open(b);
+    auto first = r.get(1);
+    ASSERT_TRUE(first.ok());
+    first->as_dict()->set("A", Object(2));
+    EXPECT_EQ(*r.get(1), *vellox_test::parse("<< /A [1] >>"));
+}
+
+TEST(Resolver, ResolveDict) {
+    PdfBuilder b;
+    b.obj(1, "<< /A 1 >>");
+    b.stream(2, "/S true", "xyz");
+    b.obj(3, "7");
+    b.xref_table("/Root 1 0 R");
+    Resolver r = open(b);
+    const Error not_dict{ErrorKind::InvalidObject, "expected dictionary"};
+
+    auto d1 = r.resolve_dict(Object(Reference{1, 9}));  // generation ignored
+    ASSERT_TRUE(d1.ok());
+    EXPECT_EQ(*d1->get("A"), Object(1));
+    auto d2 = r.resolve_dict(Object(Reference{2, 0}));
+    ASSERT_TRUE(d2.ok());
+    EXPECT_EQ(*d2->get("S"), Object(true));
+    EXPECT_EQ(*d2->get("Length"), Object(3));
+    auto direct = r.resolve_dict(*vellox_test::parse("<< /D 4 >>"));
+    ASSERT_TRUE(direct.ok());
+    EXPECT_EQ(*direct->get("D"), Object(4));
+
+    auto i = r.resolve_dict(Object(Reference{3, 0}));
+    ASSERT_FALSE(i.ok());
+    EXPECT_EQ(i.error(), not_dict);
+    auto n = r.resolve_dict(Object());
+    ASSERT_FALSE(n.ok());
+    EXPECT_EQ(n.error(), not_dict);
+    auto missing = r.resolve_dict(Object(Reference{50, 0}));
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().kind, ErrorKind::ObjectNotFound);
+}
