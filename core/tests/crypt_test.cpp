@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "cos.h"
 #include "crypt.h"
 
 using namespace vellox_core;
@@ -211,6 +212,36 @@ TEST(FromEncrypt, DerivesQpdfKeysWithUserAndOwnerPassword) {
             p.p = std::stoll(f.at("P"));
             EXPECT_EQ(wrong->key, p.key_from_user_pw(id_of(f), as_bytes("not-the-password")));
         }
+    }
+}
+
+TEST(FromEncrypt, OpensFixtureFilesThroughTheObjectParser) {
+    // The same check straight from the PDF bytes: the trailer's Encrypt and
+    // ID, and the encryption dictionary as the object parser reads it.
+    for (const auto& s : kSchemes) {
+        SCOPED_TRACE(s.fixture);
+        const Fixture f = load_fixture(s.fixture);
+        std::ifstream in(std::string(VELLOX_SOURCE_DIR) + "/core/tests/fixtures/crypt/" +
+                             s.fixture + ".pdf",
+                         std::ios::binary);
+        const std::string pdf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto trailer_at = pdf.rfind("trailer");
+        ASSERT_NE(trailer_at, std::string::npos);
+        Lexer tl(as_bytes(pdf), pdf.find("<<", trailer_at));
+        auto trailer = cos::parse_dictionary(tl);
+        ASSERT_TRUE(trailer.ok());
+        const Reference* enc_ref = trailer->get("Encrypt")->as_ref();
+        ASSERT_NE(enc_ref, nullptr);
+        const Bytes id = trailer->get("ID")->as_array()->at(0).as_string()->bytes;
+        const auto obj_at = pdf.find("\n" + std::to_string(enc_ref->num) + " 0 obj");
+        ASSERT_NE(obj_at, std::string::npos);
+        Lexer el(as_bytes(pdf), pdf.find("<<", obj_at));
+        auto encrypt = cos::parse_dictionary(el);
+        ASSERT_TRUE(encrypt.ok());
+        auto dec = Decryptor::from_encrypt(*encrypt, id, as_bytes(f.at("user_pw")));
+        ASSERT_TRUE(dec.has_value());
+        EXPECT_EQ(dec->key, from_hex(f.at("user_key")));
+        EXPECT_EQ(dec->method, s.method);
     }
 }
 
@@ -481,48 +512,46 @@ TEST(FromEncrypt, Revision5UsesTheHardenedHashToo) {
 }
 
 TEST(FromEncrypt, Sha2PathRefusals) {
-    {
-        const Fixture f = load_fixture("r6-aes-256");
-        struct Case {
-            const char* what;
-            const char* password;
-            void (*mutate)(Dictionary&);
-            bool opens;
-            bool empty_key;
-        };
-        const Case cases[] = {
-            {"U of 32 bytes", "user-pw",
-             [](Dictionary& d) { d.get("U")->as_string()->bytes.resize(32); }, false, false},
-            {"U of 47 bytes, owner", "owner-pw",
-             [](Dictionary& d) { d.get("U")->as_string()->bytes.resize(47); }, false, false},
-            {"O of 47 bytes, owner", "owner-pw",
-             [](Dictionary& d) { d.get("O")->as_string()->bytes.resize(47); }, false, false},
-            {"O of 47 bytes, user", "user-pw",
-             [](Dictionary& d) { d.get("O")->as_string()->bytes.resize(47); }, true, false},
-            {"U hash changed", "user-pw",
-             [](Dictionary& d) { d.get("U")->as_string()->bytes[31] ^= 1; }, false, false},
-            {"UE missing", "user-pw",
-             [](Dictionary& d) { std::erase_if(d.entries, [](const auto& e) { return e.first == "UE"; }); },
-             true, true},
-            {"UE of 31 bytes", "user-pw",
-             [](Dictionary& d) { d.get("UE")->as_string()->bytes.resize(31); }, true, true},
-            {"OE as name", "owner-pw", [](Dictionary& d) { d.set("OE", Object(Name{"x"})); }, true,
-             true},
-            {"U extra bytes", "user-pw",
-             [](Dictionary& d) { d.get("U")->as_string()->bytes.push_back(7); }, true, false},
-        };
-        for (const auto& c : cases) {
-            SCOPED_TRACE(c.what);
-            Dictionary d = encrypt_dict(f);
-            c.mutate(d);
-            auto dec = open(d, f, c.password);
-            ASSERT_EQ(dec.has_value(), c.opens);
-            if (!dec) continue;
-            if (c.empty_key) {
-                EXPECT_TRUE(dec->key.empty());
-            } else {
-                EXPECT_EQ(dec->key, from_hex(f.at("user_key")));
-            }
+    const Fixture f = load_fixture("r6-aes-256");
+    struct Case {
+        const char* what;
+        const char* password;
+        void (*mutate)(Dictionary&);
+        bool opens;
+        bool empty_key;
+    };
+    const Case cases[] = {
+        {"U of 32 bytes", "user-pw",
+         [](Dictionary& d) { d.get("U")->as_string()->bytes.resize(32); }, false, false},
+        {"U of 47 bytes, owner", "owner-pw",
+         [](Dictionary& d) { d.get("U")->as_string()->bytes.resize(47); }, false, false},
+        {"O of 47 bytes, owner", "owner-pw",
+         [](Dictionary& d) { d.get("O")->as_string()->bytes.resize(47); }, false, false},
+        {"O of 47 bytes, user", "user-pw",
+         [](Dictionary& d) { d.get("O")->as_string()->bytes.resize(47); }, true, false},
+        {"U hash changed", "user-pw",
+         [](Dictionary& d) { d.get("U")->as_string()->bytes[31] ^= 1; }, false, false},
+        {"UE missing", "user-pw",
+         [](Dictionary& d) { std::erase_if(d.entries, [](const auto& e) { return e.first == "UE"; }); },
+         true, true},
+        {"UE of 31 bytes", "user-pw",
+         [](Dictionary& d) { d.get("UE")->as_string()->bytes.resize(31); }, true, true},
+        {"OE as name", "owner-pw", [](Dictionary& d) { d.set("OE", Object(Name{"x"})); }, true,
+         true},
+        {"U extra bytes", "user-pw",
+         [](Dictionary& d) { d.get("U")->as_string()->bytes.push_back(7); }, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Dictionary d = encrypt_dict(f);
+        c.mutate(d);
+        auto dec = open(d, f, c.password);
+        ASSERT_EQ(dec.has_value(), c.opens);
+        if (!dec) continue;
+        if (c.empty_key) {
+            EXPECT_TRUE(dec->key.empty());
+        } else {
+            EXPECT_EQ(dec->key, from_hex(f.at("user_key")));
         }
     }
 }
