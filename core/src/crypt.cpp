@@ -403,19 +403,19 @@ Bytes Decryptor::decrypt_bytes(std::uint32_t num, std::uint16_t gen, ByteView da
         cipher = EVP_aes_256_cbc();
         key_size = kAes256Key;
     }
-    const Bytes unchanged(data.begin(), data.end());
+    auto unchanged = [data] { return Bytes(data.begin(), data.end()); };
     // The first block is the IV; at least one block of ciphertext must follow.
     if (data.size() <= kAesBlock || data.size() % kAesBlock != 0 || aes_key.size() != key_size) {
-        return unchanged;
+        return unchanged();
     }
     Bytes plain = aes_cbc(cipher, false, aes_key, data.first(kAesBlock), data.subspan(kAesBlock));
-    if (plain.empty()) return unchanged;
+    if (plain.empty()) return unchanged();
     // PKCS#5 padding: g bytes of value g end the last block. Anything else
     // means this is not AES data under this key, and the input stands.
     const std::uint8_t g = plain.back();
-    if (g < 1 || g > kAesBlock) return unchanged;
+    if (g < 1 || g > kAesBlock) return unchanged();
     for (std::size_t i = plain.size() - g; i < plain.size(); ++i) {
-        if (plain[i] != g) return unchanged;
+        if (plain[i] != g) return unchanged();
     }
     plain.resize(plain.size() - g);
     return plain;
