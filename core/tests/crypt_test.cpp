@@ -481,18 +481,6 @@ TEST(FromEncrypt, PasswordsCutAt32Bytes) {
     }
 }
 
-TEST(Md5Iterations, OnlyFromRevision3) {
-    const Bytes digest = from_hex("00112233445566778899aabbccddeeff");
-    EXPECT_EQ(md5_iterations(digest, 16, 2), digest);
-    EXPECT_EQ(md5_iterations(digest, 5, -1), digest);
-    Bytes expected = digest;
-    for (int i = 0; i < 50; ++i) {
-        expected = md5(ByteView(expected).first(5));
-    }
-    EXPECT_EQ(md5_iterations(digest, 5, 3), expected);
-    EXPECT_EQ(md5_iterations(digest, 5, 4), expected);
-}
-
 // ---------------------------------------------------------------- SHA-2 path
 
 TEST(FromEncrypt, Revision5UsesTheHardenedHashToo) {
