@@ -197,24 +197,44 @@ ByteView slice(const Bytes& b, std::size_t from, std::size_t to) {
 
 // Revisions 5 and 6 (treated alike, both with the hardened hash). Nothing
 // when neither password validates.
-std::optional<Decryptor> sha2_path(const Params& params, ByteView password, CryptMethod method) {
-    if (params.u.size() < kR6EntrySize) return std::nullopt;
+using PasswordHash = Bytes (*)(ByteView password, ByteView salt, ByteView udata);
+
+// Revision 5 as first deployed (before the hardened hash of revision 6) hashed
+// the password, salt and user data once with SHA-256.
+Bytes single_sha256(ByteView password, ByteView salt, ByteView udata) {
+    Bytes input(password.begin(), password.end());
+    append(input, salt);
+    append(input, udata);
+    return sha256_of(input);
+}
+
+std::optional<Decryptor> sha2_check(const Params& params, ByteView password, CryptMethod method,
+                                    PasswordHash hash) {
     const ByteView u_hash = slice(params.u, 0, kR6HashSize);
     const ByteView u_valid_salt = slice(params.u, kR6HashSize, kR6HashSize + kR6SaltSize);
     const ByteView u_key_salt = slice(params.u, kR6HashSize + kR6SaltSize, kR6EntrySize);
-    const Bytes check = hash_r6(password, u_valid_salt, {});
+    const Bytes check = hash(password, u_valid_salt, {});
     if (prefix_equal(check, u_hash, kR6HashSize)) {
-        return Decryptor{aes256_cbc_nopad(hash_r6(password, u_key_salt, {}), params.ue), method};
+        return Decryptor{aes256_cbc_nopad(hash(password, u_key_salt, {}), params.ue), method};
     }
     if (params.o.size() < kR6EntrySize) return std::nullopt;
     const ByteView u48 = slice(params.u, 0, kR6EntrySize);
     const ByteView o_hash = slice(params.o, 0, kR6HashSize);
     const ByteView o_valid_salt = slice(params.o, kR6HashSize, kR6HashSize + kR6SaltSize);
     const ByteView o_key_salt = slice(params.o, kR6HashSize + kR6SaltSize, kR6EntrySize);
-    const Bytes owner_check = hash_r6(password, o_valid_salt, u48);
+    const Bytes owner_check = hash(password, o_valid_salt, u48);
     if (prefix_equal(owner_check, o_hash, kR6HashSize)) {
-        return Decryptor{aes256_cbc_nopad(hash_r6(password, o_key_salt, u48), params.oe), method};
+        return Decryptor{aes256_cbc_nopad(hash(password, o_key_salt, u48), params.oe), method};
     }
+    return std::nullopt;
+}
+
+std::optional<Decryptor> sha2_path(const Params& params, ByteView password, CryptMethod method) {
+    if (params.u.size() < kR6EntrySize) return std::nullopt;
+    if (auto hardened = sha2_check(params, password, method, hash_r6)) return hardened;
+    // Revision 5 files from producers of that era use the single SHA-256;
+    // without this check their correct passwords would never validate.
+    if (params.r == 5) return sha2_check(params, password, method, single_sha256);
     return std::nullopt;
 }
 

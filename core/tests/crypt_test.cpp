@@ -116,6 +116,7 @@ constexpr Scheme kSchemes[] = {
     {"r3-rc4-128-empty-user", CryptMethod::Rc4, false},
     {"r4-rc4-128", CryptMethod::Rc4, false},
     {"r4-aes-128", CryptMethod::Aes128, false},
+    {"r5-aes-256", CryptMethod::Aes256, true},
     {"r6-aes-256", CryptMethod::Aes256, true},
 };
 
@@ -483,20 +484,22 @@ TEST(FromEncrypt, PasswordsCutAt32Bytes) {
 
 // ---------------------------------------------------------------- SHA-2 path
 
-TEST(FromEncrypt, Revision5UsesTheHardenedHashToo) {
-    // qpdf writes revision 5 with the plain SHA-256 check of the deprecated
-    // AESV3 extension. Revision 5 is read exactly like 6 here, so such a file
-    // does not open with either password and is read without decryption.
+TEST(FromEncrypt, Revision5AcceptsTheSingleSha256Check) {
+    // qpdf writes revision 5 with the single SHA-256 password check that
+    // revision 5 producers used before the hardened hash; the fixture is such
+    // a file, and its passwords validate (the key test above checks them).
     const Fixture f = load_fixture("r5-aes-256");
     ASSERT_EQ(f.at("R"), "5");
     const Bytes u = from_hex(f.at("U"));
     Bytes seed = bytes_of(f.at("user_pw"));
     seed.insert(seed.end(), u.begin() + 32, u.begin() + 40);
-    ASSERT_EQ(sha256_of(seed), Bytes(u.begin(), u.begin() + 32));  // what qpdf wrote
-    EXPECT_NE(hash_r6(as_bytes(f.at("user_pw")), ByteView(u).subspan(32, 8), {}),
-              Bytes(u.begin(), u.begin() + 32));
-    EXPECT_FALSE(open(encrypt_dict(f), f, f.at("user_pw")).has_value());
-    EXPECT_FALSE(open(encrypt_dict(f), f, f.at("owner_pw")).has_value());
+    ASSERT_EQ(sha256_of(seed), Bytes(u.begin(), u.begin() + 32));
+    // The single-hash check is kept to revision 5: the same dictionary
+    // marked revision 6 does not open.
+    Dictionary d = encrypt_dict(f);
+    d.set("R", Object(6));
+    EXPECT_FALSE(open(d, f, f.at("user_pw")).has_value());
+    EXPECT_FALSE(open(d, f, f.at("owner_pw")).has_value());
 }
 
 TEST(FromEncrypt, Sha2PathRefusals) {
