@@ -123,6 +123,26 @@ TEST(Resolver, LongChainOfLengthReferencesIsBounded) {
     EXPECT_EQ(stream_data(r.get(1)), vellox_test::bytes("data"));
 }
 
+TEST(Resolver, LookupThatFailedDeepInAChainSucceedsLater) {
+    // Streams 1..31 each take their /Length from the next; stream 31's
+    // /Length is object 100, stored in object stream 50. Reached through the
+    // chain, object 100 fails (its object stream is one level too deep);
+    // asked for directly afterwards it must resolve: failures leave no
+    // in-progress mark behind.
+    PdfBuilder b;
+    for (std::uint32_t k = 1; k < 31; ++k) {
+        b.stream(k, "", "data", std::to_string(k + 1) + " 0 R");
+    }
+    b.stream(31, "", "data", "100 0 R");
+    b.objstm(50, {{100, "4"}});
+    b.xref_stream(60, "/Root 1 0 R");
+    Resolver r = open(b);
+    EXPECT_EQ(stream_data(r.get(1)), vellox_test::bytes("data"));
+    auto direct = r.get(100);
+    ASSERT_TRUE(direct.ok()) << direct.error().to_string();
+    EXPECT_EQ(*direct, Object(4));
+}
+
 TEST(Resolver, ObjectStreams) {
     PdfBuilder b;
     b.obj(1, "<< /Type /Catalog >>");
@@ -235,4 +255,24 @@ TEST(Resolver, ResolveDict) {
     auto missing = r.resolve_dict(Object(Reference{50, 0}));
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().kind, ErrorKind::ObjectNotFound);
+}
+
+TEST(Resolver, DecryptsWithHeaderGenerationExceptTheEncryptionDictionary) {
+    PdfBuilder b;
+    b.obj(1, "<< /Root true >>");
+    b.obj(2, "<< /S (abc) >>");
+    b.obj(3, "(abc)", 7);
+    b.xref_table("/Root 1 0 R");
+    Resolver r = open(b);
+    r.decryptor = Decryptor{Bytes{1, 2, 3, 4, 5}, CryptMethod::Rc4};
+    r.encrypt_ref = 2;
+    const Bytes abc = vellox_test::bytes("abc");
+    auto encrypt = r.get(2);
+    ASSERT_TRUE(encrypt.ok());
+    EXPECT_EQ(*encrypt->as_dict()->get("S"), Object(String{abc}));
+    auto s = r.get(3);
+    ASSERT_TRUE(s.ok());
+    const Bytes expected = r.decryptor->decrypt_bytes(3, 7, abc);
+    EXPECT_NE(expected, abc);
+    EXPECT_EQ(*s, Object(String{expected}));
 }
