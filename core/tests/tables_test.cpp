@@ -164,19 +164,6 @@ TEST(Tables, Cluster) {
     }
 }
 
-TEST(Tables, ClusteredBoundariesInTheGrid) {
-    // Verticals at 100 and 101.5 merge into one boundary: with one more at
-    // 200 there is one column. At 100 and 102 there are two.
-    auto cols_with = [](const char* second) {
-        const std::string content = std::string("0 0 m 300 0 l 0 100 m 300 100 l S 100 0 m 100 100 l ") +
-                                    second + " 0 m " + second + " 100 l 200 0 m 200 100 l S";
-        const auto tables = detect_tables(ops_of(content), {});
-        return tables.empty() ? std::uint64_t{0} : tables[0].cols;
-    };
-    EXPECT_EQ(cols_with("101.5"), 1u);
-    EXPECT_EQ(cols_with("102"), 2u);
-}
-
 TEST(Tables, PlacementTolerance) {
     // Columns 100 | 200 | 300, rows 400 / 300 / 200 (top first).
     const char* content =
@@ -285,15 +272,14 @@ TEST(Tables, TransformationMatrix) {
     }
 }
 
-TEST(Tables, KeywordMustBeValidUtf8) {
-    std::vector<Op> ops = ops_of("0 0 50 50 re");
-    Op bad = make_op("S");
-    bad.bytes[1] = static_cast<char>(0xff);
-    bad.len = 2;
-    ops.push_back(bad);
-    EXPECT_TRUE(detect_tables(ops, {}).empty());
-    ops.push_back(make_op("S"));
-    EXPECT_EQ(detect_tables(ops, {}).size(), 1u);
+TEST(Tables, SlopedRuleRecordsItsStart) {
+    // Both rules lean by 1.5 units; the grid uses where each one starts
+    // (x = 0 and y = 100), not where it ends.
+    const char* content = "0 0 m 1.5 100 l 100 0 m 100 100 l 0 0 m 100 0 l 0 100 m 100 101.5 l S";
+    const auto tables = detect_tables(
+        ops_of(content), {run("a", -1.9, 50), run("b", 50, 101.9), run("c", -2.5, 50), run("d", 50, 103)});
+    ASSERT_EQ(tables.size(), 1u);
+    EXPECT_EQ(tables[0].cells, (Cells{{"a b"}}));
 }
 
 TEST(Tables, GridTooLargeGivesNoTable) {
