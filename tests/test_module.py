@@ -159,7 +159,7 @@ def test_str_subclass_password_accepted():
     (b"%PDF", "InvalidHeader: no %PDF- header"),
     (b" " * 1020 + b"%PDF-1.4\n", "InvalidHeader: no %PDF- header"),  # header ends past byte 1024
     (pdfgen.build([b"<< /Type /Catalog >>"], root=None), "MissingTrailer: trailer has no /Root"),
-    (b"%PDF-1.4\nno cross-reference data at all\n", None),
+    (b"%PDF-1.4\nno cross-reference data at all\n", "InvalidXref: no startxref"),
 ], ids=["empty", "short", "late-header", "no-root", "no-xref"])
 def test_core_errors_become_value_errors(func, data, text):
     with pytest.raises(ValueError) as info:
