@@ -55,9 +55,24 @@ private:
     PyObject* p_ = nullptr;
 };
 
-// Per-module state: the exception type raised when a C++ failure escapes.
+// Dictionary keys of the `parse` tree. They are made once, with the module,
+// so each call neither creates them nor churns the interpreter's table of
+// interned strings.
+enum Key : int {
+    kVersion, kPages, kWidth, kHeight, kLines, kNeedsOcr, kTables, kImages, kText, kX, kY,
+    kRows, kCols, kCells, kName, kFormat, kBitsPerComponent, kColorSpace, kKeyCount,
+};
+
+constexpr const char* kKeyNames[kKeyCount] = {
+    "version", "pages", "width", "height", "lines", "needs_ocr", "tables", "images", "text",
+    "x", "y", "rows", "cols", "cells", "name", "format", "bits_per_component", "color_space",
+};
+
+// Per-module state: the exception type raised when a C++ failure escapes,
+// and the keys.
 struct ModuleState {
     PyObject* panic_type;
+    PyObject* keys[kKeyCount];
 };
 
 ModuleState* state_of(PyObject* module) {
@@ -83,50 +98,14 @@ PyObject* to_uint(std::uint64_t value) {
     return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(value));
 }
 
-// Dictionary keys, created once per call and shared by every record built.
-struct Keys {
-    Ref version, pages, width, height, lines, needs_ocr, tables, images, text, x, y, rows,
-        cols, cells, name, format, bits_per_component, color_space;
-
-    bool init() {
-        struct Slot {
-            Ref* ref;
-            const char* text;
-        };
-        const Slot slots[] = {
-            {&version, "version"},
-            {&pages, "pages"},
-            {&width, "width"},
-            {&height, "height"},
-            {&lines, "lines"},
-            {&needs_ocr, "needs_ocr"},
-            {&tables, "tables"},
-            {&images, "images"},
-            {&text, "text"},
-            {&x, "x"},
-            {&y, "y"},
-            {&rows, "rows"},
-            {&cols, "cols"},
-            {&cells, "cells"},
-            {&name, "name"},
-            {&format, "format"},
-            {&bits_per_component, "bits_per_component"},
-            {&color_space, "color_space"},
-        };
-        for (const Slot& slot : slots) {
-            *slot.ref = Ref(PyUnicode_InternFromString(slot.text));
-            if (!*slot.ref) return false;
-        }
-        return true;
-    }
-};
-
 // Sets `key` to a new reference `value`, consuming it in every case.
-bool put(PyObject* dict, const Ref& key, PyObject* value) {
+bool put(PyObject* dict, PyObject* key, PyObject* value) {
     Ref owned(value);
     if (!owned) return false;
-    return PyDict_SetItem(dict, key.get(), owned.get()) == 0;
+    return PyDict_SetItem(dict, key, owned.get()) == 0;
 }
+
+using Keys = PyObject* const*;
 
 // Builds a list of `items.size()` elements with `convert`, which returns a
 // new reference or nullptr with an exception set.
@@ -143,67 +122,65 @@ PyObject* to_list(const Items& items, Convert convert) {
     return list.release();
 }
 
-PyObject* line_to_py(const Keys& k, const vellox_core::Line& line) {
+PyObject* line_to_py(Keys k, const vellox_core::Line& line) {
     Ref dict(PyDict_New());
-    if (!dict || !put(dict.get(), k.text, to_str(line.text)) ||
-        !put(dict.get(), k.x, to_float(line.x)) || !put(dict.get(), k.y, to_float(line.y))) {
+    if (!dict || !put(dict.get(), k[kText], to_str(line.text)) ||
+        !put(dict.get(), k[kX], to_float(line.x)) || !put(dict.get(), k[kY], to_float(line.y))) {
         return nullptr;
     }
     return dict.release();
 }
 
-PyObject* table_to_py(const Keys& k, const vellox_core::Table& table) {
+PyObject* table_to_py(Keys k, const vellox_core::Table& table) {
     Ref dict(PyDict_New());
-    if (!dict || !put(dict.get(), k.rows, to_uint(table.rows)) ||
-        !put(dict.get(), k.cols, to_uint(table.cols))) {
+    if (!dict || !put(dict.get(), k[kRows], to_uint(table.rows)) ||
+        !put(dict.get(), k[kCols], to_uint(table.cols))) {
         return nullptr;
     }
     PyObject* cells = to_list(table.cells, [](const std::vector<std::string>& row) {
         return to_list(row, [](const std::string& cell) { return to_str(cell); });
     });
-    if (!put(dict.get(), k.cells, cells)) return nullptr;
+    if (!put(dict.get(), k[kCells], cells)) return nullptr;
     return dict.release();
 }
 
-PyObject* image_to_py(const Keys& k, const vellox_core::ParsedImage& image) {
+PyObject* image_to_py(Keys k, const vellox_core::ParsedImage& image) {
     Ref dict(PyDict_New());
-    if (!dict || !put(dict.get(), k.name, to_str(image.name)) ||
-        !put(dict.get(), k.format, to_str(vellox_core::format_name(image.format))) ||
-        !put(dict.get(), k.width, to_uint(image.width)) ||
-        !put(dict.get(), k.height, to_uint(image.height)) ||
-        !put(dict.get(), k.bits_per_component, to_uint(image.bits_per_component)) ||
-        !put(dict.get(), k.color_space, to_str(image.color_space))) {
+    if (!dict || !put(dict.get(), k[kName], to_str(image.name)) ||
+        !put(dict.get(), k[kFormat], to_str(vellox_core::format_name(image.format))) ||
+        !put(dict.get(), k[kWidth], to_uint(image.width)) ||
+        !put(dict.get(), k[kHeight], to_uint(image.height)) ||
+        !put(dict.get(), k[kBitsPerComponent], to_uint(image.bits_per_component)) ||
+        !put(dict.get(), k[kColorSpace], to_str(image.color_space))) {
         return nullptr;
     }
     return dict.release();
 }
 
-PyObject* page_to_py(const Keys& k, const vellox_core::PageText& page) {
+PyObject* page_to_py(Keys k, const vellox_core::PageText& page) {
     Ref dict(PyDict_New());
-    if (!dict || !put(dict.get(), k.width, to_float(page.width)) ||
-        !put(dict.get(), k.height, to_float(page.height)) ||
-        !put(dict.get(), k.lines,
-             to_list(page.lines, [&k](const vellox_core::Line& l) { return line_to_py(k, l); })) ||
-        !put(dict.get(), k.needs_ocr, PyBool_FromLong(page.needs_ocr ? 1 : 0)) ||
-        !put(dict.get(), k.tables,
+    if (!dict || !put(dict.get(), k[kWidth], to_float(page.width)) ||
+        !put(dict.get(), k[kHeight], to_float(page.height)) ||
+        !put(dict.get(), k[kLines],
+             to_list(page.lines, [k](const vellox_core::Line& l) { return line_to_py(k, l); })) ||
+        !put(dict.get(), k[kNeedsOcr], PyBool_FromLong(page.needs_ocr ? 1 : 0)) ||
+        !put(dict.get(), k[kTables],
              to_list(page.tables,
-                     [&k](const vellox_core::Table& t) { return table_to_py(k, t); })) ||
-        !put(dict.get(), k.images,
+                     [k](const vellox_core::Table& t) { return table_to_py(k, t); })) ||
+        !put(dict.get(), k[kImages],
              to_list(page.images,
-                     [&k](const vellox_core::ParsedImage& i) { return image_to_py(k, i); }))) {
+                     [k](const vellox_core::ParsedImage& i) { return image_to_py(k, i); }))) {
         return nullptr;
     }
     return dict.release();
 }
 
-PyObject* doc_to_py(const ExtractedDoc& doc) {
-    Keys k;
-    if (!k.init()) return nullptr;
+PyObject* doc_to_py(Keys k, const ExtractedDoc& doc) {
     Ref dict(PyDict_New());
-    if (!dict || !put(dict.get(), k.version, to_str(doc.version)) ||
-        !put(dict.get(), k.pages,
+    if (!dict || !put(dict.get(), k[kVersion], to_str(doc.version)) ||
+        !put(dict.get(), k[kPages],
              to_list(doc.pages,
-                     [&k](const vellox_core::PageText& p) { return page_to_py(k, p); }))) {
+                     [k](const vellox_core::PageText& p) { return page_to_py(k, p); }))) {
         return nullptr;
     }
     return dict.release();
@@ -285,7 +262,7 @@ PyObject* run(PyObject* module, PyObject* args, PyObject* kwargs, const char* fo
         if (!extracted) return to_pyerr(extracted.error());
         const ExtractedDoc& doc = extracted.value();
         switch (form) {
-            case Form::Dict: return doc_to_py(doc);
+            case Form::Dict: return doc_to_py(state_of(module)->keys, doc);
             case Form::Json: return to_str(doc.to_json());
             case Form::Html: return to_str(doc.to_html());
             case Form::Markdown: return to_str(doc.to_markdown());
@@ -349,12 +326,16 @@ PyMethodDef methods[] = {
 #undef VELLOX_METHOD
 
 int module_traverse(PyObject* module, visitproc visit, void* arg) {
-    Py_VISIT(state_of(module)->panic_type);
+    ModuleState* state = state_of(module);
+    Py_VISIT(state->panic_type);
+    for (PyObject* key : state->keys) Py_VISIT(key);
     return 0;
 }
 
 int module_clear(PyObject* module) {
-    Py_CLEAR(state_of(module)->panic_type);
+    ModuleState* state = state_of(module);
+    Py_CLEAR(state->panic_type);
+    for (PyObject*& key : state->keys) Py_CLEAR(key);
     return 0;
 }
 
@@ -377,6 +358,10 @@ PyObject* create_module() {
     if (!module) return nullptr;
     ModuleState* state = state_of(module.get());
     state->panic_type = nullptr;
+    for (int i = 0; i < kKeyCount; ++i) {
+        state->keys[i] = PyUnicode_InternFromString(kKeyNames[i]);
+        if (state->keys[i] == nullptr) return nullptr;
+    }
 
     // Derived from BaseException so that `except Exception` does not swallow
     // a broken invariant of the library.
