@@ -226,6 +226,8 @@ def main() -> int:
     parser.add_argument("--password", action="append", default=[], metavar="FILE=PW",
                         help="password for the file with that name (repeatable)")
     parser.add_argument("--no-memory", action="store_true", help="skip the memory runs")
+    parser.add_argument("--per-file", action="store_true",
+                        help="also print each file's time per tool, in milliseconds")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     args = parser.parse_args()
 
@@ -274,9 +276,10 @@ def main() -> int:
                     continue
                 elapsed = time.perf_counter() - start
                 seconds[name][path] = seconds[name].get(path, 0.0) + elapsed
-                if name == "vellox" and path not in pages[name]:
-                    count = vellox_pages(data, password)
-                pages[name][path] = count
+                if path not in pages[name]:
+                    if name == "vellox":
+                        count = vellox_pages(data, password)
+                    pages[name][path] = count
 
     repeat = max(1, args.repeat)
     memory = {}
@@ -306,6 +309,14 @@ def main() -> int:
         imported = f"{mem['baseline']:.0f}" if mem and mem["baseline"] else "-"
         print(f"{name:<10} {len(opened):>7} {npages:>6} {total:>9.3f} {rate:>9.0f} "
               f"{ratio:>10} {peak:>9} {imported:>10}")
+    if args.per_file:
+        print(f"\n{'file':<40} " + " ".join(f"{n:>10}" for n in tools) + "   (ms per pass)")
+        for path in files:
+            cells = []
+            for name in tools:
+                t = seconds[name].get(path)
+                cells.append(f"{t / repeat * 1000:>10.2f}" if t is not None else f"{'failed':>10}")
+            print(f"{path.name[:40]:<40} " + " ".join(cells))
     print("\nvs vellox: the tool's time over the files both opened, divided by vellox's "
           "(2.00x = twice as slow).")
     print("peak MiB: peak RSS of a fresh process running the tool over every file once; "
