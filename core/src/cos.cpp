@@ -1,0 +1,332 @@
+#include "cos.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "bounds.h"
+#include "utf8.h"
+
+namespace vellox_core::cos {
+
+namespace {
+
+Error eof() { return {ErrorKind::UnexpectedEof, "input ended mid-object"}; }
+Error token(const char* message) { return {ErrorKind::UnexpectedToken, message}; }
+
+int hex_value(std::uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool is_digit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+
+Result<Object> parse_value(Lexer& lx, std::uint32_t depth);
+Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth);
+
+Result<Object> parse_literal_string(Lexer& lx) {
+    // pos is just behind the opening parenthesis.
+    const ByteView in = lx.input;
+    Bytes out;
+    int depth = 1;
+    while (true) {
+        // Copy the run up to the next byte that needs attention in one go.
+        std::size_t i = lx.pos;
+        while (i < in.size() && in[i] != '(' && in[i] != ')' && in[i] != '\\') ++i;
+        out.insert(out.end(), in.begin() + lx.pos, in.begin() + i);
+        lx.pos = i;
+        if (i >= in.size()) return eof();
+        const std::uint8_t c = in[i];
+        ++lx.pos;
+        if (c == '(') {
+            ++depth;
+            out.push_back('(');
+        } else if (c == ')') {
+            if (--depth == 0) return Object(String{std::move(out)});
+            out.push_back(')');
+        } else {
+            if (lx.pos >= in.size()) return eof();
+            const std::uint8_t e = in[lx.pos++];
+            switch (e) {
+                case '\n': break;  // line continuation
+                case '\r':
+                    if (lx.pos < in.size() && in[lx.pos] == '\n') ++lx.pos;
+                    break;
+                case 'n': out.push_back(0x0A); break;
+                case 'r': out.push_back(0x0D); break;
+                case 't': out.push_back(0x09); break;
+                case 'b': out.push_back(0x08); break;
+                case 'f': out.push_back(0x0C); break;
+                default:
+                    if (e >= '0' && e <= '7') {
+                        // One to three octal digits; the value wraps in 8 bits.
+                        std::uint8_t v = static_cast<std::uint8_t>(e - '0');
+                        for (int k = 0; k < 2 && lx.pos < in.size() && in[lx.pos] >= '0' &&
+                                        in[lx.pos] <= '7';
+                             ++k) {
+                            v = static_cast<std::uint8_t>(v * 8 + (in[lx.pos++] - '0'));
+                        }
+                        out.push_back(v);
+                    } else {
+                        out.push_back(e);
+                    }
+            }
+        }
+    }
+}
+
+Result<Object> parse_hex_string(Lexer& lx) {
+    // pos is just behind the '<'.
+    Bytes out;
+    int high = -1;
+    while (lx.pos < lx.input.size()) {
+        const std::uint8_t c = lx.input[lx.pos++];
+        if (is_whitespace(c)) continue;
+        if (c == '>') {
+            if (high >= 0) out.push_back(static_cast<std::uint8_t>(high << 4));
+            return Object(String{std::move(out)});
+        }
+        const int v = hex_value(c);
+        if (v < 0) return token("bad hex digit");
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<std::uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    return eof();
+}
+
+Result<Object> parse_name(Lexer& lx) {
+    // pos is just behind the '/'.
+    const ByteView in = lx.input;
+    Bytes raw;
+    while (lx.pos < in.size() && is_regular(in[lx.pos])) {
+        const std::uint8_t c = in[lx.pos++];
+        if (c != '#') {
+            raw.push_back(c);
+            continue;
+        }
+        if (lx.pos >= in.size()) return eof();
+        const int hi = hex_value(in[lx.pos]);
+        if (hi < 0) return token("bad #xx escape in name");
+        if (lx.pos + 1 >= in.size()) return eof();
+        const int lo = hex_value(in[lx.pos + 1]);
+        if (lo < 0) return token("bad #xx escape in name");
+        raw.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+        lx.pos += 2;
+    }
+    return Object(Name{lossy_utf8(raw)});
+}
+
+// Exact doubles 1e0 .. 1e22: dividing by one of them is a single rounding.
+constexpr std::array<double, 23> kPow10 = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Plain integers and decimals with up to 22 fraction digits, without the
+// general conversion. Nothing when the token needs the general path.
+std::optional<Object> parse_number_fast(std::string_view t) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+    std::int64_t magnitude = 0;
+    bool any_digit = false;
+    bool dot = false;
+    int fraction = 0;
+    for (; i < t.size(); ++i) {
+        const char c = t[i];
+        if (c == '.') {
+            if (dot) return std::nullopt;
+            dot = true;
+            continue;
+        }
+        if (c < '0' || c > '9') return std::nullopt;
+        any_digit = true;
+        if (__builtin_mul_overflow(magnitude, 10, &magnitude) ||
+            __builtin_add_overflow(magnitude, c - '0', &magnitude)) {
+            return std::nullopt;
+        }
+        if (dot) ++fraction;
+    }
+    if (!any_digit || fraction > 22) return std::nullopt;
+    const std::int64_t signed_magnitude = negative ? -magnitude : magnitude;
+    if (!dot) return Object(signed_magnitude);
+    return Object(static_cast<double>(signed_magnitude) / kPow10[fraction]);
+}
+
+// The general decimal conversion: optional sign, digits with an optional
+// fraction and exponent, or inf / infinity / nan in any case.
+std::optional<double> parse_number_general(std::string_view t) {
+    std::string_view s = t;
+    bool negative = false;
+    if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
+        negative = s[0] == '-';
+        s.remove_prefix(1);
+    }
+    if (s.empty() || s[0] == '+' || s[0] == '-') return std::nullopt;
+    // from_chars accepts "nan(...)", which cannot occur in a token (the
+    // parenthesis is a delimiter), and hex floats only with chars_format::hex.
+    double value = 0;
+    const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value,
+                                           std::chars_format::general);
+    if (ptr != s.data() + s.size()) return std::nullopt;
+    if (ec == std::errc::result_out_of_range) {
+        // Too large becomes infinity, too small becomes zero, as the usual
+        // text-to-double conversions round. Decide by the decimal exponent.
+        long exponent = 0;
+        std::size_t e = s.find_first_of("eE");
+        std::string_view mantissa = s.substr(0, e);
+        if (e != std::string_view::npos) {
+            std::string_view ex = s.substr(e + 1);
+            bool eneg = false;
+            if (!ex.empty() && (ex[0] == '+' || ex[0] == '-')) {
+                eneg = ex[0] == '-';
+                ex.remove_prefix(1);
+            }
+            for (char c : ex) exponent = exponent < 100000 ? exponent * 10 + (c - '0') : exponent;
+            if (eneg) exponent = -exponent;
+        }
+        const std::size_t dotpos = mantissa.find('.');
+        const std::string_view int_part = mantissa.substr(0, dotpos);
+        const std::size_t lead = int_part.find_first_not_of('0');
+        const bool big = lead != std::string_view::npos
+                             ? exponent + static_cast<long>(int_part.size() - lead) > 0
+                             : exponent > 0;
+        value = big ? std::numeric_limits<double>::infinity() : 0.0;
+    } else if (ec != std::errc{}) {
+        return std::nullopt;
+    }
+    return negative ? -value : value;
+}
+
+// Is the token an unsigned 16-bit decimal, with an optional leading '+'?
+std::optional<std::uint16_t> parse_generation(ByteView token) {
+    std::string_view t = as_text(token);
+    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
+    if (t.empty()) return std::nullopt;
+    std::uint32_t v = 0;
+    for (char c : t) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + static_cast<std::uint32_t>(c - '0');
+        if (v > 65535) return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(v);
+}
+
+Result<Object> parse_number(Lexer& lx) {
+    const auto tok = lx.read_keyword();
+    if (!tok) return token("empty number");
+    const std::string_view t = as_text(*tok);
+    std::optional<Object> number = parse_number_fast(t);
+    if (!number) {
+        if (!is_valid_utf8(*tok)) return token("non-utf8 number");
+        const auto real = parse_number_general(t);
+        if (!real) return token("bad number");
+        return Object(*real);
+    }
+    // "n g R" is a reference; anything else leaves the cursor behind n.
+    const std::int64_t* n = number->as_int();
+    if (n == nullptr || *n < 0 || *n > 4294967295LL) return std::move(*number);
+    const std::size_t mark = lx.pos;
+    lx.skip_whitespace();
+    if (const auto gen_tok = lx.read_keyword()) {
+        if (const auto gen = parse_generation(*gen_tok)) {
+            lx.skip_whitespace();
+            const auto r = lx.read_keyword();
+            if (r && r->size() == 1 && (*r)[0] == 'R') {
+                return Object(Reference{static_cast<std::uint32_t>(*n), *gen});
+            }
+        }
+    }
+    lx.pos = mark;
+    return std::move(*number);
+}
+
+Result<Object> parse_array(Lexer& lx, std::uint32_t depth) {
+    // pos is just behind the '['.
+    Array items;
+    while (true) {
+        lx.skip_whitespace();
+        if (lx.at_end()) return eof();
+        if (lx.peek() == ']') {
+            ++lx.pos;
+            return Object(std::move(items));
+        }
+        auto item = parse_value(lx, depth);
+        if (!item) return std::move(item).error();
+        items.push_back(std::move(item).value());
+    }
+}
+
+Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth) {
+    lx.pos = std::min(lx.pos + 2, lx.input.size());
+    Dictionary dict;
+    while (true) {
+        lx.skip_whitespace();
+        if (lx.at_end()) return eof();
+        if (lx.peek() == '>') {
+            // Only the first '>' is looked at; the second is taken on trust.
+            lx.pos = std::min(lx.pos + 2, lx.input.size());
+            return dict;
+        }
+        auto key = parse_value(lx, depth);
+        if (!key) return std::move(key).error();
+        Name* name = std::get_if<Name>(&key->v);
+        if (name == nullptr) return token("dictionary key is not a name");
+        auto value = parse_value(lx, depth);
+        if (!value) return std::move(value).error();
+        dict.set(std::move(name->text), std::move(value).value());
+    }
+}
+
+Result<Object> parse_value(Lexer& lx, std::uint32_t depth) {
+    lx.skip_whitespace();
+    if (lx.at_end()) return eof();
+    const std::uint8_t c = lx.peek();
+    switch (c) {
+        case '(':
+            ++lx.pos;
+            return parse_literal_string(lx);
+        case '<':
+            if (lx.pos + 1 < lx.input.size() && lx.input[lx.pos + 1] == '<') {
+                if (depth >= limits::kMaxNesting) return token("nesting too deep");
+                auto dict = parse_dict(lx, depth + 1);
+                if (!dict) return std::move(dict).error();
+                return Object(std::move(dict).value());
+            }
+            ++lx.pos;
+            return parse_hex_string(lx);
+        case '/':
+            ++lx.pos;
+            return parse_name(lx);
+        case '[':
+            if (depth >= limits::kMaxNesting) return token("nesting too deep");
+            ++lx.pos;
+            return parse_array(lx, depth + 1);
+        default:
+            break;
+    }
+    if (c == '+' || c == '-' || c == '.' || is_digit(c)) return parse_number(lx);
+    const auto kw = lx.read_keyword();
+    if (kw) {
+        const std::string_view k = as_text(*kw);
+        if (k == "null") return Object(Null{});
+        if (k == "true") return Object(true);
+        if (k == "false") return Object(false);
+    }
+    return token("unexpected token");
+}
+
+}  // namespace
+
+Result<Object> parse_object(Lexer& lexer) { return parse_value(lexer, 0); }
+
+Result<Dictionary> parse_dictionary(Lexer& lexer) { return parse_dict(lexer, 1); }
+
+}  // namespace vellox_core::cos

@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "cos.h"
+#include "support/parse.h"
+
+using namespace vellox_core;
+using vellox_test::bytes;
+using vellox_test::parse;
+
+namespace {
+
+Bytes string_of(std::string_view text) {
+    auto r = parse(text);
+    EXPECT_TRUE(r) << text << " -> " << (r ? "" : r.error().to_string());
+    if (!r || !r->as_string()) return {};
+    return r->as_string()->bytes;
+}
+
+}  // namespace
+
+TEST(Cos, LiteralStringEscapes) {
+    struct Case {
+        std::string_view input;
+        std::string_view expected;
+    };
+    const Case cases[] = {
+        {"(a(b)c)", "a(b)c"},
+        {"(\\))", ")"},
+        {"(\\(\\\\)", "(\\"},
+        {"(a\\\r\nb)", "ab"},       // backslash CR LF: continuation
+        {"(a\\\nb)", "ab"},         // backslash LF
+        {"(a\\\rb)", "ab"},         // backslash lone CR
+        {"(a\r\nb)", "a\r\nb"},     // bare line ends are kept as they are
+        {"(\\n\\r\\t\\b\\f)", "\n\r\t\b\f"},
+        {"(\\0539)", "+9"},         // octal stops after three digits
+        {"(\\7)", "\x07"},
+        {"(\\777)", "\xFF"},
+        {"(\\q)", "q"},             // unknown escape: the byte itself
+        {"()", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input));
+        EXPECT_EQ(string_of(c.input), bytes(c.expected));
+    }
+    EXPECT_EQ(string_of("(\\400)"), Bytes{0x00});  // 0o400 wraps to 0
+}
+
+TEST(Cos, HexStrings) {
+    EXPECT_EQ(string_of("<41 4>"), (Bytes{0x41, 0x40}));
+    EXPECT_EQ(string_of("<ABC>"), (Bytes{0xAB, 0xC0}));
+    EXPECT_EQ(string_of("<>"), Bytes{});
+    EXPECT_EQ(string_of("<6a6B>"), bytes("jk"));
+}
+
+TEST(Cos, NamesDecodeEscapesAndConvertLossily) {
+    auto ab = parse("/A#42");
+    ASSERT_TRUE(ab);
+    EXPECT_EQ(ab->as_name()->text, "AB");
+    auto ff = parse("/#FF");
+    ASSERT_TRUE(ff);
+    EXPECT_EQ(ff->as_name()->text, "\xEF\xBF\xBD");
+    auto empty = parse("/ 1");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->as_name()->text, "");
+    auto space = parse("/a#20b");
+    ASSERT_TRUE(space);
+    EXPECT_EQ(space->as_name()->text, "a b");
+}
+
+TEST(Cos, Numbers) {
+    struct Case {
+        std::string_view input;
+        ObjectType type;
+        double value;
+    };
+    const Case cases[] = {
+        {"42", ObjectType::Integer, 42},
+        {"-17", ObjectType::Integer, -17},
+        {"+5", ObjectType::Integer, 5},
+        {"-0.5", ObjectType::Real, -0.5},
+        {".5", ObjectType::Real, 0.5},
+        {"5.", ObjectType::Real, 5.0},
+        {"0.1", ObjectType::Real, 0.1},
+        {"123.456", ObjectType::Real, 123.456},
+        {"9223372036854775807", ObjectType::Integer, 9223372036854775807.0},
+        {"9223372036854775808", ObjectType::Real, 9.223372036854776e18},
+        {"1.5e3", ObjectType::Real, 1500},
+        {"1e5", ObjectType::Real, 100000},
+        {"+inf", ObjectType::Real, std::numeric_limits<double>::infinity()},
+        {"-Infinity", ObjectType::Real, -std::numeric_limits<double>::infinity()},
+        {"1e999", ObjectType::Real, std::numeric_limits<double>::infinity()},
+        {"1e-999", ObjectType::Real, 0.0},
+        // 23 fraction digits take the general conversion.
+        {"0.12345678901234567890123", ObjectType::Real, 0.12345678901234567890123},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input));
+        auto r = parse(c.input);
+        ASSERT_TRUE(r) << r.error().to_string();
+        EXPECT_EQ(r->type(), c.type);
+        EXPECT_EQ(*r->number(), c.value);
+    }
+    auto nan = parse("nan");  // a keyword, not a number: starts with a letter
+    EXPECT_FALSE(nan);
+    auto signed_nan = parse("-nan");
+    ASSERT_TRUE(signed_nan);
+    EXPECT_TRUE(std::isnan(*signed_nan->as_real()));
+}
+
+TEST(Cos, FastPathDividesByExactPowerOfTen) {
+    // 0.3 parsed as 3 / 10 is the correctly rounded double of 0.3.
+    auto r = parse("0.3");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(*r->as_real(), 0.3);
+    auto s = parse("1234567.1234567");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(*s->as_real(), 12345671234567.0 / 1e7);
+}
+
+TEST(Cos, Errors) {
+    struct Case {
+        std::string_view input;
+        ErrorKind kind;
+        std::string_view message;
+    };
+    const Case cases[] = {
+        {"", ErrorKind::UnexpectedEof, "input ended mid-object"},
+        {"  % only a comment", ErrorKind::UnexpectedEof, "input ended mid-object"},
+        {"(abc", ErrorKind::UnexpectedEof, "input ended mid-object"},
+        {"(abc\\", ErrorKind::UnexpectedEof, "input ended mid-object"},
+        {"<41", ErrorKind::UnexpectedEof, "input ended mid-object"},
+        {"<4G>", ErrorKind::UnexpectedToken, "bad hex digit"},
+        {"/a#", ErrorKind::UnexpectedEof, "input ended mid-object"},
+        {"/a#4", ErrorKind::UnexpectedEof, "input ended mid-object"},
+        {"/a#G1", ErrorKind::UnexpectedToken, "bad #xx escape in name"},
+        {"/a#4G", ErrorKind::UnexpectedToken, "bad #xx escape in name"},
+        {"[1 2", ErrorKind::UnexpectedEof, "input ended mid-object"},
+        {"<</A 1", ErrorKind::UnexpectedEof, "input ended mid-object"},
+        {"<</A", ErrorKind::UnexpectedEof, "input ended mid-object"},
+        {"<<1 2>>", ErrorKind::UnexpectedToken, "dictionary key is not a name"},
+        {".", ErrorKind::UnexpectedToken, "bad number"},
+        {"-", ErrorKind::UnexpectedToken, "bad number"},
+        {"1.2.3", ErrorKind::UnexpectedToken, "bad number"},
+        {"12abc", ErrorKind::UnexpectedToken, "bad number"},
+        {"1e", ErrorKind::UnexpectedToken, "bad number"},
+        {"+-1", ErrorKind::UnexpectedToken, "bad number"},
+        {"1\xC3", ErrorKind::UnexpectedToken, "non-utf8 number"},
+        {"R", ErrorKind::UnexpectedToken, "unexpected token"},
+        {"obj", ErrorKind::UnexpectedToken, "unexpected token"},
+        {")", ErrorKind::UnexpectedToken, "unexpected token"},
+        {"]", ErrorKind::UnexpectedToken, "unexpected token"},
+        {"True", ErrorKind::UnexpectedToken, "unexpected token"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input));
+        auto r = parse(c.input);
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().kind, c.kind);
+        EXPECT_EQ(r.error().message, c.message);
+    }
+}
+
+TEST(Cos, Keywords) {
+    EXPECT_TRUE(parse("null")->is_null());
+    EXPECT_EQ(*parse("true")->as_bool(), true);
+    EXPECT_EQ(*parse("false")->as_bool(), false);
+}
+
+TEST(Cos, ReferenceLookAheadAndRestore) {
+    struct Case {
+        std::string_view input;
+        bool is_ref;
+        std::int64_t num;
+        std::size_t pos_after;
+    };
+    const Case cases[] = {
+        {"12 0 R", true, 12, 6},
+        {"12 +3 R/x", true, 12, 7},
+        {"12 R", false, 12, 2},          // no generation
+        {"12 0 obj", false, 12, 2},      // header, not a reference
+        {"12 70000 R", false, 12, 2},    // generation above 16 bits
+        {"12 -1 R", false, 12, 2},
+        {"12 0 RG", false, 12, 2},       // R must be the whole keyword
+        {"4294967296 0 R", false, 4294967296, 10},
+        {"12 % c\n 0 % d\n R", true, 12, 16},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input));
+        Lexer lx(as_bytes(c.input));
+        auto r = cos::parse_object(lx);
+        ASSERT_TRUE(r);
+        if (c.is_ref) {
+            ASSERT_NE(r->as_ref(), nullptr);
+            EXPECT_EQ(r->as_ref()->num, static_cast<std::uint32_t>(c.num));
+        } else {
+            ASSERT_NE(r->as_int(), nullptr);
+            EXPECT_EQ(*r->as_int(), c.num);
+        }
+        EXPECT_EQ(lx.pos, c.pos_after);
+    }
+    // After "12 R" the next object meets the keyword R and fails.
+    Lexer lx(as_bytes("12 R"));
+    ASSERT_TRUE(cos::parse_object(lx));
+    auto next = cos::parse_object(lx);
+    ASSERT_FALSE(next);
+    EXPECT_EQ(next.error().message, "unexpected token");
+}
+
+TEST(Cos, ArraysAndDictionaries) {
+    auto arr = parse("[1 (a) /N [ ] << >> 3 0 R null]");
+    ASSERT_TRUE(arr);
+    const Array& a = *arr->as_array();
+    ASSERT_EQ(a.size(), 7u);
+    EXPECT_EQ(a[0], Object(1));
+    EXPECT_EQ(a[2], Object(Name{"N"}));
+    EXPECT_TRUE(a[3].as_array()->empty());
+    EXPECT_TRUE(a[4].as_dict()->empty());
+    EXPECT_EQ(a[5], Object(Reference{3, 0}));
+
+    auto dup = parse("<</A 1 /B 2 /A 2>>");
+    ASSERT_TRUE(dup);
+    const Dictionary& d = *dup->as_dict();
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d.entries[0].first, "A");
+    EXPECT_EQ(*d.entries[0].second.as_int(), 2);
+
+    auto keyed = parse("<</A#42 1 /AB 2>>");
+    ASSERT_TRUE(keyed);
+    EXPECT_EQ(keyed->as_dict()->size(), 1u);
+
+    // A dictionary closed by a single '>' consumes the byte after it too.
+    Lexer lx(as_bytes("<</A 1>x 7"));
+    auto single = cos::parse_object(lx);
+    ASSERT_TRUE(single);
+    EXPECT_EQ(lx.pos, 8u);
+
+    auto nullval = parse("<</A null>>");
+    ASSERT_TRUE(nullval);
+    ASSERT_TRUE(nullval->as_dict()->contains("A"));
+}
+
+TEST(Cos, DeepNestingFailsCleanly) {
+    for (const char open : {'[', '<'}) {
+        std::string text;
+        for (int i = 0; i < 100000; ++i) {
+            text += open;
+            if (open == '<') text += "</A ";
+        }
+        auto r = parse(text);
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().kind, ErrorKind::UnexpectedToken);
+        EXPECT_EQ(r.error().message, "nesting too deep");
+    }
+    // Moderate nesting is fine.
+    std::string ok(200, '[');
+    ok += std::string(200, ']');
+    EXPECT_TRUE(parse(ok));
+}
+
+TEST(Cos, ParseDictionaryDirectly) {
+    Lexer lx(as_bytes("<</Type /Page>> rest"));
+    auto d = cos::parse_dictionary(lx);
+    ASSERT_TRUE(d);
+    EXPECT_TRUE(d->get("Type")->is_name("Page"));
+    EXPECT_EQ(lx.pos, 15u);
+}
