@@ -5,15 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "lex.h"
+
 namespace vellox_core {
 
 namespace {
-
-// The PDF white-space bytes (the lexer's set). The vertical tab 0B is not
-// among them.
-constexpr bool is_space(std::uint8_t c) {
-    return c == 0x00 || c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20;
-}
 
 Error bad_data() { return Error{ErrorKind::BadStream, "bad ASCII85 data"}; }
 
@@ -40,7 +36,7 @@ Result<Bytes> ascii85_decode(ByteView data) {
     // There is no start marker in stream data: a leading "<~" is read as
     // the digit '<' followed by the end marker, and fails as a lone digit.
     for (std::uint8_t c : data) {
-        if (is_space(c)) continue;
+        if (is_whitespace(c)) continue;
         if (c == '~') break;  // the '>' that should follow is not examined
         if (c == 'z') {
             if (n != 0) return bad_data();

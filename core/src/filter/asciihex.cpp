@@ -5,15 +5,11 @@
 #include <cstdint>
 #include <optional>
 
+#include "lex.h"
+
 namespace vellox_core {
 
 namespace {
-
-// The PDF white-space bytes (the lexer's set). The vertical tab 0B is not
-// among them.
-constexpr bool is_space(std::uint8_t c) {
-    return c == 0x00 || c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20;
-}
 
 constexpr std::optional<std::uint8_t> hex_value(std::uint8_t c) {
     if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
@@ -31,7 +27,7 @@ Result<Bytes> ascii_hex_decode(ByteView data) {
 
     for (std::uint8_t c : data) {
         if (c == '>') break;
-        if (is_space(c)) continue;
+        if (is_whitespace(c)) continue;
         auto v = hex_value(c);
         if (!v) return Error{ErrorKind::BadStream, "bad ASCIIHex data"};
         if (high) {

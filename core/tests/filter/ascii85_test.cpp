@@ -72,7 +72,7 @@ TEST(Ascii85, RejectsBadData) {
         "87cUR8~>",   // a final group of one digit after a full group
         "<~87cURDZ~>",  // a start marker is read as a lone digit '<'
         "87v",        // above 'u'
-        "87\x0b" "cU",  // vertical tab is not white space
+        "87\013cU",  // vertical tab is not white space
         "\x80",
     };
     for (const char* c : cases) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "bounds.h"
+#include "filter/sanitizer.h"
 
 #include <algorithm>
 #include <map>
@@ -92,7 +93,7 @@ Bytes sample(std::mt19937& rng, std::size_t size, unsigned alphabet) {
 
 TEST(Lzw, RoundTripsTestEncoder) {
     std::mt19937 rng(4);
-    const std::size_t sizes[] = {0, 1, 2, 3, 500, 5000, 60000};
+    const std::size_t sizes[] = {0, 1, 2, 3, 500, 5000, 20000};
     const unsigned alphabets[] = {1, 2, 4, 26, 200};
     for (bool early : {true, false}) {
         for (std::size_t clear_every : {std::size_t{0}, std::size_t{100}, std::size_t{3000}}) {
@@ -206,6 +207,7 @@ TEST(Lzw, LongStreamWithoutClearCodes) {
 // 12 bits that name a 3839-byte entry, repeated: about 420 KB of input
 // would give 1 GiB, and the decoder must stop at the cap.
 TEST(Lzw, StopsAtTheDecodedSizeCap) {
+    if (vellox_test::kSanitized) GTEST_SKIP() << "too slow under sanitizers; runs in the normal build";
     CodeWriter w;
     unsigned width = 9;
     std::size_t len = 258;
