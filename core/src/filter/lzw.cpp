@@ -22,6 +22,8 @@ namespace {
 constexpr std::uint32_t kClear = 256;
 constexpr std::uint32_t kEndOfData = 257;
 constexpr std::uint32_t kMaxWidth = 12;
+// Stands for "no previous code": larger than any table, so it names no entry.
+constexpr std::uint32_t kNoCode = 0xFFFFFFFF;
 
 // Entries past 4096 cannot be named by any 12-bit code, and once the table
 // holds 4096 entries neither the width nor the meaning of any code depends
@@ -82,17 +84,18 @@ Result<Bytes> lzw_decode(ByteView data, bool early_change) {
     Bytes out;
     out.reserve(std::min(data.size(), limits::kMaxDecodedBytes / 3) * 3);
     CodeReader in{data};
-    std::optional<std::uint32_t> prev;
+    // The previous code as read; kNoCode at the start and after a clear.
+    std::uint32_t prev = kNoCode;
 
     while (auto code = in.next(table.width)) {
         if (*code == kEndOfData) break;
         if (*code == kClear) {
             table.reset();
-            prev.reset();
+            prev = kNoCode;
             continue;
         }
 
-        bool prev_known = prev && *prev < table.entries.size();
+        bool prev_known = prev < table.entries.size();
         Bytes string;
         if (*code < table.entries.size()) {
             string = table.entries[*code];
@@ -100,7 +103,7 @@ Result<Bytes> lzw_decode(ByteView data, bool early_change) {
             // The KwKwK case: the encoder used the entry it was just about to
             // create, which is the previous string plus its own first byte.
             if (!prev_known) return bad_data();
-            string = table.entries[*prev];
+            string = table.entries[prev];
             string.push_back(string.front());
         }
 
@@ -110,7 +113,7 @@ Result<Bytes> lzw_decode(ByteView data, bool early_change) {
         out.insert(out.end(), string.begin(), string.end());
 
         if (prev_known) {
-            Bytes entry = table.entries[*prev];
+            Bytes entry = table.entries[prev];
             entry.push_back(string.front());
             table.add(std::move(entry));
         }
