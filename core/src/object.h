@@ -87,10 +87,11 @@ struct Dictionary {
     // Replace the value of an existing key in place, or append the pair.
     void set(std::string key, Object value);
 
-    std::size_t size() const { return entries.size(); }
-    bool empty() const { return entries.empty(); }
-    auto begin() const { return entries.begin(); }
-    auto end() const { return entries.end(); }
+    // Defined after Object: member bodies here would need the complete type.
+    std::size_t size() const;
+    bool empty() const;
+    auto begin() const;
+    auto end() const;
     bool operator==(const Dictionary&) const;
 };
 
@@ -156,6 +157,11 @@ struct Object {
 
     bool operator==(const Object&) const = default;
 };
+
+inline std::size_t Dictionary::size() const { return entries.size(); }
+inline bool Dictionary::empty() const { return entries.empty(); }
+inline auto Dictionary::begin() const { return entries.begin(); }
+inline auto Dictionary::end() const { return entries.end(); }
 
 // Deep copy (copies are always deep; named for readability at call sites).
 inline Object clone(const Object& o) { return o; }
