@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "content.h"
+
+using namespace vellox_core;
+
+namespace {
+
+char kind_letter(const Object& o) {
+    switch (o.type()) {
+        case ObjectType::Null: return 'Z';
+        case ObjectType::Bool: return 'B';
+        case ObjectType::Integer: return 'I';
+        case ObjectType::Real: return 'R';
+        case ObjectType::String: return 'S';
+        case ObjectType::Name: return 'N';
+        case ObjectType::Array: return 'A';
+        case ObjectType::Dictionary: return 'D';
+        case ObjectType::Stream: return 'X';
+        case ObjectType::Reference: return 'F';
+    }
+    return '?';
+}
+
+// One line per operation: the operator, a space, one letter per operand.
+std::string summary(const std::vector<Op>& ops) {
+    std::string out;
+    for (const Op& op : ops) {
+        out.append(op.bytes.data(), op.len);
+        out.push_back(' ');
+        for (const Object& o : op.operands) out.push_back(kind_letter(o));
+        out.push_back('\n');
+    }
+    return out;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in) << path;
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::vector<Op> parse(std::string_view text) { return parse_content(as_bytes(text)); }
+
+}  // namespace
+
+TEST(Content, OperatorsAndOperands) {
+    struct Case {
+        std::string_view content;
+        std::string_view ops;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {" \r\n\t\f% only a comment", ""},
+        {"BT /F1 12 Tf (Hi) Tj ET", "BT \nTf NI\nTj S\nET \n"},
+        {"% comment line\n0 0 m", "m II\n"},
+        {"0 0 m%comment\rl", "m II\nl \n"},
+        {"1 0 0 1 .5 -2 cm", "cm IIIIRI\n"},
+        {"[(a) -120 (b)] TJ", "TJ A\n"},
+        {"(a)Tj<00>Tj/Name/Other BMC", "Tj S\nTj S\nBMC NN\n"},
+        {"/P <</MCID 0>> BDC EMC", "BDC ND\nEMC \n"},
+        {"/Im1 Do 5 0 R Do", "Do N\nDo F\n"},
+        {"true false null", "true \nfals \nnull \n"},
+        {"abcdef abcd abcde", "abcd \nabcd \nabcd \n"},
+        {"q 1 2", "q \n"},  // operands with no operator behind them
+        {"1 2 ] 3 Td", "Td I\n"},
+        {"1 } 2 { 3 ) 4 > 5 Td", "Td I\n"},
+        {"1 2 >> 3 4 m", "m II\n"},
+        {"q 1 0 0 1 0 0 cm (unterminated Tj Q", "q \ncm IIIIII\n"},
+        {"BT 1 2 Td <4x> Tj ET", "BT \nTd II\n"},
+        {"q 0 0m Q", "q \n"},  // "0m" is one token and not a number
+        {"q +x Q", "q \n"},
+        {"q /A [1 2 Q", "q \n"},
+        {"Q 1 2 3 <</A 1 /B>> gs", "Q \n"},
+        {"q BI /W 1 /H 1 ID xyz EI Q", "q \nQ \n"},
+        {"q BI /W 1 ID \x01\xff)]Q Tj EI Q", "q \nQ \n"},
+        {"1 2 BI ID x EI m", "m \n"},  // operands before BI are dropped
+        {"BI ID abEIcd EI Q", "cd \nEI \nQ \n"},  // plain search: the first EI ends it
+        {"q BIEI Q", "q \nBIEI \nQ \n"},
+        {"q 1 0 0 1 0 0 cm BI /W 1 ID xyz", "q \ncm IIIIII\n"},
+        {"q BI /W 1 ID xyzE", "q \n"},
+        {"q BI", "q \n"},
+        {"BI EI", ""},
+        {"EI ID", "EI \nID \n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.content));
+        EXPECT_EQ(summary(parse(c.content)), c.ops);
+    }
+}
+
+TEST(Content, OperandValuesAndOperatorText) {
+    const auto ops = parse("BT /F1 12 Tf (Hi) Tj 1 0 R Do ET");
+    ASSERT_EQ(ops.size(), 5u);
+    EXPECT_EQ(ops[0].op(), "BT");
+    EXPECT_EQ(ops[1].op(), "Tf");
+    ASSERT_EQ(ops[1].operands.size(), 2u);
+    EXPECT_EQ(ops[1].operands[0], Object(Name{"F1"}));
+    EXPECT_EQ(ops[1].operands[1], Object(12));
+    EXPECT_EQ(ops[2].operands.at(0), Object(String{{'H', 'i'}}));
+    EXPECT_EQ(ops[3].op(), "Do");
+    EXPECT_EQ(ops[3].operands.at(0), Object(Reference{1, 0}));
+    EXPECT_EQ(ops[4].op(), "ET");
+
+    const auto cut = parse("abcdefgh");
+    ASSERT_EQ(cut.size(), 1u);
+    EXPECT_EQ(cut[0].len, 4);
+    EXPECT_EQ(cut[0].op(), "abcd");
+}
+
+TEST(Content, NonUtf8KeywordMatchesNothing) {
+    struct Case {
+        std::string_view content;
+        std::size_t len;
+        std::string_view op;
+    };
+    const Case cases[] = {
+        {"\xff\xfe", 2, ""},
+        {"\xc3\xa9t", 3, "\xc3\xa9t"},   // valid UTF-8 is kept
+        {"abc\xc3\xa9", 4, ""},          // the cut splits a character
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.content));
+        const auto ops = parse(c.content);
+        ASSERT_EQ(ops.size(), 1u);
+        EXPECT_EQ(ops[0].len, c.len);
+        EXPECT_EQ(ops[0].op(), c.op);
+    }
+}
+
+// Page contents of corpus files compared with the operations pypdf finds,
+// written by fixtures/content/make_oracle.py (inline images left out).
+TEST(Content, MatchesPypdfOnRealPages) {
+    for (const char* stem : {"inline-image", "habibi", "pdflatex-4-pages"}) {
+        SCOPED_TRACE(stem);
+        const std::string dir = VELLOX_SOURCE_DIR "/core/tests/fixtures/content/";
+        const std::string content = read_file(dir + stem + ".content");
+        const std::string expected = read_file(dir + stem + ".ops");
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(summary(parse_content(as_bytes(content))), expected);
+    }
+}
+
+// Mutated content must parse to completion without memory errors (checked
+// in the sanitizer build); every operation has a keyword of 1 to 4 bytes.
+TEST(Content, SurvivesMutatedInput) {
+    const std::string base =
+        read_file(VELLOX_SOURCE_DIR "/core/tests/fixtures/content/inline-image.content");
+    std::mt19937 rng(777);
+    const std::string alphabet = "<>[](){}/%\\ \n0123456789.+-eBIEDTjm";
+    for (int round = 0; round < 2000; ++round) {
+        std::string text = base;
+        const int edits = 1 + static_cast<int>(rng() % 6);
+        for (int e = 0; e < edits && !text.empty(); ++e) {
+            const std::size_t at = rng() % text.size();
+            switch (rng() % 3) {
+                case 0: text[at] = alphabet[rng() % alphabet.size()]; break;
+                case 1: text.erase(at, 1 + rng() % 3); break;
+                default: text.insert(at, 1, alphabet[rng() % alphabet.size()]); break;
+            }
+        }
+        for (const Op& op : parse(text)) {
+            ASSERT_GE(op.len, 1) << "round " << round;
+            ASSERT_LE(op.len, 4) << "round " << round;
+        }
+    }
+}

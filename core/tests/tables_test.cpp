@@ -1,0 +1,394 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bounds.h"
+#include "tables.h"
+
+using namespace vellox_core;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+Op make_op(std::string_view keyword, std::vector<Object> operands = {}) {
+    Op op;
+    op.operands = std::move(operands);
+    op.len = static_cast<std::uint8_t>(std::min<std::size_t>(keyword.size(), 4));
+    for (std::size_t i = 0; i < op.len; ++i) op.bytes[i] = keyword[i];
+    return op;
+}
+
+// A content stream in miniature: numbers (with a dot: Real, else Integer),
+// /Names as operands, any other word an operator taking what precedes it.
+std::vector<Op> ops_of(std::string_view text) {
+    std::vector<Op> ops;
+    std::vector<Object> operands;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        while (pos < text.size() && text[pos] == ' ') ++pos;
+        std::size_t end = pos;
+        while (end < text.size() && text[end] != ' ') ++end;
+        if (end == pos) break;
+        const std::string word(text.substr(pos, end - pos));
+        pos = end;
+        const char c = word[0];
+        if (c == '/') {
+            operands.emplace_back(Name{word.substr(1)});
+        } else if ((c >= '0' && c <= '9') || c == '-' || c == '.') {
+            if (word.find('.') != std::string::npos || word.find('e') != std::string::npos) {
+                operands.emplace_back(std::strtod(word.c_str(), nullptr));
+            } else {
+                operands.emplace_back(static_cast<std::int64_t>(std::strtoll(word.c_str(), nullptr, 10)));
+            }
+        } else {
+            ops.push_back(make_op(word, std::move(operands)));
+            operands.clear();
+        }
+    }
+    return ops;
+}
+
+TextRun run(std::string text, double x, double y) {
+    TextRun r;
+    r.text = std::move(text);
+    r.x = x;
+    r.y = y;
+    r.width = 10;
+    r.font_size = 12;
+    return r;
+}
+
+using Cells = std::vector<std::vector<std::string>>;
+
+}  // namespace
+
+TEST(Tables, NoTable) {
+    struct Case {
+        const char* name;
+        const char* content;
+    };
+    const Case cases[] = {
+        {"no paths", "BT /F1 12 Tf (x) Tj ET"},
+        {"only curves", "0 0 m 10 100 20 100 100 0 c 0 100 m 50 0 100 100 v S"},
+        {"two horizontal rules", "0 0 m 100 0 l 0 50 m 100 50 l S"},
+        {"two vertical rules", "0 0 m 0 100 l 50 0 m 50 100 l S"},
+        {"rectangle narrower and lower than 2", "10 10 1.5 1.5 re S"},
+        {"diagonals only", "0 0 m 100 100 l 0 100 m 100 0 l S"},
+        {"clipping rectangle only", "0 0 612 792 re W n"},
+        {"even-odd clip", "0 0 612 792 re W* n"},
+        {"path never painted", "0 0 100 100 re"},
+        {"path discarded, then an empty paint", "0 0 100 100 re n S"},
+    };
+    const std::vector<TextRun> runs = {run("x", 50, 50)};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(detect_tables(ops_of(c.content), runs).empty());
+    }
+}
+
+TEST(Tables, EveryPaintingOperatorCommitsTheRectangle) {
+    for (const char* paint : {"S", "s", "f", "F", "f*", "B", "B*", "b", "b*"}) {
+        SCOPED_TRACE(paint);
+        const std::string content = std::string("100 100 200 50 re ") + paint;
+        const auto tables = detect_tables(ops_of(content),
+                                          {run("in", 150, 120), run("side", 200, 130), run("out", 50, 50)});
+        ASSERT_EQ(tables.size(), 1u);
+        EXPECT_EQ(tables[0].rows, 1u);
+        EXPECT_EQ(tables[0].cols, 1u);
+        EXPECT_EQ(tables[0].cells, (Cells{{"in side"}}));
+    }
+}
+
+TEST(Tables, ClippingPathDoesNotCountButLaterPaintedPathDoes) {
+    // The usual page prologue: a page-sized clip, then a stroked box.
+    const auto tables = detect_tables(ops_of("q 0 0 612 792 re W* n 100 100 200 50 re S Q"),
+                                      {run("page", 10, 700), run("box", 150, 120)});
+    ASSERT_EQ(tables.size(), 1u);
+    EXPECT_EQ(tables[0].cells, (Cells{{"box"}}));
+
+    // A clip and paint in one path (re W f) counts: it is painted.
+    EXPECT_EQ(detect_tables(ops_of("0 0 100 100 re W f"), {}).size(), 1u);
+    // Pieces pending from before a paint are committed with it, across
+    // several subpaths.
+    EXPECT_EQ(detect_tables(ops_of("0 0 m 0 100 l 50 0 m 50 100 l 0 0 m 50 0 l 0 100 m 50 100 l S"),
+                            {}).size(),
+              1u);
+}
+
+TEST(Tables, GridOfRulesOfAnyLength) {
+    // Four verticals and three horizontals with different lengths and
+    // positions, drawn in no particular order.
+    const char* content =
+        "300 0 m 300 5 l 0 200 m 0 0 l 100 50 m 100 60 l 200 0 m 200 500 l "
+        "0 200 m 5 200 l 0 100 m 1000 100 l 0 0 m 300 0 l S";
+    const std::vector<TextRun> runs = {
+        run("a", 50, 150),  run("b", 150, 150), run("c", 250, 150),
+        run("d", 50, 50),   run("e", 150, 50),  run("f", 250, 50),
+        run("g", 50, 60),   run("h ", 150, 60), run("i", 150, 55),
+    };
+    const auto tables = detect_tables(ops_of(content), runs);
+    ASSERT_EQ(tables.size(), 1u);
+    EXPECT_EQ(tables[0].cols, 3u);
+    EXPECT_EQ(tables[0].rows, 2u);
+    EXPECT_EQ(tables[0].cells, (Cells{{"a", "b", "c"}, {"d g", "e h i", "f"}}));
+}
+
+TEST(Tables, Cluster) {
+    struct Case {
+        const char* name;
+        std::vector<double> values;
+        bool descending;
+        std::vector<double> expected;
+    };
+    const Case cases[] = {
+        {"group measured from its first member", {12.5, 10, 11.5}, false, {10, 12.5}},
+        {"just under the tolerance merges", {101.5, 100}, false, {100}},
+        {"exactly the tolerance separates", {102, 100}, false, {100, 102}},
+        {"a chain does not merge without end", {100, 101, 102, 103, 104}, false, {100, 102, 104}},
+        {"descending reverses the kept values", {10, 50, 11, 30}, true, {50, 30, 10}},
+        {"non-finite values are dropped", {kNaN, 5, kInf, -kInf, 1, kNaN}, false, {1, 5}},
+        {"empty", {}, true, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(cluster(c.values, c.descending), c.expected);
+    }
+}
+
+TEST(Tables, PlacementTolerance) {
+    // Columns 100 | 200 | 300, rows 400 / 300 / 200 (top first).
+    const char* content =
+        "100 200 m 100 400 l 200 200 m 200 400 l 300 200 m 300 400 l "
+        "100 400 m 300 400 l 100 300 m 300 300 l 100 200 m 300 200 l S";
+    struct Case {
+        const char* name;
+        double x, y;
+        std::optional<std::pair<int, int>> cell;  // row, col
+    };
+    const Case cases[] = {
+        {"middle of the top-left cell", 150, 350, std::pair{0, 0}},
+        {"on an inner column boundary goes left", 200, 350, std::pair{0, 0}},
+        {"just past the overlap goes right", 202, 350, std::pair{0, 1}},
+        {"on an inner row boundary goes up", 150, 300, std::pair{0, 0}},
+        {"just below the overlap goes down", 150, 298, std::pair{1, 0}},
+        {"2 left of the first boundary is inside", 98, 350, std::pair{0, 0}},
+        {"more than 2 left of the first boundary", 97.9, 350, std::nullopt},
+        {"just under 2 right of the last boundary", 301.9, 350, std::pair{0, 1}},
+        {"2 right of the last boundary", 302, 350, std::nullopt},
+        {"2 above the top boundary is inside", 150, 402, std::pair{0, 0}},
+        {"more than 2 above the top", 150, 402.1, std::nullopt},
+        {"just under 2 below the bottom", 150, 198.1, std::pair{1, 0}},
+        {"2 below the bottom", 150, 198, std::nullopt},
+        {"NaN x", kNaN, 350, std::nullopt},
+        {"infinite y", 150, kInf, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto tables = detect_tables(ops_of(content), {run("t", c.x, c.y)});
+        ASSERT_EQ(tables.size(), 1u);
+        Cells expected(2, std::vector<std::string>(2));
+        if (c.cell) expected[c.cell->first][c.cell->second] = "t";
+        EXPECT_EQ(tables[0].cells, expected);
+    }
+}
+
+TEST(Tables, CellTextJoining) {
+    const char* box = "0 0 100 100 re S";
+    struct Case {
+        const char* name;
+        std::vector<TextRun> runs;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"single space between runs", {run("a", 10, 10), run("b", 20, 90)}, "a b"},
+        {"run order, not position", {run("b", 90, 10), run("a", 10, 90)}, "b a"},
+        {"no doubled space", {run("a ", 10, 10), run("b", 20, 10)}, "a b"},
+        {"leading space of the next run kept", {run("a", 10, 10), run(" b", 20, 10)}, "a  b"},
+        {"empty run adds the separator", {run("a", 10, 10), run("", 20, 10), run("b", 30, 10)}, "a b"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto tables = detect_tables(ops_of(box), c.runs);
+        ASSERT_EQ(tables.size(), 1u);
+        EXPECT_EQ(tables[0].cells, (Cells{{c.expected}}));
+    }
+}
+
+TEST(Tables, TransformationMatrix) {
+    struct Case {
+        const char* name;
+        const char* content;
+        std::vector<TextRun> inside;   // each should land in the one cell
+        std::vector<TextRun> outside;  // none of these should
+    };
+    const Case cases[] = {
+        // The later cm applies first: x -> 2x + 100, so the box 0..50 maps to
+        // 100..200 (the other order would give 200..300).
+        {"cm concatenates onto the matrix in force",
+         "1 0 0 1 100 0 cm 2 0 0 1 0 0 cm 0 0 50 50 re S",
+         {run("in", 150, 25)}, {run("out", 250, 25)}},
+        // A quarter turn maps (x, y) to (-y, x).
+        {"rotation", "0 1 -1 0 0 0 cm 0 0 50 100 re S", {run("in", -50, 25)}, {run("out", 50, 25)}},
+        {"Q restores the matrix of q",
+         "q 1 0 0 1 500 500 cm Q 0 0 50 50 re S", {run("in", 25, 25)}, {run("out", 525, 525)}},
+        {"rules inside q/cm/Q use the inner matrix",
+         "q 1 0 0 1 500 500 cm 0 0 50 50 re S Q", {run("in", 525, 525)}, {run("out", 25, 25)}},
+        {"nested q", "q 1 0 0 1 10 0 cm q 1 0 0 1 100 0 cm Q 0 0 50 50 re S Q",
+         {run("in", 35, 25)}, {run("out", 135, 25), run("out", 5, 25)}},
+        {"unmatched Q changes nothing", "1 0 0 1 500 0 cm Q Q 0 0 50 50 re S",
+         {run("in", 525, 25)}, {run("out", 25, 25)}},
+        {"cm without operands is the identity", "1 0 0 1 500 0 cm cm 0 0 50 50 re S",
+         {run("in", 525, 25)}, {run("out", 25, 25)}},
+        {"m and l are transformed too",
+         "1 0 0 1 0 300 cm 0 0 m 0 50 l 50 0 m 50 50 l 0 0 m 50 0 l 0 50 m 50 50 l S",
+         {run("in", 25, 325)}, {run("out", 25, 25)}},
+        // The first l draws from (0, 0): a vertical rule at x = 0.
+        {"l without m starts at the origin",
+         "0 100 l 50 0 m 50 100 l 0 0 m 50 0 l 0 100 m 50 100 l S",
+         {run("in", 25, 50)}, {run("out", 75, 50)}},
+        {"ill-typed operands take defaults", "/X 0 50 50 re S", {run("in", 25, 25)},
+         {run("out", 75, 25)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<TextRun> runs = c.inside;
+        runs.insert(runs.end(), c.outside.begin(), c.outside.end());
+        const auto tables = detect_tables(ops_of(c.content), runs);
+        ASSERT_EQ(tables.size(), 1u);
+        ASSERT_EQ(tables[0].rows, 1u);
+        ASSERT_EQ(tables[0].cols, 1u);
+        std::string expected;
+        for (const TextRun& r : c.inside) expected += (expected.empty() ? "" : " ") + r.text;
+        EXPECT_EQ(tables[0].cells[0][0], expected);
+    }
+}
+
+TEST(Tables, SlopedRuleRecordsItsStart) {
+    // Both rules lean by 1.5 units; the grid uses where each one starts
+    // (x = 0 and y = 100), not where it ends.
+    const char* content = "0 0 m 1.5 100 l 100 0 m 100 100 l 0 0 m 100 0 l 0 100 m 100 101.5 l S";
+    const auto tables = detect_tables(
+        ops_of(content), {run("a", -1.9, 50), run("b", 50, 101.9), run("c", -2.5, 50), run("d", 50, 103)});
+    ASSERT_EQ(tables.size(), 1u);
+    EXPECT_EQ(tables[0].cells, (Cells{{"a b"}}));
+}
+
+TEST(Tables, GridTooLargeGivesNoTable) {
+    // n vertical and n horizontal rules 3 units apart: (n-1)^2 cells.
+    auto grid = [](int n) {
+        std::vector<Op> ops;
+        for (int i = 0; i < n; ++i) {
+            const std::int64_t p = 3 * i;
+            ops.push_back(make_op("m", {Object(p), Object(0)}));
+            ops.push_back(make_op("l", {Object(p), Object(1000)}));
+            ops.push_back(make_op("m", {Object(0), Object(p)}));
+            ops.push_back(make_op("l", {Object(1000), Object(p)}));
+        }
+        ops.push_back(make_op("S"));
+        return ops;
+    };
+    static_assert(255u * 255u <= limits::kMaxTableCells && 300u * 300u > limits::kMaxTableCells);
+    const auto fits = detect_tables(grid(256), {run("x", 4, 4)});
+    ASSERT_EQ(fits.size(), 1u);
+    EXPECT_EQ(fits[0].cols, 255u);
+    EXPECT_EQ(fits[0].rows, 255u);
+    // Rows run top first: boundaries 765, 762, ..., 6, 3, 0; y = 4 lies in
+    // the row between 6 and 3, the 254th.
+    EXPECT_EQ(fits[0].cells[253][0], "x");
+    EXPECT_TRUE(detect_tables(grid(301), {run("x", 4, 4)}).empty());
+}
+
+// Hostile matrices and operands: NaN and infinities must neither crash (the
+// sanitizer build checks) nor produce a table with non-finite boundaries.
+TEST(Tables, NonFiniteOperands) {
+    const double pool[] = {kNaN, kInf, -kInf, 1e308, -1e308, 0, 1, 2, 50, 100};
+    const char* names[] = {"q", "Q", "cm", "m", "l", "re", "S", "f", "n", "h"};
+    std::mt19937 rng(4242);
+    for (int round = 0; round < 500; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<Op> ops;
+        const int count = static_cast<int>(rng() % 40);
+        for (int i = 0; i < count; ++i) {
+            std::vector<Object> operands;
+            const int k = static_cast<int>(rng() % 7);
+            for (int j = 0; j < k; ++j) operands.emplace_back(pool[rng() % 10]);
+            ops.push_back(make_op(names[rng() % 10], std::move(operands)));
+        }
+        std::vector<TextRun> runs;
+        for (int i = 0; i < 5; ++i) runs.push_back(run("r", pool[rng() % 10], pool[rng() % 10]));
+        const auto tables = detect_tables(ops, runs);
+        ASSERT_LE(tables.size(), 1u);
+        if (tables.empty()) continue;
+        ASSERT_EQ(tables[0].cells.size(), tables[0].rows);
+        for (const auto& row : tables[0].cells) ASSERT_EQ(row.size(), tables[0].cols);
+    }
+}
+
+// The grid search is a binary search; a plain left-to-right scan, written
+// from the placement rule, must agree with it on random grids and points.
+TEST(Tables, PlacementMatchesLinearScan) {
+    std::mt19937 rng(99);
+    std::uniform_real_distribution<double> coord(0, 400);
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<Op> ops;
+        std::vector<double> vs, hs;
+        const int nv = 2 + static_cast<int>(rng() % 12);
+        const int nh = 2 + static_cast<int>(rng() % 12);
+        for (int i = 0; i < nv; ++i) {
+            const double x = std::round(coord(rng) * 2) / 2;  // half units: many near-ties
+            vs.push_back(x);
+            ops.push_back(make_op("m", {Object(x), Object(0.0)}));
+            ops.push_back(make_op("l", {Object(x), Object(400.0)}));
+        }
+        for (int i = 0; i < nh; ++i) {
+            const double y = std::round(coord(rng) * 2) / 2;
+            hs.push_back(y);
+            ops.push_back(make_op("m", {Object(0.0), Object(y)}));
+            ops.push_back(make_op("l", {Object(400.0), Object(y)}));
+        }
+        ops.push_back(make_op("S"));
+        const std::vector<double> xs = cluster(vs, false);
+        const std::vector<double> ys = cluster(hs, true);
+
+        std::vector<TextRun> runs;
+        for (int i = 0; i < 60; ++i) {
+            // Points on and next to boundaries as well as anywhere.
+            double x = coord(rng);
+            double y = coord(rng);
+            if (rng() % 2) x = xs[rng() % xs.size()] + static_cast<double>(rng() % 9) * 0.5 - 2;
+            if (rng() % 2) y = ys[rng() % ys.size()] + static_cast<double>(rng() % 9) * 0.5 - 2;
+            runs.push_back(run(std::to_string(i), x, y));
+        }
+        const auto tables = detect_tables(ops, runs);
+        if (xs.size() < 2 || ys.size() < 2) {
+            EXPECT_TRUE(tables.empty());
+            continue;
+        }
+        Cells expected(ys.size() - 1, std::vector<std::string>(xs.size() - 1));
+        for (const TextRun& r : runs) {
+            std::optional<std::size_t> col, row;
+            for (std::size_t i = 0; i + 1 < xs.size() && !col; ++i) {
+                if (r.x >= xs[i] - 2.0 && r.x < xs[i + 1] + 2.0) col = i;
+            }
+            for (std::size_t j = 0; j + 1 < ys.size() && !row; ++j) {
+                if (r.y <= ys[j] + 2.0 && r.y > ys[j + 1] - 2.0) row = j;
+            }
+            if (!col || !row) continue;
+            std::string& cell = expected[*row][*col];
+            if (!cell.empty()) cell += ' ';
+            cell += r.text;
+        }
+        ASSERT_EQ(tables.size(), 1u);
+        EXPECT_EQ(tables[0].cells, expected);
+    }
+}
