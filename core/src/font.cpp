@@ -1,0 +1,202 @@
+#include "font.h"
+
+#include <algorithm>
+
+#include "bounds.h"
+#include "filter/predictor.h"
+#include "utf8.h"
+
+namespace vellox_core {
+
+namespace {
+
+// The object stored under `key`, with one indirect reference followed.
+// Nothing when the key is absent or the reference does not resolve.
+std::optional<Object> fetch(const Resolver& resolver, const Dictionary& dict,
+                            std::string_view key) {
+    const Object* value = dict.get(key);
+    if (value == nullptr) return std::nullopt;
+    if (const Reference* ref = value->as_ref()) {
+        auto got = resolver.get(ref->num);
+        if (!got) return std::nullopt;
+        return std::move(got).value();
+    }
+    return *value;
+}
+
+// Stores widths[k] under first + k for every element, non-numeric elements
+// included in the count. Codes that overflow or go negative are dropped; the
+// work is bounded by the array the file actually contains.
+void insert_width_list(WidthMap& widths, std::int64_t first, const Array& list) {
+    std::int64_t k = 0;
+    for (const Object& w : list) {
+        std::int64_t code = 0;
+        if (!__builtin_add_overflow(first, k, &code) && code >= 0) {
+            insert_width(widths, static_cast<std::uint64_t>(code), w);
+        }
+        ++k;
+    }
+}
+
+// /W of a CIDFont: a flat list of groups, either "c [w1 w2 ...]" giving the
+// widths of c, c+1, ... or "c_first c_last w" giving one width to a range.
+void read_cid_widths(WidthMap& widths, const Array& w) {
+    std::size_t i = 0;
+    while (i < w.size()) {
+        const std::int64_t* c = w[i].as_int();
+        if (c == nullptr || i + 1 >= w.size()) return;
+        if (const Array* list = w[i + 1].as_array()) {
+            insert_width_list(widths, *c, *list);
+            i += 2;
+            continue;
+        }
+        if (i + 2 >= w.size()) return;
+        const std::int64_t* last = w[i + 1].as_int();
+        if (last != nullptr && w[i + 2].number()) {
+            // A range may claim billions of codes; shown strings never
+            // produce a code above two bytes, so only that part is stored.
+            const std::int64_t lo = std::max<std::int64_t>(*c, 0);
+            const std::int64_t hi = std::min<std::int64_t>(*last, limits::kMaxWidthCode);
+            for (std::int64_t code = lo; code <= hi; ++code) {
+                insert_width(widths, static_cast<std::uint64_t>(code), w[i + 2]);
+            }
+        }
+        i += 3;
+    }
+}
+
+std::optional<CMap> load_to_unicode(const Resolver& resolver, const Dictionary& font) {
+    const std::optional<Object> value = fetch(resolver, font, "ToUnicode");
+    if (!value) return std::nullopt;
+    const Stream* stream = value->as_stream();
+    if (stream == nullptr) return std::nullopt;
+    auto decoded = decode_stream(stream->dict, stream->data);
+    if (!decoded) return std::nullopt;
+    return CMap::parse(decoded.value());
+}
+
+// A Type0 font takes its widths from its first descendant CIDFont; its codes
+// are always two bytes and map to text only through /ToUnicode.
+void load_composite(const Resolver& resolver, const Dictionary& dict, Font& font) {
+    font.composite = true;
+    font.default_width = 1.0;
+    const std::optional<Array> descendants = resolve_array(resolver, dict, "DescendantFonts");
+    if (!descendants || descendants->empty()) return;
+    auto cid_font = resolver.resolve_dict(descendants->front());
+    if (!cid_font) return;
+    if (const Object* dw = cid_font->get("DW")) {
+        if (const std::optional<double> v = dw->number()) font.default_width = *v / 1000.0;
+    }
+    if (const std::optional<Array> w = resolve_array(resolver, cid_font.value(), "W")) {
+        read_cid_widths(font.widths, *w);
+    }
+}
+
+void load_simple(const Resolver& resolver, const Dictionary& dict, Font& font) {
+    font.encoding = build_encoding(resolver, dict);
+    std::int64_t first = 0;
+    if (const Object* fc = dict.get("FirstChar")) {
+        if (const std::int64_t* v = fc->as_int()) first = *v;
+    }
+    if (const std::optional<Array> w = resolve_array(resolver, dict, "Widths")) {
+        insert_width_list(font.widths, first, *w);
+    }
+}
+
+// /Differences must be a direct array; anything else leaves the base table.
+EncodingTable with_differences(const EncodingTable& base, const Dictionary& dict) {
+    const Object* diffs = dict.get("Differences");
+    const Array* list = diffs != nullptr ? diffs->as_array() : nullptr;
+    if (list == nullptr) return base;
+    return apply_differences(base, *list);
+}
+
+}  // namespace
+
+std::optional<Array> resolve_array(const Resolver& resolver, const Dictionary& dict,
+                                   std::string_view key) {
+    std::optional<Object> value = fetch(resolver, dict, key);
+    if (!value) return std::nullopt;
+    Array* arr = value->as_array();
+    if (arr == nullptr) return std::nullopt;
+    return std::move(*arr);
+}
+
+void insert_width(WidthMap& widths, std::uint64_t code, const Object& value) {
+    const std::optional<double> w = value.number();
+    if (!w || code > 0xFFFFFFFFu) return;
+    widths[static_cast<std::uint32_t>(code)] = *w / 1000.0;
+}
+
+EncodingTable build_encoding(const Resolver& resolver, const Dictionary& font) {
+    const std::optional<Object> value = fetch(resolver, font, "Encoding");
+    if (!value) return win_ansi_encoding();
+    if (const Name* name = value->as_name()) return base_encoding(name->text);
+    if (const Dictionary* dict = value->as_dict()) {
+        const Object* base_name = dict->get("BaseEncoding");
+        const Name* name = base_name != nullptr ? base_name->as_name() : nullptr;
+        const EncodingTable& base = name != nullptr ? base_encoding(name->text)
+                                                    : win_ansi_encoding();
+        return with_differences(base, *dict);
+    }
+    if (const Stream* stream = value->as_stream()) {
+        return with_differences(win_ansi_encoding(), stream->dict);
+    }
+    return win_ansi_encoding();
+}
+
+Font load_font(const Resolver& resolver, const Dictionary& dict) {
+    Font font;
+    font.to_unicode = load_to_unicode(resolver, dict);
+    const Object* subtype = dict.get("Subtype");
+    if (subtype != nullptr && subtype->is_name("Type0")) {
+        load_composite(resolver, dict, font);
+    } else {
+        load_simple(resolver, dict, font);
+    }
+    return font;
+}
+
+FontMap load_fonts(const Resolver& resolver, const Dictionary& resources) {
+    FontMap fonts;
+    const Object* entry = resources.get("Font");
+    if (entry == nullptr) return fonts;
+    auto table = resolver.resolve_dict(*entry);
+    if (!table) return fonts;
+    for (const auto& [name, value] : table.value()) {
+        auto dict = resolver.resolve_dict(value);
+        if (!dict) continue;
+        fonts[name] = load_font(resolver, dict.value());
+    }
+    return fonts;
+}
+
+double Font::show_into(ByteView bytes, std::string& out, double char_spacing,
+                       double word_spacing, double font_size, double horizontal_scale) const {
+    const std::size_t n = composite ? 2 : 1;
+    double advance = 0;
+    for (std::size_t pos = 0; pos < bytes.size(); pos += n) {
+        const std::size_t end = std::min(bytes.size(), pos + n);
+        std::uint32_t code = 0;
+        for (std::size_t k = pos; k < end; ++k) code = (code << 8) | bytes[k];
+
+        std::optional<std::string> mapped;
+        if (to_unicode) mapped = to_unicode->lookup(code);
+        if (mapped) {
+            out += *mapped;
+        } else if (!composite && code < 256) {
+            const std::uint32_t cp = encoding[code];
+            if (cp != 0 && is_scalar_value(cp)) append_utf8(out, static_cast<char32_t>(cp));
+        }
+
+        const auto found = widths.find(code);
+        const double w = found != widths.end() ? found->second : default_width;
+        // Word spacing belongs to the single-byte code 32 only; a two-byte
+        // 0x0020 of a composite font is not a word break for this rule.
+        const double s = !composite && code == 32 ? word_spacing : 0.0;
+        advance += (w * font_size + char_spacing + s) * horizontal_scale;
+    }
+    return advance;
+}
+
+}  // namespace vellox_core

@@ -1,0 +1,175 @@
+#include "text.h"
+
+#include <string_view>
+
+#include "utf8.h"
+
+namespace vellox_core {
+
+Matrix multiply(const Matrix& m, const Matrix& n) {
+    // Row-vector convention of PDF: [x y 1] × M × N, so M acts first.
+    return Matrix{
+        m.a * n.a + m.b * n.c,
+        m.a * n.b + m.b * n.d,
+        m.c * n.a + m.d * n.c,
+        m.c * n.b + m.d * n.d,
+        m.e * n.a + m.f * n.c + n.e,
+        m.e * n.b + m.f * n.d + n.f,
+    };
+}
+
+namespace {
+
+double number_or(const Object& o, double fallback) {
+    const std::optional<double> v = o.number();
+    return v ? *v : fallback;
+}
+
+// Operand k as a number; 0 when it is missing or not numeric.
+double number_at(const std::vector<Object>& operands, std::size_t k) {
+    return k < operands.size() ? number_or(operands[k], 0.0) : 0.0;
+}
+
+// translate(tx, ty) × m: moves the origin of m along its own axes.
+Matrix translated(const Matrix& m, double tx, double ty) {
+    Matrix r = m;
+    r.e = tx * m.a + ty * m.c + m.e;
+    r.f = tx * m.b + ty * m.d + m.f;
+    return r;
+}
+
+struct TextState {
+    explicit TextState(const FontMap& table) : fonts(table) {}
+
+    const FontMap& fonts;
+    std::vector<Matrix> stack;  // the CTMs saved by q
+    std::string font_name;
+    Matrix ctm;
+    Matrix tm;
+    Matrix tlm;
+    double font_size = 0;
+    double char_spacing = 0;
+    double word_spacing = 0;
+    double horizontal_scale = 1.0;
+    double leading = 0;
+    double rise = 0;
+
+    void next_line() {
+        tlm = translated(tlm, 0, -leading);
+        tm = tlm;
+    }
+
+    void show(ByteView bytes, std::vector<TextRun>& runs) {
+        const Matrix m = multiply(tm, ctm);
+        TextRun run;
+        run.x = m.c * rise + m.e;
+        run.y = m.d * rise + m.f;
+        run.font = font_name;
+        run.font_size = font_size;
+
+        double advance = 0;
+        const auto found = fonts.find(font_name);
+        if (found != fonts.end()) {
+            advance = found->second.show_into(bytes, run.text, char_spacing, word_spacing,
+                                              font_size, horizontal_scale);
+        } else {
+            // No usable font: read the bytes as ISO 8859-1 with the default
+            // glyph width, so text in fonts we could not load still shows up.
+            for (const std::uint8_t b : bytes) {
+                append_utf8(run.text, static_cast<char32_t>(b));
+                const double s = b == 32 ? word_spacing : 0.0;
+                advance += (0.5 * font_size + char_spacing + s) * horizontal_scale;
+            }
+        }
+        run.width = advance;
+        runs.push_back(std::move(run));
+        tm = translated(tm, advance, 0);
+    }
+};
+
+}  // namespace
+
+Matrix matrix_of(const std::vector<Object>& operands) {
+    const Matrix identity;
+    const auto at = [&](std::size_t k, double fallback) {
+        return k < operands.size() ? number_or(operands[k], fallback) : fallback;
+    };
+    return Matrix{at(0, identity.a), at(1, identity.b), at(2, identity.c),
+                  at(3, identity.d), at(4, identity.e), at(5, identity.f)};
+}
+
+std::vector<TextRun> extract_runs(const std::vector<Op>& ops, const FontMap& fonts) {
+    std::vector<TextRun> runs;
+    TextState st(fonts);
+    for (const Op& op : ops) {
+        const std::string_view name = op.op();
+        const std::vector<Object>& args = op.operands;
+        const String* first_string = args.empty() ? nullptr : args[0].as_string();
+
+        if (name == "q") {
+            st.stack.push_back(st.ctm);
+        } else if (name == "Q") {
+            if (!st.stack.empty()) {
+                st.ctm = st.stack.back();
+                st.stack.pop_back();
+            }
+        } else if (name == "cm") {
+            st.ctm = multiply(matrix_of(args), st.ctm);
+        } else if (name == "BT") {
+            st.tm = Matrix{};
+            st.tlm = Matrix{};
+        } else if (name == "Tf") {
+            if (!args.empty()) {
+                if (const Name* n = args[0].as_name()) st.font_name = n->text;
+            }
+            st.font_size = number_at(args, 1);
+        } else if (name == "Tc") {
+            st.char_spacing = number_at(args, 0);
+        } else if (name == "Tw") {
+            st.word_spacing = number_at(args, 0);
+        } else if (name == "Tz") {
+            st.horizontal_scale = number_at(args, 0) / 100.0;
+        } else if (name == "TL") {
+            st.leading = number_at(args, 0);
+        } else if (name == "Ts") {
+            st.rise = number_at(args, 0);
+        } else if (name == "Td" || name == "TD") {
+            if (name == "TD") st.leading = -number_at(args, 1);
+            st.tlm = translated(st.tlm, number_at(args, 0), number_at(args, 1));
+            st.tm = st.tlm;
+        } else if (name == "Tm") {
+            st.tlm = matrix_of(args);
+            st.tm = st.tlm;
+        } else if (name == "T*") {
+            st.next_line();
+        } else if (name == "Tj") {
+            if (first_string != nullptr) st.show(first_string->bytes, runs);
+        } else if (name == "'") {
+            st.next_line();
+            if (first_string != nullptr) st.show(first_string->bytes, runs);
+        } else if (name == "\"") {
+            st.word_spacing = number_at(args, 0);
+            st.char_spacing = number_at(args, 1);
+            st.next_line();
+            if (args.size() >= 3) {
+                if (const String* s = args[2].as_string()) st.show(s->bytes, runs);
+            }
+        } else if (name == "TJ") {
+            const Array* items = args.empty() ? nullptr : args[0].as_array();
+            if (items == nullptr) continue;
+            for (const Object& item : *items) {
+                if (const String* s = item.as_string()) {
+                    st.show(s->bytes, runs);
+                } else {
+                    // A number pulls the next glyph left by thousandths of
+                    // the font size; anything else counts as no adjustment.
+                    const double v = number_or(item, 0.0);
+                    st.tm = translated(st.tm, -v / 1000.0 * st.font_size * st.horizontal_scale, 0);
+                }
+            }
+        }
+    }
+    return runs;
+}
+
+}  // namespace vellox_core

@@ -1,0 +1,106 @@
+"""End to end on the shared corpus of real PDFs from many producers."""
+
+from __future__ import annotations
+
+import json
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from vellox import _vellox
+
+CORPUS = Path(__file__).parents[1] / ".." / "shared" / "corpus" / "sample-files"
+PASSWORDS = {"libreoffice-writer-password.pdf": "openpassword"}
+# Its startxref points at the wrong offset; nothing is repaired, so it fails.
+BROKEN = {"unreadablemetadata.pdf"}
+
+FILES = sorted(CORPUS.glob("*.pdf")) if CORPUS.is_dir() else []
+GOOD = [p for p in FILES if p.name not in BROKEN]
+
+pytestmark = pytest.mark.skipif(not FILES, reason=f"corpus not found at {CORPUS}")
+
+_cache: dict[Path, dict] = {}
+
+
+def parsed(path: Path) -> dict:
+    if path not in _cache:
+        _cache[path] = _vellox.parse(path.read_bytes(), PASSWORDS.get(path.name))
+    return _cache[path]
+
+
+def names(paths):
+    return [p.name for p in paths]
+
+
+@pytest.mark.parametrize("path", GOOD, ids=names(GOOD))
+def test_every_form_succeeds_and_agrees(path):
+    data = path.read_bytes()
+    password = PASSWORDS.get(path.name)
+    doc = parsed(path)
+    n = len(doc["pages"])
+    assert n >= 1
+    # The dict and the JSON text are the same tree (non-finite floats are
+    # None in one and null in the other, which json.loads maps to None).
+    assert json.loads(_vellox.parse_to_json(data, password)) == doc
+    html = _vellox.parse_to_html(data, password)
+    assert html.startswith("<!DOCTYPE html>\n") and html.endswith("</body>\n</html>\n")
+    # Text is escaped, so every section tag is a page.
+    assert html.count('<section class="page"') == n
+    md = _vellox.parse_to_markdown(data, password)
+    assert md.count("\n\n---\n\n") >= n - 1
+    for page in doc["pages"]:
+        for line in page["lines"]:
+            if line["text"].strip():
+                assert line["text"] in md
+                break
+
+
+@pytest.mark.parametrize("path", GOOD, ids=names(GOOD))
+def test_needs_ocr_exactly_for_pages_with_images_and_no_lines(path):
+    for page in parsed(path)["pages"]:
+        assert page["needs_ocr"] == (not page["lines"] and bool(page["images"]))
+        for image in page["images"]:
+            assert image["format"] in {"Jpeg", "Jpeg2000", "Ccitt", "Jbig2", "Raw"}
+
+
+@pytest.mark.skipif(shutil.which("pdfinfo") is None, reason="poppler-utils not installed")
+@pytest.mark.parametrize("path", GOOD, ids=names(GOOD))
+def test_page_count_matches_pdfinfo(path):
+    command = ["pdfinfo"]
+    if path.name in PASSWORDS:
+        command += ["-upw", PASSWORDS[path.name]]
+    out = subprocess.run(command + [str(path)], capture_output=True, text=True,
+                         timeout=60).stdout
+    match = re.search(r"^Pages:\s+(\d+)", out, re.M)
+    assert match, out
+    assert len(parsed(path)["pages"]) == int(match.group(1))
+
+
+@pytest.mark.parametrize("path", [p for p in FILES if p.name in BROKEN],
+                         ids=names(p for p in FILES if p.name in BROKEN))
+def test_broken_file_fails_the_same_way_in_every_form(path):
+    data = path.read_bytes()
+    messages = set()
+    for func in (_vellox.parse, _vellox.parse_to_json, _vellox.parse_to_html,
+                 _vellox.parse_to_markdown):
+        with pytest.raises(ValueError) as info:
+            func(data)
+        messages.add(str(info.value))
+    assert len(messages) == 1
+    assert re.match(r"[A-Za-z]+: \S", messages.pop())
+
+
+def test_encrypted_file_needs_its_password():
+    path = CORPUS / "libreoffice-writer-password.pdf"
+    if not path.exists():
+        pytest.skip("encrypted sample missing")
+    good = _vellox.parse_to_markdown(path.read_bytes(), "openpassword")
+    assert good.strip()
+    try:
+        wrong = _vellox.parse_to_markdown(path.read_bytes(), "wrong")
+    except ValueError:
+        return
+    assert wrong != good
