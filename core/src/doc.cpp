@@ -5,6 +5,12 @@
 #include <algorithm>
 #include <string_view>
 
+#include "content.h"
+#include "font.h"
+#include "image.h"
+#include "layout.h"
+#include "tables.h"
+#include "text.h"
 #include "utf8.h"
 #include "xref.h"
 
@@ -80,6 +86,30 @@ Result<std::vector<Page>> Document::pages() const {
     auto cat = catalog();
     if (!cat) return std::move(cat).error();
     return collect_pages(resolver, *cat);
+}
+
+Result<ExtractedDoc> Document::extract() const {
+    auto pages = this->pages();
+    if (!pages) return std::move(pages).error();
+    ExtractedDoc doc;
+    doc.pages.reserve(pages->size());
+    for (const Page& page : *pages) {
+        auto content = page_content(resolver, page);
+        if (!content) return std::move(content).error();
+        // Every stage below degrades instead of failing: a font that does not
+        // load decodes less text, an image that does not decode is left out.
+        std::vector<Op> ops = parse_content(*content);
+        FontMap fonts = load_fonts(resolver, page.resources);
+        std::vector<TextRun> runs = extract_runs(ops, fonts);
+        PageText text = layout_page(runs, page.media_box);
+        text.tables = detect_tables(ops, runs);
+        text.images = extract_images(resolver, page.resources);
+        // A page with images but no text is most likely a scan.
+        text.needs_ocr = text.lines.empty() && !text.images.empty();
+        doc.pages.push_back(std::move(text));
+    }
+    doc.version = version;
+    return doc;
 }
 
 }  // namespace vellox_core

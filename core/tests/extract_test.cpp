@@ -1,0 +1,190 @@
+// The extraction pipeline and image listing over small hand-built files.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <zlib.h>
+
+#include "doc.h"
+#include "image.h"
+#include "support/pdf_builder.h"
+
+using namespace vellox_core;
+using vellox_test::PdfBuilder;
+
+namespace {
+
+std::string deflate_text(std::string_view text) {
+    uLongf size = compressBound(text.size());
+    std::string out(size, '\0');
+    compress(reinterpret_cast<Bytef*>(out.data()), &size,
+             reinterpret_cast<const Bytef*>(text.data()), text.size());
+    out.resize(size);
+    return out;
+}
+
+const char* kFont = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
+
+// Pages: 1 text + image, 2 image only, 3 nothing, 4 a ruled 2x1 table.
+std::string sample_document() {
+    PdfBuilder b;
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R] /MediaBox [0 0 612 792] >>");
+    b.obj(3, "<< /Type /Page /Parent 2 0 R /Contents 10 0 R "
+             "/Resources << /Font << /F1 20 0 R >> /XObject << /Im1 30 0 R >> >> >>");
+    b.obj(4, "<< /Type /Page /Parent 2 0 R /Contents 11 0 R "
+             "/Resources << /XObject << /Scan 31 0 R /Form 32 0 R >> >> >>");
+    b.obj(5, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] >>");
+    b.obj(6, "<< /Type /Page /Parent 2 0 R /Contents 12 0 R /Resources << /Font << /F1 20 0 R >> >> >>");
+    b.stream(10, "", "BT /F1 12 Tf 72 700 Td (Hello) Tj ET q 100 0 0 100 0 0 cm /Im1 Do Q");
+    b.stream(11, "", "q 612 0 0 792 0 0 cm /Scan Do Q");
+    b.stream(12, "",
+             "0 0 612 792 re W n "  // page clip: not a rule
+             "100 500 200 100 re S 200 500 m 200 600 l S "
+             "BT /F1 10 Tf 110 550 Td (left) Tj 100 0 Td (right) Tj ET");
+    b.obj(20, kFont);
+    const std::string pixels = deflate_text(std::string(12, '\x7f'));
+    b.stream(30, "/Type /XObject /Subtype /Image /Width 2 /Height 2 /BitsPerComponent 8 "
+                 "/ColorSpace /DeviceRGB /Filter /FlateDecode", pixels);
+    b.stream(31, "/Subtype /Image /Width 1700 /Height -5 /ColorSpace [/ICCBased 40 0 R] "
+                 "/Filter [/FlateDecode /DCTDecode]", deflate_text("\xFF\xD8 not really a jpeg"));
+    b.stream(32, "/Subtype /Form /BBox [0 0 1 1]", "");
+    b.xref_table("/Root 1 0 R");
+    return b.text();
+}
+
+}  // namespace
+
+TEST(Extract, PagesStagesAndOcrFlag) {
+    const std::string file = sample_document();
+    auto doc = Document::parse_with_password(as_bytes(file), {});
+    ASSERT_TRUE(doc.ok()) << doc.error().to_string();
+    auto result = doc->extract();
+    ASSERT_TRUE(result.ok()) << result.error().to_string();
+    EXPECT_EQ(result->version, "1.7");
+    ASSERT_EQ(result->pages.size(), 4u);
+
+    const PageText& text_and_image = result->pages[0];
+    ASSERT_EQ(text_and_image.lines.size(), 1u);
+    EXPECT_EQ(text_and_image.lines[0].text, "Hello");
+    EXPECT_EQ(text_and_image.lines[0].x, 72);
+    EXPECT_EQ(text_and_image.lines[0].y, 700);
+    ASSERT_EQ(text_and_image.images.size(), 1u);
+    EXPECT_FALSE(text_and_image.needs_ocr);  // text wins over images
+
+    const PageText& scan = result->pages[1];
+    EXPECT_TRUE(scan.lines.empty());
+    ASSERT_EQ(scan.images.size(), 1u);  // the form XObject is not an image
+    EXPECT_TRUE(scan.needs_ocr);
+
+    const PageText& empty = result->pages[2];
+    EXPECT_TRUE(empty.lines.empty());
+    EXPECT_TRUE(empty.images.empty());
+    EXPECT_FALSE(empty.needs_ocr);  // nothing at all is not a scan
+    EXPECT_DOUBLE_EQ(empty.width, 595.276);
+    EXPECT_DOUBLE_EQ(empty.height, 841.89);
+
+    const PageText& table_page = result->pages[3];
+    ASSERT_EQ(table_page.tables.size(), 1u);
+    const Table& t = table_page.tables[0];
+    EXPECT_EQ(t.rows, 1u);
+    EXPECT_EQ(t.cols, 2u);
+    EXPECT_EQ(t.cells, (std::vector<std::vector<std::string>>{{"left", "right"}}));
+
+    // A second extraction of the same document gives the same result.
+    auto again = doc->extract();
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ(again->to_json(), result->to_json());
+}
+
+TEST(Extract, ImageEntries) {
+    const std::string file = sample_document();
+    auto doc = Document::parse_with_password(as_bytes(file), {});
+    ASSERT_TRUE(doc.ok());
+    auto pages = doc->pages();
+    ASSERT_TRUE(pages.ok());
+
+    auto first = extract_images(doc->resolver, (*pages)[0].resources);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].name, "Im1");
+    EXPECT_EQ(first[0].format, ImageFormat::Raw);
+    EXPECT_EQ(first[0].width, 2u);
+    EXPECT_EQ(first[0].bits_per_component, 8u);
+    EXPECT_EQ(first[0].color_space, "DeviceRGB");
+    EXPECT_EQ(first[0].data, Bytes(12, 0x7f));  // decoded through the chain
+
+    auto scan = extract_images(doc->resolver, (*pages)[1].resources);
+    ASSERT_EQ(scan.size(), 1u);
+    EXPECT_EQ(scan[0].name, "Scan");
+    EXPECT_EQ(scan[0].format, ImageFormat::Jpeg);  // the last filter decides
+    EXPECT_EQ(scan[0].width, 1700u);
+    EXPECT_EQ(scan[0].height, 0u);                 // a negative height becomes 0
+    EXPECT_EQ(scan[0].bits_per_component, 8u);     // absent
+    EXPECT_EQ(scan[0].color_space, "ICCBased");
+}
+
+TEST(Extract, ImageListingRules) {
+    PdfBuilder b;
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [3 0 R] >>");
+    b.obj(3, "<< /Type /Page /Resources << /XObject 4 0 R >> >>");
+    b.obj(4, "<< /A 5 0 R /B 5 0 R /Bad 6 0 R /Missing 99 0 R /Idx 7 0 R /Unk 8 0 R >>");
+    b.stream(5, "/Subtype /Image /Filter /JPXDecode /ColorSpace 9 0 R", "jpx");
+    b.stream(6, "/Subtype /Image /Filter /FlateDecode", "not deflate data");
+    b.stream(7, "/Subtype /Image /Filter /CCITTFaxDecode /ColorSpace [/Indexed /DeviceRGB 1 <00>]",
+             "");
+    b.stream(8, "/Subtype /Image /Filter [/JBIG2Decode /Crazy] /ColorSpace [1 2]", "x");
+    b.obj(9, "[/Indexed /DeviceGray 1 <0000>]");
+    b.xref_table("/Root 1 0 R");
+    auto doc = Document::parse_with_password(b.bytes(), {});
+    ASSERT_TRUE(doc.ok());
+    auto pages = doc->pages();
+    ASSERT_TRUE(pages.ok());
+    auto images = extract_images(doc->resolver, (*pages)[0].resources);
+    // The same stream under two names is listed twice; the one that fails to
+    // decode, the missing one and the one with an unknown filter are skipped.
+    ASSERT_EQ(images.size(), 3u);
+    EXPECT_EQ(images[0].name, "A");
+    EXPECT_EQ(images[1].name, "B");
+    EXPECT_EQ(images[0].format, ImageFormat::Jpeg2000);
+    EXPECT_EQ(images[0].color_space, "Indexed");  // through a reference
+    EXPECT_EQ(images[2].name, "Idx");
+    EXPECT_EQ(images[2].format, ImageFormat::Ccitt);
+    EXPECT_EQ(images[2].color_space, "Indexed");
+
+    Dictionary no_xobject;
+    EXPECT_TRUE(extract_images(doc->resolver, no_xobject).empty());
+    Dictionary not_dict;
+    not_dict.set("XObject", Object(5));
+    EXPECT_TRUE(extract_images(doc->resolver, not_dict).empty());
+}
+
+TEST(Extract, ContentFailureFailsTheWholeCall) {
+    PdfBuilder b;
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] >>");
+    b.obj(3, "<< /Type /Page /Contents 10 0 R >>");
+    b.obj(4, "<< /Type /Page /Contents 11 0 R >>");
+    b.obj(5, "<< /Type /Page /Contents 10 0 R >>");
+    b.stream(10, "", "BT (fine) Tj ET");
+    b.stream(11, "/Filter /FlateDecode", "this is not deflate");
+    b.xref_table("/Root 1 0 R");
+    auto doc = Document::parse_with_password(b.bytes(), {});
+    ASSERT_TRUE(doc.ok());
+    auto result = doc->extract();
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().to_string(), "BadStream: corrupt DEFLATE data");
+}
+
+TEST(Extract, NoPagesGivesVersionAndEmptyList) {
+    PdfBuilder b("%PDF-1.4\r\n");
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [] >>");
+    b.xref_table("/Root 1 0 R");
+    auto doc = Document::parse_with_password(b.bytes(), {});
+    ASSERT_TRUE(doc.ok());
+    auto result = doc->extract();
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result->version, "1.4");
+    EXPECT_TRUE(result->pages.empty());
+    EXPECT_EQ(result->to_markdown(), "");
+}
