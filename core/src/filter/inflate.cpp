@@ -1,25 +1,41 @@
-// DEFLATE decoding (RFC 1951), written for clarity: bits are read one at a
-// time and Huffman codes are decoded canonically, without lookup tables.
+// DEFLATE decoding (RFC 1951) with lookup tables and a 64-bit bit buffer.
 //
 // Format notes:
 // - The stream is a sequence of blocks, each starting with BFINAL (1 bit) and
 //   BTYPE (2 bits): 0 stored, 1 fixed codes, 2 dynamic codes, 3 reserved.
 // - Bits are packed least significant first; multi-bit fields are assembled
 //   least significant bit first, but Huffman codes are sent most significant
-//   bit first, which is why Huff::decode shifts each new bit in at the bottom.
+//   bit first, so a table indexed by the next bits of the buffer holds each
+//   code bit-reversed.
 // - A back-reference may reach any byte produced so far in this call, across
 //   block boundaries. Windows larger than 32 KiB never occur in valid data,
 //   and allowing them costs nothing since the whole output is kept anyway.
 // - The zlib wrapper (RFC 1950) is not handled here: the filter chain skips
 //   its two-byte header, and the Adler-32 trailer is never read.
+//
+// Damaged code sets are decoded the way a canonical bit-by-bit decoder reads
+// them (inflate_reference.cpp is that decoder, and the tests compare the two):
+// no completeness check, so over-subscribed and incomplete codes are
+// accepted and a defect shows only as a bit string that matches no code
+// within 15 bits. For a canonical code, the bit string read so far matches at
+// length n when, read as an n-bit number, it lies in [first(n), first(n) +
+// count(n)), where first(n) and the symbol index only depend on the counts.
+// Since first(n + 1) = 2 * (first(n) + count(n)), no code has a shorter code
+// as its prefix even when the set is over-subscribed; over-subscription only
+// pushes codes past 2^n, where no n-bit string reaches them. The table for the
+// first kBits bits is filled from exactly those ranges cut at 2^n, and a
+// string that no length up to kBits matches continues bit by bit from length
+// kBits + 1, as the canonical loop would.
 #include "filter/inflate.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <vector>
+#include <cstring>
+#include <memory>
+#include <span>
 
 #include "bounds.h"
 
@@ -32,107 +48,198 @@ Error too_large() { return Error{ErrorKind::BadStream, "decoded stream too large
 
 constexpr unsigned kMaxCodeBits = 15;
 
-struct BitReader {
-    ByteView input;
-    std::size_t pos = 0;     // next unread byte
-    std::uint32_t bitbuf = 0;
-    std::uint32_t bitcnt = 0;
+// Code lengths one dynamic header can define: 288 literal/length and 32
+// distance lengths, plus the surplus of a final repeat (at most 137 more).
+constexpr std::size_t kMaxLengths = 288 + 32 + 138;
 
-    // The next `n` (at most 16) bits, least significant first, or nothing
-    // when the input ends first.
-    std::optional<std::uint32_t> bits(unsigned n) {
-        std::uint32_t value = 0;
-        for (unsigned i = 0; i < n; ++i) {
-            if (bitcnt == 0) {
-                if (pos >= input.size()) return std::nullopt;
-                bitbuf = input[pos++];
-                bitcnt = 8;
-            }
-            value |= (bitbuf & 1u) << i;
-            bitbuf >>= 1;
-            --bitcnt;
+struct BitReader {
+    const std::uint8_t* input;
+    std::size_t size;
+    std::size_t pos = 0;  // next byte not yet in the buffer
+    std::uint64_t bitbuf = 0;
+    unsigned bitcnt = 0;  // valid bits at the bottom of `bitbuf`
+
+    // Tops the buffer up to at least 56 bits (at most 63) while input lasts. The fast
+    // path loads eight bytes at once and counts only the whole bytes that
+    // fit; the bits above `bitcnt` then already hold the next input bytes,
+    // which a later load writes again unchanged.
+    void refill() {
+        if (size - pos >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, input + pos, 8);
+            if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+            bitbuf |= word << bitcnt;
+            pos += (63 - bitcnt) >> 3;
+            bitcnt |= 56;
+            return;
         }
+        while (bitcnt <= 55 && pos < size) {
+            bitbuf |= std::uint64_t{input[pos++]} << bitcnt;
+            bitcnt += 8;
+        }
+    }
+
+    // Makes `n` (at most 56) bits available, or reports that the input ends
+    // first.
+    bool need(unsigned n) {
+        if (bitcnt < n) refill();
+        return bitcnt >= n;
+    }
+
+    std::uint32_t peek(unsigned n) const {
+        return static_cast<std::uint32_t>(bitbuf & ((std::uint64_t{1} << n) - 1));
+    }
+
+    void drop(unsigned n) {
+        bitbuf >>= n;
+        bitcnt -= n;
+    }
+
+    std::uint32_t take(unsigned n) {
+        std::uint32_t value = peek(n);
+        drop(n);
         return value;
     }
 
     // Stored blocks start on a byte boundary: the rest of the current byte
-    // is padding.
+    // is padding, and whole bytes still in the buffer go back to the input.
     void align() {
+        pos -= bitcnt >> 3;
         bitbuf = 0;
         bitcnt = 0;
     }
-
-    std::optional<std::uint8_t> byte() {
-        if (pos >= input.size()) return std::nullopt;
-        return input[pos++];
-    }
 };
 
-// The output buffer, which is also the window for back-references. Its growth
-// is explicit so that its capacity never overshoots the decoded-size cap.
+// Bytes the output keeps writable past its end, so that a back-reference can
+// be copied in 8-byte steps without a tail loop.
+constexpr std::size_t kSlack = 16;
+// The most bytes one symbol writes.
+constexpr std::size_t kMaxMatch = 258;
+
+// The output buffer, which is also the window for back-references. `bytes`
+// is kept sized past `used` so that writes go through a plain pointer; its
+// capacity grows explicitly and never overshoots the decoded-size cap by
+// more than one symbol's worth.
 struct Output {
     Bytes bytes;
+    std::size_t used = 0;
 
-    // Makes room for `n` more bytes, or fails when they would pass the cap.
-    bool room_for(std::size_t n) {
-        if (n > limits::kMaxDecodedBytes - bytes.size()) return false;
-        std::size_t needed = bytes.size() + n;
+    // Makes `n` more bytes (plus slack) writable. The caller has checked
+    // `n` against the cap.
+    void make_room(std::size_t n) {
+        std::size_t needed = used + n + kSlack;
+        if (needed <= bytes.size()) return;
         if (needed > bytes.capacity()) {
-            std::size_t grown = std::max(needed, bytes.capacity() * 2);
-            bytes.reserve(std::min(grown, limits::kMaxDecodedBytes));
+            constexpr std::size_t kMaxCapacity = limits::kMaxDecodedBytes + kMaxMatch + kSlack;
+            bytes.reserve(std::min(std::max(needed, bytes.capacity() * 2), kMaxCapacity));
         }
-        return true;
+        // Grow the initialised part in steps rather than all at once, so the
+        // memory touched follows the output.
+        constexpr std::size_t kStep = std::size_t{64} << 10;
+        bytes.resize(std::max(needed, std::min(bytes.capacity(), bytes.size() + kStep)));
     }
 };
 
-// A canonical Huffman code (RFC 1951 3.2.2) stored as code-length counts and
-// the symbols sorted by (length, value). That is all a canonical decoder needs:
-// the codes of one length are consecutive integers, assigned in symbol order.
-struct Huff {
-    std::vector<std::uint16_t> symbol;
-    std::array<std::uint16_t, kMaxCodeBits + 1> count{};
+// A decoding table for one canonical Huffman code: entries for the next
+// `Bits` bits of input, plus what the canonical loop needs to continue past
+// them (per-length counts, first codes and symbol indexes, and the symbols in
+// canonical order).
+template <unsigned Bits>
+struct Table {
+    static constexpr unsigned kBits = Bits;
+    // Entry: symbol << 4 | code length; length 0 means that no code of at
+    // most kBits bits matches and decoding continues bit by bit.
+    std::array<std::uint32_t, std::size_t{1} << Bits> entry;
+    std::array<std::uint16_t, kMaxCodeBits + 1> count;
+    std::array<std::uint32_t, kMaxCodeBits + 1> first;
+    std::array<std::uint16_t, kMaxCodeBits + 1> index;
+    std::array<std::uint16_t, kMaxLengths> symbol;
 
-    // No completeness check: over-subscribed or incomplete codes are accepted
-    // and any defect shows only as a code that fails to decode.
-    static Huff build(const std::vector<std::uint8_t>& lengths);
-    static std::optional<std::uint16_t> decode(const Huff& table, BitReader& in);
+    void build(std::span<const std::uint8_t> lengths);
 };
 
-Huff Huff::build(const std::vector<std::uint8_t>& lengths) {
-    Huff h;
-    h.symbol.assign(lengths.size(), 0);
-    for (std::uint8_t len : lengths) ++h.count[len];
-    h.count[0] = 0;
+std::uint32_t reverse_bits(std::uint32_t code, unsigned len) {
+    std::uint32_t out = 0;
+    for (unsigned i = 0; i < len; ++i) {
+        out = (out << 1) | (code & 1u);
+        code >>= 1;
+    }
+    return out;
+}
 
+template <unsigned Bits>
+void Table<Bits>::build(std::span<const std::uint8_t> lengths) {
+    count.fill(0);
+    for (std::uint8_t len : lengths) ++count[len];
+    count[0] = 0;
+
+    // The canonical loop's state on reaching each length.
     std::array<std::uint16_t, kMaxCodeBits + 2> offset{};
+    std::uint32_t f = 0;
+    std::uint32_t idx = 0;
     for (unsigned n = 1; n <= kMaxCodeBits; ++n) {
-        offset[n + 1] = static_cast<std::uint16_t>(offset[n] + h.count[n]);
+        first[n] = f;
+        index[n] = static_cast<std::uint16_t>(idx);
+        offset[n] = static_cast<std::uint16_t>(idx);
+        idx += count[n];
+        f = (f + count[n]) << 1;
     }
     for (std::size_t sym = 0; sym < lengths.size(); ++sym) {
-        if (lengths[sym] != 0) h.symbol[offset[lengths[sym]]++] = static_cast<std::uint16_t>(sym);
+        if (lengths[sym] != 0) symbol[offset[lengths[sym]]++] = static_cast<std::uint16_t>(sym);
     }
-    return h;
+
+    // Codes of `len` bits at or past 2^len belong to an over-subscribed set
+    // and can never be read.
+    entry.fill(0);
+    for (unsigned len = 1; len <= std::min(Bits, kMaxCodeBits); ++len) {
+        std::uint32_t lo = first[len];
+        std::uint32_t hi = std::min<std::uint32_t>(first[len] + count[len], std::uint32_t{1} << len);
+        for (std::uint32_t code = lo; code < hi; ++code) {
+            std::uint32_t value = std::uint32_t{symbol[index[len] + (code - lo)]} << 4 | len;
+            for (std::uint32_t i = reverse_bits(code, len); i < entry.size(); i += std::uint32_t{1} << len) {
+                entry[i] = value;
+            }
+        }
+    }
 }
 
-// Reads a code one bit at a time. `first` is the first code of the current
-// length and `index` the position of its symbol in `symbol`; a code of this
-// length is valid when it lies in [first, first + count).
-std::optional<std::uint16_t> Huff::decode(const Huff& table, BitReader& in) {
-    std::uint32_t code = 0;
-    std::uint32_t first = 0;
-    std::uint32_t index = 0;
-    for (unsigned len = 1; len <= kMaxCodeBits; ++len) {
-        auto bit = in.bits(1);
-        if (!bit) return std::nullopt;
-        code |= *bit;
-        std::uint32_t c = table.count[len];
-        if (code - first < c) return table.symbol[index + (code - first)];
-        index += c;
-        first = (first + c) << 1;
-        code <<= 1;
+// Decodes one symbol; false when no code matches within 15 bits or the input
+// ends first. The caller has refilled the buffer.
+template <unsigned Bits>
+bool decode_slow(const Table<Bits>& t, BitReader& in, std::uint32_t e, std::uint32_t& sym) {
+    unsigned len = e & 15u;
+    if (len != 0) {
+        // A code of `len` bits, but the input ends inside it.
+        return false;
     }
-    return std::nullopt;
+    if (in.bitcnt < Bits) return false;
+    std::uint32_t code = reverse_bits(in.peek(Bits), Bits);
+    for (unsigned n = Bits + 1; n <= kMaxCodeBits; ++n) {
+        if (in.bitcnt < n) return false;
+        code = (code << 1) | static_cast<std::uint32_t>((in.bitbuf >> (n - 1)) & 1u);
+        if (code - t.first[n] < t.count[n]) {
+            sym = t.symbol[t.index[n] + (code - t.first[n])];
+            in.drop(n);
+            return true;
+        }
+    }
+    return false;
 }
+
+template <unsigned Bits>
+inline bool decode(const Table<Bits>& t, BitReader& in, std::uint32_t& sym) {
+    std::uint32_t e = t.entry[in.peek(Bits)];
+    unsigned len = e & 15u;
+    if (len != 0 && len <= in.bitcnt) [[likely]] {
+        in.drop(len);
+        sym = e >> 4;
+        return true;
+    }
+    return decode_slow(t, in, e, sym);
+}
+
+using LitTable = Table<10>;
+using DistTable = Table<8>;
 
 // RFC 1951 3.2.5: base lengths and extra bits of length symbols 257..285, and
 // base distances and extra bits of distance symbols 0..29.
@@ -147,151 +254,186 @@ constexpr std::array<std::uint16_t, 30> kDistBase = {
 constexpr std::array<std::uint8_t, 30> kDistExtra = {
     0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
+// Copies `length` bytes from `dist` back; overlapping copies (dist < length)
+// repeat the last `dist` bytes, which is how runs are encoded. May write up
+// to kSlack bytes past the end.
+inline void copy_match(std::uint8_t* dst, std::size_t dist, std::size_t length) {
+    const std::uint8_t* src = dst - dist;
+    if (dist >= 8) {
+        // Each 8-byte step reads only bytes written before it.
+        for (std::size_t i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
+    } else if (dist == 1) {
+        std::memset(dst, *src, length);
+    } else {
+        for (std::size_t i = 0; i < length; ++i) dst[i] = src[i];
+    }
+}
+
 // Decodes the symbols of one compressed block up to its end-of-block symbol.
-Status huffman_block(BitReader& in, Output& out, const Huff& lencode, const Huff& distcode) {
+// One refill per symbol is enough: a length code, its extra bits, a distance
+// code and its extra bits take at most 15 + 5 + 15 + 13 = 48 bits, and the
+// buffer holds 56 or more unless the input is ending, which the bit counts
+// checked below catch.
+Status huffman_block(BitReader& in, Output& out, const LitTable& lit, const DistTable& dist) {
     for (;;) {
-        auto sym = Huff::decode(lencode, in);
-        if (!sym) return corrupt();
-        if (*sym < 256) {
-            if (!out.room_for(1)) return too_large();
-            out.bytes.push_back(static_cast<std::uint8_t>(*sym));
+        in.refill();
+        if (out.bytes.size() - out.used < kMaxMatch + kSlack) out.make_room(kMaxMatch);
+        std::uint32_t sym;
+        if (!decode(lit, in, sym)) return corrupt();
+        if (sym < 256) {
+            if (out.used == limits::kMaxDecodedBytes) return too_large();
+            out.bytes[out.used++] = static_cast<std::uint8_t>(sym);
             continue;
         }
-        if (*sym == 256) return Unit{};
+        if (sym == 256) return Unit{};
 
-        std::size_t li = *sym - 257u;
+        std::size_t li = sym - 257u;
         if (li >= kLengthBase.size()) return corrupt();  // symbols 286 and 287
-        auto lextra = in.bits(kLengthExtra[li]);
-        if (!lextra) return corrupt();
-        std::size_t length = kLengthBase[li] + *lextra;
+        unsigned lextra = kLengthExtra[li];
+        if (in.bitcnt < lextra) return corrupt();
+        std::size_t length = kLengthBase[li] + in.take(lextra);
 
-        auto dsym = Huff::decode(distcode, in);
-        if (!dsym || *dsym >= kDistBase.size()) return corrupt();  // 30 and 31
-        auto dextra = in.bits(kDistExtra[*dsym]);
-        if (!dextra) return corrupt();
-        std::size_t dist = kDistBase[*dsym] + *dextra;
-        if (dist > out.bytes.size()) return corrupt();
+        std::uint32_t dsym;
+        if (!decode(dist, in, dsym) || dsym >= kDistBase.size()) return corrupt();  // 30 and 31
+        unsigned dextra = kDistExtra[dsym];
+        if (in.bitcnt < dextra) return corrupt();
+        std::size_t distance = kDistBase[dsym] + in.take(dextra);
+        if (distance > out.used) return corrupt();
 
-        // Byte by byte, so that an overlapping copy (dist < length) repeats
-        // the last `dist` bytes: this is how runs are encoded.
-        if (!out.room_for(length)) return too_large();
-        std::size_t at = out.bytes.size();
-        out.bytes.resize(at + length);
-        std::uint8_t* dst = out.bytes.data() + at;
-        const std::uint8_t* src = dst - dist;
-        for (std::size_t i = 0; i < length; ++i) dst[i] = src[i];
+        if (length > limits::kMaxDecodedBytes - out.used) return too_large();
+        copy_match(out.bytes.data() + out.used, distance, length);
+        out.used += length;
     }
 }
 
 Status stored_block(BitReader& in, Output& out) {
     in.align();
-    auto lo = in.byte();
-    auto hi = in.byte();
-    // NLEN (the one's complement of LEN) must be present but is not checked:
-    // a mismatch says nothing the data does not say itself.
-    auto nlo = in.byte();
-    auto nhi = in.byte();
-    if (!lo || !hi || !nlo || !nhi) return corrupt();
-    std::size_t len = *lo | (std::size_t{*hi} << 8);
-    if (in.input.size() - in.pos < len) return corrupt();
-    if (!out.room_for(len)) return too_large();
-    out.bytes.insert(out.bytes.end(), in.input.begin() + in.pos, in.input.begin() + in.pos + len);
+    // LEN then NLEN, two bytes each. NLEN (the one's complement of LEN) must
+    // be present but is not checked: a mismatch says nothing the data does
+    // not say itself.
+    if (in.size - in.pos < 4) return corrupt();
+    std::size_t len = in.input[in.pos] | (std::size_t{in.input[in.pos + 1]} << 8);
+    in.pos += 4;
+    if (in.size - in.pos < len) return corrupt();
+    if (len > limits::kMaxDecodedBytes - out.used) return too_large();
+    out.make_room(len);
+    std::memcpy(out.bytes.data() + out.used, in.input + in.pos, len);
+    out.used += len;
     in.pos += len;
     return Unit{};
-}
-
-Status fixed_block(BitReader& in, Output& out) {
-    std::vector<std::uint8_t> lengths(288);
-    std::fill(lengths.begin(), lengths.begin() + 144, 8);
-    std::fill(lengths.begin() + 144, lengths.begin() + 256, 9);
-    std::fill(lengths.begin() + 256, lengths.begin() + 280, 7);
-    std::fill(lengths.begin() + 280, lengths.end(), 8);
-    Huff lencode = Huff::build(lengths);
-    Huff distcode = Huff::build(std::vector<std::uint8_t>(30, 5));
-    return huffman_block(in, out, lencode, distcode);
 }
 
 // The order in which the code-length code's lengths are sent (RFC 1951 3.2.7).
 constexpr std::array<std::uint8_t, 19> kCodeLengthOrder = {
     16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
-Status dynamic_block(BitReader& in, Output& out) {
-    auto hlit = in.bits(5);
-    auto hdist = in.bits(5);
-    auto hclen = in.bits(4);
-    if (!hlit || !hdist || !hclen) return corrupt();
+// The tables of the current block. The fixed ones are built once per call,
+// on the first fixed block.
+struct Tables {
+    LitTable lit;
+    DistTable dist;
+    bool fixed = false;
+};
+
+Status dynamic_block(BitReader& in, Output& out, Tables& t) {
+    if (!in.need(14)) return corrupt();
+    std::size_t nlen = in.take(5) + 257u;
+    std::size_t ndist = in.take(5) + 1u;
+    std::size_t nclen = in.take(4) + 4u;
     // HLIT and HDIST may name up to 288 and 32 codes; symbols 286, 287 and
     // distance symbols 30, 31 are only an error when actually decoded.
-    std::size_t nlen = *hlit + 257u;
-    std::size_t ndist = *hdist + 1u;
 
-    std::vector<std::uint8_t> cl_lengths(19, 0);
-    for (std::size_t i = 0; i < *hclen + 4u; ++i) {
-        auto len = in.bits(3);
-        if (!len) return corrupt();
-        cl_lengths[kCodeLengthOrder[i]] = static_cast<std::uint8_t>(*len);
+    std::array<std::uint8_t, 19> cl_lengths{};
+    for (std::size_t i = 0; i < nclen; ++i) {
+        if (!in.need(3)) return corrupt();
+        cl_lengths[kCodeLengthOrder[i]] = static_cast<std::uint8_t>(in.take(3));
     }
-    Huff clcode = Huff::build(cl_lengths);
+    Table<7> clcode;
+    clcode.build(cl_lengths);
 
     // One list for both codes: a repeat may run from the literal/length
     // lengths into the distance lengths. A final repeat may also overshoot
     // the declared total; the surplus extends the distance code.
-    std::vector<std::uint8_t> lengths;
-    while (lengths.size() < nlen + ndist) {
-        auto sym = Huff::decode(clcode, in);
-        if (!sym) return corrupt();
-        if (*sym < 16) {
-            lengths.push_back(static_cast<std::uint8_t>(*sym));
+    std::array<std::uint8_t, kMaxLengths> lengths;
+    std::size_t n = 0;
+    while (n < nlen + ndist) {
+        in.refill();
+        std::uint32_t sym;
+        if (!decode(clcode, in, sym)) return corrupt();
+        if (sym < 16) {
+            lengths[n++] = static_cast<std::uint8_t>(sym);
             continue;
         }
         std::uint8_t value = 0;
-        std::optional<std::uint32_t> repeat;
-        if (*sym == 16) {
-            if (lengths.empty()) return corrupt();
-            value = lengths.back();
-            repeat = in.bits(2);
-            if (repeat) *repeat += 3;
-        } else if (*sym == 17) {
-            repeat = in.bits(3);
-            if (repeat) *repeat += 3;
+        std::size_t repeat = 0;
+        if (sym == 16) {
+            if (n == 0) return corrupt();
+            value = lengths[n - 1];
+            if (in.bitcnt < 2) return corrupt();
+            repeat = in.take(2) + 3u;
+        } else if (sym == 17) {
+            if (in.bitcnt < 3) return corrupt();
+            repeat = in.take(3) + 3u;
         } else {
-            repeat = in.bits(7);
-            if (repeat) *repeat += 11;
+            if (in.bitcnt < 7) return corrupt();
+            repeat = in.take(7) + 11u;
         }
-        if (!repeat) return corrupt();
-        lengths.insert(lengths.end(), *repeat, value);
+        std::fill_n(lengths.begin() + static_cast<std::ptrdiff_t>(n), repeat, value);
+        n += repeat;
     }
 
-    Huff lencode = Huff::build(std::vector<std::uint8_t>(lengths.begin(), lengths.begin() + nlen));
-    Huff distcode = Huff::build(std::vector<std::uint8_t>(lengths.begin() + nlen, lengths.end()));
-    return huffman_block(in, out, lencode, distcode);
+    std::span<const std::uint8_t> all(lengths.data(), n);
+    t.lit.build(all.first(nlen));
+    t.dist.build(all.subspan(nlen));
+    t.fixed = false;
+    return huffman_block(in, out, t.lit, t.dist);
+}
+
+Status fixed_block(BitReader& in, Output& out, Tables& t) {
+    if (!t.fixed) {
+        std::array<std::uint8_t, 288> lengths;
+        std::fill(lengths.begin(), lengths.begin() + 144, 8);
+        std::fill(lengths.begin() + 144, lengths.begin() + 256, 9);
+        std::fill(lengths.begin() + 256, lengths.begin() + 280, 7);
+        std::fill(lengths.begin() + 280, lengths.end(), 8);
+        t.lit.build(lengths);
+        std::array<std::uint8_t, 30> dist_lengths;
+        dist_lengths.fill(5);
+        t.dist.build(dist_lengths);
+        t.fixed = true;
+    }
+    return huffman_block(in, out, t.lit, t.dist);
 }
 
 }  // namespace
 
 Result<Bytes> inflate(ByteView data) {
-    BitReader in{data};
+    BitReader in{data.data(), data.size()};
     Output out;
     // Flate commonly compresses page content 3 to 10 times; the reservation
     // is a guess from data that exists, not from anything the stream claims.
     constexpr std::size_t kMaxInitialReserve = std::size_t{64} << 20;
-    out.bytes.reserve(data.size() > kMaxInitialReserve / 8 ? kMaxInitialReserve : data.size() * 8);
+    out.bytes.reserve(data.size() > kMaxInitialReserve / 8 ? kMaxInitialReserve : data.size() * 8 + kSlack);
+    auto tables = std::make_unique<Tables>();
 
     for (;;) {
-        auto header = in.bits(3);
-        if (!header) return corrupt();
-        bool last = (*header & 1u) != 0;
+        if (!in.need(3)) return corrupt();
+        std::uint32_t header = in.take(3);
+        bool last = (header & 1u) != 0;
         Status block = Unit{};
-        switch (*header >> 1) {
+        switch (header >> 1) {
             case 0: block = stored_block(in, out); break;
-            case 1: block = fixed_block(in, out); break;
-            case 2: block = dynamic_block(in, out); break;
+            case 1: block = fixed_block(in, out, *tables); break;
+            case 2: block = dynamic_block(in, out, *tables); break;
             default: return corrupt();
         }
         if (!block) return std::move(block).error();
         // Whatever follows the final block (a zlib Adler-32 trailer, padding,
         // garbage) is not read.
-        if (last) return std::move(out.bytes);
+        if (last) {
+            out.bytes.resize(out.used);
+            return std::move(out.bytes);
+        }
     }
 }
 
