@@ -93,13 +93,15 @@ Result<ExtractedDoc> Document::extract() const {
     if (!pages) return std::move(pages).error();
     ExtractedDoc doc;
     doc.pages.reserve(pages->size());
+    FontCache font_cache;
+    FontMap page_fonts;
     for (const Page& page : *pages) {
         auto content = page_content(resolver, page);
         if (!content) return std::move(content).error();
         // Every stage below degrades instead of failing: a font that does not
         // load decodes less text, an image that does not decode is left out.
         std::vector<Op> ops = parse_content(*content);
-        FontMap fonts = load_fonts(resolver, page.resources);
+        const FontMap& fonts = load_fonts_cached(resolver, page.resources, font_cache, page_fonts);
         std::vector<TextRun> runs = extract_runs(ops, fonts);
         PageText text = layout_page(runs, page.media_box);
         text.tables = detect_tables(ops, runs);

@@ -157,18 +157,50 @@ Font load_font(const Resolver& resolver, const Dictionary& dict) {
     return font;
 }
 
-FontMap load_fonts(const Resolver& resolver, const Dictionary& resources) {
+namespace {
+
+FontMap load_font_table(const Resolver& resolver, const Dictionary& resources, FontCache* cache) {
     FontMap fonts;
     const Object* entry = resources.get("Font");
     if (entry == nullptr) return fonts;
     auto table = resolver.resolve_dict(*entry);
     if (!table) return fonts;
     for (const auto& [name, value] : table.value()) {
+        const Reference* ref = value.as_ref();
+        if (cache != nullptr && ref != nullptr) {
+            auto found = cache->fonts.find(ref->num);
+            if (found != cache->fonts.end()) {
+                fonts[name] = found->second;
+                continue;
+            }
+        }
         auto dict = resolver.resolve_dict(value);
         if (!dict) continue;
-        fonts[name] = load_font(resolver, dict.value());
+        Font& font = fonts[name] = load_font(resolver, dict.value());
+        if (cache != nullptr && ref != nullptr) cache->fonts.emplace(ref->num, font);
     }
     return fonts;
+}
+
+}  // namespace
+
+FontMap load_fonts(const Resolver& resolver, const Dictionary& resources) {
+    return load_font_table(resolver, resources, nullptr);
+}
+
+const FontMap& load_fonts_cached(const Resolver& resolver, const Dictionary& resources,
+                                 FontCache& cache, FontMap& scratch) {
+    const Object* entry = resources.get("Font");
+    const Reference* ref = entry != nullptr ? entry->as_ref() : nullptr;
+    if (ref == nullptr) {
+        scratch = load_font_table(resolver, resources, &cache);
+        return scratch;
+    }
+    auto found = cache.tables.find(ref->num);
+    if (found == cache.tables.end()) {
+        found = cache.tables.emplace(ref->num, load_font_table(resolver, resources, &cache)).first;
+    }
+    return found->second;
 }
 
 double Font::show_into(ByteView bytes, std::string& out, double char_spacing,

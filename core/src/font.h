@@ -31,6 +31,21 @@ struct Font {
 using FontMap = std::unordered_map<std::string, Font>;
 
 FontMap load_fonts(const Resolver& resolver, const Dictionary& resources);
+
+// Fonts already loaded in one document, by the object number of the font
+// dictionary, and whole /Font resource tables by theirs. Pages of one
+// document mostly share fonts, often the very same resource dictionary, and
+// a font's result depends only on its dictionary and the file, so loading
+// it once per document gives the same fonts as loading it on every page.
+struct FontCache {
+    std::unordered_map<std::uint32_t, Font> fonts;
+    std::unordered_map<std::uint32_t, FontMap> tables;
+};
+
+// load_fonts through `cache`. The result lives in `cache` or in `scratch`
+// and stays valid until the next call with either.
+const FontMap& load_fonts_cached(const Resolver& resolver, const Dictionary& resources,
+                                 FontCache& cache, FontMap& scratch);
 Font load_font(const Resolver& resolver, const Dictionary& font);
 // The 256-entry table of a simple font from its /Encoding.
 EncodingTable build_encoding(const Resolver& resolver, const Dictionary& font);
