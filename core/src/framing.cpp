@@ -1,8 +1,7 @@
 // Framing of indirect objects in the file body: "num gen obj" headers and
 // the "stream" ... "endstream" bodies that follow stream dictionaries.
-#include <string_view>
-
 #include <limits>
+#include <string_view>
 
 #include "cos.h"
 #include "resolver.h"
