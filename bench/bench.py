@@ -271,10 +271,10 @@ def child(tool_name: str, files: list[Path], passwords: dict[str, str]) -> None:
 
 
 def measure_memory(tool_name: str, files: list[Path], passwords: dict[str, str]) -> dict | None:
-    spec = {"files": [str(p) for p in files], "passwords": passwords}
+    job = {"files": [str(p) for p in files], "passwords": passwords}
     done = subprocess.run(
         [sys.executable, str(Path(__file__).resolve()), "--child", tool_name],
-        input=json.dumps(spec), capture_output=True, text=True, timeout=3600,
+        input=json.dumps(job), capture_output=True, text=True, timeout=3600,
     )
     if done.returncode != 0:
         return None
@@ -297,8 +297,8 @@ def main() -> int:
     args = parser.parse_args()
 
     if args.child:
-        spec = json.load(sys.stdin)
-        child(args.child, [Path(p) for p in spec["files"]], spec["passwords"])
+        job = json.load(sys.stdin)
+        child(args.child, [Path(p) for p in job["files"]], job["passwords"])
         return 0
 
     inputs = args.inputs or [str(DEFAULT_CORPUS)]

@@ -205,20 +205,6 @@ std::optional<double> parse_number_general(std::string_view t) {
     return negative ? -value : value;
 }
 
-// Is the token an unsigned 16-bit decimal, with an optional leading '+'?
-std::optional<std::uint16_t> parse_generation(ByteView token) {
-    std::string_view t = as_text(token);
-    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
-    if (t.empty()) return std::nullopt;
-    std::uint32_t v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9') return std::nullopt;
-        v = v * 10 + static_cast<std::uint32_t>(c - '0');
-        if (v > 65535) return std::nullopt;
-    }
-    return static_cast<std::uint16_t>(v);
-}
-
 Result<Object> parse_number(Lexer& lx) {
     const auto tok = lx.read_keyword();
     if (!tok) return token("empty number");
@@ -236,11 +222,12 @@ Result<Object> parse_number(Lexer& lx) {
     const std::size_t mark = lx.pos;
     lx.skip_whitespace();
     if (const auto gen_tok = lx.read_keyword()) {
-        if (const auto gen = parse_generation(*gen_tok)) {
+        if (const auto gen = parse_unsigned(*gen_tok, 65535)) {
             lx.skip_whitespace();
             const auto r = lx.read_keyword();
             if (r && r->size() == 1 && (*r)[0] == 'R') {
-                return Object(Reference{static_cast<std::uint32_t>(*n), *gen});
+                return Object(Reference{static_cast<std::uint32_t>(*n),
+                                        static_cast<std::uint16_t>(*gen)});
             }
         }
     }

@@ -10,20 +10,6 @@ namespace vellox_core {
 
 namespace {
 
-// The object stored under `key`, with one indirect reference followed.
-// Nothing when the key is absent or the reference does not resolve.
-std::optional<Object> fetch(const Resolver& resolver, const Dictionary& dict,
-                            std::string_view key) {
-    const Object* value = dict.get(key);
-    if (value == nullptr) return std::nullopt;
-    if (const Reference* ref = value->as_ref()) {
-        auto got = resolver.get(ref->num);
-        if (!got) return std::nullopt;
-        return std::move(got).value();
-    }
-    return *value;
-}
-
 // Stores widths[k] under first + k for every element, non-numeric elements
 // included in the count. Codes that overflow or go negative are dropped; the
 // work is bounded by the array the file actually contains.
@@ -66,7 +52,7 @@ void read_cid_widths(WidthMap& widths, const Array& w) {
 }
 
 std::optional<CMap> load_to_unicode(const Resolver& resolver, const Dictionary& font) {
-    const std::optional<Object> value = fetch(resolver, font, "ToUnicode");
+    const std::optional<Object> value = fetch_entry(resolver, font, "ToUnicode");
     if (!value) return std::nullopt;
     const Stream* stream = value->as_stream();
     if (stream == nullptr) return std::nullopt;
@@ -115,7 +101,7 @@ EncodingTable with_differences(const EncodingTable& base, const Dictionary& dict
 
 std::optional<Array> resolve_array(const Resolver& resolver, const Dictionary& dict,
                                    std::string_view key) {
-    std::optional<Object> value = fetch(resolver, dict, key);
+    std::optional<Object> value = fetch_entry(resolver, dict, key);
     if (!value) return std::nullopt;
     Array* arr = value->as_array();
     if (arr == nullptr) return std::nullopt;
@@ -129,7 +115,7 @@ void insert_width(WidthMap& widths, std::uint64_t code, const Object& value) {
 }
 
 EncodingTable build_encoding(const Resolver& resolver, const Dictionary& font) {
-    const std::optional<Object> value = fetch(resolver, font, "Encoding");
+    const std::optional<Object> value = fetch_entry(resolver, font, "Encoding");
     if (!value) return win_ansi_encoding();
     if (const Name* name = value->as_name()) return base_encoding(name->text);
     if (const Dictionary* dict = value->as_dict()) {

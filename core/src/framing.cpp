@@ -1,5 +1,6 @@
 // Framing of indirect objects in the file body: "num gen obj" headers and
 // the "stream" ... "endstream" bodies that follow stream dictionaries.
+#include <limits>
 #include <string_view>
 
 #include "cos.h"
@@ -13,16 +14,9 @@ Result<std::uint32_t> read_uint(Lexer& lexer) {
     lexer.skip_whitespace();
     const auto tok = lexer.read_keyword();
     if (!tok) return Error{ErrorKind::InvalidObject, "expected integer"};
-    std::string_view t = as_text(*tok);
-    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
-    if (t.empty()) return Error{ErrorKind::InvalidObject, "bad integer"};
-    std::uint64_t v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9') return Error{ErrorKind::InvalidObject, "bad integer"};
-        v = v * 10 + static_cast<std::uint64_t>(c - '0');
-        if (v > 4294967295ULL) return Error{ErrorKind::InvalidObject, "bad integer"};
-    }
-    return static_cast<std::uint32_t>(v);
+    const auto v = parse_unsigned(*tok, std::numeric_limits<std::uint32_t>::max());
+    if (!v) return Error{ErrorKind::InvalidObject, "bad integer"};
+    return static_cast<std::uint32_t>(*v);
 }
 
 }  // namespace resolver

@@ -43,16 +43,10 @@ std::uint32_t u32_entry(const Dictionary& dict, std::string_view key, std::uint3
 }
 
 std::string color_space_of(const Resolver& resolver, const Dictionary& dict) {
-    const Object* cs = dict.get("ColorSpace");
-    if (cs == nullptr) return "DeviceRGB";
-    Object value = *cs;
-    if (const Reference* ref = cs->as_ref()) {
-        auto got = resolver.get(ref->num);
-        if (!got) return "DeviceRGB";
-        value = std::move(got).value();
-    }
-    if (const Name* n = value.as_name()) return n->text;
-    if (const Array* arr = value.as_array()) {
+    const std::optional<Object> value = fetch_entry(resolver, dict, "ColorSpace");
+    if (!value) return "DeviceRGB";
+    if (const Name* n = value->as_name()) return n->text;
+    if (const Array* arr = value->as_array()) {
         if (!arr->empty()) {
             if (const Name* family = arr->front().as_name()) return family->text;
         }

@@ -24,6 +24,22 @@ constexpr std::array<std::uint8_t, 256> kClasses = make_classes();
 bool is_whitespace(std::uint8_t c) { return kClasses[c] == kWhite; }
 bool is_delimiter(std::uint8_t c) { return kClasses[c] == kDelim; }
 
+std::optional<std::uint64_t> parse_unsigned(ByteView token, std::uint64_t max) {
+    std::size_t i = 0;
+    if (i < token.size() && token[i] == '+') ++i;
+    if (i == token.size()) return std::nullopt;
+    std::uint64_t v = 0;
+    for (; i < token.size(); ++i) {
+        const std::uint8_t c = token[i];
+        if (c < '0' || c > '9') return std::nullopt;
+        if (__builtin_mul_overflow(v, std::uint64_t{10}, &v) ||
+            __builtin_add_overflow(v, static_cast<std::uint64_t>(c - '0'), &v) || v > max) {
+            return std::nullopt;
+        }
+    }
+    return v;
+}
+
 void Lexer::skip_whitespace() {
     const std::size_t n = input.size();
     while (pos < n) {

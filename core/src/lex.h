@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -15,6 +16,10 @@ bool is_whitespace(std::uint8_t c);
 bool is_delimiter(std::uint8_t c);
 // Every byte that is neither white space nor a delimiter.
 inline bool is_regular(std::uint8_t c) { return !is_whitespace(c) && !is_delimiter(c); }
+
+// An unsigned decimal token (an optional leading '+', then digits only) of at
+// most `max`; nothing for a sign alone, a '-', any other byte, or overflow.
+std::optional<std::uint64_t> parse_unsigned(ByteView token, std::uint64_t max);
 
 struct Lexer {
     ByteView input;

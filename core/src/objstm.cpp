@@ -1,5 +1,7 @@
 // Object streams (PDF 1.5): a stream whose decoded data starts with N pairs
 // "objnum offset" and continues, from byte /First, with the objects.
+#include <limits>
+
 #include "objstm.h"
 
 namespace vellox_core {
@@ -24,18 +26,9 @@ Result<std::uint64_t> read_uint(Lexer& lexer) {
     lexer.skip_whitespace();
     const auto tok = lexer.read_keyword();
     if (!tok) return objstm_error("objstm truncated header");
-    std::string_view t = as_text(*tok);
-    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
-    if (t.empty()) return objstm_error("objstm bad integer");
-    std::uint64_t v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9') return objstm_error("objstm bad integer");
-        if (__builtin_mul_overflow(v, std::uint64_t{10}, &v) ||
-            __builtin_add_overflow(v, static_cast<std::uint64_t>(c - '0'), &v)) {
-            return objstm_error("objstm bad integer");
-        }
-    }
-    return v;
+    const auto v = parse_unsigned(*tok, std::numeric_limits<std::uint64_t>::max());
+    if (!v) return objstm_error("objstm bad integer");
+    return *v;
 }
 
 }  // namespace objstm

@@ -9,20 +9,6 @@ namespace vellox_core {
 
 namespace {
 
-// A value as stored, or the object a reference names; nothing when the key is
-// absent or the fetch fails.
-std::optional<Object> fetch_entry(const Resolver& resolver, const Dictionary& node,
-                                  std::string_view key) {
-    const Object* v = node.get(key);
-    if (v == nullptr) return std::nullopt;
-    if (const Reference* ref = v->as_ref()) {
-        auto got = resolver.get(ref->num);
-        if (!got) return std::nullopt;
-        return std::move(got).value();
-    }
-    return *v;
-}
-
 // Exactly four numbers among the array's elements; others are passed over.
 std::optional<Rect> media_box_of(const Object& value) {
     const Array* arr = value.as_array();

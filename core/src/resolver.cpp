@@ -104,6 +104,18 @@ Result<Dictionary> Resolver::resolve_dict(const Object& obj) const {
     return invalid("expected dictionary");
 }
 
+std::optional<Object> fetch_entry(const Resolver& resolver, const Dictionary& dict,
+                                  std::string_view key) {
+    const Object* value = dict.get(key);
+    if (value == nullptr) return std::nullopt;
+    if (const Reference* ref = value->as_ref()) {
+        auto got = resolver.get(ref->num);
+        if (!got) return std::nullopt;
+        return std::move(got).value();
+    }
+    return *value;
+}
+
 std::optional<std::uint64_t> Resolver::declared_length(const Dictionary& dict) const {
     const Object* len = dict.get("Length");
     if (len == nullptr) return std::nullopt;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -62,5 +63,10 @@ private:
     // Object numbers whose resolution is under way, to refuse cycles.
     mutable std::unordered_set<std::uint32_t> in_progress_;
 };
+
+// The value stored under `key`, with one indirect reference followed;
+// nothing when the key is absent or the reference does not resolve.
+std::optional<Object> fetch_entry(const Resolver& resolver, const Dictionary& dict,
+                                  std::string_view key);
 
 }  // namespace vellox_core

@@ -1,5 +1,7 @@
 // The cross-reference chain: classic "xref" tables, cross-reference streams
 // (PDF 1.5) and hybrid files, merged newest first into one Xref.
+#include <limits>
+
 #include "xref.h"
 
 #include <set>
@@ -110,16 +112,9 @@ Result<std::uint32_t> read_uint(Lexer& lexer) {
     lexer.skip_whitespace();
     const auto tok = lexer.read_keyword();
     if (!tok) return xref_error("expected integer");
-    std::string_view t = as_text(*tok);
-    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
-    if (t.empty()) return xref_error("bad integer");
-    std::uint64_t v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9') return xref_error("bad integer");
-        v = v * 10 + static_cast<std::uint64_t>(c - '0');
-        if (v > 4294967295ULL) return xref_error("bad integer");
-    }
-    return static_cast<std::uint32_t>(v);
+    const auto v = parse_unsigned(*tok, std::numeric_limits<std::uint32_t>::max());
+    if (!v) return xref_error("bad integer");
+    return static_cast<std::uint32_t>(*v);
 }
 
 }  // namespace xref

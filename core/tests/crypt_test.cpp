@@ -596,8 +596,7 @@ TEST(ObjectKey, LengthIsFileKeyPlus5UpTo16) {
 TEST(DecryptBytes, Aes128GenerationEntersTheKey) {
     const Bytes file_key = from_hex("efaf5f7e66290b9a3b00353c2825f194");
     const Decryptor dec{file_key, CryptMethod::Aes128};
-    Bytes plain = bytes_of("generation one!");
-    plain.push_back(1);  // one byte of padding
+    const Bytes plain = bytes_of("generation one!\x01");  // one byte of padding
     const Bytes iv(16, 0x11);
     const Bytes cipher = aes_encrypt(aes128_object_key(file_key, 12, 1), iv, plain);
     EXPECT_EQ(dec.decrypt_bytes(12, 1, cipher), bytes_of("generation one!"));
