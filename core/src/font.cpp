@@ -204,7 +204,9 @@ double Font::show_into(ByteView bytes, std::string& out, double char_spacing,
             out += *mapped;
         } else if (!composite && code < 256) {
             const std::uint32_t cp = encoding[code];
-            if (cp != 0 && is_scalar_value(cp)) append_utf8(out, static_cast<char32_t>(cp));
+            // ASCII, by far the most common, without the general encoder.
+            if (cp - 1 < 0x7F) out.push_back(static_cast<char>(cp));
+            else if (cp != 0 && is_scalar_value(cp)) append_utf8(out, static_cast<char32_t>(cp));
         }
 
         const auto found = widths.find(code);
