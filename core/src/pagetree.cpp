@@ -3,6 +3,7 @@
 #include "pagetree.h"
 
 #include "bounds.h"
+#include "filter/output.h"
 #include "filter/predictor.h"
 
 namespace vellox_core {
@@ -136,7 +137,8 @@ Result<Bytes> page_content(const Resolver& resolver, const Page& page) {
         if (!decoded) return std::move(decoded).error();
         // One small stream listed a million times must not multiply into
         // more memory than any single decoder may produce.
-        if (decoded->size() >= limits::kMaxDecodedBytes - out.size()) {
+        if (decoded->size() >= limits::kMaxDecodedBytes - out.size() ||
+            !make_room(out, decoded->size() + 1)) {
             return Error{ErrorKind::BadStream, "page content too large"};
         }
         out.insert(out.end(), decoded->begin(), decoded->end());
