@@ -41,4 +41,24 @@ inline constexpr std::uint32_t kMaxWidthCode = 65535;
 // vector art that crosses this bound gives no table rather than a huge one.
 inline constexpr std::size_t kMaxTableCells = std::size_t{1} << 16;
 
+// Objects one page's content may turn into: every operation and every
+// operand, the elements of array and dictionary operands included, takes
+// one. An object costs 32 to 56 bytes while it may stand for a single byte
+// of content ("q " or "/ "), so a decoded content stream of up to
+// kMaxDecodedBytes could otherwise need fifty gigabytes; this keeps the
+// parsed form of a page near 250 MiB at most. The heaviest page of the test
+// corpus (a map in GeoTopo-komprimiert.pdf) holds 29,977 operations with
+// 61,823 operands, some 92,000 objects: the bound is 45 times that. Content
+// past it is ignored, as after an operand that does not parse.
+inline constexpr std::size_t kMaxContentObjects = std::size_t{1} << 22;
+
+// Text runs one page may yield. Each run becomes a record of about a
+// hundred bytes, often a line of its own, and then a JSON object or a Python
+// dictionary of several hundred bytes: seven bytes of content ("(a) ' ")
+// per run would otherwise let one decoded content stream demand tens of
+// gigabytes of output. Real pages show a few thousand runs (one per glyph
+// in files that place every glyph; 1,058 on the busiest corpus page); text
+// past the bound is dropped.
+inline constexpr std::size_t kMaxPageRuns = std::size_t{1} << 18;
+
 }  // namespace vellox_core::limits

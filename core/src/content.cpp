@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
+#include "bounds.h"
 #include "cos.h"
 #include "lex.h"
 
@@ -11,7 +13,7 @@ namespace vellox_core {
 namespace {
 
 // Room for the operands of the common operators (cm and Tm take six, a
-// curve seven) without growing the list.
+// curve seven) without growing the scratch list.
 constexpr std::size_t kOperandReserve = 8;
 
 // Bytes that begin an operand: strings, hex strings and dictionaries, names,
@@ -30,26 +32,37 @@ std::size_t skip_inline_image(ByteView data, std::size_t from) {
     return static_cast<std::size_t>(it - data.begin()) + 2;
 }
 
-std::vector<Object> fresh_operands() {
-    std::vector<Object> v;
-    v.reserve(kOperandReserve);
-    return v;
+// The operands of one operation, moved out of the scratch list into a list
+// of exactly their size: most operators take none or few, and a page can
+// have millions of them, so eight reserved slots per operation would cost
+// far more than the content itself (two bytes of "q " would hold 450).
+std::vector<Object> take_operands(std::vector<Object>& pending) {
+    std::vector<Object> out;
+    if (pending.empty()) return out;
+    out.reserve(pending.size());
+    std::move(pending.begin(), pending.end(), std::back_inserter(out));
+    pending.clear();
+    return out;
 }
 
 }  // namespace
 
 std::vector<Op> parse_content(ByteView data) {
     std::vector<Op> ops;
-    std::vector<Object> operands = fresh_operands();
+    std::vector<Object> operands;
+    operands.reserve(kOperandReserve);
+    // Operations and operand objects still allowed on this page.
+    std::size_t budget = limits::kMaxContentObjects;
     Lexer lexer(data);
     while (true) {
         lexer.skip_whitespace();
         if (lexer.at_end()) break;
 
         if (starts_operand(lexer.peek())) {
-            auto operand = cos::parse_object(lexer);
+            auto operand = cos::parse_object(lexer, budget);
             // An operand that does not parse ends the content: guessing where
-            // the next operator starts would invent operations.
+            // the next operator starts would invent operations. Running out
+            // of the page's object budget ends it the same way.
             if (!operand) break;
             operands.push_back(std::move(operand).value());
             continue;
@@ -76,12 +89,13 @@ std::vector<Op> parse_content(ByteView data) {
 
         // Every keyword becomes an operation; consumers pick the operators
         // they know. Keywords of more than four bytes are stored cut short.
+        if (budget == 0) break;
+        --budget;
         Op op;
-        op.operands = std::move(operands);
+        op.operands = take_operands(operands);
         op.len = static_cast<std::uint8_t>(std::min<std::size_t>(keyword->size(), op.bytes.size()));
         std::memcpy(op.bytes.data(), keyword->data(), op.len);
         ops.push_back(std::move(op));
-        operands = fresh_operands();
     }
     return ops;
 }

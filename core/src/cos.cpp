@@ -25,8 +25,10 @@ int hex_value(std::uint8_t c) {
 
 bool is_digit(std::uint8_t c) { return c >= '0' && c <= '9'; }
 
-Result<Object> parse_value(Lexer& lx, std::uint32_t depth);
-Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth);
+// `budget` counts down the objects a caller still lets one parse create,
+// nested ones included (see parse_object with a budget).
+Result<Object> parse_value(Lexer& lx, std::uint32_t depth, std::size_t& budget);
+Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth, std::size_t& budget);
 
 Result<Object> parse_literal_string(Lexer& lx) {
     // pos is just behind the opening parenthesis.
@@ -235,7 +237,7 @@ Result<Object> parse_number(Lexer& lx) {
     return std::move(*number);
 }
 
-Result<Object> parse_array(Lexer& lx, std::uint32_t depth) {
+Result<Object> parse_array(Lexer& lx, std::uint32_t depth, std::size_t& budget) {
     // pos is just behind the '['.
     Array items;
     while (true) {
@@ -245,13 +247,13 @@ Result<Object> parse_array(Lexer& lx, std::uint32_t depth) {
             ++lx.pos;
             return Object(std::move(items));
         }
-        auto item = parse_value(lx, depth);
+        auto item = parse_value(lx, depth, budget);
         if (!item) return std::move(item).error();
         items.push_back(std::move(item).value());
     }
 }
 
-Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth) {
+Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth, std::size_t& budget) {
     lx.pos = std::min(lx.pos + 2, lx.input.size());
     Dictionary dict;
     while (true) {
@@ -262,19 +264,21 @@ Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth) {
             lx.pos = std::min(lx.pos + 2, lx.input.size());
             return dict;
         }
-        auto key = parse_value(lx, depth);
+        auto key = parse_value(lx, depth, budget);
         if (!key) return std::move(key).error();
         Name* name = std::get_if<Name>(&key->v);
         if (name == nullptr) return token("dictionary key is not a name");
-        auto value = parse_value(lx, depth);
+        auto value = parse_value(lx, depth, budget);
         if (!value) return std::move(value).error();
         dict.set(std::move(name->text), std::move(value).value());
     }
 }
 
-Result<Object> parse_value(Lexer& lx, std::uint32_t depth) {
+Result<Object> parse_value(Lexer& lx, std::uint32_t depth, std::size_t& budget) {
     lx.skip_whitespace();
     if (lx.at_end()) return eof();
+    if (budget == 0) return token("too many objects");
+    --budget;
     const std::uint8_t c = lx.peek();
     switch (c) {
         case '(':
@@ -283,7 +287,7 @@ Result<Object> parse_value(Lexer& lx, std::uint32_t depth) {
         case '<':
             if (lx.pos + 1 < lx.input.size() && lx.input[lx.pos + 1] == '<') {
                 if (depth >= limits::kMaxNesting) return token("nesting too deep");
-                auto dict = parse_dict(lx, depth + 1);
+                auto dict = parse_dict(lx, depth + 1, budget);
                 if (!dict) return std::move(dict).error();
                 return Object(std::move(dict).value());
             }
@@ -295,7 +299,7 @@ Result<Object> parse_value(Lexer& lx, std::uint32_t depth) {
         case '[':
             if (depth >= limits::kMaxNesting) return token("nesting too deep");
             ++lx.pos;
-            return parse_array(lx, depth + 1);
+            return parse_array(lx, depth + 1, budget);
         default:
             break;
     }
@@ -312,8 +316,18 @@ Result<Object> parse_value(Lexer& lx, std::uint32_t depth) {
 
 }  // namespace
 
-Result<Object> parse_object(Lexer& lexer) { return parse_value(lexer, 0); }
+Result<Object> parse_object(Lexer& lexer) {
+    std::size_t unbounded = std::numeric_limits<std::size_t>::max();
+    return parse_value(lexer, 0, unbounded);
+}
 
-Result<Dictionary> parse_dictionary(Lexer& lexer) { return parse_dict(lexer, 1); }
+Result<Object> parse_object(Lexer& lexer, std::size_t& budget) {
+    return parse_value(lexer, 0, budget);
+}
+
+Result<Dictionary> parse_dictionary(Lexer& lexer) {
+    std::size_t unbounded = std::numeric_limits<std::size_t>::max();
+    return parse_dict(lexer, 1, unbounded);
+}
 
 }  // namespace vellox_core::cos

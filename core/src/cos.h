@@ -11,6 +11,13 @@ namespace vellox_core::cos {
 // leaves the cursor behind it. Never returns a Stream.
 Result<Object> parse_object(Lexer& lexer);
 
+// The same, for callers that bound the objects they keep from data that is
+// not the file itself (a decoded content stream can be a gigabyte): every
+// object read, nested ones included, takes one unit of `budget`, and the
+// parse fails with "too many objects" when it runs out. Each object costs
+// tens of bytes, so a byte of input can otherwise cost fifty of memory.
+Result<Object> parse_object(Lexer& lexer, std::size_t& budget);
+
 // Called with pos at the first '<' of "<<"; reads through the closing ">>".
 Result<Dictionary> parse_dictionary(Lexer& lexer);
 

@@ -3,6 +3,7 @@
 #include "pagetree.h"
 
 #include "bounds.h"
+#include "filter/output.h"
 #include "filter/predictor.h"
 
 namespace vellox_core {
@@ -125,7 +126,21 @@ Result<Bytes> page_content(const Resolver& resolver, const Page& page) {
         if (decoded->size() >= limits::kMaxDecodedBytes - out.size()) {
             return Error{ErrorKind::BadStream, "page content too large"};
         }
-        out.insert(out.end(), decoded->begin(), decoded->end());
+        // A large decoded stream is not copied when that can be helped: the
+        // first part is taken as it is, and a later part whose buffer has
+        // room (decoders reserve generously once output grows large) gets
+        // what came before moved in at its front. Otherwise a page of a
+        // short stream and a huge one would hold the huge one twice.
+        if (out.empty()) {
+            out = std::move(decoded).value();
+        } else if (decoded->capacity() - decoded->size() > out.size()) {
+            decoded->insert(decoded->begin(), out.begin(), out.end());
+            out = std::move(decoded).value();
+        } else {
+            make_room(out, decoded->size());
+            out.insert(out.end(), decoded->begin(), decoded->end());
+        }
+        make_room(out, 1);
         out.push_back(0x0A);
     }
     return out;

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "bounds.h"
 #include "utf8.h"
 
 namespace vellox_core {
@@ -60,6 +61,7 @@ struct TextState {
     }
 
     void show(ByteView bytes, std::vector<TextRun>& runs) {
+        if (runs.size() >= limits::kMaxPageRuns) return;
         const Matrix m = multiply(tm, ctm);
         TextRun run;
         run.x = m.c * rise + m.e;
@@ -102,6 +104,9 @@ std::vector<TextRun> extract_runs(const std::vector<Op>& ops, const FontMap& fon
     std::vector<TextRun> runs;
     TextState st(fonts);
     for (const Op& op : ops) {
+        // Past the bound the rest of the page's text is dropped: nothing
+        // else the state machine does is visible without more runs.
+        if (runs.size() >= limits::kMaxPageRuns) break;
         const std::string_view name = op.op();
         const std::vector<Object>& args = op.operands;
         const String* first_string = args.empty() ? nullptr : args[0].as_string();

@@ -5,7 +5,9 @@
 #include <sstream>
 #include <string>
 
+#include "bounds.h"
 #include "content.h"
+#include "filter/sanitizer.h"
 
 using namespace vellox_core;
 
@@ -171,4 +173,50 @@ TEST(Content, SurvivesMutatedInput) {
             ASSERT_LE(op.len, 4) << "round " << round;
         }
     }
+}
+
+TEST(Content, OperandListsHoldExactlyTheirOperands) {
+    // Observable output is unchanged; the lists no longer carry eight
+    // reserved slots each, which is what made "q " cost hundreds of bytes.
+    const auto ops = parse("q 1 0 0 1 5 5 cm 0 0 m 10 0 l S Q");
+    ASSERT_EQ(ops.size(), 6u);
+    const std::size_t counts[] = {0, 6, 2, 2, 0, 0};
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(ops[i].operands.size(), counts[i]);
+        EXPECT_EQ(ops[i].operands.capacity(), counts[i]);
+    }
+}
+
+TEST(Content, ObjectBudgetEndsThePage) {
+    // Each operation and each operand object takes one unit of the page's
+    // budget; the parse stops where it runs out, as at a bad operand.
+    constexpr std::size_t kBudget = limits::kMaxContentObjects;
+    struct Case {
+        std::string unit;       // repeated to fill the content
+        std::size_t per_unit;   // objects per repetition
+        std::size_t operators;  // operations per repetition
+    };
+    if (vellox_test::kSanitized) GTEST_SKIP() << "millions of objects; runs in the normal build";
+    const Case cases[] = {
+        {"1 2 l ", 3, 1},
+        {"[1 (a) [2]] TJ ", 6, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.unit);
+        const std::size_t fits = kBudget / c.per_unit;
+        std::string text;
+        text.reserve((fits + 10) * c.unit.size());
+        for (std::size_t i = 0; i < fits + 10; ++i) text += c.unit;
+        const auto ops = parse(text);
+        EXPECT_EQ(ops.size(), fits * c.operators);
+    }
+    // One operand array larger than the budget yields nothing after it.
+    std::string flood = "q [";
+    flood.reserve(2 * kBudget + 16);
+    for (std::size_t i = 0; i < kBudget; ++i) flood += "/ ";
+    flood += "] TJ Q";
+    const auto ops = parse(flood);
+    ASSERT_EQ(ops.size(), 1u);
+    EXPECT_EQ(ops[0].op(), "q");
 }

@@ -268,3 +268,40 @@ TEST(Cos, ParseDictionaryDirectly) {
     EXPECT_TRUE(d->get("Type")->is_name("Page"));
     EXPECT_EQ(lx.pos, 15u);
 }
+
+TEST(Cos, ObjectBudgetCountsNestedObjects) {
+    struct Case {
+        std::string_view input;
+        std::size_t objects;  // objects the parse creates, keys included
+    };
+    const Case cases[] = {
+        {"42", 1},
+        {"1 0 R", 1},
+        {"[]", 1},
+        {"[1 2 [3]]", 5},
+        {"<< /A 1 /B [/x] >>", 6},
+        {"[<<>> () <00> /n true null]", 7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        // Exactly enough: the parse succeeds and uses up the budget.
+        std::size_t budget = c.objects;
+        Lexer exact(as_bytes(c.input));
+        ASSERT_TRUE(cos::parse_object(exact, budget));
+        EXPECT_EQ(budget, 0u);
+        // One fewer: the parse fails without creating the last object.
+        budget = c.objects - 1;
+        Lexer short_of_one(as_bytes(c.input));
+        auto r = cos::parse_object(short_of_one, budget);
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().kind, ErrorKind::UnexpectedToken);
+        EXPECT_EQ(r.error().message, "too many objects");
+    }
+    // The unbudgeted parse takes a million elements.
+    std::string big = "[";
+    for (int i = 0; i < 1000000; ++i) big += "/ ";
+    big += "]";
+    auto r = parse(big);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->as_array()->size(), 1000000u);
+}

@@ -276,6 +276,10 @@ TEST(PageContent, AssemblesStreamsAndArrays) {
         {"one stream, no separator", "/Contents 10 0 R", "BT (a) Tj ET"},
         {"flate stream", "/Contents 12 0 R", "q 1 0 0 1 0 0 cm Q"},
         {"array of two", "/Contents [10 0 R 11 0 R]", "BT (a) Tj ET\n0 0 m\n"},
+        // A Flate part's buffer has spare room: the parts before it are
+        // moved in at its front rather than the part copied behind them.
+        {"plain then flate", "/Contents [10 0 R 12 0 R 11 0 R 12 0 R]",
+         "BT (a) Tj ET\nq 1 0 0 1 0 0 cm Q\n0 0 m\nq 1 0 0 1 0 0 cm Q\n"},
         {"indirect array", "/Contents 13 0 R", "0 0 m\nBT (a) Tj ET\n"},
         {"non-streams skipped", "/Contents [14 0 R 11 0 R (x) 5]", "0 0 m\n"},
         {"empty array", "/Contents []", ""},

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bounds.h"
 #include "content.h"
 
 using namespace vellox_core;
@@ -190,4 +191,21 @@ TEST(TextRuns, HostileNumbersStayDefined) {
     ASSERT_EQ(runs.size(), 3u);
     EXPECT_EQ(runs[0].text + runs[1].text + runs[2].text, "abc");
     EXPECT_FALSE(std::isfinite(runs[1].width));
+}
+
+TEST(TextRuns, RunsPerPageAreBounded) {
+    // The page's text stops at the bound, whether the runs come one per
+    // operator or many from one TJ array.
+    const std::size_t n = limits::kMaxPageRuns + 100;
+    for (const bool tj : {false, true}) {
+        SCOPED_TRACE(tj);
+        std::string content = "BT /F1 10 Tf ";
+        if (tj) content += "[";
+        for (std::size_t i = 0; i < n; ++i) content += tj ? "(a) -5 " : "(a) Tj ";
+        if (tj) content += "] TJ";
+        content += " ET";
+        const auto runs = runs_of(content);
+        ASSERT_EQ(runs.size(), limits::kMaxPageRuns);
+        EXPECT_EQ(runs.back().text, "a");
+    }
 }

@@ -130,8 +130,13 @@ struct Output {
         std::size_t needed = used + n + kSlack;
         if (needed <= bytes.size()) return;
         if (needed > bytes.capacity()) {
+            // Doubling, as the other decoders' make_room (filter/output.h):
+            // once that would pass a quarter of the cap, straight to the cap,
+            // so that moving the buffer never needs more than 1.25 times it.
             constexpr std::size_t kMaxCapacity = limits::kMaxDecodedBytes + kMaxMatch + kSlack;
-            bytes.reserve(std::min(std::max(needed, bytes.capacity() * 2), kMaxCapacity));
+            std::size_t grown = std::max(needed, bytes.capacity() * 2);
+            if (grown > limits::kMaxDecodedBytes / 4) grown = kMaxCapacity;
+            bytes.reserve(grown);
         }
         // Grow the initialised part in steps rather than all at once, so the
         // memory touched follows the output.

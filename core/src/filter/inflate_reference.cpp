@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bounds.h"
+#include "filter/output.h"
 
 namespace vellox_core {
 
@@ -76,15 +77,7 @@ struct Output {
     Bytes bytes;
 
     // Makes room for `n` more bytes, or fails when they would pass the cap.
-    bool room_for(std::size_t n) {
-        if (n > limits::kMaxDecodedBytes - bytes.size()) return false;
-        std::size_t needed = bytes.size() + n;
-        if (needed > bytes.capacity()) {
-            std::size_t grown = std::max(needed, bytes.capacity() * 2);
-            bytes.reserve(std::min(grown, limits::kMaxDecodedBytes));
-        }
-        return true;
-    }
+    bool room_for(std::size_t n) { return make_room(bytes, n); }
 };
 
 // A canonical Huffman code (RFC 1951 3.2.2) stored as code-length counts and

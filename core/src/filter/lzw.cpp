@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bounds.h"
+#include "filter/output.h"
 
 namespace vellox_core {
 
@@ -107,7 +108,7 @@ Result<Bytes> lzw_decode(ByteView data, bool early_change) {
             string.push_back(string.front());
         }
 
-        if (string.size() > limits::kMaxDecodedBytes - out.size()) {
+        if (!make_room(out, string.size())) {
             return Error{ErrorKind::BadStream, "decoded stream too large"};
         }
         out.insert(out.end(), string.begin(), string.end());

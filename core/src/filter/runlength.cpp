@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "bounds.h"
+#include "filter/output.h"
 
 namespace vellox_core {
 
@@ -23,7 +24,7 @@ Result<Bytes> run_length_decode(ByteView data) {
         std::size_t count = len < 128 ? std::size_t{len} + 1 : 257u - len;
         // A repeat run expands 2 bytes into up to 128, so the output cap
         // matters here too.
-        if (count > limits::kMaxDecodedBytes - out.size()) {
+        if (!make_room(out, count)) {
             return Error{ErrorKind::BadStream, "decoded stream too large"};
         }
         if (len < 128) {
