@@ -176,15 +176,34 @@ FontMap load_fonts(const Resolver& resolver, const Dictionary& resources) {
 
 const FontMap& load_fonts_cached(const Resolver& resolver, const Dictionary& resources,
                                  FontCache& cache, FontMap& scratch) {
+    // The table's identity: each name (length first, so that no two lists
+    // give the same text) with its font's object number. Equal tables are
+    // common even where pages do not share one table object.
+    std::string key;
     const Object* entry = resources.get("Font");
-    const Reference* ref = entry != nullptr ? entry->as_ref() : nullptr;
-    if (ref == nullptr) {
+    auto table = entry != nullptr ? resolver.resolve_dict(*entry) : Result<Dictionary>(Dictionary{});
+    if (table) {
+        key.push_back('T');
+        for (const auto& [name, value] : table.value()) {
+            const Reference* font_ref = value.as_ref();
+            if (font_ref == nullptr) {
+                key.clear();  // a direct font dictionary: not shared
+                break;
+            }
+            key += std::to_string(name.size());
+            key += ':';
+            key += name;
+            key += std::to_string(font_ref->num);
+            key += ';';
+        }
+    }
+    if (key.empty()) {
         scratch = load_font_table(resolver, resources, &cache);
         return scratch;
     }
-    auto found = cache.tables.find(ref->num);
+    auto found = cache.tables.find(key);
     if (found == cache.tables.end()) {
-        found = cache.tables.emplace(ref->num, load_font_table(resolver, resources, &cache)).first;
+        found = cache.tables.emplace(std::move(key), load_font_table(resolver, resources, &cache)).first;
     }
     return found->second;
 }

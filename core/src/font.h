@@ -33,13 +33,16 @@ using FontMap = std::unordered_map<std::string, Font>;
 FontMap load_fonts(const Resolver& resolver, const Dictionary& resources);
 
 // Fonts already loaded in one document, by the object number of the font
-// dictionary, and whole /Font resource tables by theirs. Pages of one
-// document mostly share fonts, often the very same resource dictionary, and
-// a font's result depends only on its dictionary and the file, so loading
-// it once per document gives the same fonts as loading it on every page.
+// dictionary, and whole /Font resource tables by their (name, object number)
+// pairs when every entry is a reference. Pages of one document mostly share
+// fonts, often through equal or identical tables, and a font's result
+// depends only on its dictionary and the file, so loading it once per
+// document gives the same fonts as loading it on every page. Sharing whole
+// tables also saves copying fonts (a CID font's widths can run to
+// thousands of entries).
 struct FontCache {
     std::unordered_map<std::uint32_t, Font> fonts;
-    std::unordered_map<std::uint32_t, FontMap> tables;
+    std::unordered_map<std::string, FontMap> tables;
 };
 
 // load_fonts through `cache`. The result lives in `cache` or in `scratch`
