@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // every reference fails to resolve, as in a file with a broken xref.
     const Resolver resolver(Xref{}, bytes);
     FontMap fonts;
-    fonts["F1"] = load_font(resolver, *obj->as_dict());
+    fonts["F1"] = std::make_shared<const Font>(load_font(resolver, *obj->as_dict()));
     const ByteView content = font_len < size ? bytes.subspan(font_len + 1) : ByteView{};
     (void)extract_runs(parse_content(content), fonts);
     return 0;

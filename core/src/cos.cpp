@@ -107,6 +107,19 @@ Result<Object> parse_hex_string(Lexer& lx) {
 Result<Object> parse_name(Lexer& lx) {
     // pos is just behind the '/'.
     const ByteView in = lx.input;
+    // Nearly every name is plain ASCII without #xx escapes: its text is its
+    // bytes, taken without the decoding below.
+    std::size_t end = lx.pos;
+    bool plain = true;
+    while (end < in.size() && is_regular(in[end])) {
+        plain = plain && in[end] != '#' && in[end] < 0x80;
+        ++end;
+    }
+    if (plain) {
+        const std::string_view text = as_text(in.subspan(lx.pos, end - lx.pos));
+        lx.pos = end;
+        return Object(Name{std::string(text)});
+    }
     Bytes raw;
     while (lx.pos < in.size() && is_regular(in[lx.pos])) {
         const std::uint8_t c = in[lx.pos++];
@@ -223,6 +236,13 @@ Result<Object> parse_number(Lexer& lx) {
     if (n == nullptr || *n < 0 || *n > 4294967295LL) return std::move(*number);
     const std::size_t mark = lx.pos;
     lx.skip_whitespace();
+    // A generation number starts with a digit or '+'; an integer followed
+    // by anything else (the last operand before an operator, say) is done
+    // without reading the next tokens.
+    if (lx.at_end() || !(is_digit(lx.peek()) || lx.peek() == '+')) {
+        lx.pos = mark;
+        return std::move(*number);
+    }
     if (const auto gen_tok = lx.read_keyword()) {
         if (const auto gen = parse_unsigned(*gen_tok, 65535)) {
             lx.skip_whitespace();

@@ -10,6 +10,13 @@ namespace vellox_core {
 
 namespace {
 
+// resolve_array without the copy, valid as long as `dict` and the resolver.
+const Array* borrow_array(const Resolver& resolver, const Dictionary& dict,
+                          std::string_view key) {
+    const Object* value = borrow_entry(resolver, dict, key);
+    return value != nullptr ? value->as_array() : nullptr;
+}
+
 // Stores widths[k] under first + k for every element, non-numeric elements
 // included in the count. Codes that overflow or go negative are dropped; the
 // work is bounded by the array the file actually contains.
@@ -52,7 +59,7 @@ void read_cid_widths(WidthMap& widths, const Array& w) {
 }
 
 std::optional<CMap> load_to_unicode(const Resolver& resolver, const Dictionary& font) {
-    const std::optional<Object> value = fetch_entry(resolver, font, "ToUnicode");
+    const Object* value = borrow_entry(resolver, font, "ToUnicode");
     if (!value) return std::nullopt;
     const Stream* stream = value->as_stream();
     if (stream == nullptr) return std::nullopt;
@@ -66,14 +73,14 @@ std::optional<CMap> load_to_unicode(const Resolver& resolver, const Dictionary& 
 void load_composite(const Resolver& resolver, const Dictionary& dict, Font& font) {
     font.composite = true;
     font.default_width = 1.0;
-    const std::optional<Array> descendants = resolve_array(resolver, dict, "DescendantFonts");
-    if (!descendants || descendants->empty()) return;
-    auto cid_font = resolver.resolve_dict(descendants->front());
+    const Array* descendants = borrow_array(resolver, dict, "DescendantFonts");
+    if (descendants == nullptr || descendants->empty()) return;
+    auto cid_font = resolver.borrow_dict(descendants->front());
     if (!cid_font) return;
-    if (const Object* dw = cid_font->get("DW")) {
+    if (const Object* dw = (*cid_font)->get("DW")) {
         if (const std::optional<double> v = dw->number()) font.default_width = *v / 1000.0;
     }
-    if (const std::optional<Array> w = resolve_array(resolver, cid_font.value(), "W")) {
+    if (const Array* w = borrow_array(resolver, **cid_font, "W")) {
         read_cid_widths(font.widths, *w);
     }
 }
@@ -84,7 +91,7 @@ void load_simple(const Resolver& resolver, const Dictionary& dict, Font& font) {
     if (const Object* fc = dict.get("FirstChar")) {
         if (const std::int64_t* v = fc->as_int()) first = *v;
     }
-    if (const std::optional<Array> w = resolve_array(resolver, dict, "Widths")) {
+    if (const Array* w = borrow_array(resolver, dict, "Widths")) {
         insert_width_list(font.widths, first, *w);
     }
 }
@@ -115,7 +122,7 @@ void insert_width(WidthMap& widths, std::uint64_t code, const Object& value) {
 }
 
 EncodingTable build_encoding(const Resolver& resolver, const Dictionary& font) {
-    const std::optional<Object> value = fetch_entry(resolver, font, "Encoding");
+    const Object* value = borrow_entry(resolver, font, "Encoding");
     if (!value) return win_ansi_encoding();
     if (const Name* name = value->as_name()) return base_encoding(name->text);
     if (const Dictionary* dict = value->as_dict()) {
@@ -149,9 +156,9 @@ FontMap load_font_table(const Resolver& resolver, const Dictionary& resources, F
     FontMap fonts;
     const Object* entry = resources.get("Font");
     if (entry == nullptr) return fonts;
-    auto table = resolver.resolve_dict(*entry);
+    auto table = resolver.borrow_dict(*entry);
     if (!table) return fonts;
-    for (const auto& [name, value] : table.value()) {
+    for (const auto& [name, value] : **table) {
         const Reference* ref = value.as_ref();
         if (cache != nullptr && ref != nullptr) {
             auto found = cache->fonts.find(ref->num);
@@ -160,10 +167,11 @@ FontMap load_font_table(const Resolver& resolver, const Dictionary& resources, F
                 continue;
             }
         }
-        auto dict = resolver.resolve_dict(value);
+        auto dict = resolver.borrow_dict(value);
         if (!dict) continue;
-        Font& font = fonts[name] = load_font(resolver, dict.value());
+        auto font = std::make_shared<const Font>(load_font(resolver, **dict));
         if (cache != nullptr && ref != nullptr) cache->fonts.emplace(ref->num, font);
+        fonts[name] = std::move(font);
     }
     return fonts;
 }
@@ -181,10 +189,12 @@ const FontMap& load_fonts_cached(const Resolver& resolver, const Dictionary& res
     // common even where pages do not share one table object.
     std::string key;
     const Object* entry = resources.get("Font");
-    auto table = entry != nullptr ? resolver.resolve_dict(*entry) : Result<Dictionary>(Dictionary{});
+    const Dictionary no_fonts;
+    auto table = entry != nullptr ? resolver.borrow_dict(*entry)
+                                  : Result<const Dictionary*>(&no_fonts);
     if (table) {
         key.push_back('T');
-        for (const auto& [name, value] : table.value()) {
+        for (const auto& [name, value] : **table) {
             const Reference* font_ref = value.as_ref();
             if (font_ref == nullptr) {
                 key.clear();  // a direct font dictionary: not shared

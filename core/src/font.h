@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -28,7 +29,10 @@ struct Font {
                      double word_spacing, double font_size, double horizontal_scale) const;
 };
 
-using FontMap = std::unordered_map<std::string, Font>;
+// Fonts by resource name. A font is immutable once loaded and shared: the
+// pages of a document name the same font objects through many different
+// /Font tables, and a font's widths can run to thousands of entries.
+using FontMap = std::unordered_map<std::string, std::shared_ptr<const Font>>;
 
 FontMap load_fonts(const Resolver& resolver, const Dictionary& resources);
 
@@ -38,10 +42,9 @@ FontMap load_fonts(const Resolver& resolver, const Dictionary& resources);
 // fonts, often through equal or identical tables, and a font's result
 // depends only on its dictionary and the file, so loading it once per
 // document gives the same fonts as loading it on every page. Sharing whole
-// tables also saves copying fonts (a CID font's widths can run to
-// thousands of entries).
+// tables also saves building their maps again.
 struct FontCache {
-    std::unordered_map<std::uint32_t, Font> fonts;
+    std::unordered_map<std::uint32_t, std::shared_ptr<const Font>> fonts;
     std::unordered_map<std::string, FontMap> tables;
 };
 

@@ -43,7 +43,7 @@ std::uint32_t u32_entry(const Dictionary& dict, std::string_view key, std::uint3
 }
 
 std::string color_space_of(const Resolver& resolver, const Dictionary& dict) {
-    const std::optional<Object> value = fetch_entry(resolver, dict, "ColorSpace");
+    const Object* value = borrow_entry(resolver, dict, "ColorSpace");
     if (!value) return "DeviceRGB";
     if (const Name* n = value->as_name()) return n->text;
     if (const Array* arr = value->as_array()) {
@@ -61,18 +61,16 @@ std::vector<ParsedImage> extract_images(const Resolver& resolver, const Dictiona
     std::vector<ParsedImage> images;
     const Object* xobjects = resources.get("XObject");
     if (xobjects == nullptr) return images;
-    auto dict = resolver.resolve_dict(*xobjects);
+    auto dict = resolver.borrow_dict(*xobjects);
     if (!dict) return images;
-    for (const auto& [key, value] : *dict) {
-        Object obj;
+    for (const auto& [key, value] : **dict) {
+        const Object* obj = &value;
         if (const Reference* ref = value.as_ref()) {
-            auto got = resolver.get(ref->num);
+            auto got = resolver.lookup(ref->num);
             if (!got) continue;
-            obj = std::move(got).value();
-        } else {
-            obj = value;
+            obj = *got;
         }
-        const Stream* stream = obj.as_stream();
+        const Stream* stream = obj->as_stream();
         if (stream == nullptr) continue;
         const Object* subtype = stream->dict.get("Subtype");
         if (subtype == nullptr || !subtype->is_name("Image")) continue;

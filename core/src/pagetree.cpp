@@ -70,9 +70,9 @@ Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& i
             if (const Reference* ref = kid.as_ref()) {
                 if (!visited.insert(ref->num).second) continue;
             }
-            auto kid_dict = resolver.resolve_dict(kid);
+            auto kid_dict = resolver.borrow_dict(kid);
             if (!kid_dict) return std::move(kid_dict).error();
-            auto walked = walk(resolver, *kid_dict, own, pages, visited, depth + 1);
+            auto walked = walk(resolver, **kid_dict, own, pages, visited, depth + 1);
             if (!walked) return walked;
         }
         return Unit{};
@@ -91,17 +91,15 @@ Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& i
 Result<Bytes> page_content(const Resolver& resolver, const Page& page) {
     const Object* contents = page.dict.get("Contents");
     if (contents == nullptr) return Bytes{};
-    Object value;
+    const Object* value = contents;
     if (const Reference* ref = contents->as_ref()) {
-        auto got = resolver.get(ref->num);
+        auto got = resolver.lookup(ref->num);
         if (!got) return std::move(got).error();
-        value = std::move(got).value();
-    } else {
-        value = *contents;
+        value = *got;
     }
 
-    if (const Stream* s = value.as_stream()) return decode_stream(s->dict, s->data);
-    const Array* parts = value.as_array();
+    if (const Stream* s = value->as_stream()) return decode_stream(s->dict, s->data);
+    const Array* parts = value->as_array();
     if (parts == nullptr) return Bytes{};
 
     // The streams of a /Contents array form one content stream; a line feed
@@ -109,15 +107,13 @@ Result<Bytes> page_content(const Resolver& resolver, const Page& page) {
     // the first token of the next.
     Bytes out;
     for (const Object& part : *parts) {
-        Object element;
+        const Object* element = &part;
         if (const Reference* ref = part.as_ref()) {
-            auto got = resolver.get(ref->num);
+            auto got = resolver.lookup(ref->num);
             if (!got) return std::move(got).error();
-            element = std::move(got).value();
-        } else {
-            element = part;
+            element = *got;
         }
-        const Stream* s = element.as_stream();
+        const Stream* s = element->as_stream();
         if (s == nullptr) continue;
         auto decoded = decode_stream(s->dict, s->data);
         if (!decoded) return std::move(decoded).error();

@@ -15,7 +15,13 @@ Error invalid(const char* message) { return {ErrorKind::InvalidObject, message};
 }  // namespace
 
 Result<Object> Resolver::get(std::uint32_t num) const {
-    if (auto hit = cache_.find(num); hit != cache_.end()) return hit->second;
+    auto found = lookup(num);
+    if (!found) return std::move(found).error();
+    return **found;
+}
+
+Result<const Object*> Resolver::lookup(std::uint32_t num) const {
+    if (auto hit = cache_.find(num); hit != cache_.end()) return &hit->second;
 
     // Resolving an object can require others: an indirect /Length, or the
     // object stream that holds it. A stream whose /Length names the stream
@@ -28,10 +34,12 @@ Result<Object> Resolver::get(std::uint32_t num) const {
     in_progress_.insert(num);
     Result<Object> loaded = load(num);
     in_progress_.erase(num);
-    if (!loaded) return loaded;
-    // Stored only once all recursive work for this object is done.
-    cache_.insert_or_assign(num, loaded.value());
-    return loaded;
+    if (!loaded) return std::move(loaded).error();
+    // Stored only once all recursive work for this object is done. The
+    // recursion cannot have stored `num` itself (it is refused as a cycle),
+    // so this always inserts a new node and never replaces one a caller
+    // may be holding.
+    return &cache_.insert_or_assign(num, std::move(loaded).value()).first->second;
 }
 
 Result<Object> Resolver::load(std::uint32_t num) const {
@@ -66,9 +74,9 @@ Result<Object> Resolver::load(std::uint32_t num) const {
     if (auto hit = objstm_cache_.find(packed.stream); hit != objstm_cache_.end()) {
         objstm = hit->second;
     } else {
-        auto container = get(packed.stream);
-        if (!container) return container;
-        Stream* stream = container->as_stream();
+        auto container = lookup(packed.stream);
+        if (!container) return std::move(container).error();
+        const Stream* stream = (*container)->as_stream();
         if (stream == nullptr) return invalid("ObjStm is not a stream");
         auto decoded = decode_stream(stream->dict, stream->data);
         if (!decoded) return std::move(decoded).error();
@@ -91,45 +99,53 @@ Result<Object> Resolver::load(std::uint32_t num) const {
 }
 
 Result<Dictionary> Resolver::resolve_dict(const Object& obj) const {
-    Object value;
+    auto dict = borrow_dict(obj);
+    if (!dict) return std::move(dict).error();
+    return **dict;
+}
+
+Result<const Dictionary*> Resolver::borrow_dict(const Object& obj) const {
+    const Object* value = &obj;
     if (const Reference* ref = obj.as_ref()) {
-        auto got = get(ref->num);
+        auto got = lookup(ref->num);
         if (!got) return std::move(got).error();
-        value = std::move(got).value();
-    } else {
-        value = obj;
+        value = *got;
     }
-    if (Dictionary* d = value.as_dict()) return std::move(*d);
-    if (Stream* s = value.as_stream()) return std::move(s->dict);
+    if (const Dictionary* d = value->as_dict()) return d;
+    if (const Stream* s = value->as_stream()) return &s->dict;
     return invalid("expected dictionary");
 }
 
 std::optional<Object> fetch_entry(const Resolver& resolver, const Dictionary& dict,
                                   std::string_view key) {
-    const Object* value = dict.get(key);
+    const Object* value = borrow_entry(resolver, dict, key);
     if (value == nullptr) return std::nullopt;
-    if (const Reference* ref = value->as_ref()) {
-        auto got = resolver.get(ref->num);
-        if (!got) return std::nullopt;
-        return std::move(got).value();
-    }
     return *value;
+}
+
+const Object* borrow_entry(const Resolver& resolver, const Dictionary& dict,
+                           std::string_view key) {
+    const Object* value = dict.get(key);
+    if (value == nullptr) return nullptr;
+    if (const Reference* ref = value->as_ref()) {
+        auto got = resolver.lookup(ref->num);
+        return got ? *got : nullptr;
+    }
+    return value;
 }
 
 std::optional<std::uint64_t> Resolver::declared_length(const Dictionary& dict) const {
     const Object* len = dict.get("Length");
     if (len == nullptr) return std::nullopt;
-    Object value;
+    const Object* value = len;
     if (const Reference* ref = len->as_ref()) {
         // A length object that cannot be read (missing, or part of a cycle)
         // leaves the body to the "endstream" search.
-        auto got = get(ref->num);
+        auto got = lookup(ref->num);
         if (!got) return std::nullopt;
-        value = std::move(got).value();
-    } else {
-        value = *len;
+        value = *got;
     }
-    const std::int64_t* i = value.as_int();
+    const std::int64_t* i = value->as_int();
     if (i == nullptr || *i < 0) return std::nullopt;
     return static_cast<std::uint64_t>(*i);
 }

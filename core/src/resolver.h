@@ -48,9 +48,17 @@ public:
 
     // A fresh deep copy of object `num` (generations play no part).
     Result<Object> get(std::uint32_t num) const;
+    // Object `num` itself, as the resolver keeps it: for callers that only
+    // read. Loaded objects are never replaced or dropped and the cache is a
+    // node-based map, so the pointer stays valid as long as the resolver,
+    // whatever else is resolved meanwhile.
+    Result<const Object*> lookup(std::uint32_t num) const;
     // A Reference is resolved; a Dictionary is returned, a Stream yields its
     // dict; anything else is InvalidObject "expected dictionary".
     Result<Dictionary> resolve_dict(const Object& obj) const;
+    // resolve_dict without the copy: the dictionary inside `obj` or inside
+    // the resolver's own object (see lookup), valid as long as both are.
+    Result<const Dictionary*> borrow_dict(const Object& obj) const;
     // The non-negative Integer /Length of a stream dictionary, following one
     // reference; nothing when absent or unusable.
     std::optional<std::uint64_t> declared_length(const Dictionary& dict) const;
@@ -68,5 +76,9 @@ private:
 // nothing when the key is absent or the reference does not resolve.
 std::optional<Object> fetch_entry(const Resolver& resolver, const Dictionary& dict,
                                   std::string_view key);
+// fetch_entry without the copy: a pointer into `dict` or into the resolver's
+// own object (see Resolver::lookup); nullptr where fetch_entry has nothing.
+const Object* borrow_entry(const Resolver& resolver, const Dictionary& dict,
+                           std::string_view key);
 
 }  // namespace vellox_core

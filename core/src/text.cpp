@@ -71,8 +71,8 @@ struct TextState {
 
         double advance = 0;
         const auto found = fonts.find(font_name);
-        if (found != fonts.end()) {
-            advance = found->second.show_into(bytes, run.text, char_spacing, word_spacing,
+        if (found != fonts.end() && found->second != nullptr) {
+            advance = found->second->show_into(bytes, run.text, char_spacing, word_spacing,
                                               font_size, horizontal_scale);
         } else {
             // No usable font: read the bytes as ISO 8859-1 with the default

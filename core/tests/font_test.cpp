@@ -288,9 +288,9 @@ TEST(FontLoad, FontsOfResources) {
     const Resolver r = pdf.resolver();
     const FontMap fonts = load_fonts(r, dict_of("<< /Font 1 0 R >>"));
     ASSERT_EQ(fonts.size(), 3u);
-    EXPECT_DOUBLE_EQ(fonts.at("F1").widths.at(65), 0.9);
-    EXPECT_TRUE(fonts.at("F3").composite);
-    EXPECT_TRUE(fonts.at("F4").composite);  // a stream counts as its dictionary
+    EXPECT_DOUBLE_EQ(fonts.at("F1")->widths.at(65), 0.9);
+    EXPECT_TRUE(fonts.at("F3")->composite);
+    EXPECT_TRUE(fonts.at("F4")->composite);  // a stream counts as its dictionary
 
     EXPECT_TRUE(load_fonts(r, dict_of("<< /Font 99 0 R >>")).empty());
     EXPECT_TRUE(load_fonts(r, dict_of("<< /Font [2 0 R] >>")).empty());

@@ -22,7 +22,7 @@ Font plain_font() {
 
 FontMap one_font() {
     FontMap fonts;
-    fonts["F1"] = plain_font();
+    fonts["F1"] = std::make_shared<const Font>(plain_font());
     return fonts;
 }
 
@@ -150,7 +150,7 @@ TEST(TextRuns, FontMissingFromTableReadsLatin1) {
     FontMap fonts;
     Font wide = plain_font();
     wide.default_width = 2.0;
-    fonts["F1"] = wide;
+    fonts["F1"] = std::make_shared<const Font>(wide);
     const auto runs = runs_of("BT /F2 10 Tf 1 Tc 4 Tw (\x80\xe9 ) Tj ET", fonts);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].text, "\xc2\x80\xc3\xa9 ");
@@ -169,7 +169,7 @@ TEST(TextRuns, UsesTheFontOfTheTable) {
     Font f = plain_font();
     f.widths[65] = 0.25;
     f.encoding[65] = 0x263A;
-    fonts["F1"] = f;
+    fonts["F1"] = std::make_shared<const Font>(f);
     const auto runs = runs_of("BT /F1 20 Tf (AB) Tj ET", fonts);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].text, "\xe2\x98\xba" "B");
