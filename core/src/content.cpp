@@ -51,6 +51,7 @@ std::vector<Op> parse_content(ByteView data) {
     std::vector<Op> ops;
     std::vector<Object> operands;
     operands.reserve(kOperandReserve);
+    std::vector<Object> array_items;  // the parser's working space
     // Operations and operand objects still allowed on this page.
     std::size_t budget = limits::kMaxContentObjects;
     Lexer lexer(data);
@@ -59,7 +60,7 @@ std::vector<Op> parse_content(ByteView data) {
         if (lexer.at_end()) break;
 
         if (starts_operand(lexer.peek())) {
-            auto operand = cos::parse_object(lexer, budget);
+            auto operand = cos::parse_object(lexer, budget, array_items);
             // An operand that does not parse ends the content: guessing where
             // the next operator starts would invent operations. Running out
             // of the page's object budget ends it the same way.

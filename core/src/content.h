@@ -19,7 +19,10 @@ struct Op {
     // The operator as text; empty (matching nothing) when not valid UTF-8.
     std::string_view op() const {
         const std::string_view text(bytes.data(), len);
-        return is_valid_utf8(as_bytes(text)) ? text : std::string_view{};
+        // Operators are ASCII; only other bytes need the full check.
+        bool ascii = true;
+        for (const char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        return ascii || is_valid_utf8(as_bytes(text)) ? text : std::string_view{};
     }
 };
 

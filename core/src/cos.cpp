@@ -3,8 +3,10 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "bounds.h"
 #include "utf8.h"
@@ -26,9 +28,14 @@ int hex_value(std::uint8_t c) {
 bool is_digit(std::uint8_t c) { return c >= '0' && c <= '9'; }
 
 // `budget` counts down the objects a caller still lets one parse create,
-// nested ones included (see parse_object with a budget).
-Result<Object> parse_value(Lexer& lx, std::uint32_t depth, std::size_t& budget);
-Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth, std::size_t& budget);
+// nested ones included (see parse_object with a budget). `stack` holds the
+// items of the arrays being read, so that each array is allocated once at
+// its final size instead of growing element by element; every call leaves
+// it as it found it.
+Result<Object> parse_value(Lexer& lx, std::uint32_t depth, std::size_t& budget,
+                           std::vector<Object>& stack);
+Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth, std::size_t& budget,
+                              std::vector<Object>& stack);
 
 Result<Object> parse_literal_string(Lexer& lx) {
     // pos is just behind the opening parenthesis.
@@ -144,12 +151,36 @@ constexpr std::array<double, 23> kPow10 = {
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// The longest token (sign and point included) whose digits all fit in an
+// int64_t without checking.
+constexpr std::size_t kShortNumber = 18;
+
 // Plain integers and decimals with up to 22 fraction digits, without the
 // general conversion. Nothing when the token needs the general path.
 std::optional<Object> parse_number_fast(std::string_view t) {
     std::size_t i = 0;
     bool negative = false;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+    if (t.size() <= kShortNumber) {
+        // At most 18 digits cannot overflow: no checks per digit.
+        std::int64_t value = 0;
+        std::size_t dot = t.size();
+        for (std::size_t k = i; k < t.size(); ++k) {
+            const unsigned digit = static_cast<unsigned char>(t[k]) - unsigned{'0'};
+            if (digit < 10) {
+                value = value * 10 + digit;
+            } else if (t[k] == '.' && dot == t.size()) {
+                dot = k;
+            } else {
+                return std::nullopt;
+            }
+        }
+        const bool has_dot = dot != t.size();
+        if (t.size() - i == (has_dot ? 1u : 0u)) return std::nullopt;  // no digit
+        const std::int64_t signed_value = negative ? -value : value;
+        if (!has_dot) return Object(signed_value);
+        return Object(static_cast<double>(signed_value) / kPow10[t.size() - dot - 1]);
+    }
     std::int64_t magnitude = 0;
     bool any_digit = false;
     bool dot = false;
@@ -257,23 +288,34 @@ Result<Object> parse_number(Lexer& lx) {
     return std::move(*number);
 }
 
-Result<Object> parse_array(Lexer& lx, std::uint32_t depth, std::size_t& budget) {
+Result<Object> parse_array(Lexer& lx, std::uint32_t depth, std::size_t& budget,
+                           std::vector<Object>& stack) {
     // pos is just behind the '['.
-    Array items;
+    const std::size_t base = stack.size();
     while (true) {
         lx.skip_whitespace();
-        if (lx.at_end()) return eof();
+        if (lx.at_end()) {
+            stack.resize(base);
+            return eof();
+        }
         if (lx.peek() == ']') {
             ++lx.pos;
+            Array items(std::make_move_iterator(stack.begin() + static_cast<std::ptrdiff_t>(base)),
+                        std::make_move_iterator(stack.end()));
+            stack.resize(base);
             return Object(std::move(items));
         }
-        auto item = parse_value(lx, depth, budget);
-        if (!item) return std::move(item).error();
-        items.push_back(std::move(item).value());
+        auto item = parse_value(lx, depth, budget, stack);
+        if (!item) {
+            stack.resize(base);
+            return std::move(item).error();
+        }
+        stack.push_back(std::move(item).value());
     }
 }
 
-Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth, std::size_t& budget) {
+Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth, std::size_t& budget,
+                              std::vector<Object>& stack) {
     lx.pos = std::min(lx.pos + 2, lx.input.size());
     Dictionary dict;
     while (true) {
@@ -284,17 +326,18 @@ Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth, std::size_t& budge
             lx.pos = std::min(lx.pos + 2, lx.input.size());
             return dict;
         }
-        auto key = parse_value(lx, depth, budget);
+        auto key = parse_value(lx, depth, budget, stack);
         if (!key) return std::move(key).error();
         Name* name = std::get_if<Name>(&key->v);
         if (name == nullptr) return token("dictionary key is not a name");
-        auto value = parse_value(lx, depth, budget);
+        auto value = parse_value(lx, depth, budget, stack);
         if (!value) return std::move(value).error();
         dict.set(std::move(name->text), std::move(value).value());
     }
 }
 
-Result<Object> parse_value(Lexer& lx, std::uint32_t depth, std::size_t& budget) {
+Result<Object> parse_value(Lexer& lx, std::uint32_t depth, std::size_t& budget,
+                           std::vector<Object>& stack) {
     lx.skip_whitespace();
     if (lx.at_end()) return eof();
     if (budget == 0) return token("too many objects");
@@ -307,7 +350,7 @@ Result<Object> parse_value(Lexer& lx, std::uint32_t depth, std::size_t& budget) 
         case '<':
             if (lx.pos + 1 < lx.input.size() && lx.input[lx.pos + 1] == '<') {
                 if (depth >= limits::kMaxNesting) return token("nesting too deep");
-                auto dict = parse_dict(lx, depth + 1, budget);
+                auto dict = parse_dict(lx, depth + 1, budget, stack);
                 if (!dict) return std::move(dict).error();
                 return Object(std::move(dict).value());
             }
@@ -319,7 +362,7 @@ Result<Object> parse_value(Lexer& lx, std::uint32_t depth, std::size_t& budget) 
         case '[':
             if (depth >= limits::kMaxNesting) return token("nesting too deep");
             ++lx.pos;
-            return parse_array(lx, depth + 1, budget);
+            return parse_array(lx, depth + 1, budget, stack);
         default:
             break;
     }
@@ -338,16 +381,23 @@ Result<Object> parse_value(Lexer& lx, std::uint32_t depth, std::size_t& budget) 
 
 Result<Object> parse_object(Lexer& lexer) {
     std::size_t unbounded = std::numeric_limits<std::size_t>::max();
-    return parse_value(lexer, 0, unbounded);
+    std::vector<Object> stack;
+    return parse_value(lexer, 0, unbounded, stack);
 }
 
 Result<Object> parse_object(Lexer& lexer, std::size_t& budget) {
-    return parse_value(lexer, 0, budget);
+    std::vector<Object> stack;
+    return parse_value(lexer, 0, budget, stack);
+}
+
+Result<Object> parse_object(Lexer& lexer, std::size_t& budget, std::vector<Object>& scratch) {
+    return parse_value(lexer, 0, budget, scratch);
 }
 
 Result<Dictionary> parse_dictionary(Lexer& lexer) {
     std::size_t unbounded = std::numeric_limits<std::size_t>::max();
-    return parse_dict(lexer, 1, unbounded);
+    std::vector<Object> stack;
+    return parse_dict(lexer, 1, unbounded, stack);
 }
 
 }  // namespace vellox_core::cos

@@ -45,6 +45,7 @@ struct TextState {
     const FontMap& fonts;
     std::vector<Matrix> stack;  // the CTMs saved by q
     std::string font_name;
+    const Font* font = nullptr;  // fonts[font_name], looked up once by Tf
     Matrix ctm;
     Matrix tm;
     Matrix tlm;
@@ -54,6 +55,12 @@ struct TextState {
     double horizontal_scale = 1.0;
     double leading = 0;
     double rise = 0;
+
+    void select_font(const std::string& name) {
+        font_name = name;
+        const auto found = fonts.find(font_name);
+        font = found != fonts.end() ? found->second.get() : nullptr;
+    }
 
     void next_line() {
         tlm = translated(tlm, 0, -leading);
@@ -70,9 +77,8 @@ struct TextState {
         run.font_size = font_size;
 
         double advance = 0;
-        const auto found = fonts.find(font_name);
-        if (found != fonts.end() && found->second != nullptr) {
-            advance = found->second->show_into(bytes, run.text, char_spacing, word_spacing,
+        if (font != nullptr) {
+            advance = font->show_into(bytes, run.text, char_spacing, word_spacing,
                                               font_size, horizontal_scale);
         } else {
             // No usable font: read the bytes as ISO 8859-1 with the default
@@ -125,7 +131,7 @@ std::vector<TextRun> extract_runs(const std::vector<Op>& ops, const FontMap& fon
             st.tlm = Matrix{};
         } else if (name == "Tf") {
             if (!args.empty()) {
-                if (const Name* n = args[0].as_name()) st.font_name = n->text;
+                if (const Name* n = args[0].as_name()) st.select_font(n->text);
             }
             st.font_size = number_at(args, 1);
         } else if (name == "Tc") {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "cos.h"
 #include "support/parse.h"
@@ -69,6 +70,10 @@ TEST(Cos, NamesDecodeEscapesAndConvertLossily) {
     auto space = parse("/a#20b");
     ASSERT_TRUE(space);
     EXPECT_EQ(space->as_name()->text, "a b");
+    // Raw bytes above ASCII: valid UTF-8 kept, a stray byte replaced.
+    EXPECT_EQ(parse("/caf\xC3\xA9/x")->as_name()->text, "caf\xC3\xA9");
+    EXPECT_EQ(parse("/caf\xE9 x")->as_name()->text, "caf\xEF\xBF\xBD");
+    EXPECT_EQ(parse("/ABCDEFGHIJKLMNOPQRSTUVWXYZ(")->as_name()->text, "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
 }
 
 TEST(Cos, Numbers) {
@@ -96,6 +101,15 @@ TEST(Cos, Numbers) {
         {"1e-999", ObjectType::Real, 0.0},
         // 23 fraction digits take the general conversion.
         {"0.12345678901234567890123", ObjectType::Real, 0.12345678901234567890123},
+        // Either side of the length read without overflow checks.
+        {"-99999999999999999", ObjectType::Integer, -99999999999999999.0},
+        {"999999999999999999", ObjectType::Integer, 999999999999999999.0},
+        {"9999999999999999999", ObjectType::Real, 9999999999999999999.0},
+        {"-.99999999999999999", ObjectType::Real, -.99999999999999999},
+        {"12345678.123456789", ObjectType::Real, 12345678.123456789},
+        {"-0", ObjectType::Integer, 0},
+        {"-0.0", ObjectType::Real, 0},
+        {"000000000000000000000000007", ObjectType::Integer, 7},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.input));
@@ -103,6 +117,10 @@ TEST(Cos, Numbers) {
         ASSERT_TRUE(r) << r.error().to_string();
         EXPECT_EQ(r->type(), c.type);
         EXPECT_EQ(*r->number(), c.value);
+    }
+    for (const std::string_view bad : {".", "+", "-.", "1.2.3", "1-2", "12345678901234567.."}) {
+        SCOPED_TRACE(std::string(bad));
+        EXPECT_FALSE(parse(bad));
     }
     auto nan = parse("nan");  // a keyword, not a number: starts with a letter
     EXPECT_FALSE(nan);
@@ -241,6 +259,26 @@ TEST(Cos, ArraysAndDictionaries) {
     auto nullval = parse("<</A null>>");
     ASSERT_TRUE(nullval);
     ASSERT_TRUE(nullval->as_dict()->contains("A"));
+}
+
+TEST(Cos, ScratchSpaceIsLeftAsFound) {
+    // Content parsing hands the same working space to every operand; items
+    // of an array that failed must not leak into the next one.
+    std::vector<Object> scratch{Object(7)};
+    std::size_t budget = 100;
+    Lexer lx(as_bytes("[1 [2 3] (x)] [4 [5 <zz> 6"));
+    auto first = cos::parse_object(lx, budget, scratch);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(*first, parse("[1 [2 3] (x)]").value());
+    ASSERT_EQ(scratch.size(), 1u);
+    EXPECT_EQ(scratch[0], Object(7));
+    EXPECT_FALSE(cos::parse_object(lx, budget, scratch));
+    ASSERT_EQ(scratch.size(), 1u);
+    Lexer again(as_bytes("[8 9]"));
+    auto third = cos::parse_object(again, budget, scratch);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(*third, Object(Array{Object(8), Object(9)}));
+    EXPECT_EQ(scratch.size(), 1u);
 }
 
 TEST(Cos, DeepNestingFailsCleanly) {
