@@ -94,6 +94,10 @@ void load_simple(const Resolver& resolver, const Dictionary& dict, Font& font) {
     if (const Array* w = borrow_array(resolver, dict, "Widths")) {
         insert_width_list(font.widths, first, *w);
     }
+    font.byte_widths.assign(256, font.default_width);
+    for (const auto& [code, width] : font.widths) {
+        if (code < 256) font.byte_widths[code] = width;
+    }
 }
 
 // /Differences must be a direct array; anything else leaves the base table.
@@ -218,10 +222,29 @@ const FontMap& load_fonts_cached(const Resolver& resolver, const Dictionary& res
     return found->second;
 }
 
+double Font::width_of(std::uint32_t code) const {
+    if (!composite && code < byte_widths.size()) return byte_widths[code];
+    const auto found = widths.find(code);
+    return found != widths.end() ? found->second : default_width;
+}
+
 double Font::show_into(ByteView bytes, std::string& out, double char_spacing,
                        double word_spacing, double font_size, double horizontal_scale) const {
-    const std::size_t n = composite ? 2 : 1;
     double advance = 0;
+    if (!composite && !to_unicode) {
+        // The common simple font without a CMap: one byte is one code, its
+        // text comes from the encoding table alone.
+        for (const std::uint8_t code : bytes) {
+            const std::uint32_t cp = encoding[code];
+            if (cp - 1 < 0x7F) out.push_back(static_cast<char>(cp));
+            else if (cp != 0 && is_scalar_value(cp)) append_utf8(out, static_cast<char32_t>(cp));
+            const double w = code < byte_widths.size() ? byte_widths[code] : width_of(code);
+            const double s = code == 32 ? word_spacing : 0.0;
+            advance += (w * font_size + char_spacing + s) * horizontal_scale;
+        }
+        return advance;
+    }
+    const std::size_t n = composite ? 2 : 1;
     for (std::size_t pos = 0; pos < bytes.size(); pos += n) {
         const std::size_t end = std::min(bytes.size(), pos + n);
         std::uint32_t code = 0;
@@ -238,8 +261,7 @@ double Font::show_into(ByteView bytes, std::string& out, double char_spacing,
             else if (cp != 0 && is_scalar_value(cp)) append_utf8(out, static_cast<char32_t>(cp));
         }
 
-        const auto found = widths.find(code);
-        const double w = found != widths.end() ? found->second : default_width;
+        const double w = width_of(code);
         // Word spacing belongs to the single-byte code 32 only; a two-byte
         // 0x0020 of a composite font is not a word break for this rule.
         const double s = !composite && code == 32 ? word_spacing : 0.0;

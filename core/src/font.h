@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "agl.h"
 #include "cmap.h"
@@ -22,7 +23,14 @@ struct Font {
     EncodingTable encoding{};
     double default_width = 0.5;
     bool composite = false;
+    // A simple font's width for every one-byte code (default included),
+    // filled by load_font from `widths` so that showing text needs no hash
+    // lookup per character. Empty for composite fonts and for a Font built
+    // field by field, whose widths come from the map.
+    std::vector<double> byte_widths;
 
+    // The width of one code, divided by 1000.
+    double width_of(std::uint32_t code) const;
     // Appends the text of `bytes` to `out`; returns the advance in unscaled
     // text space (before the text matrix).
     double show_into(ByteView bytes, std::string& out, double char_spacing,

@@ -163,6 +163,33 @@ TEST(FontShow, SimpleFontAdvances) {
     EXPECT_EQ(out, "A b");
 }
 
+TEST(FontShow, EveryByteAdvancesByItsMappedWidth) {
+    // Widths at both ends of the byte range, one past it, and a non-number;
+    // with and without a (here empty) CMap: each byte's advance is its
+    // /Widths entry or the default, as the width map holds them.
+    for (const std::string_view text :
+         {"<< /FirstChar 254 /Widths [100 200 300] >>", "<< /FirstChar 0 /Widths [700 /x 900] >>"}) {
+        for (const bool with_cmap : {false, true}) {
+            SCOPED_TRACE(std::string(text) + (with_cmap ? " with CMap" : ""));
+            Font f = font_of(text);
+            if (with_cmap) f.to_unicode = CMap{};
+            for (int code = 0; code < 256; ++code) {
+                const std::string byte(1, static_cast<char>(code));
+                std::string out;
+                const auto found = f.widths.find(static_cast<std::uint32_t>(code));
+                const double expected = found != f.widths.end() ? found->second : 0.5;
+                EXPECT_DOUBLE_EQ(f.show_into(as_bytes(byte), out, 0, 0, 10, 1), expected * 10)
+                    << code;
+            }
+            // A font assembled by hand has no byte table and reads the map.
+            f.byte_widths.clear();
+            f.widths[66] = 2.0;
+            std::string out;
+            EXPECT_DOUBLE_EQ(f.show_into(as_bytes("B"), out, 0, 0, 10, 1), 20);
+        }
+    }
+}
+
 TEST(FontShow, CompositeCodesAreTwoBytesWithOddTail) {
     // 0x0102 is one code; the trailing 0x03 is a code of its own.
     Font f = font_of("<< /Subtype /Type0 /DescendantFonts [<< /DW 0 /W [258 [100] 3 [200]] >>] >>");
