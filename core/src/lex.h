@@ -1,6 +1,7 @@
 // The lexer: a read-only cursor over bytes with the PDF byte classes.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -10,12 +11,32 @@
 
 namespace vellox_core {
 
+namespace lex_detail {
+
+enum ByteClass : std::uint8_t { kRegular = 0, kWhite = 1, kDelim = 2 };
+
+constexpr std::array<std::uint8_t, 256> make_classes() {
+    std::array<std::uint8_t, 256> t{};
+    for (std::uint8_t c : {0x00, 0x09, 0x0A, 0x0C, 0x0D, 0x20}) t[c] = kWhite;
+    for (char c : {'(', ')', '<', '>', '[', ']', '{', '}', '/', '%'}) {
+        t[static_cast<std::uint8_t>(c)] = kDelim;
+    }
+    return t;
+}
+
+// The class of every byte. In the header so that the scanning loops below,
+// which run for nearly every byte of every content stream, are inlined
+// into the parsers.
+inline constexpr std::array<std::uint8_t, 256> kClasses = make_classes();
+
+}  // namespace lex_detail
+
 // 0x00, 0x09, 0x0A, 0x0C, 0x0D, 0x20.
-bool is_whitespace(std::uint8_t c);
+inline bool is_whitespace(std::uint8_t c) { return lex_detail::kClasses[c] == lex_detail::kWhite; }
 // ( ) < > [ ] { } / %
-bool is_delimiter(std::uint8_t c);
+inline bool is_delimiter(std::uint8_t c) { return lex_detail::kClasses[c] == lex_detail::kDelim; }
 // Every byte that is neither white space nor a delimiter.
-inline bool is_regular(std::uint8_t c) { return !is_whitespace(c) && !is_delimiter(c); }
+inline bool is_regular(std::uint8_t c) { return lex_detail::kClasses[c] == lex_detail::kRegular; }
 
 // An unsigned decimal token (an optional leading '+', then digits only) of at
 // most `max`; nothing for a sign alone, a '-', any other byte, or overflow.
@@ -34,10 +55,31 @@ struct Lexer {
 
     // Skips white space and % comments (a comment runs through the first CR
     // or LF, or to the end of the input).
-    void skip_whitespace();
+    void skip_whitespace() {
+        const std::size_t n = input.size();
+        while (pos < n) {
+            const std::uint8_t c = input[pos];
+            if (is_whitespace(c)) {
+                ++pos;
+            } else if (c == '%') {
+                // A comment runs through the first CR or LF.
+                while (pos < n && input[pos] != '\r' && input[pos] != '\n') ++pos;
+                if (pos < n) ++pos;
+            } else {
+                return;
+            }
+        }
+    }
     // The maximal run of regular bytes at pos (a view into the input), or
     // nothing (pos unchanged) at the end or at white space or a delimiter.
-    std::optional<ByteView> read_keyword();
+    std::optional<ByteView> read_keyword() {
+        const std::size_t start = pos;
+        std::size_t end = pos;
+        while (end < input.size() && is_regular(input[end])) ++end;
+        if (end == start) return std::nullopt;
+        pos = end;
+        return input.subspan(start, end - start);
+    }
     // Takes `keyword` when the input at pos starts with it and the byte after
     // it is white space, a delimiter, or the end of the input.
     bool eat_keyword(std::string_view keyword);
