@@ -13,14 +13,6 @@ namespace {
 
 Error bad_data() { return Error{ErrorKind::BadStream, "bad ASCII85 data"}; }
 
-// Five digits in base 85, most significant first. A group above "s8W-!"
-// (2^32 - 1) wraps rather than failing, as the unsigned arithmetic does.
-std::uint32_t group_value(const std::uint8_t (&digits)[5]) {
-    std::uint32_t v = 0;
-    for (std::uint8_t d : digits) v = v * 85u + d;
-    return v;
-}
-
 void append_be(Bytes& out, std::uint32_t v, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) out.push_back(static_cast<std::uint8_t>(v >> (24 - 8 * i)));
 }
@@ -30,25 +22,30 @@ void append_be(Bytes& out, std::uint32_t v, std::size_t n) {
 Result<Bytes> ascii85_decode(ByteView data) {
     Bytes out;
     out.reserve(data.size());
-    std::uint8_t group[5] = {};
+    // The group so far, as a number in base 85, most significant digit
+    // first. A group above "s8W-!" (2^32 - 1) wraps rather than failing, as
+    // the unsigned arithmetic does.
+    std::uint32_t value = 0;
     std::size_t n = 0;
 
     // There is no start marker in stream data: a leading "<~" is read as
     // the digit '<' followed by the end marker, and fails as a lone digit.
     for (std::uint8_t c : data) {
-        if (is_whitespace(c)) continue;
-        if (c == '~') break;  // the '>' that should follow is not examined
-        if (c == 'z') {
-            if (n != 0) return bad_data();
-            append_be(out, 0, 4);
+        // Digits first: they are nearly every byte. White space, 'z' and
+        // '~' all lie outside their range.
+        if (c >= '!' && c <= 'u') {
+            value = value * 85u + static_cast<std::uint32_t>(c - '!');
+            if (++n == 5) {
+                append_be(out, value, 4);
+                value = 0;
+                n = 0;
+            }
             continue;
         }
-        if (c < '!' || c > 'u') return bad_data();
-        group[n++] = static_cast<std::uint8_t>(c - '!');
-        if (n == 5) {
-            append_be(out, group_value(group), 4);
-            n = 0;
-        }
+        if (is_whitespace(c)) continue;
+        if (c == '~') break;  // the '>' that should follow is not examined
+        if (c != 'z' || n != 0) return bad_data();
+        append_be(out, 0, 4);
     }
 
     // A final partial group of k digits encodes k - 1 bytes; the encoder
@@ -56,8 +53,8 @@ Result<Bytes> ascii85_decode(ByteView data) {
     // with the highest digit restores it.
     if (n == 1) return bad_data();
     if (n > 1) {
-        for (std::size_t i = n; i < 5; ++i) group[i] = 84;
-        append_be(out, group_value(group), n - 1);
+        for (std::size_t i = n; i < 5; ++i) value = value * 85u + 84u;
+        append_be(out, value, n - 1);
     }
     return out;
 }
