@@ -233,7 +233,8 @@ double Font::show_into(ByteView bytes, std::string& out, double char_spacing,
     double advance = 0;
     if (!composite && !to_unicode) {
         // The common simple font without a CMap: one byte is one code, its
-        // text comes from the encoding table alone.
+        // text comes from the encoding table alone, mostly one byte of it.
+        out.reserve(out.size() + bytes.size());
         for (const std::uint8_t code : bytes) {
             const std::uint32_t cp = encoding[code];
             if (cp - 1 < 0x7F) out.push_back(static_cast<char>(cp));
