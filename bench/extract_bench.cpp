@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
             auto doc = vellox_core::Document::parse_with_password(vellox_core::as_bytes(data),
                                                                    vellox_core::as_bytes(pw));
             if (!doc) { ++failed; continue; }
-            auto extracted = doc->extract();
+            // As parse_to_markdown does: images only as far as needs_ocr.
+            auto extracted = doc->extract(vellox_core::ImageDetail::PresenceOnly);
             if (!extracted) { ++failed; continue; }
             total += extracted->to_markdown().size();
         }

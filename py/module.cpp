@@ -257,7 +257,11 @@ PyObject* run(PyObject* module, PyObject* args, PyObject* kwargs, const char* fo
         auto extracted = [&]() -> vellox_core::Result<ExtractedDoc> {
             auto document = Document::parse_with_password(a.data, a.password);
             if (!document) return std::move(document).error();
-            return document->extract();  // the Document is dropped on return
+            // The text forms show of images only whether a page needs OCR.
+            // The Document is dropped on return.
+            const bool text_only = form == Form::Markdown || form == Form::Html;
+            return document->extract(text_only ? vellox_core::ImageDetail::PresenceOnly
+                                               : vellox_core::ImageDetail::Full);
         }();
         if (!extracted) return to_pyerr(extracted.error());
         const ExtractedDoc& doc = extracted.value();

@@ -88,7 +88,7 @@ Result<std::vector<Page>> Document::pages() const {
     return collect_pages(resolver, *cat);
 }
 
-Result<ExtractedDoc> Document::extract() const {
+Result<ExtractedDoc> Document::extract(ImageDetail images) const {
     auto pages = this->pages();
     if (!pages) return std::move(pages).error();
     ExtractedDoc doc;
@@ -105,9 +105,13 @@ Result<ExtractedDoc> Document::extract() const {
         std::vector<TextRun> runs = extract_runs(ops, fonts);
         PageText text = layout_page(runs, page.media_box);
         text.tables = detect_tables(ops, runs);
-        text.images = extract_images(resolver, page.resources);
         // A page with images but no text is most likely a scan.
-        text.needs_ocr = text.lines.empty() && !text.images.empty();
+        if (images == ImageDetail::Full) {
+            text.images = extract_images(resolver, page.resources);
+            text.needs_ocr = text.lines.empty() && !text.images.empty();
+        } else {
+            text.needs_ocr = text.lines.empty() && has_image(resolver, page.resources);
+        }
         doc.pages.push_back(std::move(text));
     }
     doc.version = version;

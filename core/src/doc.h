@@ -1,6 +1,7 @@
 // An opened document, and the extraction pipeline over its pages.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@
 
 namespace vellox_core {
 
+enum class ImageDetail : std::uint8_t { Full, PresenceOnly };
+
 struct Document {
     Resolver resolver;
     std::string version;
@@ -21,7 +24,11 @@ struct Document {
 
     Result<Dictionary> catalog() const;
     Result<std::vector<Page>> pages() const;
-    Result<ExtractedDoc> extract() const;
+    // With ImageDetail::PresenceOnly the pages list no images; only
+    // needs_ocr is set as it would be. That is all the Markdown and HTML
+    // forms show of images, and it spares decoding the images of every page
+    // that has text.
+    Result<ExtractedDoc> extract(ImageDetail images = ImageDetail::Full) const;
 };
 
 }  // namespace vellox_core

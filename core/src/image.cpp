@@ -1,5 +1,7 @@
 #include "image.h"
 
+#include <optional>
+
 #include "filter/predictor.h"
 
 namespace vellox_core {
@@ -57,36 +59,62 @@ std::string color_space_of(const Resolver& resolver, const Dictionary& dict) {
 
 }  // namespace
 
+namespace {
+
+// The image XObject `value` of the page's resources under `key`, decoded;
+// nothing when it is no image or does not decode.
+std::optional<ParsedImage> image_of(const Resolver& resolver, const std::string& key,
+                                    const Object& value) {
+    const Object* obj = &value;
+    if (const Reference* ref = value.as_ref()) {
+        auto got = resolver.lookup(ref->num);
+        if (!got) return std::nullopt;
+        obj = *got;
+    }
+    const Stream* stream = obj->as_stream();
+    if (stream == nullptr) return std::nullopt;
+    const Object* subtype = stream->dict.get("Subtype");
+    if (subtype == nullptr || !subtype->is_name("Image")) return std::nullopt;
+    auto decoded = decode_stream(stream->dict, stream->data);
+    if (!decoded) return std::nullopt;
+    ParsedImage image;
+    image.name = key;
+    image.format = format_of(stream->dict);
+    image.data = std::move(decoded).value();
+    image.width = u32_entry(stream->dict, "Width", 0);
+    image.height = u32_entry(stream->dict, "Height", 0);
+    image.bits_per_component = u32_entry(stream->dict, "BitsPerComponent", 8);
+    image.color_space = color_space_of(resolver, stream->dict);
+    return image;
+}
+
+// The /XObject dictionary of the resources; nullptr when there is none.
+const Dictionary* xobjects_of(const Resolver& resolver, const Dictionary& resources) {
+    const Object* xobjects = resources.get("XObject");
+    if (xobjects == nullptr) return nullptr;
+    auto dict = resolver.borrow_dict(*xobjects);
+    return dict ? *dict : nullptr;
+}
+
+}  // namespace
+
 std::vector<ParsedImage> extract_images(const Resolver& resolver, const Dictionary& resources) {
     std::vector<ParsedImage> images;
-    const Object* xobjects = resources.get("XObject");
+    const Dictionary* xobjects = xobjects_of(resolver, resources);
     if (xobjects == nullptr) return images;
-    auto dict = resolver.borrow_dict(*xobjects);
-    if (!dict) return images;
-    for (const auto& [key, value] : **dict) {
-        const Object* obj = &value;
-        if (const Reference* ref = value.as_ref()) {
-            auto got = resolver.lookup(ref->num);
-            if (!got) continue;
-            obj = *got;
-        }
-        const Stream* stream = obj->as_stream();
-        if (stream == nullptr) continue;
-        const Object* subtype = stream->dict.get("Subtype");
-        if (subtype == nullptr || !subtype->is_name("Image")) continue;
-        auto decoded = decode_stream(stream->dict, stream->data);
-        if (!decoded) continue;
-        ParsedImage image;
-        image.name = key;
-        image.format = format_of(stream->dict);
-        image.data = std::move(decoded).value();
-        image.width = u32_entry(stream->dict, "Width", 0);
-        image.height = u32_entry(stream->dict, "Height", 0);
-        image.bits_per_component = u32_entry(stream->dict, "BitsPerComponent", 8);
-        image.color_space = color_space_of(resolver, stream->dict);
-        images.push_back(std::move(image));
+    for (const auto& [key, value] : *xobjects) {
+        if (auto image = image_of(resolver, key, value)) images.push_back(std::move(*image));
     }
     return images;
+}
+
+bool has_image(const Resolver& resolver, const Dictionary& resources) {
+    const Dictionary* xobjects = xobjects_of(resolver, resources);
+    if (xobjects == nullptr) return false;
+    for (const auto& [key, value] : *xobjects) {
+        if (image_of(resolver, key, value)) return true;
+    }
+    return false;
 }
 
 }  // namespace vellox_core

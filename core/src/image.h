@@ -26,5 +26,8 @@ struct ParsedImage {
 };
 
 std::vector<ParsedImage> extract_images(const Resolver& resolver, const Dictionary& resources);
+// Whether extract_images would list any image, decoding no more of them
+// than it takes to find one.
+bool has_image(const Resolver& resolver, const Dictionary& resources);
 
 }  // namespace vellox_core

@@ -1,6 +1,9 @@
 // The extraction pipeline and image listing over small hand-built files.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <zlib.h>
 
@@ -187,4 +190,80 @@ TEST(Extract, NoPagesGivesVersionAndEmptyList) {
     EXPECT_EQ(result->version, "1.4");
     EXPECT_TRUE(result->pages.empty());
     EXPECT_EQ(result->to_markdown(), "");
+}
+
+TEST(Extract, HasImageAgreesWithTheListing) {
+    // Each table alone: only undecodable or non-image entries, a good image
+    // behind bad ones, nothing at all, and a table that is not a dictionary.
+    struct Case {
+        const char* xobjects;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"<< /Bad 6 0 R /Missing 99 0 R /Form 8 0 R >>", false},
+        {"<< /Bad 6 0 R /Missing 99 0 R /Good 5 0 R >>", true},
+        {"<< >>", false},
+        {"7", false},
+        {"<< /Inline 5 0 R /Form 8 0 R >>", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.xobjects);
+        PdfBuilder b;
+        b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+        b.obj(2, "<< /Type /Pages /Kids [3 0 R] >>");
+        b.obj(3, std::string("<< /Type /Page /Contents 9 0 R /Resources << /XObject ") + c.xobjects +
+                     " >> >>");
+        b.stream(5, "/Subtype /Image /Filter /FlateDecode", deflate_text("pixels"));
+        b.stream(6, "/Subtype /Image /Filter /FlateDecode", "not deflate data");
+        b.obj(7, "42");
+        b.stream(8, "/Subtype /Form", "");
+        b.stream(9, "", "q Q");
+        b.xref_table("/Root 1 0 R");
+        auto doc = Document::parse_with_password(b.bytes(), {});
+        ASSERT_TRUE(doc.ok());
+        auto pages = doc->pages();
+        ASSERT_TRUE(pages.ok());
+        const Dictionary& resources = (*pages)[0].resources;
+        EXPECT_EQ(has_image(doc->resolver, resources), c.expected);
+        EXPECT_EQ(!extract_images(doc->resolver, resources).empty(), c.expected);
+        // The page has no text, so the flag follows the images either way.
+        auto presence = doc->extract(ImageDetail::PresenceOnly);
+        ASSERT_TRUE(presence.ok());
+        EXPECT_EQ(presence->pages[0].needs_ocr, c.expected);
+        EXPECT_TRUE(presence->pages[0].images.empty());
+    }
+}
+
+// The text forms of a document do not depend on whether its images were
+// decoded in full or only looked for.
+void expect_text_forms_agree(const std::string& file) {
+    auto doc = Document::parse_with_password(as_bytes(file), {});
+    if (!doc) return;
+    auto full = doc->extract();
+    auto presence = doc->extract(ImageDetail::PresenceOnly);
+    ASSERT_EQ(full.ok(), presence.ok());
+    if (!full) return;
+    EXPECT_EQ(presence->to_markdown(), full->to_markdown());
+    EXPECT_EQ(presence->to_html(), full->to_html());
+    ASSERT_EQ(presence->pages.size(), full->pages.size());
+    for (std::size_t i = 0; i < full->pages.size(); ++i) {
+        EXPECT_EQ(presence->pages[i].needs_ocr, full->pages[i].needs_ocr) << "page " << i;
+        EXPECT_TRUE(presence->pages[i].images.empty());
+    }
+}
+
+TEST(Extract, PresenceOnlyKeepsTheTextForms) {
+    expect_text_forms_agree(sample_document());
+    const std::filesystem::path dir(VELLOX_CORPUS_DIR);
+    if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no corpus";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().extension() != ".pdf") continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        std::ifstream f(entry.path(), std::ios::binary);
+        const std::string data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        expect_text_forms_agree(data);
+        ++files;
+    }
+    EXPECT_GT(files, 20);
 }
