@@ -5,25 +5,16 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <zlib.h>
 
 #include "doc.h"
 #include "image.h"
 #include "support/pdf_builder.h"
+#include "support/zlib_compress.h"
 
 using namespace vellox_core;
 using vellox_test::PdfBuilder;
 
 namespace {
-
-std::string deflate_text(std::string_view text) {
-    uLongf size = compressBound(text.size());
-    std::string out(size, '\0');
-    compress(reinterpret_cast<Bytef*>(out.data()), &size,
-             reinterpret_cast<const Bytef*>(text.data()), text.size());
-    out.resize(size);
-    return out;
-}
 
 const char* kFont = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
 
@@ -45,11 +36,11 @@ std::string sample_document() {
              "100 500 200 100 re S 200 500 m 200 600 l S "
              "BT /F1 10 Tf 110 550 Td (left) Tj 100 0 Td (right) Tj ET");
     b.obj(20, kFont);
-    const std::string pixels = deflate_text(std::string(12, '\x7f'));
+    const std::string pixels = vellox_test::zlib_compress(std::string(12, '\x7f'));
     b.stream(30, "/Type /XObject /Subtype /Image /Width 2 /Height 2 /BitsPerComponent 8 "
                  "/ColorSpace /DeviceRGB /Filter /FlateDecode", pixels);
     b.stream(31, "/Subtype /Image /Width 1700 /Height -5 /ColorSpace [/ICCBased 40 0 R] "
-                 "/Filter [/FlateDecode /DCTDecode]", deflate_text("\xFF\xD8 not really a jpeg"));
+                 "/Filter [/FlateDecode /DCTDecode]", vellox_test::zlib_compress("\xFF\xD8 not really a jpeg"));
     b.stream(32, "/Subtype /Form /BBox [0 0 1 1]", "");
     b.xref_table("/Root 1 0 R");
     return b.text();
@@ -213,7 +204,7 @@ TEST(Extract, HasImageAgreesWithTheListing) {
         b.obj(2, "<< /Type /Pages /Kids [3 0 R] >>");
         b.obj(3, std::string("<< /Type /Page /Contents 9 0 R /Resources << /XObject ") + c.xobjects +
                      " >> >>");
-        b.stream(5, "/Subtype /Image /Filter /FlateDecode", deflate_text("pixels"));
+        b.stream(5, "/Subtype /Image /Filter /FlateDecode", vellox_test::zlib_compress("pixels"));
         b.stream(6, "/Subtype /Image /Filter /FlateDecode", "not deflate data");
         b.obj(7, "42");
         b.stream(8, "/Subtype /Form", "");

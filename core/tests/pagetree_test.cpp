@@ -1,7 +1,6 @@
 #include "pagetree.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <chrono>
 #include <memory>
@@ -9,6 +8,7 @@
 
 #include "support/parse.h"
 #include "support/pdf_builder.h"
+#include "support/zlib_compress.h"
 
 using namespace vellox_core;
 using vellox_test::PdfBuilder;
@@ -254,14 +254,6 @@ TEST(PageTree, MillionReferencesToOnePageAreCheap) {
 
 namespace {
 
-std::string deflate(std::string_view raw) {
-    uLongf len = compressBound(raw.size());
-    std::string out(len, '\0');
-    compress(reinterpret_cast<Bytef*>(out.data()), &len,
-             reinterpret_cast<const Bytef*>(raw.data()), raw.size());
-    out.resize(len);
-    return out;
-}
 
 }  // namespace
 
@@ -294,7 +286,7 @@ TEST(PageContent, AssemblesStreamsAndArrays) {
         b.obj(2, "<< " + c.contents + " >>");
         b.stream(10, "", "BT (a) Tj ET");
         b.stream(11, "", "0 0 m");
-        b.stream(12, "/Filter /FlateDecode", deflate("q 1 0 0 1 0 0 cm Q"));
+        b.stream(12, "/Filter /FlateDecode", vellox_test::zlib_compress("q 1 0 0 1 0 0 cm Q"));
         b.obj(13, "[11 0 R 10 0 R]");
         b.obj(14, "<< /Length 3 >>");
         Opened o = collect(b);

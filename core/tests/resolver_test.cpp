@@ -1,12 +1,12 @@
 #include "resolver.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <string>
 
 #include "support/parse.h"
 #include "support/pdf_builder.h"
+#include "support/zlib_compress.h"
 
 using namespace vellox_core;
 using vellox_test::PdfBuilder;
@@ -26,14 +26,6 @@ Bytes stream_data(const Result<Object>& o) {
 
 Error error_of(const Result<Object>& o) { return o.ok() ? Error{} : o.error(); }
 
-std::string deflate(std::string_view raw) {
-    uLongf len = compressBound(raw.size());
-    std::string out(len, '\0');
-    compress(reinterpret_cast<Bytef*>(out.data()), &len,
-             reinterpret_cast<const Bytef*>(raw.data()), raw.size());
-    out.resize(len);
-    return out;
-}
 
 }  // namespace
 
@@ -184,7 +176,7 @@ TEST(Resolver, FlateObjectStream) {
     b.obj(1, "<< >>");
     b.stream(5, "/Type /ObjStm /N 2 /First " + std::to_string(head.size()) +
                     " /Filter /FlateDecode",
-             deflate(head + objs));
+             vellox_test::zlib_compress(head + objs));
     b.compressed_entry(30, 5, 0);
     b.compressed_entry(31, 5, 1);
     b.xref_stream(7, "/Root 1 0 R");

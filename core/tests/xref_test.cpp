@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <zlib.h>
 
 #include <map>
 #include <string>
 
 #include "support/pdf_builder.h"
+#include "support/zlib_compress.h"
 
 using namespace vellox_core;
 using vellox_test::PdfBuilder;
@@ -385,12 +385,8 @@ TEST(XrefStream, FlateCompressedRecordsMatchZlib) {
         for (int k = 0; k < 4; ++k) raw += static_cast<char>(row[k] - prev[k]);
         prev = row;
     }
-    uLongf len = compressBound(raw.size());
-    std::string packed(len, '\0');
-    ASSERT_EQ(compress(reinterpret_cast<Bytef*>(packed.data()), &len,
-                       reinterpret_cast<const Bytef*>(raw.data()), raw.size()),
-              Z_OK);
-    packed.resize(len);
+    const std::string packed = vellox_test::zlib_compress(raw);
+    ASSERT_FALSE(packed.empty());
     const std::string file = xref_stream_file(
         "/W [1 2 1] /Size 3 /Filter /FlateDecode /DecodeParms << /Predictor 12 /Columns 4 >>",
         packed);
