@@ -12,9 +12,9 @@ namespace vellox_core {
 
 namespace {
 
-// Room for the operands of the common operators (cm and Tm take six, a
-// curve seven) without growing the scratch list.
-constexpr std::size_t kOperandReserve = 8;
+// Operands per block: about 14 KB, small enough to come from the allocator's
+// free lists again and again instead of fresh pages.
+constexpr std::size_t kBlockObjects = 256;
 
 // Bytes that begin an operand: strings, hex strings and dictionaries, names,
 // arrays and numbers. Every other byte begins a keyword or is a delimiter.
@@ -32,25 +32,48 @@ std::size_t skip_inline_image(ByteView data, std::size_t from) {
     return static_cast<std::size_t>(it - data.begin()) + 2;
 }
 
-// The operands of one operation, moved out of the scratch list into a list
-// of exactly their size: most operators take none or few, and a page can
-// have millions of them, so eight reserved slots per operation would cost
-// far more than the content itself (two bytes of "q " would hold 450).
-std::vector<Object> take_operands(std::vector<Object>& pending) {
-    std::vector<Object> out;
-    if (pending.empty()) return out;
-    out.reserve(pending.size());
-    std::move(pending.begin(), pending.end(), std::back_inserter(out));
-    pending.clear();
-    return out;
-}
-
 }  // namespace
 
-std::vector<Op> parse_content(ByteView data) {
-    std::vector<Op> ops;
-    std::vector<Object> operands;
-    operands.reserve(kOperandReserve);
+void ContentBuilder::push_operand(Object operand) {
+    std::vector<Object>* block = content_.blocks.empty() ? nullptr : &content_.blocks.back();
+    if (block == nullptr || block->size() == block->capacity()) {
+        // A full block is never grown (operations point into it): a new one
+        // takes the operands still waiting for their operator, which must
+        // stay together, and room for as many again.
+        const std::size_t waiting = block == nullptr ? 0 : block->size() - taken_;
+        std::vector<Object> next;
+        next.reserve(std::max(kBlockObjects, 2 * (waiting + 1)));
+        if (waiting > 0) {
+            const auto first = block->begin() + static_cast<std::ptrdiff_t>(taken_);
+            next.insert(next.end(), std::make_move_iterator(first),
+                        std::make_move_iterator(block->end()));
+            block->erase(first, block->end());
+        }
+        content_.blocks.push_back(std::move(next));
+        block = &content_.blocks.back();
+        taken_ = 0;
+    }
+    block->push_back(std::move(operand));
+}
+
+void ContentBuilder::drop_operands() {
+    if (!content_.blocks.empty()) content_.blocks.back().resize(taken_);
+}
+
+void ContentBuilder::add_op(std::string_view keyword) {
+    Op op;
+    op.len = static_cast<std::uint8_t>(std::min(keyword.size(), op.bytes.size()));
+    std::memcpy(op.bytes.data(), keyword.data(), op.len);
+    if (!content_.blocks.empty()) {
+        const std::vector<Object>& block = content_.blocks.back();
+        op.operands = std::span<const Object>(block.data() + taken_, block.size() - taken_);
+        taken_ = block.size();
+    }
+    content_.ops.push_back(op);
+}
+
+Content parse_content(ByteView data) {
+    ContentBuilder out;
     std::vector<Object> array_items;  // the parser's working space
     // Operations and operand objects still allowed on this page.
     std::size_t budget = limits::kMaxContentObjects;
@@ -65,7 +88,7 @@ std::vector<Op> parse_content(ByteView data) {
             // the next operator starts would invent operations. Running out
             // of the page's object budget ends it the same way.
             if (!operand) break;
-            operands.push_back(std::move(operand).value());
+            out.push_operand(std::move(operand).value());
             continue;
         }
 
@@ -74,7 +97,7 @@ std::vector<Op> parse_content(ByteView data) {
             // A delimiter that cannot start an operand (']', '>', ')', '{',
             // '}'): drop what was gathered and go on behind it.
             ++lexer.pos;
-            operands.clear();
+            out.drop_operands();
             continue;
         }
 
@@ -84,21 +107,17 @@ std::vector<Op> parse_content(ByteView data) {
             // bytes, so it is not tokenized; a plain search is what keeps
             // the binary from being read as operators.
             lexer.pos = skip_inline_image(data, lexer.pos);
-            operands.clear();
+            out.drop_operands();
             continue;
         }
 
         // Every keyword becomes an operation; consumers pick the operators
-        // they know. Keywords of more than four bytes are stored cut short.
+        // they know.
         if (budget == 0) break;
         --budget;
-        Op op;
-        op.operands = take_operands(operands);
-        op.len = static_cast<std::uint8_t>(std::min<std::size_t>(keyword->size(), op.bytes.size()));
-        std::memcpy(op.bytes.data(), keyword->data(), op.len);
-        ops.push_back(std::move(op));
+        out.add_op(as_text(*keyword));
     }
-    return ops;
+    return std::move(out).finish();
 }
 
 }  // namespace vellox_core

@@ -100,11 +100,11 @@ Result<ExtractedDoc> Document::extract(ImageDetail images) const {
         if (!content) return std::move(content).error();
         // Every stage below degrades instead of failing: a font that does not
         // load decodes less text, an image that does not decode is left out.
-        std::vector<Op> ops = parse_content(*content);
+        const Content page_ops = parse_content(*content);
         const FontMap& fonts = load_fonts_cached(resolver, page.resources, font_cache, page_fonts);
-        std::vector<TextRun> runs = extract_runs(ops, fonts);
+        std::vector<TextRun> runs = extract_runs(page_ops.ops, fonts);
         PageText text = layout_page(runs, page.media_box);
-        text.tables = detect_tables(ops, runs);
+        text.tables = detect_tables(page_ops.ops, runs);
         // A page with images but no text is most likely a scan.
         if (images == ImageDetail::Full) {
             text.images = extract_images(resolver, page.resources);

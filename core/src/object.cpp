@@ -54,12 +54,6 @@ bool Stream::operator==(const Stream& other) const {
     return dict == other.dict && data == other.data;
 }
 
-std::optional<double> Object::number() const {
-    if (const auto* i = as_int()) return static_cast<double>(*i);
-    if (const auto* r = as_real()) return *r;
-    return std::nullopt;
-}
-
 bool Object::is_name(std::string_view text) const {
     const Name* n = as_name();
     return n != nullptr && n->text == text;

@@ -151,7 +151,11 @@ struct Object {
     Stream* as_stream() { return std::get_if<Stream>(&v); }
 
     // An Integer (as a double) or a Real; nothing for every other variant.
-    std::optional<double> number() const;
+    std::optional<double> number() const {
+        if (const auto* i = as_int()) return static_cast<double>(*i);
+        if (const auto* r = as_real()) return *r;
+        return std::nullopt;
+    }
     // True when this is a Name with exactly this text.
     bool is_name(std::string_view text) const;
 

@@ -62,7 +62,7 @@ bool paints(std::string_view op) {
            op == "B" || op == "B*" || op == "b" || op == "b*";
 }
 
-Segments collect_rules(const std::vector<Op>& ops) {
+Segments collect_rules(std::span<const Op> ops) {
     Segments rules;
     // The pieces of the path under construction, each transformed by the
     // matrix in force when it was drawn; kept until the path is painted or
@@ -171,7 +171,7 @@ std::vector<double> cluster(std::vector<double> values, bool descending) {
     return kept;
 }
 
-std::vector<Table> detect_tables(const std::vector<Op>& ops, const std::vector<TextRun>& runs) {
+std::vector<Table> detect_tables(std::span<const Op> ops, const std::vector<TextRun>& runs) {
     Segments rules = collect_rules(ops);
     const std::vector<double> xs = cluster(std::move(rules.verticals), false);
     const std::vector<double> ys = cluster(std::move(rules.horizontals), true);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,7 @@ struct Segments {
 };
 
 // Zero or one table.
-std::vector<Table> detect_tables(const std::vector<Op>& ops, const std::vector<TextRun>& runs);
+std::vector<Table> detect_tables(std::span<const Op> ops, const std::vector<TextRun>& runs);
 std::vector<double> cluster(std::vector<double> values, bool descending);
 
 }  // namespace vellox_core

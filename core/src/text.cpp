@@ -27,7 +27,7 @@ double number_or(const Object& o, double fallback) {
 }
 
 // Operand k as a number; 0 when it is missing or not numeric.
-double number_at(const std::vector<Object>& operands, std::size_t k) {
+double number_at(std::span<const Object> operands, std::size_t k) {
     return k < operands.size() ? number_or(operands[k], 0.0) : 0.0;
 }
 
@@ -97,7 +97,7 @@ struct TextState {
 
 }  // namespace
 
-Matrix matrix_of(const std::vector<Object>& operands) {
+Matrix matrix_of(std::span<const Object> operands) {
     const Matrix identity;
     const auto at = [&](std::size_t k, double fallback) {
         return k < operands.size() ? number_or(operands[k], fallback) : fallback;
@@ -106,7 +106,7 @@ Matrix matrix_of(const std::vector<Object>& operands) {
                   at(3, identity.d), at(4, identity.e), at(5, identity.f)};
 }
 
-std::vector<TextRun> extract_runs(const std::vector<Op>& ops, const FontMap& fonts) {
+std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts) {
     std::vector<TextRun> runs;
     TextState st(fonts);
     for (const Op& op : ops) {
@@ -114,7 +114,7 @@ std::vector<TextRun> extract_runs(const std::vector<Op>& ops, const FontMap& fon
         // else the state machine does is visible without more runs.
         if (runs.size() >= limits::kMaxPageRuns) break;
         const std::string_view name = op.op();
-        const std::vector<Object>& args = op.operands;
+        const std::span<const Object> args = op.operands;
         const String* first_string = args.empty() ? nullptr : args[0].as_string();
 
         if (name == "q") {

@@ -1,6 +1,7 @@
 // Text runs: the text-state machine over a page's operations.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,7 @@ struct TextRun {
     double font_size = 0;
 };
 
-std::vector<TextRun> extract_runs(const std::vector<Op>& ops, const FontMap& fonts);
-Matrix matrix_of(const std::vector<Object>& operands);
+std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts);
+Matrix matrix_of(std::span<const Object> operands);
 
 }  // namespace vellox_core

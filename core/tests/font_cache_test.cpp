@@ -33,7 +33,7 @@ std::string uncached_json(const Document& doc) {
     for (const Page& page : *pages) {
         auto content = page_content(doc.resolver, page);
         if (!content) return "content failed";
-        std::vector<Op> ops = parse_content(*content);
+        const Content ops = parse_content(*content);
         FontMap fonts = load_fonts(doc.resolver, page.resources);
         std::vector<TextRun> runs = extract_runs(ops, fonts);
         PageText text = layout_page(runs, page.media_box);

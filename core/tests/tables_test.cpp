@@ -19,18 +19,15 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-Op make_op(std::string_view keyword, std::vector<Object> operands = {}) {
-    Op op;
-    op.operands = std::move(operands);
-    op.len = static_cast<std::uint8_t>(std::min<std::size_t>(keyword.size(), 4));
-    for (std::size_t i = 0; i < op.len; ++i) op.bytes[i] = keyword[i];
-    return op;
+void add(ContentBuilder& ops, std::string_view keyword, std::vector<Object> operands = {}) {
+    for (Object& o : operands) ops.push_operand(std::move(o));
+    ops.add_op(keyword);
 }
 
 // A content stream in miniature: numbers (with a dot: Real, else Integer),
 // /Names as operands, any other word an operator taking what precedes it.
-std::vector<Op> ops_of(std::string_view text) {
-    std::vector<Op> ops;
+Content ops_of(std::string_view text) {
+    ContentBuilder ops;
     std::vector<Object> operands;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -50,11 +47,11 @@ std::vector<Op> ops_of(std::string_view text) {
                 operands.emplace_back(static_cast<std::int64_t>(std::strtoll(word.c_str(), nullptr, 10)));
             }
         } else {
-            ops.push_back(make_op(word, std::move(operands)));
+            add(ops, word, std::move(operands));
             operands.clear();
         }
     }
-    return ops;
+    return std::move(ops).finish();
 }
 
 TextRun run(std::string text, double x, double y) {
@@ -91,7 +88,7 @@ TEST(Tables, NoTable) {
     const std::vector<TextRun> runs = {run("x", 50, 50)};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_TRUE(detect_tables(ops_of(c.content), runs).empty());
+        EXPECT_TRUE(detect_tables(ops_of(c.content).ops, runs).empty());
     }
 }
 
@@ -99,7 +96,7 @@ TEST(Tables, EveryPaintingOperatorCommitsTheRectangle) {
     for (const char* paint : {"S", "s", "f", "F", "f*", "B", "B*", "b", "b*"}) {
         SCOPED_TRACE(paint);
         const std::string content = std::string("100 100 200 50 re ") + paint;
-        const auto tables = detect_tables(ops_of(content),
+        const auto tables = detect_tables(ops_of(content).ops,
                                           {run("in", 150, 120), run("side", 200, 130), run("out", 50, 50)});
         ASSERT_EQ(tables.size(), 1u);
         EXPECT_EQ(tables[0].rows, 1u);
@@ -110,16 +107,16 @@ TEST(Tables, EveryPaintingOperatorCommitsTheRectangle) {
 
 TEST(Tables, ClippingPathDoesNotCountButLaterPaintedPathDoes) {
     // The usual page prologue: a page-sized clip, then a stroked box.
-    const auto tables = detect_tables(ops_of("q 0 0 612 792 re W* n 100 100 200 50 re S Q"),
+    const auto tables = detect_tables(ops_of("q 0 0 612 792 re W* n 100 100 200 50 re S Q").ops,
                                       {run("page", 10, 700), run("box", 150, 120)});
     ASSERT_EQ(tables.size(), 1u);
     EXPECT_EQ(tables[0].cells, (Cells{{"box"}}));
 
     // A clip and paint in one path (re W f) counts: it is painted.
-    EXPECT_EQ(detect_tables(ops_of("0 0 100 100 re W f"), {}).size(), 1u);
+    EXPECT_EQ(detect_tables(ops_of("0 0 100 100 re W f").ops, {}).size(), 1u);
     // Pieces pending from before a paint are committed with it, across
     // several subpaths.
-    EXPECT_EQ(detect_tables(ops_of("0 0 m 0 100 l 50 0 m 50 100 l 0 0 m 50 0 l 0 100 m 50 100 l S"),
+    EXPECT_EQ(detect_tables(ops_of("0 0 m 0 100 l 50 0 m 50 100 l 0 0 m 50 0 l 0 100 m 50 100 l S").ops,
                             {}).size(),
               1u);
 }
@@ -135,7 +132,7 @@ TEST(Tables, GridOfRulesOfAnyLength) {
         run("d", 50, 50),   run("e", 150, 50),  run("f", 250, 50),
         run("g", 50, 60),   run("h ", 150, 60), run("i", 150, 55),
     };
-    const auto tables = detect_tables(ops_of(content), runs);
+    const auto tables = detect_tables(ops_of(content).ops, runs);
     ASSERT_EQ(tables.size(), 1u);
     EXPECT_EQ(tables[0].cols, 3u);
     EXPECT_EQ(tables[0].rows, 2u);
@@ -193,7 +190,7 @@ TEST(Tables, PlacementTolerance) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto tables = detect_tables(ops_of(content), {run("t", c.x, c.y)});
+        const auto tables = detect_tables(ops_of(content).ops, {run("t", c.x, c.y)});
         ASSERT_EQ(tables.size(), 1u);
         Cells expected(2, std::vector<std::string>(2));
         if (c.cell) expected[c.cell->first][c.cell->second] = "t";
@@ -217,7 +214,7 @@ TEST(Tables, CellTextJoining) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto tables = detect_tables(ops_of(box), c.runs);
+        const auto tables = detect_tables(ops_of(box).ops, c.runs);
         ASSERT_EQ(tables.size(), 1u);
         EXPECT_EQ(tables[0].cells, (Cells{{c.expected}}));
     }
@@ -262,7 +259,7 @@ TEST(Tables, TransformationMatrix) {
         SCOPED_TRACE(c.name);
         std::vector<TextRun> runs = c.inside;
         runs.insert(runs.end(), c.outside.begin(), c.outside.end());
-        const auto tables = detect_tables(ops_of(c.content), runs);
+        const auto tables = detect_tables(ops_of(c.content).ops, runs);
         ASSERT_EQ(tables.size(), 1u);
         ASSERT_EQ(tables[0].rows, 1u);
         ASSERT_EQ(tables[0].cols, 1u);
@@ -277,7 +274,7 @@ TEST(Tables, SlopedRuleRecordsItsStart) {
     // (x = 0 and y = 100), not where it ends.
     const char* content = "0 0 m 1.5 100 l 100 0 m 100 100 l 0 0 m 100 0 l 0 100 m 100 101.5 l S";
     const auto tables = detect_tables(
-        ops_of(content), {run("a", -1.9, 50), run("b", 50, 101.9), run("c", -2.5, 50), run("d", 50, 103)});
+        ops_of(content).ops, {run("a", -1.9, 50), run("b", 50, 101.9), run("c", -2.5, 50), run("d", 50, 103)});
     ASSERT_EQ(tables.size(), 1u);
     EXPECT_EQ(tables[0].cells, (Cells{{"a b"}}));
 }
@@ -285,26 +282,26 @@ TEST(Tables, SlopedRuleRecordsItsStart) {
 TEST(Tables, GridTooLargeGivesNoTable) {
     // n vertical and n horizontal rules 3 units apart: (n-1)^2 cells.
     auto grid = [](int n) {
-        std::vector<Op> ops;
+        ContentBuilder ops;
         for (int i = 0; i < n; ++i) {
             const std::int64_t p = 3 * i;
-            ops.push_back(make_op("m", {Object(p), Object(0)}));
-            ops.push_back(make_op("l", {Object(p), Object(1000)}));
-            ops.push_back(make_op("m", {Object(0), Object(p)}));
-            ops.push_back(make_op("l", {Object(1000), Object(p)}));
+            add(ops, "m", {Object(p), Object(0)});
+            add(ops, "l", {Object(p), Object(1000)});
+            add(ops, "m", {Object(0), Object(p)});
+            add(ops, "l", {Object(1000), Object(p)});
         }
-        ops.push_back(make_op("S"));
-        return ops;
+        add(ops, "S");
+        return std::move(ops).finish();
     };
     static_assert(255u * 255u <= limits::kMaxTableCells && 300u * 300u > limits::kMaxTableCells);
-    const auto fits = detect_tables(grid(256), {run("x", 4, 4)});
+    const auto fits = detect_tables(grid(256).ops, {run("x", 4, 4)});
     ASSERT_EQ(fits.size(), 1u);
     EXPECT_EQ(fits[0].cols, 255u);
     EXPECT_EQ(fits[0].rows, 255u);
     // Rows run top first: boundaries 765, 762, ..., 6, 3, 0; y = 4 lies in
     // the row between 6 and 3, the 254th.
     EXPECT_EQ(fits[0].cells[253][0], "x");
-    EXPECT_TRUE(detect_tables(grid(301), {run("x", 4, 4)}).empty());
+    EXPECT_TRUE(detect_tables(grid(301).ops, {run("x", 4, 4)}).empty());
 }
 
 // Hostile matrices and operands: NaN and infinities must neither crash (the
@@ -315,17 +312,18 @@ TEST(Tables, NonFiniteOperands) {
     std::mt19937 rng(4242);
     for (int round = 0; round < 500; ++round) {
         SCOPED_TRACE(round);
-        std::vector<Op> ops;
+        ContentBuilder ops;
         const int count = static_cast<int>(rng() % 40);
         for (int i = 0; i < count; ++i) {
             std::vector<Object> operands;
             const int k = static_cast<int>(rng() % 7);
             for (int j = 0; j < k; ++j) operands.emplace_back(pool[rng() % 10]);
-            ops.push_back(make_op(names[rng() % 10], std::move(operands)));
+            add(ops, names[rng() % 10], std::move(operands));
         }
         std::vector<TextRun> runs;
         for (int i = 0; i < 5; ++i) runs.push_back(run("r", pool[rng() % 10], pool[rng() % 10]));
-        const auto tables = detect_tables(ops, runs);
+        const Content content = std::move(ops).finish();
+        const auto tables = detect_tables(content.ops, runs);
         ASSERT_LE(tables.size(), 1u);
         if (tables.empty()) continue;
         ASSERT_EQ(tables[0].cells.size(), tables[0].rows);
@@ -340,23 +338,23 @@ TEST(Tables, PlacementMatchesLinearScan) {
     std::uniform_real_distribution<double> coord(0, 400);
     for (int round = 0; round < 300; ++round) {
         SCOPED_TRACE(round);
-        std::vector<Op> ops;
+        ContentBuilder ops;
         std::vector<double> vs, hs;
         const int nv = 2 + static_cast<int>(rng() % 12);
         const int nh = 2 + static_cast<int>(rng() % 12);
         for (int i = 0; i < nv; ++i) {
             const double x = std::round(coord(rng) * 2) / 2;  // half units: many near-ties
             vs.push_back(x);
-            ops.push_back(make_op("m", {Object(x), Object(0.0)}));
-            ops.push_back(make_op("l", {Object(x), Object(400.0)}));
+            add(ops, "m", {Object(x), Object(0.0)});
+            add(ops, "l", {Object(x), Object(400.0)});
         }
         for (int i = 0; i < nh; ++i) {
             const double y = std::round(coord(rng) * 2) / 2;
             hs.push_back(y);
-            ops.push_back(make_op("m", {Object(0.0), Object(y)}));
-            ops.push_back(make_op("l", {Object(400.0), Object(y)}));
+            add(ops, "m", {Object(0.0), Object(y)});
+            add(ops, "l", {Object(400.0), Object(y)});
         }
-        ops.push_back(make_op("S"));
+        add(ops, "S");
         const std::vector<double> xs = cluster(vs, false);
         const std::vector<double> ys = cluster(hs, true);
 
@@ -369,7 +367,8 @@ TEST(Tables, PlacementMatchesLinearScan) {
             if (rng() % 2) y = ys[rng() % ys.size()] + static_cast<double>(rng() % 9) * 0.5 - 2;
             runs.push_back(run(std::to_string(i), x, y));
         }
-        const auto tables = detect_tables(ops, runs);
+        const Content content = std::move(ops).finish();
+        const auto tables = detect_tables(content.ops, runs);
         if (xs.size() < 2 || ys.size() < 2) {
             EXPECT_TRUE(tables.empty());
             continue;

@@ -61,10 +61,10 @@ TEST(Matrix, MultiplyAppliesLeftOperandFirst) {
 }
 
 TEST(Matrix, OfOperandsFillsIdentityDefaults) {
-    EXPECT_EQ(matrix_of({Object(2), Object(0.5), Object(3), Object(4), Object(5), Object(6)}),
+    EXPECT_EQ(matrix_of(std::vector<Object>{Object(2), Object(0.5), Object(3), Object(4), Object(5), Object(6)}),
               (Matrix{2, 0.5, 3, 4, 5, 6}));
-    EXPECT_EQ(matrix_of({}), Matrix{});
-    EXPECT_EQ(matrix_of({Object(Name{"x"}), Object(7), Object(Null{})}),
+    EXPECT_EQ(matrix_of(std::span<const Object>{}), Matrix{});
+    EXPECT_EQ(matrix_of(std::vector<Object>{Object(Name{"x"}), Object(7), Object(Null{})}),
               (Matrix{1, 7, 0, 1, 0, 0}));
 }
 
