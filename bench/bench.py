@@ -146,47 +146,108 @@ def load_pdftotext() -> Tool:
     return run
 
 
-def flate_streams(data: bytes) -> list[bytes]:
-    """The Flate streams of a file that vellox decodes for parse_to_markdown:
-    page contents, ToUnicode maps, images, object and cross-reference
-    streams. Found by a plain scan of the file: a stream's dictionary runs
-    from the last "obj" before its "stream" keyword. Dictionaries with keys
-    beyond /Length, /Filter and /DecodeParms are skipped unless they are
-    images or object/xref streams (fonts' programs, forms, metadata and
-    colour profiles are not decoded). Streams zlib cannot inflate (those of
-    encrypted files) are dropped. ASCII85 in front of Flate is undone here,
-    so that only the inflating is timed."""
+def flate_body(stream) -> bytes | None:
+    """The bytes zlib would inflate for a pypdf stream object: its stored
+    (decrypted) body, with an ASCII85 layer in front of Flate undone, so that
+    only the inflating is timed. None when Flate is not among its filters or
+    the body does not inflate."""
     import base64
+    import zlib
+
+    filters = stream.get("/Filter")
+    names = [str(f) for f in (filters if isinstance(filters, list) else [filters] if filters else [])]
+    if not any(n in ("/FlateDecode", "/Fl") for n in names):
+        return None
+    body = stream._data  # noqa: SLF001 - the stored bytes, not the decoded ones
+    if names and names[0] in ("/ASCII85Decode", "/A85"):
+        try:
+            body = base64.a85decode(body.strip().removesuffix(b"~>"), ignorechars=b" \t\r\n")
+        except ValueError:
+            return None
+    try:
+        zlib.decompressobj().decompress(body)
+    except zlib.error:
+        return None
+    return body
+
+
+def structure_streams(data: bytes) -> list[bytes]:
+    """The object and cross-reference streams of a file (those vellox opens
+    to find objects), by a plain scan: a stream's dictionary runs from the
+    last "obj" before its "stream" keyword."""
     import re
     import zlib
 
     out = []
-    plain = re.compile(rb"/(Length|Filter|DecodeParms|FlateDecode|Fl|ASCII85Decode|A85)\b")
     for m in re.finditer(rb"stream\r?\n", data):
         if m.start() >= 3 and data[m.start() - 3:m.start()] == b"end":
             continue
         head_start = data.rfind(b" obj", 0, m.start())
         head = data[max(head_start, 0):m.start()]
-        if b"endstream" in head or b"Flate" not in head and b"/Fl " not in head:
-            continue
-        wanted = (b"/Image" in head or b"/ObjStm" in head or b"/XRef" in head
-                  or not re.sub(rb"/\w+\s*(\d+\s+\d+\s+R|\d+)?", lambda k: b"" if plain.match(k.group(0)) else k.group(0), head).count(b"/"))
-        if not wanted:
+        if b"endstream" in head or not (b"/ObjStm" in head or b"/XRef" in head):
             continue
         end = data.find(b"endstream", m.end())
         if end < 0:
             break
         body = data[m.end():end]
-        if b"ASCII85Decode" in head or b"/A85" in head:
-            try:
-                body = base64.a85decode(body.strip().removesuffix(b"~>"), ignorechars=b" \t\r\n")
-            except ValueError:
-                continue
         try:
             zlib.decompressobj().decompress(body)
         except zlib.error:
             continue
         out.append(body)
+    return out
+
+
+def flate_streams(data: bytes, password: str | None) -> list[bytes]:
+    """The Flate streams vellox inflates for parse_to_markdown, found before
+    timing: object and cross-reference streams; every page's content
+    streams; each font's ToUnicode map once (fonts are loaded once per
+    document); and, on pages without text only (the needs_ocr test), the
+    first image that decodes. Image data is otherwise not decoded for
+    Markdown. A file vellox cannot open decodes nothing here."""
+    import logging
+
+    import pypdf
+    import vellox
+    logging.getLogger("pypdf").setLevel(logging.ERROR)
+
+    try:
+        parsed = vellox.parse(data, password)
+    except ValueError:
+        return []
+    reader = pypdf.PdfReader(io.BytesIO(data), password=password)
+    out = structure_streams(data)
+    seen_maps: set[int] = set()
+    for page, result in zip(reader.pages, parsed["pages"]):
+        contents = page.get("/Contents")
+        contents = contents.get_object() if contents is not None else None
+        for item in (contents if isinstance(contents, list) else [contents] if contents is not None else []):
+            body = flate_body(item.get_object())
+            if body is not None:
+                out.append(body)
+        resources = page.get("/Resources")
+        resources = resources.get_object() if resources is not None else {}
+        fonts = resources.get("/Font")
+        for ref in (fonts.get_object().values() if fonts is not None else []):
+            font = ref.get_object()
+            to_unicode = font.get("/ToUnicode") if hasattr(font, "get") else None
+            if to_unicode is None or not hasattr(to_unicode, "idnum") or to_unicode.idnum in seen_maps:
+                continue
+            seen_maps.add(to_unicode.idnum)
+            body = flate_body(to_unicode.get_object())
+            if body is not None:
+                out.append(body)
+        if result["lines"]:
+            continue
+        xobjects = resources.get("/XObject")
+        for ref in (xobjects.get_object().values() if xobjects is not None else []):
+            image = ref.get_object()
+            if image.get("/Subtype") != "/Image":
+                continue
+            body = flate_body(image)
+            if body is not None:
+                out.append(body)
+            break  # the first image decides; one without Flate needs no inflating
     return out
 
 
@@ -197,10 +258,10 @@ def load_zlib_floor() -> Tool:
     import zlib
 
     def prepare(path: Path, data: bytes, password: str | None) -> None:
-        streams[path] = flate_streams(data)
+        streams[path] = flate_streams(data, password)
 
     def run(path: Path, data: bytes, password: str | None) -> int:
-        for body in streams.get(path) or flate_streams(data):
+        for body in streams[path]:
             zlib.decompressobj().decompress(body)
         return 0
     run.prepare = prepare  # type: ignore[attr-defined]
