@@ -60,16 +60,71 @@ void ContentBuilder::drop_operands() {
     if (!content_.blocks.empty()) content_.blocks.back().resize(taken_);
 }
 
+Operator operator_of(std::string_view keyword) {
+    if (keyword.size() == 1) {
+        switch (keyword[0]) {
+            case 'q': return Operator::Save;
+            case 'Q': return Operator::Restore;
+            case '\'': return Operator::NextLineShow;
+            case '"': return Operator::SpacingNextLineShow;
+            case 'm': return Operator::MoveTo;
+            case 'l': return Operator::LineTo;
+            case 'S': return Operator::Stroke;
+            case 's': return Operator::CloseStroke;
+            case 'f': return Operator::Fill;
+            case 'F': return Operator::FillOld;
+            case 'B': return Operator::FillStroke;
+            case 'b': return Operator::CloseFillStroke;
+            case 'n': return Operator::EndPath;
+            default: return Operator::Other;
+        }
+    }
+    if (keyword.size() != 2) return Operator::Other;
+    const char a = keyword[0];
+    const char b = keyword[1];
+    if (a == 'T') {
+        switch (b) {
+            case 'f': return Operator::SetFont;
+            case 'c': return Operator::CharSpacing;
+            case 'w': return Operator::WordSpacing;
+            case 'z': return Operator::HorizontalScale;
+            case 'L': return Operator::Leading;
+            case 's': return Operator::Rise;
+            case 'd': return Operator::MoveText;
+            case 'D': return Operator::MoveTextSetLeading;
+            case 'm': return Operator::TextMatrix;
+            case '*': return Operator::NextLine;
+            case 'j': return Operator::Show;
+            case 'J': return Operator::ShowArray;
+            default: return Operator::Other;
+        }
+    }
+    if (b == '*') {
+        switch (a) {
+            case 'f': return Operator::FillEvenOdd;
+            case 'B': return Operator::FillStrokeEvenOdd;
+            case 'b': return Operator::CloseFillStrokeEvenOdd;
+            default: return Operator::Other;
+        }
+    }
+    if (a == 'c' && b == 'm') return Operator::Concat;
+    if (a == 'B' && b == 'T') return Operator::BeginText;
+    if (a == 'r' && b == 'e') return Operator::Rectangle;
+    return Operator::Other;
+}
+
 void ContentBuilder::add_op(std::string_view keyword) {
-    Op op;
+    // Built in place: a copy assembled on the stack would be read back
+    // across the narrow stores of the keyword.
+    Op& op = content_.ops.emplace_back();
     op.len = static_cast<std::uint8_t>(std::min(keyword.size(), op.bytes.size()));
     std::memcpy(op.bytes.data(), keyword.data(), op.len);
+    op.code = operator_of(keyword.substr(0, op.len));
     if (!content_.blocks.empty()) {
         const std::vector<Object>& block = content_.blocks.back();
         op.operands = std::span<const Object>(block.data() + taken_, block.size() - taken_);
         taken_ = block.size();
     }
-    content_.ops.push_back(op);
 }
 
 Content parse_content(ByteView data) {

@@ -12,10 +12,52 @@
 
 namespace vellox_core {
 
+// The operators the text and table passes act on, named once while parsing
+// so that those passes switch on a number instead of comparing keywords.
+// Every other keyword is Other.
+enum class Operator : std::uint8_t {
+    Other,
+    Save,                    // q
+    Restore,                 // Q
+    Concat,                  // cm
+    BeginText,               // BT
+    SetFont,                 // Tf
+    CharSpacing,             // Tc
+    WordSpacing,             // Tw
+    HorizontalScale,         // Tz
+    Leading,                 // TL
+    Rise,                    // Ts
+    MoveText,                // Td
+    MoveTextSetLeading,      // TD
+    TextMatrix,              // Tm
+    NextLine,                // T*
+    Show,                    // Tj
+    NextLineShow,            // '
+    SpacingNextLineShow,     // "
+    ShowArray,               // TJ
+    MoveTo,                  // m
+    LineTo,                  // l
+    Rectangle,               // re
+    Stroke,                  // S
+    CloseStroke,             // s
+    Fill,                    // f
+    FillOld,                 // F
+    FillEvenOdd,             // f*
+    FillStroke,              // B
+    FillStrokeEvenOdd,       // B*
+    CloseFillStroke,         // b
+    CloseFillStrokeEvenOdd,  // b*
+    EndPath,                 // n
+};
+
+// The operator a keyword names; Other for every keyword not listed above.
+Operator operator_of(std::string_view keyword);
+
 struct Op {
     std::span<const Object> operands;  // held by the Content this Op is in
     std::array<char, 4> bytes{};  // the keyword, cut to its first 4 bytes
     std::uint8_t len = 0;
+    Operator code = Operator::Other;  // of the keyword as stored
 
     // The operator as text; empty (matching nothing) when not valid UTF-8.
     std::string_view op() const {

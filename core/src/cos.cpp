@@ -274,13 +274,18 @@ Result<Object> parse_number(Lexer& lx) {
         lx.pos = mark;
         return std::move(*number);
     }
+    // Runs of numbers ("1 0 0 1 72 720 cm") are common and references in
+    // them rare: the cheap test for the R comes before reading the
+    // generation's digits.
     if (const auto gen_tok = lx.read_keyword()) {
-        if (const auto gen = parse_unsigned(*gen_tok, 65535)) {
-            lx.skip_whitespace();
+        lx.skip_whitespace();
+        if (!lx.at_end() && lx.peek() == 'R') {
             const auto r = lx.read_keyword();
-            if (r && r->size() == 1 && (*r)[0] == 'R') {
-                return Object(Reference{static_cast<std::uint32_t>(*n),
-                                        static_cast<std::uint16_t>(*gen)});
+            if (r && r->size() == 1) {
+                if (const auto gen = parse_unsigned(*gen_tok, 65535)) {
+                    return Object(Reference{static_cast<std::uint32_t>(*n),
+                                            static_cast<std::uint16_t>(*gen)});
+                }
             }
         }
     }

@@ -234,11 +234,26 @@ double Font::show_into(ByteView bytes, std::string& out, double char_spacing,
     if (!composite && !to_unicode) {
         // The common simple font without a CMap: one byte is one code, its
         // text comes from the encoding table alone, mostly one byte of it.
-        out.reserve(out.size() + bytes.size());
+        // The text is written first, straight into place while it is ASCII;
+        // the first other character sends the rest through the encoder.
+        const std::size_t start = out.size();
+        out.resize(start + bytes.size());
+        char* text = out.data() + start;
+        std::size_t ascii = 0;
+        while (ascii < bytes.size()) {
+            const std::uint32_t cp = encoding[bytes[ascii]];
+            if (cp - 1 >= 0x7F) break;
+            text[ascii++] = static_cast<char>(cp);
+        }
+        if (ascii < bytes.size()) {
+            out.resize(start + ascii);
+            for (const std::uint8_t code : bytes.subspan(ascii)) {
+                const std::uint32_t cp = encoding[code];
+                if (cp - 1 < 0x7F) out.push_back(static_cast<char>(cp));
+                else if (cp != 0 && is_scalar_value(cp)) append_utf8(out, static_cast<char32_t>(cp));
+            }
+        }
         for (const std::uint8_t code : bytes) {
-            const std::uint32_t cp = encoding[code];
-            if (cp - 1 < 0x7F) out.push_back(static_cast<char>(cp));
-            else if (cp != 0 && is_scalar_value(cp)) append_utf8(out, static_cast<char32_t>(cp));
             const double w = code < byte_widths.size() ? byte_widths[code] : width_of(code);
             const double s = code == 32 ? word_spacing : 0.0;
             advance += (w * font_size + char_spacing + s) * horizontal_scale;

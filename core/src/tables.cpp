@@ -57,9 +57,21 @@ void edge_test(Point s, Point p, Segments& out) {
 // only a clipping path (or discarded) and draws no rule: many producers open
 // every page with `0 0 612 792 re W n`, which would otherwise make the whole
 // page one table cell.
-bool paints(std::string_view op) {
-    return op == "S" || op == "s" || op == "f" || op == "F" || op == "f*" ||
-           op == "B" || op == "B*" || op == "b" || op == "b*";
+bool paints(Operator op) {
+    switch (op) {
+        case Operator::Stroke:
+        case Operator::CloseStroke:
+        case Operator::Fill:
+        case Operator::FillOld:
+        case Operator::FillEvenOdd:
+        case Operator::FillStroke:
+        case Operator::FillStrokeEvenOdd:
+        case Operator::CloseFillStroke:
+        case Operator::CloseFillStrokeEvenOdd:
+            return true;
+        default:
+            return false;
+    }
 }
 
 Segments collect_rules(std::span<const Op> ops) {
@@ -72,25 +84,25 @@ Segments collect_rules(std::span<const Op> ops) {
     std::vector<Matrix> saved;
     Point current;
     for (const Op& op : ops) {
-        const std::string_view name = op.op();
-        if (name == "q") {
+        const Operator name = op.code;
+        if (name == Operator::Save) {
             saved.push_back(ctm);
-        } else if (name == "Q") {
+        } else if (name == Operator::Restore) {
             if (!saved.empty()) {
                 ctm = saved.back();
                 saved.pop_back();
             }
-        } else if (name == "cm") {
+        } else if (name == Operator::Concat) {
             const Matrix p{operand(op, 0, 1), operand(op, 1, 0), operand(op, 2, 0),
                            operand(op, 3, 1), operand(op, 4, 0), operand(op, 5, 0)};
             ctm = concat(p, ctm);
-        } else if (name == "m") {
+        } else if (name == Operator::MoveTo) {
             current = transform(ctm, operand(op, 0, 0), operand(op, 1, 0));
-        } else if (name == "l") {
+        } else if (name == Operator::LineTo) {
             const Point p = transform(ctm, operand(op, 0, 0), operand(op, 1, 0));
             edge_test(current, p, pending);
             current = p;
-        } else if (name == "re") {
+        } else if (name == Operator::Rectangle) {
             const double x = operand(op, 0, 0);
             const double y = operand(op, 1, 0);
             const double w = operand(op, 2, 0);
@@ -103,9 +115,11 @@ Segments collect_rules(std::span<const Op> ops) {
                                    pending.verticals.end());
             rules.horizontals.insert(rules.horizontals.end(), pending.horizontals.begin(),
                                      pending.horizontals.end());
-            pending = {};
-        } else if (name == "n") {
-            pending = {};
+            pending.verticals.clear();
+            pending.horizontals.clear();
+        } else if (name == Operator::EndPath) {
+            pending.verticals.clear();
+            pending.horizontals.clear();
         }
     }
     return rules;

@@ -113,71 +113,93 @@ std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts)
         // Past the bound the rest of the page's text is dropped: nothing
         // else the state machine does is visible without more runs.
         if (runs.size() >= limits::kMaxPageRuns) break;
-        const std::string_view name = op.op();
         const std::span<const Object> args = op.operands;
         const String* first_string = args.empty() ? nullptr : args[0].as_string();
 
-        if (name == "q") {
-            st.stack.push_back(st.ctm);
-        } else if (name == "Q") {
-            if (!st.stack.empty()) {
-                st.ctm = st.stack.back();
-                st.stack.pop_back();
-            }
-        } else if (name == "cm") {
-            st.ctm = multiply(matrix_of(args), st.ctm);
-        } else if (name == "BT") {
-            st.tm = Matrix{};
-            st.tlm = Matrix{};
-        } else if (name == "Tf") {
-            if (!args.empty()) {
-                if (const Name* n = args[0].as_name()) st.select_font(n->text);
-            }
-            st.font_size = number_at(args, 1);
-        } else if (name == "Tc") {
-            st.char_spacing = number_at(args, 0);
-        } else if (name == "Tw") {
-            st.word_spacing = number_at(args, 0);
-        } else if (name == "Tz") {
-            st.horizontal_scale = number_at(args, 0) / 100.0;
-        } else if (name == "TL") {
-            st.leading = number_at(args, 0);
-        } else if (name == "Ts") {
-            st.rise = number_at(args, 0);
-        } else if (name == "Td" || name == "TD") {
-            if (name == "TD") st.leading = -number_at(args, 1);
-            st.tlm = translated(st.tlm, number_at(args, 0), number_at(args, 1));
-            st.tm = st.tlm;
-        } else if (name == "Tm") {
-            st.tlm = matrix_of(args);
-            st.tm = st.tlm;
-        } else if (name == "T*") {
-            st.next_line();
-        } else if (name == "Tj") {
-            if (first_string != nullptr) st.show(first_string->bytes, runs);
-        } else if (name == "'") {
-            st.next_line();
-            if (first_string != nullptr) st.show(first_string->bytes, runs);
-        } else if (name == "\"") {
-            st.word_spacing = number_at(args, 0);
-            st.char_spacing = number_at(args, 1);
-            st.next_line();
-            if (args.size() >= 3) {
-                if (const String* s = args[2].as_string()) st.show(s->bytes, runs);
-            }
-        } else if (name == "TJ") {
-            const Array* items = args.empty() ? nullptr : args[0].as_array();
-            if (items == nullptr) continue;
-            for (const Object& item : *items) {
-                if (const String* s = item.as_string()) {
-                    st.show(s->bytes, runs);
-                } else {
-                    // A number pulls the next glyph left by thousandths of
-                    // the font size; anything else counts as no adjustment.
-                    const double v = number_or(item, 0.0);
-                    st.tm = translated(st.tm, -v / 1000.0 * st.font_size * st.horizontal_scale, 0);
+        switch (op.code) {
+            case Operator::Save:
+                st.stack.push_back(st.ctm);
+                break;
+            case Operator::Restore:
+                if (!st.stack.empty()) {
+                    st.ctm = st.stack.back();
+                    st.stack.pop_back();
                 }
+                break;
+            case Operator::Concat:
+                st.ctm = multiply(matrix_of(args), st.ctm);
+                break;
+            case Operator::BeginText:
+                st.tm = Matrix{};
+                st.tlm = Matrix{};
+                break;
+            case Operator::SetFont:
+                if (!args.empty()) {
+                    if (const Name* n = args[0].as_name()) st.select_font(n->text);
+                }
+                st.font_size = number_at(args, 1);
+                break;
+            case Operator::CharSpacing:
+                st.char_spacing = number_at(args, 0);
+                break;
+            case Operator::WordSpacing:
+                st.word_spacing = number_at(args, 0);
+                break;
+            case Operator::HorizontalScale:
+                st.horizontal_scale = number_at(args, 0) / 100.0;
+                break;
+            case Operator::Leading:
+                st.leading = number_at(args, 0);
+                break;
+            case Operator::Rise:
+                st.rise = number_at(args, 0);
+                break;
+            case Operator::MoveTextSetLeading:
+                st.leading = -number_at(args, 1);
+                [[fallthrough]];
+            case Operator::MoveText:
+                st.tlm = translated(st.tlm, number_at(args, 0), number_at(args, 1));
+                st.tm = st.tlm;
+                break;
+            case Operator::TextMatrix:
+                st.tlm = matrix_of(args);
+                st.tm = st.tlm;
+                break;
+            case Operator::NextLine:
+                st.next_line();
+                break;
+            case Operator::Show:
+                if (first_string != nullptr) st.show(first_string->bytes, runs);
+                break;
+            case Operator::NextLineShow:
+                st.next_line();
+                if (first_string != nullptr) st.show(first_string->bytes, runs);
+                break;
+            case Operator::SpacingNextLineShow:
+                st.word_spacing = number_at(args, 0);
+                st.char_spacing = number_at(args, 1);
+                st.next_line();
+                if (args.size() >= 3) {
+                    if (const String* s = args[2].as_string()) st.show(s->bytes, runs);
+                }
+                break;
+            case Operator::ShowArray: {
+                const Array* items = args.empty() ? nullptr : args[0].as_array();
+                if (items == nullptr) break;
+                for (const Object& item : *items) {
+                    if (const String* s = item.as_string()) {
+                        st.show(s->bytes, runs);
+                    } else {
+                        // A number pulls the next glyph left by thousandths of
+                        // the font size; anything else counts as no adjustment.
+                        const double v = number_or(item, 0.0);
+                        st.tm = translated(st.tm, -v / 1000.0 * st.font_size * st.horizontal_scale, 0);
+                    }
+                }
+                break;
             }
+            default:
+                break;  // not a text operator
         }
     }
     return runs;

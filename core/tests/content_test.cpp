@@ -120,6 +120,40 @@ TEST(Content, OperandValuesAndOperatorText) {
     EXPECT_EQ(cut[0].op(), "abcd");
 }
 
+TEST(Content, OperatorCodes) {
+    const std::pair<std::string_view, Operator> known[] = {
+        {"q", Operator::Save}, {"Q", Operator::Restore}, {"cm", Operator::Concat},
+        {"BT", Operator::BeginText}, {"Tf", Operator::SetFont}, {"Tc", Operator::CharSpacing},
+        {"Tw", Operator::WordSpacing}, {"Tz", Operator::HorizontalScale},
+        {"TL", Operator::Leading}, {"Ts", Operator::Rise}, {"Td", Operator::MoveText},
+        {"TD", Operator::MoveTextSetLeading}, {"Tm", Operator::TextMatrix},
+        {"T*", Operator::NextLine}, {"Tj", Operator::Show}, {"'", Operator::NextLineShow},
+        {"\"", Operator::SpacingNextLineShow}, {"TJ", Operator::ShowArray},
+        {"m", Operator::MoveTo}, {"l", Operator::LineTo}, {"re", Operator::Rectangle},
+        {"S", Operator::Stroke}, {"s", Operator::CloseStroke}, {"f", Operator::Fill},
+        {"F", Operator::FillOld}, {"f*", Operator::FillEvenOdd}, {"B", Operator::FillStroke},
+        {"B*", Operator::FillStrokeEvenOdd}, {"b", Operator::CloseFillStroke},
+        {"b*", Operator::CloseFillStrokeEvenOdd}, {"n", Operator::EndPath},
+    };
+    std::string text;
+    for (const auto& [keyword, code] : known) {
+        EXPECT_EQ(operator_of(keyword), code) << keyword;
+        text += std::string(keyword) + " ";
+    }
+    // Near misses, other operators and keywords cut to four bytes.
+    for (std::string_view other : {"", "ET", "Do", "W", "W*", "h", "c", "T", "Tx", "tj", "Tj*",
+                                   "qq", "cmx", "*f", "BT ", "TJTJ"}) {
+        EXPECT_EQ(operator_of(other), Operator::Other) << other;
+    }
+    // The parser names each operation from its keyword as stored.
+    text += "Tjxyz cmyk";
+    const Content page = parse(text);
+    ASSERT_EQ(page.size(), std::size(known) + 2);
+    for (std::size_t i = 0; i < std::size(known); ++i) EXPECT_EQ(page[i].code, known[i].second) << i;
+    EXPECT_EQ(page[std::size(known)].code, Operator::Other);
+    EXPECT_EQ(page[std::size(known) + 1].code, Operator::Other);
+}
+
 TEST(Content, NonUtf8KeywordMatchesNothing) {
     struct Case {
         std::string_view content;
