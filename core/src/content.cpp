@@ -34,7 +34,7 @@ std::size_t skip_inline_image(ByteView data, std::size_t from) {
 
 }  // namespace
 
-void ContentBuilder::push_operand(Object operand) {
+void ContentBuilder::push_operand(Object&& operand) {
     std::vector<Object>* block = content_.blocks.empty() ? nullptr : &content_.blocks.back();
     if (block == nullptr || block->size() == block->capacity()) {
         // A full block is never grown (operations point into it): a new one

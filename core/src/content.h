@@ -96,7 +96,7 @@ struct Content {
 // read, and each operation takes every operand pushed since the previous one.
 class ContentBuilder {
 public:
-    void push_operand(Object operand);
+    void push_operand(Object&& operand);
     // Forgets the operands pushed since the last operation.
     void drop_operands();
     // Keywords of more than four bytes are stored cut short.

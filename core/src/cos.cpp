@@ -155,9 +155,21 @@ constexpr std::array<double, 23> kPow10 = {
 // int64_t without checking.
 constexpr std::size_t kShortNumber = 18;
 
+// A number as read, before it becomes an Object: the parser builds the
+// Object once, in its result, instead of moving it through intermediates.
+struct Number {
+    enum Kind : std::uint8_t { None, Integer, Real } kind = None;
+    std::int64_t integer = 0;
+    double real = 0;
+
+    static Number of(std::int64_t i) { return {Integer, i, 0}; }
+    static Number of(double d) { return {Real, 0, d}; }
+    Object object() const { return kind == Integer ? Object(integer) : Object(real); }
+};
+
 // Plain integers and decimals with up to 22 fraction digits, without the
-// general conversion. Nothing when the token needs the general path.
-std::optional<Object> parse_number_fast(std::string_view t) {
+// general conversion. None when the token needs the general path.
+Number parse_number_fast(std::string_view t) {
     std::size_t i = 0;
     bool negative = false;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
@@ -172,14 +184,14 @@ std::optional<Object> parse_number_fast(std::string_view t) {
             } else if (t[k] == '.' && dot == t.size()) {
                 dot = k;
             } else {
-                return std::nullopt;
+                return {};
             }
         }
         const bool has_dot = dot != t.size();
-        if (t.size() - i == (has_dot ? 1u : 0u)) return std::nullopt;  // no digit
+        if (t.size() - i == (has_dot ? 1u : 0u)) return {};  // no digit
         const std::int64_t signed_value = negative ? -value : value;
-        if (!has_dot) return Object(signed_value);
-        return Object(static_cast<double>(signed_value) / kPow10[t.size() - dot - 1]);
+        if (!has_dot) return Number::of(signed_value);
+        return Number::of(static_cast<double>(signed_value) / kPow10[t.size() - dot - 1]);
     }
     std::int64_t magnitude = 0;
     bool any_digit = false;
@@ -188,22 +200,22 @@ std::optional<Object> parse_number_fast(std::string_view t) {
     for (; i < t.size(); ++i) {
         const char c = t[i];
         if (c == '.') {
-            if (dot) return std::nullopt;
+            if (dot) return {};
             dot = true;
             continue;
         }
-        if (c < '0' || c > '9') return std::nullopt;
+        if (c < '0' || c > '9') return {};
         any_digit = true;
         if (__builtin_mul_overflow(magnitude, 10, &magnitude) ||
             __builtin_add_overflow(magnitude, c - '0', &magnitude)) {
-            return std::nullopt;
+            return {};
         }
         if (dot) ++fraction;
     }
-    if (!any_digit || fraction > 22) return std::nullopt;
+    if (!any_digit || fraction > 22) return {};
     const std::int64_t signed_magnitude = negative ? -magnitude : magnitude;
-    if (!dot) return Object(signed_magnitude);
-    return Object(static_cast<double>(signed_magnitude) / kPow10[fraction]);
+    if (!dot) return Number::of(signed_magnitude);
+    return Number::of(static_cast<double>(signed_magnitude) / kPow10[fraction]);
 }
 
 // The general decimal conversion: optional sign, digits with an optional
@@ -255,16 +267,18 @@ Result<Object> parse_number(Lexer& lx) {
     const auto tok = lx.read_keyword();
     if (!tok) return token("empty number");
     const std::string_view t = as_text(*tok);
-    std::optional<Object> number = parse_number_fast(t);
-    if (!number) {
+    const Number number = parse_number_fast(t);
+    if (number.kind == Number::None) {
         if (!is_valid_utf8(*tok)) return token("non-utf8 number");
         const auto real = parse_number_general(t);
         if (!real) return token("bad number");
         return Object(*real);
     }
     // "n g R" is a reference; anything else leaves the cursor behind n.
-    const std::int64_t* n = number->as_int();
-    if (n == nullptr || *n < 0 || *n > 4294967295LL) return std::move(*number);
+    if (number.kind != Number::Integer || number.integer < 0 || number.integer > 4294967295LL) {
+        return number.object();
+    }
+    const std::int64_t* n = &number.integer;
     const std::size_t mark = lx.pos;
     lx.skip_whitespace();
     // A generation number starts with a digit or '+'; an integer followed
@@ -272,7 +286,7 @@ Result<Object> parse_number(Lexer& lx) {
     // without reading the next tokens.
     if (lx.at_end() || !(is_digit(lx.peek()) || lx.peek() == '+')) {
         lx.pos = mark;
-        return std::move(*number);
+        return number.object();
     }
     // Runs of numbers ("1 0 0 1 72 720 cm") are common and references in
     // them rare: the cheap test for the R comes before reading the
@@ -290,7 +304,7 @@ Result<Object> parse_number(Lexer& lx) {
         }
     }
     lx.pos = mark;
-    return std::move(*number);
+    return number.object();
 }
 
 Result<Object> parse_array(Lexer& lx, std::uint32_t depth, std::size_t& budget,
