@@ -18,13 +18,15 @@ bool reads_before(const TextRun& a, const TextRun& b) {
     return a.x < b.x;
 }
 
+}  // namespace
+
 // A stable merge sort over indices. std::stable_sort is only defined for a
 // strict weak ordering, and "NaN equals everything" is not one (NaN ~ 1 and
 // NaN ~ 2 while 1 < 2). Here the comparator only ever decides which of two
 // in-range indices goes next, so an inconsistent comparator can produce an
 // odd order but never reads outside the lists; for consistent input the
 // result is exactly the stable order.
-std::vector<std::size_t> sorted_order(const std::vector<TextRun>& runs) {
+std::vector<std::size_t> reading_order_merge(const std::vector<TextRun>& runs) {
     const std::size_t n = runs.size();
     std::vector<std::size_t> order(n);
     for (std::size_t i = 0; i < n; ++i) order[i] = i;
@@ -54,7 +56,25 @@ std::vector<std::size_t> sorted_order(const std::vector<TextRun>& runs) {
     return order;
 }
 
-}  // namespace
+std::vector<std::size_t> reading_order(const std::vector<TextRun>& runs) {
+    // Without NaN the comparison is a strict weak ordering, so every stable
+    // sort gives the same order and the library's may be used; most pages
+    // arrive nearly or wholly in reading order, which it is quick on, and
+    // an already ordered page needs no sort at all.
+    const bool comparable = std::none_of(runs.begin(), runs.end(), [](const TextRun& r) {
+        return std::isnan(r.x) || std::isnan(r.y);
+    });
+    if (!comparable) return reading_order_merge(runs);
+    std::vector<std::size_t> order(runs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    const auto before = [&runs](std::size_t a, std::size_t b) {
+        return reads_before(runs[a], runs[b]);
+    };
+    if (!std::is_sorted(order.begin(), order.end(), before)) {
+        std::stable_sort(order.begin(), order.end(), before);
+    }
+    return order;
+}
 
 Line make_line(const std::vector<const TextRun*>& runs) {
     Line line;
@@ -87,7 +107,7 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box) {
     page.height = std::fabs(media_box[3] - media_box[1]);
     page.needs_ocr = runs.empty();
 
-    const std::vector<std::size_t> order = sorted_order(runs);
+    const std::vector<std::size_t> order = reading_order(runs);
     std::vector<const TextRun*> current;
     for (const std::size_t index : order) {
         const TextRun& r = runs[index];

@@ -1,6 +1,7 @@
 // Line layout: a page's runs ordered top to bottom into lines.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,14 @@ struct PageText {
 };
 
 PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box);
+
+// The runs' indices in reading order: higher on the page first, then left
+// to right, equal positions in input order.
+std::vector<std::size_t> reading_order(const std::vector<TextRun>& runs);
+// The same by a merge sort that stays in bounds whatever the comparisons
+// say: what reading_order falls back on when a coordinate is NaN, and the
+// reference it is tested against.
+std::vector<std::size_t> reading_order_merge(const std::vector<TextRun>& runs);
 Line make_line(const std::vector<const TextRun*>& runs);
 
 }  // namespace vellox_core

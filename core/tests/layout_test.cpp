@@ -192,9 +192,8 @@ TEST(Layout, NonFiniteRunsAreNeitherLostNorDuplicated) {
     }
 }
 
-// For finite coordinates the hand-written merge sort must give exactly the
-// order std::stable_sort gives with the same key. Many ties (small integer
-// coordinates) exercise stability.
+// The page order against std::stable_sort with the same key written out
+// here. Many ties (small integer coordinates) exercise stability.
 TEST(Layout, ReadingOrderMatchesStableSort) {
     std::mt19937 rng(777);
     for (int round = 0; round < 200; ++round) {
@@ -221,5 +220,48 @@ TEST(Layout, ReadingOrderMatchesStableSort) {
             if (ch != '\n') got.push_back(ch);
         }
         EXPECT_EQ(got, want);
+    }
+}
+
+// The library sort used for comparable pages against the hand-written merge
+// sort: the same order for pages in order, in reverse, nearly in order and
+// shuffled, with ties, signed zeros and infinities; and with a NaN anywhere
+// both take the merge sort.
+TEST(Layout, ReadingOrderAgreesWithMergeSort) {
+    std::mt19937 rng(4321);
+    const double odd[] = {0.0, -0.0, kInf, -kInf, 1e308, -1e-308};
+    for (int round = 0; round < 2000; ++round) {
+        SCOPED_TRACE(round);
+        const std::size_t n = rng() % 300;
+        std::vector<TextRun> runs;
+        for (std::size_t i = 0; i < n; ++i) {
+            double x = static_cast<double>(rng() % 7);
+            double y = static_cast<double>(rng() % 9);
+            if (rng() % 20 == 0) x = odd[rng() % std::size(odd)];
+            if (rng() % 20 == 0) y = odd[rng() % std::size(odd)];
+            runs.push_back(run("r", x, y));
+        }
+        switch (round % 4) {
+            case 0:  // in reading order already
+                std::stable_sort(runs.begin(), runs.end(), [](const TextRun& a, const TextRun& b) {
+                    return a.y > b.y || (a.y == b.y && a.x < b.x);
+                });
+                break;
+            case 1:  // reversed
+                std::sort(runs.begin(), runs.end(), [](const TextRun& a, const TextRun& b) {
+                    return a.y < b.y || (a.y == b.y && a.x > b.x);
+                });
+                break;
+            case 2:  // in order but for a few swaps
+                std::stable_sort(runs.begin(), runs.end(), [](const TextRun& a, const TextRun& b) {
+                    return a.y > b.y || (a.y == b.y && a.x < b.x);
+                });
+                for (int k = 0; k < 3 && n > 1; ++k) std::swap(runs[rng() % n], runs[rng() % n]);
+                break;
+            default:
+                break;
+        }
+        if (round % 10 == 9 && n > 0) runs[rng() % n].y = kNaN;
+        ASSERT_EQ(reading_order(runs), reading_order_merge(runs));
     }
 }
