@@ -14,9 +14,11 @@ What is measured, so the numbers can be judged:
   bytes in memory and extracts the text of every page (vellox:
   `parse_to_markdown`; PyMuPDF: `page.get_text()`; pypdfium2: a text page's
   `get_text_range()`; pypdf: `extract_text()`; pdfminer.six: `extract_text`).
-  zlib-floor is no PDF tool: it only zlib-inflates the Flate streams vellox
-  decodes (collected before timing), the floor for any extraction; its page
-  count is 0.
+  zlib-floor is no PDF tool: it only zlib-inflates the Flate streams that
+  parse_to_markdown inflates (found with pypdf before timing: object and
+  xref streams, page contents, ToUnicode maps, and the first image of a page
+  without text), the floor for any extraction; its page count is 0. It
+  needs pypdf for finding the streams.
   pdftotext is a separate program, so its time is one `subprocess.run` per
   file and includes starting the process (a few milliseconds per file).
   Files a tool fails on count neither time nor pages; the "vs vellox" column
@@ -256,6 +258,8 @@ def load_zlib_floor() -> Tool:
     before timing starts), the floor any Flate-based extraction pays."""
     streams: dict[Path, list[bytes]] = {}
     import zlib
+
+    import pypdf  # noqa: F401 - finds the streams; without it the floor is skipped
 
     def prepare(path: Path, data: bytes, password: str | None) -> None:
         streams[path] = flate_streams(data, password)
