@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <string>
 
 #include "bounds.h"
 #include "cos.h"
@@ -11,10 +12,6 @@
 namespace vellox_core {
 
 namespace {
-
-// Operands per block: about 14 KB, small enough to come from the allocator's
-// free lists again and again instead of fresh pages.
-constexpr std::size_t kBlockObjects = 256;
 
 // Bytes that begin an operand: strings, hex strings and dictionaries, names,
 // arrays and numbers. Every other byte begins a keyword or is a delimiter.
@@ -33,32 +30,6 @@ std::size_t skip_inline_image(ByteView data, std::size_t from) {
 }
 
 }  // namespace
-
-void ContentBuilder::push_operand(Object&& operand) {
-    std::vector<Object>* block = content_.blocks.empty() ? nullptr : &content_.blocks.back();
-    if (block == nullptr || block->size() == block->capacity()) {
-        // A full block is never grown (operations point into it): a new one
-        // takes the operands still waiting for their operator, which must
-        // stay together, and room for as many again.
-        const std::size_t waiting = block == nullptr ? 0 : block->size() - taken_;
-        std::vector<Object> next;
-        next.reserve(std::max(kBlockObjects, 2 * (waiting + 1)));
-        if (waiting > 0) {
-            const auto first = block->begin() + static_cast<std::ptrdiff_t>(taken_);
-            next.insert(next.end(), std::make_move_iterator(first),
-                        std::make_move_iterator(block->end()));
-            block->erase(first, block->end());
-        }
-        content_.blocks.push_back(std::move(next));
-        block = &content_.blocks.back();
-        taken_ = 0;
-    }
-    block->push_back(std::move(operand));
-}
-
-void ContentBuilder::drop_operands() {
-    if (!content_.blocks.empty()) content_.blocks.back().resize(taken_);
-}
 
 Operator operator_of(std::string_view keyword) {
     if (keyword.size() == 1) {
@@ -113,18 +84,188 @@ Operator operator_of(std::string_view keyword) {
     return Operator::Other;
 }
 
-void ContentBuilder::add_op(std::string_view keyword) {
+namespace {
+
+template <class T>
+void append_op(std::vector<BasicOp<T>>& ops, std::string_view keyword, std::span<const T> operands) {
     // Built in place: a copy assembled on the stack would be read back
     // across the narrow stores of the keyword.
-    Op& op = content_.ops.emplace_back();
+    BasicOp<T>& op = ops.emplace_back();
     op.len = static_cast<std::uint8_t>(std::min(keyword.size(), op.bytes.size()));
     std::memcpy(op.bytes.data(), keyword.data(), op.len);
     op.code = operator_of(keyword.substr(0, op.len));
-    if (!content_.blocks.empty()) {
-        const std::vector<Object>& block = content_.blocks.back();
-        op.operands = std::span<const Object>(block.data() + taken_, block.size() - taken_);
-        taken_ = block.size();
+    op.operands = operands;
+}
+
+bool starts_number(std::uint8_t c) {
+    return c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9');
+}
+
+// The fast content reader keeps what the general parser would make of the
+// common operands, without making it: a number, or the reference it begins;
+// a name without #xx escapes or other bytes; a literal string without
+// escapes, which is its bytes as they stand. False, with the cursor moved,
+// for anything else: the caller then goes back and asks the general parser.
+bool read_scalar(Lexer& lx, Operand& out) {
+    const ByteView in = lx.input;
+    const std::uint8_t c = lx.peek();
+    if (starts_number(c)) {
+        const auto token = lx.read_keyword();
+        if (!token) return false;
+        const cos::Number number = cos::parse_number_fast(as_text(*token));
+        if (number.kind == cos::Number::None) return false;
+        if (number.kind == cos::Number::Integer && number.integer >= 0 &&
+            number.integer <= 4294967295LL &&
+            cos::reference_after(lx, static_cast<std::uint32_t>(number.integer))) {
+            out = Operand{};  // a reference: nothing the passes read
+            return true;
+        }
+        out.kind = Operand::Kind::Number;
+        out.number = number.kind == cos::Number::Integer ? static_cast<double>(number.integer)
+                                                         : number.real;
+        return true;
     }
+    if (c == '/') {
+        ++lx.pos;
+        const auto name = cos::take_plain_name(lx);
+        if (!name) return false;
+        out.kind = Operand::Kind::Name;
+        out.text = *name;
+        return true;
+    }
+    if (c == '(') {
+        // Balanced parentheses stand for themselves; only a backslash
+        // changes bytes.
+        const std::size_t start = lx.pos + 1;
+        int depth = 1;
+        for (std::size_t i = start; i < in.size(); ++i) {
+            const std::uint8_t b = in[i];
+            if (b == '\\') return false;
+            if (b == '(') {
+                ++depth;
+            } else if (b == ')' && --depth == 0) {
+                out.kind = Operand::Kind::String;
+                out.text = as_text(in.subspan(start, i - start));
+                lx.pos = i + 1;
+                return true;
+            }
+        }
+        return false;  // unterminated
+    }
+    return false;
+}
+
+// One operand the fast way, taking from the budget what the general parser
+// would: one unit for each object, the array and its items included. False
+// (cursor and budget to be restored by the caller) where the general parser
+// is needed, including wherever it would fail.
+bool read_fast(Lexer& lx, std::size_t& budget, BlockList<Operand>& items, Operand& out) {
+    if (budget == 0) return false;
+    if (lx.peek() != '[') {
+        if (!read_scalar(lx, out)) return false;
+        --budget;
+        return true;
+    }
+    --budget;  // the array itself
+    ++lx.pos;
+    while (true) {
+        lx.skip_whitespace();
+        if (lx.at_end()) return false;
+        if (lx.peek() == ']') {
+            ++lx.pos;
+            out.kind = Operand::Kind::Array;
+            out.items = items.take();
+            return true;
+        }
+        if (budget == 0) return false;
+        Operand item;
+        if (!read_scalar(lx, item)) return false;
+        --budget;
+        items.push(std::move(item));
+    }
+}
+
+// An operand the general parser made, as the passes read it. Texts that are
+// not slices of the content are kept in `texts`.
+Operand operand_of(const Object& o, BlockList<Operand>& items, std::deque<std::string>& texts,
+                   bool nested) {
+    Operand out;
+    if (const auto n = o.number()) {
+        out.kind = Operand::Kind::Number;
+        out.number = *n;
+    } else if (const Name* name = o.as_name()) {
+        out.kind = Operand::Kind::Name;
+        out.text = texts.emplace_back(name->text);
+    } else if (const String* str = o.as_string()) {
+        out.kind = Operand::Kind::String;
+        out.text = texts.emplace_back(as_text(str->bytes));
+    } else if (const Array* array = o.as_array(); array != nullptr && !nested) {
+        for (const Object& item : *array) items.push(operand_of(item, items, texts, true));
+        out.kind = Operand::Kind::Array;
+        out.items = items.take();
+    }
+    return out;
+}
+
+}  // namespace
+
+void ContentBuilder::add_op(std::string_view keyword) {
+    append_op<Object>(ops_, keyword, operands_.take());
+}
+
+Content ContentBuilder::finish() && {
+    Content content;
+    content.blocks = std::move(operands_).release();
+    content.ops = std::move(ops_);
+    return content;
+}
+
+FastContent parse_content_fast(ByteView data) {
+    FastContent out;
+    BlockList<Operand> operands;
+    BlockList<Operand> items;
+    std::vector<Object> array_items;  // the general parser's working space
+    // The same budget, taken from in the same way, as parse_content's.
+    std::size_t budget = limits::kMaxContentObjects;
+    Lexer lexer(data);
+    while (true) {
+        lexer.skip_whitespace();
+        if (lexer.at_end()) break;
+
+        if (starts_operand(lexer.peek())) {
+            const std::size_t start = lexer.pos;
+            const std::size_t budget_before = budget;
+            Operand operand;
+            if (!read_fast(lexer, budget, items, operand)) {
+                lexer.pos = start;
+                budget = budget_before;
+                items.drop();
+                auto object = cos::parse_object(lexer, budget, array_items);
+                if (!object) break;
+                operand = operand_of(*object, items, out.texts, false);
+            }
+            operands.push(std::move(operand));
+            continue;
+        }
+
+        const auto keyword = lexer.read_keyword();
+        if (!keyword) {
+            ++lexer.pos;
+            operands.drop();
+            continue;
+        }
+        if (keyword->size() == 2 && (*keyword)[0] == 'B' && (*keyword)[1] == 'I') {
+            lexer.pos = skip_inline_image(data, lexer.pos);
+            operands.drop();
+            continue;
+        }
+        if (budget == 0) break;
+        --budget;
+        append_op<Operand>(out.ops, as_text(*keyword), operands.take());
+    }
+    out.blocks = std::move(operands).release();
+    out.item_blocks = std::move(items).release();
+    return out;
 }
 
 Content parse_content(ByteView data) {

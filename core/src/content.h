@@ -1,9 +1,15 @@
 // The content-stream parser: operators with their operands.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <iterator>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -53,8 +59,56 @@ enum class Operator : std::uint8_t {
 // The operator a keyword names; Other for every keyword not listed above.
 Operator operator_of(std::string_view keyword);
 
-struct Op {
-    std::span<const Object> operands;  // held by the Content this Op is in
+// An operand as the text and table passes read it, with nothing built that
+// they do not look at: a number as a double, a name's text and a string's
+// bytes as views (into the content itself where they appear there
+// verbatim), an array's items. Every other operand (references, booleans,
+// dictionaries, arrays within arrays) is Other.
+struct Operand {
+    enum class Kind : std::uint8_t { Other, Number, Name, String, Array };
+    Kind kind = Kind::Other;
+    double number = 0;
+    std::string_view text;
+    std::span<const Operand> items;
+};
+
+// The same four questions of either form of operand.
+inline std::optional<double> number_of(const Object& o) { return o.number(); }
+inline std::optional<double> number_of(const Operand& o) {
+    if (o.kind != Operand::Kind::Number) return std::nullopt;
+    return o.number;
+}
+inline std::optional<std::string_view> name_of(const Object& o) {
+    const Name* n = o.as_name();
+    if (n == nullptr) return std::nullopt;
+    return std::string_view(n->text);
+}
+inline std::optional<std::string_view> name_of(const Operand& o) {
+    if (o.kind != Operand::Kind::Name) return std::nullopt;
+    return o.text;
+}
+inline std::optional<ByteView> string_of(const Object& o) {
+    const String* s = o.as_string();
+    if (s == nullptr) return std::nullopt;
+    return ByteView(s->bytes);
+}
+inline std::optional<ByteView> string_of(const Operand& o) {
+    if (o.kind != Operand::Kind::String) return std::nullopt;
+    return as_bytes(o.text);
+}
+inline std::optional<std::span<const Object>> array_of(const Object& o) {
+    const Array* a = o.as_array();
+    if (a == nullptr) return std::nullopt;
+    return std::span<const Object>(*a);
+}
+inline std::optional<std::span<const Operand>> array_of(const Operand& o) {
+    if (o.kind != Operand::Kind::Array) return std::nullopt;
+    return o.items;
+}
+
+template <class T>
+struct BasicOp {
+    std::span<const T> operands;  // held by the page this operation is in
     std::array<char, 4> bytes{};  // the keyword, cut to its first 4 bytes
     std::uint8_t len = 0;
     Operator code = Operator::Other;  // of the keyword as stored
@@ -69,50 +123,119 @@ struct Op {
     }
 };
 
-// A page's operations. Their operands are kept in a few large blocks rather
-// than one list per operation, so a page costs a few allocations instead of
-// one per operation (a page can have millions). A block never grows once
-// made, so the operations can point into it: moving a Content keeps them
-// valid, copying would not, so it cannot be copied.
-struct Content {
-    std::vector<std::vector<Object>> blocks;
-    std::vector<Op> ops;
+using Op = BasicOp<Object>;
+using FastOp = BasicOp<Operand>;
 
-    Content() = default;
-    Content(Content&&) noexcept = default;
-    Content& operator=(Content&&) noexcept = default;
-    Content(const Content&) = delete;
-    Content& operator=(const Content&) = delete;
+// Values kept in blocks that never grow once made, so that spans into them
+// stay valid while more values arrive: a page's operands (and the items of
+// its arrays) cost a few allocations rather than one per operation, and a
+// page can have millions. Values are pushed a run at a time; a run stays
+// together, moving to a new block when the current one fills.
+template <class T>
+class BlockList {
+public:
+    // Values per block: about 14 KB of objects, small enough to come from
+    // the allocator's free lists again and again instead of fresh pages.
+    static constexpr std::size_t kBlockValues = 256;
+
+    void push(T&& value) {
+        std::vector<T>* block = blocks_.empty() ? nullptr : &blocks_.back();
+        if (block == nullptr || block->size() == block->capacity()) {
+            const std::size_t waiting = block == nullptr ? 0 : block->size() - taken_;
+            std::vector<T> next;
+            next.reserve(std::max(kBlockValues, 2 * (waiting + 1)));
+            if (waiting > 0) {
+                const auto first = block->begin() + static_cast<std::ptrdiff_t>(taken_);
+                next.insert(next.end(), std::make_move_iterator(first),
+                            std::make_move_iterator(block->end()));
+                block->erase(first, block->end());
+            }
+            blocks_.push_back(std::move(next));
+            block = &blocks_.back();
+            taken_ = 0;
+        }
+        block->push_back(std::move(value));
+    }
+    // Forgets the run being gathered.
+    void drop() {
+        if (!blocks_.empty()) blocks_.back().resize(taken_);
+    }
+    // The run gathered since the last take; it stays where it is.
+    std::span<const T> take() {
+        if (blocks_.empty()) return {};
+        const std::vector<T>& block = blocks_.back();
+        const std::span<const T> run(block.data() + taken_, block.size() - taken_);
+        taken_ = block.size();
+        return run;
+    }
+    std::vector<std::vector<T>> release() && {
+        drop();
+        return std::move(blocks_);
+    }
+
+private:
+    std::vector<std::vector<T>> blocks_;
+    std::size_t taken_ = 0;  // values of the last block already taken
+};
+
+// A page's operations, their operands in blocks. The operations point into
+// the blocks: moving a page keeps them valid, copying would not, so it
+// cannot be copied.
+template <class T>
+struct BasicContent {
+    std::vector<std::vector<T>> blocks;
+    std::vector<BasicOp<T>> ops;
+
+    BasicContent() = default;
+    BasicContent(BasicContent&&) noexcept = default;
+    BasicContent& operator=(BasicContent&&) noexcept = default;
+    BasicContent(const BasicContent&) = delete;
+    BasicContent& operator=(const BasicContent&) = delete;
 
     // Read as the list of its operations.
-    const Op* data() const { return ops.data(); }
+    const BasicOp<T>* data() const { return ops.data(); }
     std::size_t size() const { return ops.size(); }
     auto begin() const { return ops.begin(); }
     auto end() const { return ops.end(); }
-    const Op& operator[](std::size_t i) const { return ops[i]; }
+    const BasicOp<T>& operator[](std::size_t i) const { return ops[i]; }
+};
+
+// Content as objects: every operand as the general object parser reads it.
+using Content = BasicContent<Object>;
+
+// Content as the text and table passes read it. Besides its own blocks it
+// borrows the content bytes it was read from, which must outlive it.
+struct FastContent : BasicContent<Operand> {
+    std::vector<std::vector<Operand>> item_blocks;
+    // Texts that are not a plain slice of the content (strings with escapes,
+    // hex strings, names with #xx), in a deque so that they never move.
+    std::deque<std::string> texts;
 };
 
 // Builds a Content one operation at a time: operands are pushed as they are
 // read, and each operation takes every operand pushed since the previous one.
 class ContentBuilder {
 public:
-    void push_operand(Object&& operand);
+    void push_operand(Object&& operand) { operands_.push(std::move(operand)); }
     // Forgets the operands pushed since the last operation.
-    void drop_operands();
+    void drop_operands() { operands_.drop(); }
     // Keywords of more than four bytes are stored cut short.
     void add_op(std::string_view keyword);
     // Operands pushed after the last operation belong to none: dropped.
-    Content finish() && {
-        drop_operands();
-        return std::move(content_);
-    }
+    Content finish() &&;
 
 private:
-    Content content_;
-    std::size_t taken_ = 0;  // objects of the last block owned by an operation
+    BlockList<Object> operands_;
+    std::vector<Op> ops_;
 };
 
 // Never fails; stops quietly at the first operand that does not parse.
 Content parse_content(ByteView data);
+
+// The same operations read straight into the form the text and table passes
+// use: the same operators, and operands that answer number_of, name_of,
+// string_of and array_of exactly as parse_content's do. The result borrows
+// `data`.
+FastContent parse_content_fast(ByteView data);
 
 }  // namespace vellox_core

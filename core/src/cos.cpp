@@ -111,22 +111,29 @@ Result<Object> parse_hex_string(Lexer& lx) {
     return eof();
 }
 
-Result<Object> parse_name(Lexer& lx) {
-    // pos is just behind the '/'.
+}  // namespace
+
+std::optional<std::string_view> take_plain_name(Lexer& lx) {
     const ByteView in = lx.input;
-    // Nearly every name is plain ASCII without #xx escapes: its text is its
-    // bytes, taken without the decoding below.
     std::size_t end = lx.pos;
     bool plain = true;
     while (end < in.size() && is_regular(in[end])) {
         plain = plain && in[end] != '#' && in[end] < 0x80;
         ++end;
     }
-    if (plain) {
-        const std::string_view text = as_text(in.subspan(lx.pos, end - lx.pos));
-        lx.pos = end;
-        return Object(Name{std::string(text)});
-    }
+    if (!plain) return std::nullopt;
+    const std::string_view text = as_text(in.subspan(lx.pos, end - lx.pos));
+    lx.pos = end;
+    return text;
+}
+
+namespace {
+
+Result<Object> parse_name(Lexer& lx) {
+    // pos is just behind the '/'. Nearly every name is plain ASCII without
+    // #xx escapes: its text is its bytes, taken without the decoding below.
+    if (const auto plain = take_plain_name(lx)) return Object(Name{std::string(*plain)});
+    const ByteView in = lx.input;
     Bytes raw;
     while (lx.pos < in.size() && is_regular(in[lx.pos])) {
         const std::uint8_t c = in[lx.pos++];
@@ -155,20 +162,8 @@ constexpr std::array<double, 23> kPow10 = {
 // int64_t without checking.
 constexpr std::size_t kShortNumber = 18;
 
-// A number as read, before it becomes an Object: the parser builds the
-// Object once, in its result, instead of moving it through intermediates.
-struct Number {
-    enum Kind : std::uint8_t { None, Integer, Real } kind = None;
-    std::int64_t integer = 0;
-    double real = 0;
+}  // namespace
 
-    static Number of(std::int64_t i) { return {Integer, i, 0}; }
-    static Number of(double d) { return {Real, 0, d}; }
-    Object object() const { return kind == Integer ? Object(integer) : Object(real); }
-};
-
-// Plain integers and decimals with up to 22 fraction digits, without the
-// general conversion. None when the token needs the general path.
 Number parse_number_fast(std::string_view t) {
     std::size_t i = 0;
     bool negative = false;
@@ -217,6 +212,8 @@ Number parse_number_fast(std::string_view t) {
     if (!dot) return Number::of(signed_magnitude);
     return Number::of(static_cast<double>(signed_magnitude) / kPow10[fraction]);
 }
+
+namespace {
 
 // The general decimal conversion: optional sign, digits with an optional
 // fraction and exponent, or inf / infinity / nan in any case.
@@ -275,10 +272,17 @@ Result<Object> parse_number(Lexer& lx) {
         return Object(*real);
     }
     // "n g R" is a reference; anything else leaves the cursor behind n.
-    if (number.kind != Number::Integer || number.integer < 0 || number.integer > 4294967295LL) {
-        return number.object();
+    if (number.kind == Number::Integer && number.integer >= 0 && number.integer <= 4294967295LL) {
+        if (const auto ref = reference_after(lx, static_cast<std::uint32_t>(number.integer))) {
+            return Object(*ref);
+        }
     }
-    const std::int64_t* n = &number.integer;
+    return number.object();
+}
+
+}  // namespace
+
+std::optional<Reference> reference_after(Lexer& lx, std::uint32_t n) {
     const std::size_t mark = lx.pos;
     lx.skip_whitespace();
     // A generation number starts with a digit or '+'; an integer followed
@@ -286,7 +290,7 @@ Result<Object> parse_number(Lexer& lx) {
     // without reading the next tokens.
     if (lx.at_end() || !(is_digit(lx.peek()) || lx.peek() == '+')) {
         lx.pos = mark;
-        return number.object();
+        return std::nullopt;
     }
     // Runs of numbers ("1 0 0 1 72 720 cm") are common and references in
     // them rare: the cheap test for the R comes before reading the
@@ -297,15 +301,16 @@ Result<Object> parse_number(Lexer& lx) {
             const auto r = lx.read_keyword();
             if (r && r->size() == 1) {
                 if (const auto gen = parse_unsigned(*gen_tok, 65535)) {
-                    return Object(Reference{static_cast<std::uint32_t>(*n),
-                                            static_cast<std::uint16_t>(*gen)});
+                    return Reference{n, static_cast<std::uint16_t>(*gen)};
                 }
             }
         }
     }
     lx.pos = mark;
-    return number.object();
+    return std::nullopt;
 }
+
+namespace {
 
 Result<Object> parse_array(Lexer& lx, std::uint32_t depth, std::size_t& budget,
                            std::vector<Object>& stack) {

@@ -1,6 +1,9 @@
 // The recursive object parser over a Lexer.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "lex.h"
@@ -26,5 +29,35 @@ Result<Object> parse_object(Lexer& lexer, std::size_t& budget, std::vector<Objec
 
 // Called with pos at the first '<' of "<<"; reads through the closing ">>".
 Result<Dictionary> parse_dictionary(Lexer& lexer);
+
+// ------------------------------------------------ pieces of the parser
+// Shared with the content reader, which takes the common operands without
+// building objects for them; these are the parser's own steps.
+
+// A number token read without the general decimal conversion.
+struct Number {
+    enum Kind : std::uint8_t { None, Integer, Real } kind = None;
+    std::int64_t integer = 0;
+    double real = 0;
+
+    static Number of(std::int64_t i) { return {Integer, i, 0}; }
+    static Number of(double d) { return {Real, 0, d}; }
+    Object object() const { return kind == Integer ? Object(integer) : Object(real); }
+};
+
+// Plain integers and decimals with up to 22 fraction digits. None when the
+// token needs the general path (exponents, inf, huge values) or is no
+// number at all.
+Number parse_number_fast(std::string_view token);
+
+// Called with the cursor just behind a non-negative integer `n` below 2^32:
+// when "g R" follows, takes it and returns the reference; otherwise leaves
+// the cursor where it was.
+std::optional<Reference> reference_after(Lexer& lexer, std::uint32_t n);
+
+// Called with the cursor just behind '/': a name of plain ASCII without #xx
+// escapes is its own text, taken from the input; nothing, and the cursor
+// unmoved, for any other name.
+std::optional<std::string_view> take_plain_name(Lexer& lexer);
 
 }  // namespace vellox_core::cos

@@ -100,7 +100,8 @@ Result<ExtractedDoc> Document::extract(ImageDetail images) const {
         if (!content) return std::move(content).error();
         // Every stage below degrades instead of failing: a font that does not
         // load decodes less text, an image that does not decode is left out.
-        const Content page_ops = parse_content(*content);
+        // The operations borrow the content bytes, which outlive them here.
+        const FastContent page_ops = parse_content_fast(*content);
         const FontMap& fonts = load_fonts_cached(resolver, page.resources, font_cache, page_fonts);
         std::vector<TextRun> runs = extract_runs(page_ops.ops, fonts);
         PageText text = layout_page(runs, page.media_box);

@@ -35,9 +35,10 @@ Matrix concat(const Matrix& p, const Matrix& m) {
             p.e * m.a + p.f * m.c + m.e, p.e * m.b + p.f * m.d + m.f};
 }
 
-double operand(const Op& op, std::size_t i, double fallback) {
+template <class T>
+double operand(const BasicOp<T>& op, std::size_t i, double fallback) {
     if (i >= op.operands.size()) return fallback;
-    const std::optional<double> n = op.operands[i].number();
+    const std::optional<double> n = number_of(op.operands[i]);
     return n ? *n : fallback;
 }
 
@@ -74,7 +75,8 @@ bool paints(Operator op) {
     }
 }
 
-Segments collect_rules(std::span<const Op> ops) {
+template <class T>
+Segments collect_rules(std::span<const BasicOp<T>> ops) {
     Segments rules;
     // The pieces of the path under construction, each transformed by the
     // matrix in force when it was drawn; kept until the path is painted or
@@ -83,7 +85,7 @@ Segments collect_rules(std::span<const Op> ops) {
     Matrix ctm;
     std::vector<Matrix> saved;
     Point current;
-    for (const Op& op : ops) {
+    for (const BasicOp<T>& op : ops) {
         const Operator name = op.code;
         if (name == Operator::Save) {
             saved.push_back(ctm);
@@ -185,7 +187,10 @@ std::vector<double> cluster(std::vector<double> values, bool descending) {
     return kept;
 }
 
-std::vector<Table> detect_tables(std::span<const Op> ops, const std::vector<TextRun>& runs) {
+namespace {
+
+template <class T>
+std::vector<Table> tables_from(std::span<const BasicOp<T>> ops, const std::vector<TextRun>& runs) {
     Segments rules = collect_rules(ops);
     const std::vector<double> xs = cluster(std::move(rules.verticals), false);
     const std::vector<double> ys = cluster(std::move(rules.horizontals), true);
@@ -213,6 +218,16 @@ std::vector<Table> detect_tables(std::span<const Op> ops, const std::vector<Text
     std::vector<Table> out;
     out.push_back(std::move(table));
     return out;
+}
+
+}  // namespace
+
+std::vector<Table> detect_tables(std::span<const Op> ops, const std::vector<TextRun>& runs) {
+    return tables_from<Object>(ops, runs);
+}
+
+std::vector<Table> detect_tables(std::span<const FastOp> ops, const std::vector<TextRun>& runs) {
+    return tables_from<Operand>(ops, runs);
 }
 
 }  // namespace vellox_core

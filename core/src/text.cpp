@@ -21,14 +21,26 @@ Matrix multiply(const Matrix& m, const Matrix& n) {
 
 namespace {
 
-double number_or(const Object& o, double fallback) {
-    const std::optional<double> v = o.number();
+template <class T>
+double number_or(const T& o, double fallback) {
+    const std::optional<double> v = number_of(o);
     return v ? *v : fallback;
 }
 
 // Operand k as a number; 0 when it is missing or not numeric.
-double number_at(std::span<const Object> operands, std::size_t k) {
+template <class T>
+double number_at(std::span<const T> operands, std::size_t k) {
     return k < operands.size() ? number_or(operands[k], 0.0) : 0.0;
+}
+
+template <class T>
+Matrix matrix_from(std::span<const T> operands) {
+    const Matrix identity;
+    const auto at = [&](std::size_t k, double fallback) {
+        return k < operands.size() ? number_or(operands[k], fallback) : fallback;
+    };
+    return Matrix{at(0, identity.a), at(1, identity.b), at(2, identity.c),
+                  at(3, identity.d), at(4, identity.e), at(5, identity.f)};
 }
 
 // translate(tx, ty) × m: moves the origin of m along its own axes.
@@ -56,7 +68,7 @@ struct TextState {
     double leading = 0;
     double rise = 0;
 
-    void select_font(const std::string& name) {
+    void select_font(std::string_view name) {
         font_name = name;
         const auto found = fonts.find(font_name);
         font = found != fonts.end() ? found->second.get() : nullptr;
@@ -97,24 +109,19 @@ struct TextState {
 
 }  // namespace
 
-Matrix matrix_of(std::span<const Object> operands) {
-    const Matrix identity;
-    const auto at = [&](std::size_t k, double fallback) {
-        return k < operands.size() ? number_or(operands[k], fallback) : fallback;
-    };
-    return Matrix{at(0, identity.a), at(1, identity.b), at(2, identity.c),
-                  at(3, identity.d), at(4, identity.e), at(5, identity.f)};
-}
+namespace {
 
-std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts) {
+template <class T>
+std::vector<TextRun> runs_from(std::span<const BasicOp<T>> ops, const FontMap& fonts) {
     std::vector<TextRun> runs;
     TextState st(fonts);
-    for (const Op& op : ops) {
+    for (const BasicOp<T>& op : ops) {
         // Past the bound the rest of the page's text is dropped: nothing
         // else the state machine does is visible without more runs.
         if (runs.size() >= limits::kMaxPageRuns) break;
-        const std::span<const Object> args = op.operands;
-        const String* first_string = args.empty() ? nullptr : args[0].as_string();
+        const std::span<const T> args = op.operands;
+        const std::optional<ByteView> first_string =
+            args.empty() ? std::nullopt : string_of(args[0]);
 
         switch (op.code) {
             case Operator::Save:
@@ -127,7 +134,7 @@ std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts)
                 }
                 break;
             case Operator::Concat:
-                st.ctm = multiply(matrix_of(args), st.ctm);
+                st.ctm = multiply(matrix_from(args), st.ctm);
                 break;
             case Operator::BeginText:
                 st.tm = Matrix{};
@@ -135,7 +142,7 @@ std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts)
                 break;
             case Operator::SetFont:
                 if (!args.empty()) {
-                    if (const Name* n = args[0].as_name()) st.select_font(n->text);
+                    if (const auto name = name_of(args[0])) st.select_font(*name);
                 }
                 st.font_size = number_at(args, 1);
                 break;
@@ -162,33 +169,33 @@ std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts)
                 st.tm = st.tlm;
                 break;
             case Operator::TextMatrix:
-                st.tlm = matrix_of(args);
+                st.tlm = matrix_from(args);
                 st.tm = st.tlm;
                 break;
             case Operator::NextLine:
                 st.next_line();
                 break;
             case Operator::Show:
-                if (first_string != nullptr) st.show(first_string->bytes, runs);
+                if (first_string) st.show(*first_string, runs);
                 break;
             case Operator::NextLineShow:
                 st.next_line();
-                if (first_string != nullptr) st.show(first_string->bytes, runs);
+                if (first_string) st.show(*first_string, runs);
                 break;
             case Operator::SpacingNextLineShow:
                 st.word_spacing = number_at(args, 0);
                 st.char_spacing = number_at(args, 1);
                 st.next_line();
                 if (args.size() >= 3) {
-                    if (const String* s = args[2].as_string()) st.show(s->bytes, runs);
+                    if (const auto s = string_of(args[2])) st.show(*s, runs);
                 }
                 break;
             case Operator::ShowArray: {
-                const Array* items = args.empty() ? nullptr : args[0].as_array();
-                if (items == nullptr) break;
-                for (const Object& item : *items) {
-                    if (const String* s = item.as_string()) {
-                        st.show(s->bytes, runs);
+                const auto items = args.empty() ? std::nullopt : array_of(args[0]);
+                if (!items) break;
+                for (const T& item : *items) {
+                    if (const auto s = string_of(item)) {
+                        st.show(*s, runs);
                     } else {
                         // A number pulls the next glyph left by thousandths of
                         // the font size; anything else counts as no adjustment.
@@ -203,6 +210,18 @@ std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts)
         }
     }
     return runs;
+}
+
+}  // namespace
+
+Matrix matrix_of(std::span<const Object> operands) { return matrix_from(operands); }
+
+std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts) {
+    return runs_from<Object>(ops, fonts);
+}
+
+std::vector<TextRun> extract_runs(std::span<const FastOp> ops, const FontMap& fonts) {
+    return runs_from<Operand>(ops, fonts);
 }
 
 }  // namespace vellox_core

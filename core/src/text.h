@@ -29,6 +29,7 @@ struct TextRun {
 };
 
 std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts);
+std::vector<TextRun> extract_runs(std::span<const FastOp> ops, const FontMap& fonts);
 Matrix matrix_of(std::span<const Object> operands);
 
 }  // namespace vellox_core

@@ -1,0 +1,214 @@
+// The fast content reader against the general object parser: the same
+// operations, with operands that answer number_of, name_of, string_of and
+// array_of alike, and so the same text runs and tables. The inputs are the
+// page contents of the sample corpus, damaged copies of them, and random
+// streams of tokens chosen where the two readers part ways: references and
+// their look-alikes, names with escapes, strings with escapes or without an
+// end, nested and unclosed arrays, hex strings and dictionaries, comments
+// inside arrays, and the object budget running out.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bounds.h"
+#include "content.h"
+#include "doc.h"
+#include "filter/sanitizer.h"
+#include "pagetree.h"
+#include "tables.h"
+#include "text.h"
+
+using namespace vellox_core;
+
+namespace {
+
+bool same_number(std::optional<double> a, std::optional<double> b) {
+    if (a.has_value() != b.has_value()) return false;
+    // Bit for bit: a NaN ("-nan" reads as one) equals itself, -0 is not 0.
+    return !a || std::memcmp(&*a, &*b, sizeof(double)) == 0;
+}
+
+bool same_bytes(std::optional<ByteView> a, std::optional<ByteView> b) {
+    if (a.has_value() != b.has_value()) return false;
+    return !a || std::equal(a->begin(), a->end(), b->begin(), b->end());
+}
+
+// What the passes can ask of an operand, asked of both forms; array items
+// one level down, the depth the passes read.
+bool same_operand(const Object& general, const Operand& fast, bool nested = false) {
+    if (!same_number(number_of(general), number_of(fast))) return false;
+    if (name_of(general) != name_of(fast)) return false;
+    if (!same_bytes(string_of(general), string_of(fast))) return false;
+    const auto a = array_of(general);
+    const auto b = array_of(fast);
+    if (nested) return !b;  // arrays within arrays read as nothing
+    if (a.has_value() != b.has_value()) return false;
+    if (!a) return true;
+    if (a->size() != b->size()) return false;
+    for (std::size_t i = 0; i < a->size(); ++i) {
+        if (!same_operand((*a)[i], (*b)[i], true)) return false;
+    }
+    return true;
+}
+
+bool same_run(const TextRun& a, const TextRun& b) {
+    return a.text == b.text && a.font == b.font &&
+           same_number(a.x, b.x) && same_number(a.y, b.y) &&
+           same_number(a.width, b.width) && same_number(a.font_size, b.font_size);
+}
+
+// Expects both readers to agree on `text`; returns the operation count.
+std::size_t expect_same(std::string_view text, const FontMap& fonts = FontMap{}) {
+    const Content general = parse_content(as_bytes(text));
+    const FastContent fast = parse_content_fast(as_bytes(text));
+    EXPECT_EQ(general.size(), fast.size());
+    if (general.size() != fast.size()) return 0;
+    for (std::size_t i = 0; i < general.size(); ++i) {
+        const Op& a = general[i];
+        const FastOp& b = fast[i];
+        EXPECT_EQ(std::string_view(a.bytes.data(), a.len), std::string_view(b.bytes.data(), b.len));
+        EXPECT_EQ(a.code, b.code);
+        EXPECT_EQ(a.operands.size(), b.operands.size()) << "operation " << i;
+        if (a.operands.size() != b.operands.size()) continue;
+        for (std::size_t k = 0; k < a.operands.size(); ++k) {
+            EXPECT_TRUE(same_operand(a.operands[k], b.operands[k]))
+                << "operation " << i << " operand " << k;
+        }
+    }
+    const auto runs_a = extract_runs(general, fonts);
+    const auto runs_b = extract_runs(fast, fonts);
+    EXPECT_EQ(runs_a.size(), runs_b.size());
+    for (std::size_t i = 0; i < std::min(runs_a.size(), runs_b.size()); ++i) {
+        EXPECT_TRUE(same_run(runs_a[i], runs_b[i])) << "run " << i;
+    }
+    const auto tables_a = detect_tables(general, runs_a);
+    const auto tables_b = detect_tables(fast, runs_a);
+    EXPECT_EQ(tables_a.size(), tables_b.size());
+    if (tables_a.size() == 1 && tables_b.size() == 1) {
+        EXPECT_EQ(tables_a[0].cells, tables_b[0].cells);
+    }
+    return general.size();
+}
+
+std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace
+
+// Real pages with their real fonts, then damaged copies of them.
+TEST(ContentFast, CorpusPagesAndDamagedCopies) {
+    const std::filesystem::path dir(VELLOX_CORPUS_DIR);
+    if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no sample corpus at " << dir;
+    std::vector<std::string> contents;
+    std::size_t ops = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().extension() != ".pdf") continue;
+        const std::string data = read_file(entry.path());
+        auto doc = Document::parse_with_password(as_bytes(data), {});
+        if (!doc) continue;
+        auto pages = doc->pages();
+        if (!pages) continue;
+        for (const Page& page : *pages) {
+            auto content = page_content(doc->resolver, page);
+            if (!content) continue;
+            const FontMap fonts = load_fonts(doc->resolver, page.resources);
+            contents.emplace_back(content->begin(), content->end());
+            SCOPED_TRACE(entry.path().filename().string());
+            ops += expect_same(contents.back(), fonts);
+        }
+    }
+    EXPECT_GT(ops, 100000u);  // the corpus holds far more; a sanity bound
+
+    // Damage aimed at the syntax: delimiters, escapes, digits, the R of a
+    // reference, comment starts. Long pages are cut to keep the test quick.
+    const std::string alphabet = "()[]<>{}/\\%#R \n0123456789.+-eE";
+    std::mt19937 rng(2718);
+    for (int round = 0; round < 3000; ++round) {
+        const std::string& base = contents[rng() % contents.size()];
+        std::string text = base.substr(0, 4096);
+        if (text.empty()) continue;
+        const int edits = 1 + static_cast<int>(rng() % 8);
+        for (int e = 0; e < edits && !text.empty(); ++e) {
+            const std::size_t at = rng() % text.size();
+            switch (rng() % 3) {
+                case 0: text[at] = alphabet[rng() % alphabet.size()]; break;
+                case 1: text.erase(at, 1 + rng() % 3); break;
+                default: text.insert(at, 1, alphabet[rng() % alphabet.size()]); break;
+            }
+        }
+        SCOPED_TRACE(round);
+        expect_same(text);
+    }
+}
+
+TEST(ContentFast, RandomTokens) {
+    const char* tokens[] = {
+        // numbers, references and their look-alikes
+        "0", "1", "-2", "+3", ".5", "-.25", "1.", "00012", "4294967295", "4294967296",
+        "-1", "1e5", "1.5e-3", "inf", "-nan", "1.2.3", "--4", "+", "-", ".",
+        "123456789012345678901234567890", "0.12345678901234567890123", "1 0 R", "7 +0 R",
+        "5 -1 R", "2 65536 R", "3 0R", "9 0 Rx", "R", "1 0 %c\nR",
+        // names
+        "/F1", "/", "/A#20B", "/A#2", "/A#zz", "/\xc3\xa9", "/\xff", "/Tj",
+        // strings
+        "(a)", "()", "(a\\)b)", "(n (e) st)", "(\\101\\0)", "(esc\\\n)", "(open", "(x\r\ny)",
+        "<414>", "<4>", "<zz>", "<>", "<</A 1>>", "<</A [1 2]>>", "<<",
+        // arrays
+        "[", "]", "[]", "[1 (a) -2]", "[[1]]", "[(a) /N 1 0 R]", "[true]", "[null]", "[x]",
+        "[1 %c\n2]", "[<41>]", "[(a\\051)]", "[/A#41]", "[1e3 (b)]",
+        // operators and stray bytes
+        "Tj", "TJ", "Tf", "Tm", "cm", "re", "S", "n", "BT", "ET", "q", "Q", "true", "null",
+        "BI /W 1 ID xx EI", "{", "}", ")", ">", "%c\n", "\n", "\t", "\x00",
+    };
+    std::mt19937 rng(161803);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        const int count = 1 + static_cast<int>(rng() % 30);
+        for (int i = 0; i < count; ++i) {
+            text += tokens[rng() % std::size(tokens)];
+            // Mostly separated, sometimes glued to the next token.
+            if (rng() % 5 != 0) text += ' ';
+        }
+        SCOPED_TRACE(text);
+        expect_same(text);
+    }
+}
+
+// The page's object budget runs out at the same place in both readers:
+// inside an array's items, inside a run of scalar operands, and at an
+// operator. A unit of eight objects after k one-object operations leaves
+// (2^22 - k) mod 8 objects for the last, partial unit.
+TEST(ContentFast, ObjectBudget) {
+    if (vellox_test::kSanitized) GTEST_SKIP() << "millions of objects; runs in the normal build";
+    static_assert(limits::kMaxContentObjects % 8 == 0);
+    struct Case {
+        std::size_t prefix_ops;
+        std::string unit;  // eight objects
+    };
+    const Case cases[] = {
+        {5, "[1 (a) /B 4 5 6] TJ "},  // three left: the array and two items
+        {6, "[1 (a) /B 4 5 6] TJ "},  // two left
+        {1, "[1 (a) /B 4 5 6] TJ "},  // seven left: the array is whole, TJ is not
+        {5, "1 (a) /B 4 5 6 7 l "},   // three left: within the operands
+        {0, "(x) Tj 1 2 3 4 5 l "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.unit + " after " + std::to_string(c.prefix_ops));
+        std::string text;
+        for (std::size_t i = 0; i < c.prefix_ops; ++i) text += "q ";
+        const std::size_t units = limits::kMaxContentObjects / 8 + 2;
+        text.reserve(text.size() + units * c.unit.size());
+        for (std::size_t i = 0; i < units; ++i) text += c.unit;
+        EXPECT_GT(expect_same(text), 0u);
+    }
+}
