@@ -1,8 +1,9 @@
 #include "content.h"
 
 #include <algorithm>
-#include <cstring>
+#include <deque>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "bounds.h"
@@ -85,17 +86,6 @@ Operator operator_of(std::string_view keyword) {
 }
 
 namespace {
-
-template <class T>
-void append_op(std::vector<BasicOp<T>>& ops, std::string_view keyword, std::span<const T> operands) {
-    // Built in place: a copy assembled on the stack would be read back
-    // across the narrow stores of the keyword.
-    BasicOp<T>& op = ops.emplace_back();
-    op.len = static_cast<std::uint8_t>(std::min(keyword.size(), op.bytes.size()));
-    std::memcpy(op.bytes.data(), keyword.data(), op.len);
-    op.code = operator_of(keyword.substr(0, op.len));
-    op.operands = operands;
-}
 
 bool starts_number(std::uint8_t c) {
     return c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9');
@@ -209,68 +199,14 @@ Operand operand_of(const Object& o, BlockList<Operand>& items, std::deque<std::s
 
 }  // namespace
 
-void ContentBuilder::add_op(std::string_view keyword) {
-    append_op<Object>(ops_, keyword, operands_.take());
-}
+namespace {
 
-Content ContentBuilder::finish() && {
-    Content content;
-    content.blocks = std::move(operands_).release();
-    content.ops = std::move(ops_);
-    return content;
-}
-
-FastContent parse_content_fast(ByteView data) {
-    FastContent out;
-    BlockList<Operand> operands;
-    BlockList<Operand> items;
-    std::vector<Object> array_items;  // the general parser's working space
-    // The same budget, taken from in the same way, as parse_content's.
-    std::size_t budget = limits::kMaxContentObjects;
-    Lexer lexer(data);
-    while (true) {
-        lexer.skip_whitespace();
-        if (lexer.at_end()) break;
-
-        if (starts_operand(lexer.peek())) {
-            const std::size_t start = lexer.pos;
-            const std::size_t budget_before = budget;
-            Operand operand;
-            if (!read_fast(lexer, budget, items, operand)) {
-                lexer.pos = start;
-                budget = budget_before;
-                items.drop();
-                auto object = cos::parse_object(lexer, budget, array_items);
-                if (!object) break;
-                operand = operand_of(*object, items, out.texts, false);
-            }
-            operands.push(std::move(operand));
-            continue;
-        }
-
-        const auto keyword = lexer.read_keyword();
-        if (!keyword) {
-            ++lexer.pos;
-            operands.drop();
-            continue;
-        }
-        if (keyword->size() == 2 && (*keyword)[0] == 'B' && (*keyword)[1] == 'I') {
-            lexer.pos = skip_inline_image(data, lexer.pos);
-            operands.drop();
-            continue;
-        }
-        if (budget == 0) break;
-        --budget;
-        append_op<Operand>(out.ops, as_text(*keyword), operands.take());
-    }
-    out.blocks = std::move(operands).release();
-    out.item_blocks = std::move(items).release();
-    return out;
-}
-
-Content parse_content(ByteView data) {
-    ContentBuilder out;
-    std::vector<Object> array_items;  // the parser's working space
+// The reading both forms of a page share. `read_operand(lexer, budget)`
+// reads the operand at the cursor, taking from the page's budget, and gives
+// nothing when it does not parse.
+template <class T, class ReadOperand>
+BasicContent<T> read_content(ByteView data, ReadOperand read_operand) {
+    BasicContentBuilder<T> out;
     // Operations and operand objects still allowed on this page.
     std::size_t budget = limits::kMaxContentObjects;
     Lexer lexer(data);
@@ -279,12 +215,12 @@ Content parse_content(ByteView data) {
         if (lexer.at_end()) break;
 
         if (starts_operand(lexer.peek())) {
-            auto operand = cos::parse_object(lexer, budget, array_items);
+            std::optional<T> operand = read_operand(lexer, budget);
             // An operand that does not parse ends the content: guessing where
             // the next operator starts would invent operations. Running out
             // of the page's object budget ends it the same way.
             if (!operand) break;
-            out.push_operand(std::move(operand).value());
+            out.push_operand(std::move(*operand));
             continue;
         }
 
@@ -314,6 +250,42 @@ Content parse_content(ByteView data) {
         out.add_op(as_text(*keyword));
     }
     return std::move(out).finish();
+}
+
+}  // namespace
+
+Content parse_content(ByteView data) {
+    std::vector<Object> array_items;  // the parser's working space
+    return read_content<Object>(data, [&](Lexer& lexer, std::size_t& budget) -> std::optional<Object> {
+        auto operand = cos::parse_object(lexer, budget, array_items);
+        if (!operand) return std::nullopt;
+        return std::move(operand).value();
+    });
+}
+
+FastContent parse_content_fast(ByteView data) {
+    FastContent out;
+    BlockList<Operand> items;
+    std::vector<Object> array_items;  // the general parser's working space
+    BasicContent<Operand> read = read_content<Operand>(
+        data, [&](Lexer& lexer, std::size_t& budget) -> std::optional<Operand> {
+            const std::size_t start = lexer.pos;
+            const std::size_t budget_before = budget;
+            Operand operand;
+            if (read_fast(lexer, budget, items, operand)) return operand;
+            // Back to where it started, for the general parser.
+            lexer.pos = start;
+            budget = budget_before;
+            items.drop();
+            auto object = cos::parse_object(lexer, budget, array_items);
+            if (!object) return std::nullopt;
+            return operand_of(*object, items, out.texts, false);
+        });
+    // Moving the blocks keeps the operations' spans into them valid.
+    out.blocks = std::move(read.blocks);
+    out.ops = std::move(read.ops);
+    out.item_blocks = std::move(items).release();
+    return out;
 }
 
 }  // namespace vellox_core

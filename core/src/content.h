@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <iterator>
 #include <optional>
@@ -212,22 +213,38 @@ struct FastContent : BasicContent<Operand> {
     std::deque<std::string> texts;
 };
 
-// Builds a Content one operation at a time: operands are pushed as they are
+// Builds a page one operation at a time: operands are pushed as they are
 // read, and each operation takes every operand pushed since the previous one.
-class ContentBuilder {
+template <class T>
+class BasicContentBuilder {
 public:
-    void push_operand(Object&& operand) { operands_.push(std::move(operand)); }
+    void push_operand(T&& operand) { operands_.push(std::move(operand)); }
     // Forgets the operands pushed since the last operation.
     void drop_operands() { operands_.drop(); }
     // Keywords of more than four bytes are stored cut short.
-    void add_op(std::string_view keyword);
+    void add_op(std::string_view keyword) {
+        // Built in place: a copy assembled on the stack would be read back
+        // across the narrow stores of the keyword.
+        BasicOp<T>& op = ops_.emplace_back();
+        op.len = static_cast<std::uint8_t>(std::min(keyword.size(), op.bytes.size()));
+        std::memcpy(op.bytes.data(), keyword.data(), op.len);
+        op.code = operator_of(keyword.substr(0, op.len));
+        op.operands = operands_.take();
+    }
     // Operands pushed after the last operation belong to none: dropped.
-    Content finish() &&;
+    BasicContent<T> finish() && {
+        BasicContent<T> content;
+        content.blocks = std::move(operands_).release();
+        content.ops = std::move(ops_);
+        return content;
+    }
 
 private:
-    BlockList<Object> operands_;
-    std::vector<Op> ops_;
+    BlockList<T> operands_;
+    std::vector<BasicOp<T>> ops_;
 };
+
+using ContentBuilder = BasicContentBuilder<Object>;
 
 // Never fails; stops quietly at the first operand that does not parse.
 Content parse_content(ByteView data);

@@ -107,10 +107,6 @@ struct TextState {
     }
 };
 
-}  // namespace
-
-namespace {
-
 template <class T>
 std::vector<TextRun> runs_from(std::span<const BasicOp<T>> ops, const FontMap& fonts) {
     std::vector<TextRun> runs;

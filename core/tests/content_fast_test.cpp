@@ -21,41 +21,16 @@
 #include "doc.h"
 #include "filter/sanitizer.h"
 #include "pagetree.h"
+#include "support/damage.h"
+#include "support/same_operand.h"
 #include "tables.h"
 #include "text.h"
 
 using namespace vellox_core;
+using vellox_test::same_number;
+using vellox_test::same_operand;
 
 namespace {
-
-bool same_number(std::optional<double> a, std::optional<double> b) {
-    if (a.has_value() != b.has_value()) return false;
-    // Bit for bit: a NaN ("-nan" reads as one) equals itself, -0 is not 0.
-    return !a || std::memcmp(&*a, &*b, sizeof(double)) == 0;
-}
-
-bool same_bytes(std::optional<ByteView> a, std::optional<ByteView> b) {
-    if (a.has_value() != b.has_value()) return false;
-    return !a || std::equal(a->begin(), a->end(), b->begin(), b->end());
-}
-
-// What the passes can ask of an operand, asked of both forms; array items
-// one level down, the depth the passes read.
-bool same_operand(const Object& general, const Operand& fast, bool nested = false) {
-    if (!same_number(number_of(general), number_of(fast))) return false;
-    if (name_of(general) != name_of(fast)) return false;
-    if (!same_bytes(string_of(general), string_of(fast))) return false;
-    const auto a = array_of(general);
-    const auto b = array_of(fast);
-    if (nested) return !b;  // arrays within arrays read as nothing
-    if (a.has_value() != b.has_value()) return false;
-    if (!a) return true;
-    if (a->size() != b->size()) return false;
-    for (std::size_t i = 0; i < a->size(); ++i) {
-        if (!same_operand((*a)[i], (*b)[i], true)) return false;
-    }
-    return true;
-}
 
 bool same_run(const TextRun& a, const TextRun& b) {
     return a.text == b.text && a.font == b.font &&
@@ -135,17 +110,8 @@ TEST(ContentFast, CorpusPagesAndDamagedCopies) {
     std::mt19937 rng(2718);
     for (int round = 0; round < 3000; ++round) {
         const std::string& base = contents[rng() % contents.size()];
-        std::string text = base.substr(0, 4096);
-        if (text.empty()) continue;
-        const int edits = 1 + static_cast<int>(rng() % 8);
-        for (int e = 0; e < edits && !text.empty(); ++e) {
-            const std::size_t at = rng() % text.size();
-            switch (rng() % 3) {
-                case 0: text[at] = alphabet[rng() % alphabet.size()]; break;
-                case 1: text.erase(at, 1 + rng() % 3); break;
-                default: text.insert(at, 1, alphabet[rng() % alphabet.size()]); break;
-            }
-        }
+        if (base.empty()) continue;
+        const std::string text = vellox_test::damaged(base.substr(0, 4096), rng, alphabet, 8);
         SCOPED_TRACE(round);
         expect_same(text);
     }

@@ -9,6 +9,7 @@
 #include "bounds.h"
 #include "content.h"
 #include "filter/sanitizer.h"
+#include "support/damage.h"
 
 using namespace vellox_core;
 
@@ -195,16 +196,7 @@ TEST(Content, SurvivesMutatedInput) {
     std::mt19937 rng(777);
     const std::string alphabet = "<>[](){}/%\\ \n0123456789.+-eBIEDTjm";
     for (int round = 0; round < 2000; ++round) {
-        std::string text = base;
-        const int edits = 1 + static_cast<int>(rng() % 6);
-        for (int e = 0; e < edits && !text.empty(); ++e) {
-            const std::size_t at = rng() % text.size();
-            switch (rng() % 3) {
-                case 0: text[at] = alphabet[rng() % alphabet.size()]; break;
-                case 1: text.erase(at, 1 + rng() % 3); break;
-                default: text.insert(at, 1, alphabet[rng() % alphabet.size()]); break;
-            }
-        }
+        const std::string text = vellox_test::damaged(base, rng, alphabet, 6);
         for (const Op& op : parse(text)) {
             ASSERT_GE(op.len, 1) << "round " << round;
             ASSERT_LE(op.len, 4) << "round " << round;
