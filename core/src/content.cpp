@@ -168,10 +168,9 @@ bool read_fast(Lexer& lx, std::size_t& budget, BlockList<Operand>& items, Operan
             return true;
         }
         if (budget == 0) return false;
-        Operand item;
-        if (!read_scalar(lx, item)) return false;
+        // A failure leaves the item to the caller's drop of the whole run.
+        if (!read_scalar(lx, items.emplace())) return false;
         --budget;
-        items.push(std::move(item));
     }
 }
 
@@ -201,9 +200,9 @@ Operand operand_of(const Object& o, BlockList<Operand>& items, std::deque<std::s
 
 namespace {
 
-// The reading both forms of a page share. `read_operand(lexer, budget)`
-// reads the operand at the cursor, taking from the page's budget, and gives
-// nothing when it does not parse.
+// The reading both forms of a page share. `read_operand(lexer, budget, out)`
+// reads the operand at the cursor into `out`, taking from the page's budget,
+// and is false when it does not parse.
 template <class T, class ReadOperand>
 BasicContent<T> read_content(ByteView data, ReadOperand read_operand) {
     BasicContentBuilder<T> out;
@@ -215,12 +214,10 @@ BasicContent<T> read_content(ByteView data, ReadOperand read_operand) {
         if (lexer.at_end()) break;
 
         if (starts_operand(lexer.peek())) {
-            std::optional<T> operand = read_operand(lexer, budget);
             // An operand that does not parse ends the content: guessing where
             // the next operator starts would invent operations. Running out
             // of the page's object budget ends it the same way.
-            if (!operand) break;
-            out.push_operand(std::move(*operand));
+            if (!read_operand(lexer, budget, out)) break;
             continue;
         }
 
@@ -256,11 +253,13 @@ BasicContent<T> read_content(ByteView data, ReadOperand read_operand) {
 
 Content parse_content(ByteView data) {
     std::vector<Object> array_items;  // the parser's working space
-    return read_content<Object>(data, [&](Lexer& lexer, std::size_t& budget) -> std::optional<Object> {
-        auto operand = cos::parse_object(lexer, budget, array_items);
-        if (!operand) return std::nullopt;
-        return std::move(operand).value();
-    });
+    return read_content<Object>(
+        data, [&](Lexer& lexer, std::size_t& budget, ContentBuilder& out) {
+            auto operand = cos::parse_object(lexer, budget, array_items);
+            if (!operand) return false;
+            out.push_operand(std::move(operand).value());
+            return true;
+        });
 }
 
 FastContent parse_content_fast(ByteView data) {
@@ -268,18 +267,19 @@ FastContent parse_content_fast(ByteView data) {
     BlockList<Operand> items;
     std::vector<Object> array_items;  // the general parser's working space
     BasicContent<Operand> read = read_content<Operand>(
-        data, [&](Lexer& lexer, std::size_t& budget) -> std::optional<Operand> {
+        data, [&](Lexer& lexer, std::size_t& budget, BasicContentBuilder<Operand>& ops) {
             const std::size_t start = lexer.pos;
             const std::size_t budget_before = budget;
-            Operand operand;
-            if (read_fast(lexer, budget, items, operand)) return operand;
+            if (read_fast(lexer, budget, items, ops.emplace_operand())) return true;
             // Back to where it started, for the general parser.
+            ops.pop_operand();
             lexer.pos = start;
             budget = budget_before;
             items.drop();
             auto object = cos::parse_object(lexer, budget, array_items);
-            if (!object) return std::nullopt;
-            return operand_of(*object, items, out.texts, false);
+            if (!object) return false;
+            ops.push_operand(operand_of(*object, items, out.texts, false));
+            return true;
         });
     // Moving the blocks keeps the operations' spans into them valid.
     out.blocks = std::move(read.blocks);

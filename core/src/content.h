@@ -139,24 +139,13 @@ public:
     // the allocator's free lists again and again instead of fresh pages.
     static constexpr std::size_t kBlockValues = 256;
 
-    void push(T&& value) {
-        std::vector<T>* block = blocks_.empty() ? nullptr : &blocks_.back();
-        if (block == nullptr || block->size() == block->capacity()) {
-            const std::size_t waiting = block == nullptr ? 0 : block->size() - taken_;
-            std::vector<T> next;
-            next.reserve(std::max(kBlockValues, 2 * (waiting + 1)));
-            if (waiting > 0) {
-                const auto first = block->begin() + static_cast<std::ptrdiff_t>(taken_);
-                next.insert(next.end(), std::make_move_iterator(first),
-                            std::make_move_iterator(block->end()));
-                block->erase(first, block->end());
-            }
-            blocks_.push_back(std::move(next));
-            block = &blocks_.back();
-            taken_ = 0;
-        }
-        block->push_back(std::move(value));
-    }
+    void push(T&& value) { block_with_room().push_back(std::move(value)); }
+    // A new default value at the end of the run, made where it stays so
+    // that it can be filled in place: filling a copy and moving it would
+    // read back, a wide load at a time, what was just written in pieces.
+    T& emplace() { return block_with_room().emplace_back(); }
+    // Removes the value pushed last.
+    void pop() { blocks_.back().pop_back(); }
     // Forgets the run being gathered.
     void drop() {
         if (!blocks_.empty()) blocks_.back().resize(taken_);
@@ -175,6 +164,27 @@ public:
     }
 
 private:
+    // The last block, with room for one more value. A full block is left
+    // as it is and the run being gathered moves to a new one.
+    std::vector<T>& block_with_room() {
+        std::vector<T>* block = blocks_.empty() ? nullptr : &blocks_.back();
+        if (block == nullptr || block->size() == block->capacity()) {
+            const std::size_t waiting = block == nullptr ? 0 : block->size() - taken_;
+            std::vector<T> next;
+            next.reserve(std::max(kBlockValues, 2 * (waiting + 1)));
+            if (waiting > 0) {
+                const auto first = block->begin() + static_cast<std::ptrdiff_t>(taken_);
+                next.insert(next.end(), std::make_move_iterator(first),
+                            std::make_move_iterator(block->end()));
+                block->erase(first, block->end());
+            }
+            blocks_.push_back(std::move(next));
+            block = &blocks_.back();
+            taken_ = 0;
+        }
+        return *block;
+    }
+
     std::vector<std::vector<T>> blocks_;
     std::size_t taken_ = 0;  // values of the last block already taken
 };
@@ -219,6 +229,9 @@ template <class T>
 class BasicContentBuilder {
 public:
     void push_operand(T&& operand) { operands_.push(std::move(operand)); }
+    // An operand to fill in place, and its removal.
+    T& emplace_operand() { return operands_.emplace(); }
+    void pop_operand() { operands_.pop(); }
     // Forgets the operands pushed since the last operation.
     void drop_operands() { operands_.drop(); }
     // Keywords of more than four bytes are stored cut short.
