@@ -58,6 +58,7 @@ struct TextState {
     std::vector<Matrix> stack;  // the CTMs saved by q
     std::string font_name;
     const Font* font = nullptr;  // fonts[font_name], looked up once by Tf
+    bool font_selected = false;  // by any Tf yet
     Matrix ctm;
     Matrix tm;
     Matrix tlm;
@@ -69,6 +70,10 @@ struct TextState {
     double rise = 0;
 
     void select_font(std::string_view name) {
+        // Producers often select the font again before every string; the
+        // same name finds the same font.
+        if (font_selected && name == font_name) return;
+        font_selected = true;
         font_name = name;
         const auto found = fonts.find(font_name);
         font = found != fonts.end() ? found->second.get() : nullptr;

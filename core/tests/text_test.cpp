@@ -176,6 +176,25 @@ TEST(TextRuns, UsesTheFontOfTheTable) {
     EXPECT_DOUBLE_EQ(runs[0].width, 5 + 10);
 }
 
+// A font is looked up again only when the name changes; a font whose
+// resource name is empty ("/") is still found by its first selection.
+TEST(TextRuns, SelectingFontsAgainAndTheEmptyName) {
+    FontMap fonts;
+    Font smiley = plain_font();
+    smiley.encoding[65] = 0x263A;
+    fonts[""] = std::make_shared<const Font>(smiley);
+    fonts["F1"] = std::make_shared<const Font>(plain_font());
+    const auto runs = runs_of("BT / 10 Tf (A) Tj /F1 10 Tf (A) Tj /F1 10 Tf (A) Tj / 10 Tf (A) Tj "
+                              "/ 10 Tf (A) Tj /Gone 10 Tf (A) Tj /Gone 10 Tf (\200) Tj ET",
+                              fonts);
+    ASSERT_EQ(runs.size(), 7u);
+    const char* const want[] = {"\xe2\x98\xba", "A", "A", "\xe2\x98\xba", "\xe2\x98\xba",
+                                "A", "\xc2\x80"};
+    for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(runs[i].text, want[i]) << "run " << i;
+    EXPECT_EQ(runs[0].font, "");
+    EXPECT_EQ(runs[6].font, "Gone");
+}
+
 TEST(TextRuns, IgnoresOtherOperatorsAndBadOperands) {
     const auto runs = runs_of(
         "BT /F1 10 Tf 3 Tr /P <</MCID 0>> BDC 0 0 m 5 5 l S (a) Tj EMC /X Do "
