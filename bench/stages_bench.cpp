@@ -1,0 +1,134 @@
+// Where the Markdown extraction spends its time: the pipeline run over PDF
+// files up to a given stage, each stage including the ones before it.
+//
+//   stages_bench [--repeat N] [--password FILE=PW] FILE.pdf ...
+//
+// Stages: "open+decode" opens the file, walks the page tree and decodes every
+// page's content; "lex only" adds a pass of the lexer over the content that
+// keeps nothing (the least any reading of the operators can cost with this
+// lexer); "operations" parses the operations instead; then "text runs",
+// "lines", "tables", and "markdown", the whole extraction as
+// parse_to_markdown runs it. Prints the best time of N passes per stage.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "content.h"
+#include "doc.h"
+#include "font.h"
+#include "layout.h"
+#include "lex.h"
+#include "pagetree.h"
+#include "tables.h"
+#include "text.h"
+
+namespace {
+
+using namespace vellox_core;
+
+enum Stage { OpenDecode, LexOnly, Operations, TextRuns, Lines, Tables, Markdown, kStages };
+const char* const kStageNames[kStages] = {"open+decode", "lex only", "operations", "text runs",
+                                          "lines",       "tables",   "markdown"};
+
+struct Input {
+    std::string name;
+    std::string data;
+    std::string password;
+};
+
+// Runs one pass over every input up to `stage`; returns a number that
+// depends on all the work, so that none of it can be left out.
+std::size_t run(const std::vector<Input>& inputs, Stage stage) {
+    std::size_t sink = 0;
+    for (const Input& input : inputs) {
+        auto doc = Document::parse_with_password(as_bytes(input.data), as_bytes(input.password));
+        if (!doc) continue;
+        if (stage == Markdown) {
+            auto extracted = doc->extract(ImageDetail::PresenceOnly);
+            if (extracted) sink += extracted->to_markdown().size();
+            continue;
+        }
+        auto pages = doc->pages();
+        if (!pages) continue;
+        FontCache cache;
+        FontMap scratch;
+        for (const Page& page : *pages) {
+            auto content = page_content(doc->resolver, page);
+            if (!content) break;
+            sink += content->size();
+            if (stage == LexOnly) {
+                Lexer lexer(*content);
+                while (true) {
+                    lexer.skip_whitespace();
+                    if (lexer.at_end()) break;
+                    if (!lexer.read_keyword()) ++lexer.pos;
+                    ++sink;
+                }
+            }
+            if (stage < Operations) continue;
+            const FastContent ops = parse_content_fast(*content);
+            sink += ops.ops.size();
+            if (stage < TextRuns) continue;
+            const FontMap& fonts = load_fonts_cached(doc->resolver, page.resources, cache, scratch);
+            const std::vector<TextRun> runs = extract_runs(ops.ops, fonts);
+            sink += runs.size();
+            if (stage < Lines) continue;
+            sink += layout_page(runs, page.media_box).lines.size();
+            if (stage < Tables) continue;
+            sink += detect_tables(ops.ops, runs).size();
+        }
+    }
+    return sink;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<Input> inputs;
+    std::map<std::string, std::string> passwords;
+    int repeat = 10;
+    std::vector<std::string> paths;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--repeat" && i + 1 < argc) {
+            repeat = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--password" && i + 1 < argc) {
+            const std::string item = argv[++i];
+            const auto eq = item.find('=');
+            if (eq != std::string::npos) passwords[item.substr(0, eq)] = item.substr(eq + 1);
+        } else {
+            paths.push_back(arg);
+        }
+    }
+    for (const std::string& path : paths) {
+        std::ifstream f(path, std::ios::binary);
+        if (!f) {
+            std::fprintf(stderr, "cannot read %s\n", path.c_str());
+            return 2;
+        }
+        Input input;
+        input.name = path.substr(path.find_last_of('/') + 1);
+        input.data.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+        const auto pw = passwords.find(input.name);
+        if (pw != passwords.end()) input.password = pw->second;
+        inputs.push_back(std::move(input));
+    }
+    std::printf("%-12s %10s\n", "stage", "ms/pass");
+    for (int s = 0; s < kStages; ++s) {
+        double best = 1e300;
+        std::size_t sink = 0;
+        for (int r = 0; r < repeat; ++r) {
+            const auto start = std::chrono::steady_clock::now();
+            sink += run(inputs, static_cast<Stage>(s));
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            best = std::min(best, took.count());
+        }
+        std::printf("%-12s %10.2f   (%zu)\n", kStageNames[s], best * 1000, sink);
+    }
+    return 0;
+}
