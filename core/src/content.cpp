@@ -110,17 +110,16 @@ bool read_scalar(Lexer& lx, Operand& out) {
             out = Operand{};  // a reference: nothing the passes read
             return true;
         }
-        out.kind = Operand::Kind::Number;
-        out.number = number.kind == cos::Number::Integer ? static_cast<double>(number.integer)
-                                                         : number.real;
+        out = Operand::of_number(number.kind == cos::Number::Integer
+                                     ? static_cast<double>(number.integer)
+                                     : number.real);
         return true;
     }
     if (c == '/') {
         ++lx.pos;
         const auto name = cos::take_plain_name(lx);
         if (!name) return false;
-        out.kind = Operand::Kind::Name;
-        out.text = *name;
+        out.set_text(Operand::Kind::Name, *name);
         return true;
     }
     if (c == '(') {
@@ -134,8 +133,7 @@ bool read_scalar(Lexer& lx, Operand& out) {
             if (b == '(') {
                 ++depth;
             } else if (b == ')' && --depth == 0) {
-                out.kind = Operand::Kind::String;
-                out.text = as_text(in.subspan(start, i - start));
+                out.set_text(Operand::Kind::String, as_text(in.subspan(start, i - start)));
                 lx.pos = i + 1;
                 return true;
             }
@@ -163,8 +161,7 @@ bool read_fast(Lexer& lx, std::size_t& budget, BlockList<Operand>& items, Operan
         if (lx.at_end()) return false;
         if (lx.peek() == ']') {
             ++lx.pos;
-            out.kind = Operand::Kind::Array;
-            out.items = items.take();
+            out.set_items(items.take());
             return true;
         }
         if (budget == 0) return false;
@@ -180,18 +177,14 @@ Operand operand_of(const Object& o, BlockList<Operand>& items, std::deque<std::s
                    bool nested) {
     Operand out;
     if (const auto n = o.number()) {
-        out.kind = Operand::Kind::Number;
-        out.number = *n;
+        out = Operand::of_number(*n);
     } else if (const Name* name = o.as_name()) {
-        out.kind = Operand::Kind::Name;
-        out.text = texts.emplace_back(name->text);
+        out.set_text(Operand::Kind::Name, texts.emplace_back(name->text));
     } else if (const String* str = o.as_string()) {
-        out.kind = Operand::Kind::String;
-        out.text = texts.emplace_back(as_text(str->bytes));
+        out.set_text(Operand::Kind::String, texts.emplace_back(as_text(str->bytes)));
     } else if (const Array* array = o.as_array(); array != nullptr && !nested) {
         for (const Object& item : *array) items.push(operand_of(item, items, texts, true));
-        out.kind = Operand::Kind::Array;
-        out.items = items.take();
+        out.set_items(items.take());
     }
     return out;
 }

@@ -64,13 +64,38 @@ Operator operator_of(std::string_view keyword);
 // they do not look at: a number as a double, a name's text and a string's
 // bytes as views (into the content itself where they appear there
 // verbatim), an array's items. Every other operand (references, booleans,
-// dictionaries, arrays within arrays) is Other.
+// dictionaries, arrays within arrays) is Other. Sixteen bytes: a page has
+// hundreds of thousands of them, written once and read by two passes.
 struct Operand {
     enum class Kind : std::uint8_t { Other, Number, Name, String, Array };
     Kind kind = Kind::Other;
-    double number = 0;
-    std::string_view text;
-    std::span<const Operand> items;
+    // Of the text or the items. Content is capped at 1 GiB and its operands
+    // by count, so every length fits.
+    std::uint32_t length = 0;
+    union {
+        double number = 0;           // Number
+        const char* chars;           // Name, String
+        const Operand* first_item;   // Array
+    };
+
+    static Operand of_number(double value) {
+        Operand o;
+        o.kind = Kind::Number;
+        o.number = value;
+        return o;
+    }
+    void set_text(Kind text_kind, std::string_view text) {
+        kind = text_kind;
+        chars = text.data();
+        length = static_cast<std::uint32_t>(text.size());
+    }
+    void set_items(std::span<const Operand> items) {
+        kind = Kind::Array;
+        first_item = items.data();
+        length = static_cast<std::uint32_t>(items.size());
+    }
+    std::string_view text() const { return {chars, length}; }
+    std::span<const Operand> items() const { return {first_item, length}; }
 };
 
 // The same four questions of either form of operand.
@@ -86,7 +111,7 @@ inline std::optional<std::string_view> name_of(const Object& o) {
 }
 inline std::optional<std::string_view> name_of(const Operand& o) {
     if (o.kind != Operand::Kind::Name) return std::nullopt;
-    return o.text;
+    return o.text();
 }
 inline std::optional<ByteView> string_of(const Object& o) {
     const String* s = o.as_string();
@@ -95,7 +120,7 @@ inline std::optional<ByteView> string_of(const Object& o) {
 }
 inline std::optional<ByteView> string_of(const Operand& o) {
     if (o.kind != Operand::Kind::String) return std::nullopt;
-    return as_bytes(o.text);
+    return as_bytes(o.text());
 }
 inline std::optional<std::span<const Object>> array_of(const Object& o) {
     const Array* a = o.as_array();
@@ -104,7 +129,7 @@ inline std::optional<std::span<const Object>> array_of(const Object& o) {
 }
 inline std::optional<std::span<const Operand>> array_of(const Operand& o) {
     if (o.kind != Operand::Kind::Array) return std::nullopt;
-    return o.items;
+    return o.items();
 }
 
 template <class T>
