@@ -345,9 +345,13 @@ void append_page_markdown(std::string& out, const PageText& page) {
         out.append(kOcrNotice);
         return;
     }
-    const std::string text = page.text();
-    out.append(text);
-    bool any_block = !text.empty();
+    // The page's text, its lines joined by newlines, written in place.
+    const std::size_t start = out.size();
+    for (std::size_t i = 0; i < page.lines.size(); ++i) {
+        if (i > 0) out.push_back('\n');
+        out.append(page.lines[i].text);
+    }
+    bool any_block = out.size() != start;
     for (const Table& table : page.tables) {
         if (append_table_block(out, table, any_block)) any_block = true;
     }
@@ -356,7 +360,15 @@ void append_page_markdown(std::string& out, const PageText& page) {
 }  // namespace
 
 std::string ExtractedDoc::to_markdown() const {
+    // Room for the text and the page breaks up front; tables, rarely large,
+    // may still grow it.
+    std::size_t size = 0;
+    for (const PageText& page : pages) {
+        size += kPageSeparator.size();
+        for (const Line& line : page.lines) size += line.text.size() + 1;
+    }
     std::string out;
+    out.reserve(size);
     for (std::size_t i = 0; i < pages.size(); ++i) {
         if (i != 0) out.append(kPageSeparator);
         append_page_markdown(out, pages[i]);
@@ -375,16 +387,23 @@ constexpr std::string_view kHtmlHead =
 constexpr std::string_view kHtmlTail = "</body>\n</html>\n";
 
 void append_escaped_html(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
-            case '&': out.append("&amp;"); break;
-            case '<': out.append("&lt;"); break;
-            case '>': out.append("&gt;"); break;
-            case '"': out.append("&quot;"); break;
-            case '\'': out.append("&#39;"); break;
-            default: out.push_back(c);
+    // Runs of ordinary characters are copied whole.
+    std::size_t plain = 0;  // the first character not yet written
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::string_view entity;
+        switch (text[i]) {
+            case '&': entity = "&amp;"; break;
+            case '<': entity = "&lt;"; break;
+            case '>': entity = "&gt;"; break;
+            case '"': entity = "&quot;"; break;
+            case '\'': entity = "&#39;"; break;
+            default: continue;
         }
+        out.append(text.substr(plain, i - plain));
+        out.append(entity);
+        plain = i + 1;
     }
+    out.append(text.substr(plain));
 }
 
 // A page dimension in whole CSS pixels, an exact half going to the even
@@ -421,8 +440,17 @@ std::string escape_html(std::string_view text) {
 }
 
 std::string ExtractedDoc::to_html() const {
+    // Room for the page and line markup and the text up front; escapes and
+    // tables may still grow it.
+    constexpr std::size_t kPageMarkup = 80;
+    constexpr std::size_t kLineMarkup = 8;  // "<p>", "</p>\n"
+    std::size_t size = kHtmlHead.size() + kHtmlTail.size();
+    for (const PageText& page : pages) {
+        size += kPageMarkup;
+        for (const Line& line : page.lines) size += line.text.size() + kLineMarkup;
+    }
     std::string out;
-    out.reserve(kHtmlHead.size());
+    out.reserve(size);
     out.append(kHtmlHead);
     for (const PageText& page : pages) {
         out.append("<section class=\"page\" style=\"width:");

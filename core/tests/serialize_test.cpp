@@ -368,6 +368,7 @@ TEST(EscapeHtml, ReplacesExactlyFiveCharacters) {
         {"", ""},
         {"a<b & 'c' \"d\">", "a&lt;b &amp; &#39;c&#39; &quot;d&quot;&gt;"},
         {"&amp;", "&amp;amp;"},
+        {"<<x>>", "&lt;&lt;x&gt;&gt;"},
         {"caf\xC3\xA9\n\t\x01/=", "caf\xC3\xA9\n\t\x01/="},
     };
     for (const auto& c : cases) {
