@@ -199,6 +199,11 @@ namespace {
 template <class T, class ReadOperand>
 BasicContent<T> read_content(ByteView data, ReadOperand read_operand) {
     BasicContentBuilder<T> out;
+    // About one operation per dozen bytes of content is typical (an operator
+    // with two or three short operands), so the list rarely grows by copying;
+    // the cap keeps a huge page from reserving more than a megabyte or two up
+    // front, past which the list grows as it needs.
+    out.reserve_ops(std::min<std::size_t>(data.size() / 12, std::size_t{1} << 16));
     // Operations and operand objects still allowed on this page.
     std::size_t budget = limits::kMaxContentObjects;
     Lexer lexer(data);

@@ -254,6 +254,8 @@ template <class T>
 class BasicContentBuilder {
 public:
     void push_operand(T&& operand) { operands_.push(std::move(operand)); }
+    // Room for `n` operations before the first arrives.
+    void reserve_ops(std::size_t n) { ops_.reserve(n); }
     // An operand to fill in place, and its removal.
     T& emplace_operand() { return operands_.emplace(); }
     void pop_operand() { operands_.pop(); }
