@@ -104,9 +104,7 @@ bool read_scalar(Lexer& lx, Operand& out) {
         if (!token) return false;
         const cos::Number number = cos::parse_number_fast(as_text(*token));
         if (number.kind == cos::Number::None) return false;
-        if (number.kind == cos::Number::Integer && number.integer >= 0 &&
-            number.integer <= 4294967295LL &&
-            cos::reference_after(lx, static_cast<std::uint32_t>(number.integer))) {
+        if (cos::reference_after(lx, number)) {
             out = Operand{};  // a reference: nothing the passes read
             return true;
         }

@@ -132,6 +132,13 @@ inline std::optional<std::span<const Operand>> array_of(const Operand& o) {
     return o.items();
 }
 
+// Operand k as a number; `fallback` when it is missing or not a number.
+template <class T>
+double number_at(std::span<const T> operands, std::size_t k, double fallback) {
+    if (k >= operands.size()) return fallback;
+    return number_of(operands[k]).value_or(fallback);
+}
+
 template <class T>
 struct BasicOp {
     std::span<const T> operands;  // held by the page this operation is in

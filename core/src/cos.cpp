@@ -272,17 +272,14 @@ Result<Object> parse_number(Lexer& lx) {
         return Object(*real);
     }
     // "n g R" is a reference; anything else leaves the cursor behind n.
-    if (number.kind == Number::Integer && number.integer >= 0 && number.integer <= 4294967295LL) {
-        if (const auto ref = reference_after(lx, static_cast<std::uint32_t>(number.integer))) {
-            return Object(*ref);
-        }
-    }
+    if (const auto ref = reference_after(lx, number)) return Object(*ref);
     return number.object();
 }
 
 }  // namespace
 
-std::optional<Reference> reference_after(Lexer& lx, std::uint32_t n) {
+std::optional<Reference> reference_after(Lexer& lx, const Number& n) {
+    if (n.kind != Number::Integer || n.integer < 0 || n.integer > 4294967295LL) return std::nullopt;
     const std::size_t mark = lx.pos;
     lx.skip_whitespace();
     // A generation number starts with a digit or '+'; an integer followed
@@ -301,7 +298,8 @@ std::optional<Reference> reference_after(Lexer& lx, std::uint32_t n) {
             const auto r = lx.read_keyword();
             if (r && r->size() == 1) {
                 if (const auto gen = parse_unsigned(*gen_tok, 65535)) {
-                    return Reference{n, static_cast<std::uint16_t>(*gen)};
+                    return Reference{static_cast<std::uint32_t>(n.integer),
+                                     static_cast<std::uint16_t>(*gen)};
                 }
             }
         }

@@ -50,10 +50,10 @@ struct Number {
 // number at all.
 Number parse_number_fast(std::string_view token);
 
-// Called with the cursor just behind a non-negative integer `n` below 2^32:
-// when "g R" follows, takes it and returns the reference; otherwise leaves
-// the cursor where it was.
-std::optional<Reference> reference_after(Lexer& lexer, std::uint32_t n);
+// Called with the cursor just behind the number `n`: when it is an integer
+// from 0 to 2^32 - 1 and "g R" follows, takes that and returns the
+// reference; otherwise leaves the cursor where it was.
+std::optional<Reference> reference_after(Lexer& lexer, const Number& n);
 
 // Called with the cursor just behind '/': a name of plain ASCII without #xx
 // escapes is its own text, taken from the input; nothing, and the cursor

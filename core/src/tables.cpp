@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstddef>
 #include <optional>
-#include <string_view>
 
 #include "bounds.h"
 
@@ -25,21 +24,6 @@ struct Point {
 
 Point transform(const Matrix& m, double x, double y) {
     return {m.a * x + m.c * y + m.e, m.b * x + m.d * y + m.f};
-}
-
-// The `cm` concatenation: the operand matrix is applied first, then the
-// matrix already in force.
-Matrix concat(const Matrix& p, const Matrix& m) {
-    return {p.a * m.a + p.b * m.c, p.a * m.b + p.b * m.d,
-            p.c * m.a + p.d * m.c, p.c * m.b + p.d * m.d,
-            p.e * m.a + p.f * m.c + m.e, p.e * m.b + p.f * m.d + m.f};
-}
-
-template <class T>
-double operand(const BasicOp<T>& op, std::size_t i, double fallback) {
-    if (i >= op.operands.size()) return fallback;
-    const std::optional<double> n = number_of(op.operands[i]);
-    return n ? *n : fallback;
 }
 
 // A straight piece that is flat in y is a horizontal rule, else one flat in x
@@ -87,6 +71,7 @@ Segments collect_rules(std::span<const BasicOp<T>> ops) {
     Point current;
     for (const BasicOp<T>& op : ops) {
         const Operator name = op.code;
+        const std::span<const T> args = op.operands;
         if (name == Operator::Save) {
             saved.push_back(ctm);
         } else if (name == Operator::Restore) {
@@ -95,20 +80,19 @@ Segments collect_rules(std::span<const BasicOp<T>> ops) {
                 saved.pop_back();
             }
         } else if (name == Operator::Concat) {
-            const Matrix p{operand(op, 0, 1), operand(op, 1, 0), operand(op, 2, 0),
-                           operand(op, 3, 1), operand(op, 4, 0), operand(op, 5, 0)};
-            ctm = concat(p, ctm);
+            // The operand matrix applies first, then the one in force.
+            ctm = multiply(matrix_of(args), ctm);
         } else if (name == Operator::MoveTo) {
-            current = transform(ctm, operand(op, 0, 0), operand(op, 1, 0));
+            current = transform(ctm, number_at(args, 0, 0.0), number_at(args, 1, 0.0));
         } else if (name == Operator::LineTo) {
-            const Point p = transform(ctm, operand(op, 0, 0), operand(op, 1, 0));
+            const Point p = transform(ctm, number_at(args, 0, 0.0), number_at(args, 1, 0.0));
             edge_test(current, p, pending);
             current = p;
         } else if (name == Operator::Rectangle) {
-            const double x = operand(op, 0, 0);
-            const double y = operand(op, 1, 0);
-            const double w = operand(op, 2, 0);
-            const double h = operand(op, 3, 0);
+            const double x = number_at(args, 0, 0.0);
+            const double y = number_at(args, 1, 0.0);
+            const double w = number_at(args, 2, 0.0);
+            const double h = number_at(args, 3, 0.0);
             const Point corners[4] = {transform(ctm, x, y), transform(ctm, x + w, y),
                                       transform(ctm, x + w, y + h), transform(ctm, x, y + h)};
             for (int i = 0; i < 4; ++i) edge_test(corners[i], corners[(i + 1) % 4], pending);

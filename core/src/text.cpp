@@ -22,25 +22,11 @@ Matrix multiply(const Matrix& m, const Matrix& n) {
 namespace {
 
 template <class T>
-double number_or(const T& o, double fallback) {
-    const std::optional<double> v = number_of(o);
-    return v ? *v : fallback;
-}
-
-// Operand k as a number; 0 when it is missing or not numeric.
-template <class T>
-double number_at(std::span<const T> operands, std::size_t k) {
-    return k < operands.size() ? number_or(operands[k], 0.0) : 0.0;
-}
-
-template <class T>
 Matrix matrix_from(std::span<const T> operands) {
     const Matrix identity;
-    const auto at = [&](std::size_t k, double fallback) {
-        return k < operands.size() ? number_or(operands[k], fallback) : fallback;
-    };
-    return Matrix{at(0, identity.a), at(1, identity.b), at(2, identity.c),
-                  at(3, identity.d), at(4, identity.e), at(5, identity.f)};
+    return Matrix{number_at(operands, 0, identity.a), number_at(operands, 1, identity.b),
+                  number_at(operands, 2, identity.c), number_at(operands, 3, identity.d),
+                  number_at(operands, 4, identity.e), number_at(operands, 5, identity.f)};
 }
 
 // translate(tx, ty) × m: moves the origin of m along its own axes.
@@ -145,28 +131,28 @@ std::vector<TextRun> runs_from(std::span<const BasicOp<T>> ops, const FontMap& f
                 if (!args.empty()) {
                     if (const auto name = name_of(args[0])) st.select_font(*name);
                 }
-                st.font_size = number_at(args, 1);
+                st.font_size = number_at(args, 1, 0.0);
                 break;
             case Operator::CharSpacing:
-                st.char_spacing = number_at(args, 0);
+                st.char_spacing = number_at(args, 0, 0.0);
                 break;
             case Operator::WordSpacing:
-                st.word_spacing = number_at(args, 0);
+                st.word_spacing = number_at(args, 0, 0.0);
                 break;
             case Operator::HorizontalScale:
-                st.horizontal_scale = number_at(args, 0) / 100.0;
+                st.horizontal_scale = number_at(args, 0, 0.0) / 100.0;
                 break;
             case Operator::Leading:
-                st.leading = number_at(args, 0);
+                st.leading = number_at(args, 0, 0.0);
                 break;
             case Operator::Rise:
-                st.rise = number_at(args, 0);
+                st.rise = number_at(args, 0, 0.0);
                 break;
             case Operator::MoveTextSetLeading:
-                st.leading = -number_at(args, 1);
+                st.leading = -number_at(args, 1, 0.0);
                 [[fallthrough]];
             case Operator::MoveText:
-                st.tlm = translated(st.tlm, number_at(args, 0), number_at(args, 1));
+                st.tlm = translated(st.tlm, number_at(args, 0, 0.0), number_at(args, 1, 0.0));
                 st.tm = st.tlm;
                 break;
             case Operator::TextMatrix:
@@ -184,8 +170,8 @@ std::vector<TextRun> runs_from(std::span<const BasicOp<T>> ops, const FontMap& f
                 if (first_string) st.show(*first_string, runs);
                 break;
             case Operator::SpacingNextLineShow:
-                st.word_spacing = number_at(args, 0);
-                st.char_spacing = number_at(args, 1);
+                st.word_spacing = number_at(args, 0, 0.0);
+                st.char_spacing = number_at(args, 1, 0.0);
                 st.next_line();
                 if (args.size() >= 3) {
                     if (const auto s = string_of(args[2])) st.show(*s, runs);
@@ -200,7 +186,7 @@ std::vector<TextRun> runs_from(std::span<const BasicOp<T>> ops, const FontMap& f
                     } else {
                         // A number pulls the next glyph left by thousandths of
                         // the font size; anything else counts as no adjustment.
-                        const double v = number_or(item, 0.0);
+                        const double v = number_of(item).value_or(0.0);
                         st.tm = translated(st.tm, -v / 1000.0 * st.font_size * st.horizontal_scale, 0);
                     }
                 }
@@ -216,6 +202,7 @@ std::vector<TextRun> runs_from(std::span<const BasicOp<T>> ops, const FontMap& f
 }  // namespace
 
 Matrix matrix_of(std::span<const Object> operands) { return matrix_from(operands); }
+Matrix matrix_of(std::span<const Operand> operands) { return matrix_from(operands); }
 
 std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts) {
     return runs_from<Object>(ops, fonts);
