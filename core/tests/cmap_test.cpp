@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cmap.h"
 #include "utf8.h"
+#include "support/read_file.h"
 
 using namespace vellox_core;
 
@@ -23,12 +22,7 @@ std::string hex_bytes(std::string_view hex) {
 }
 
 std::string read_fixture(const char* name) {
-    std::ifstream in(std::string(VELLOX_SOURCE_DIR "/core/tests/fixtures/cmap/") + name,
-                     std::ios::binary);
-    EXPECT_TRUE(in) << name;
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return vellox_test::read_file(std::string(VELLOX_SOURCE_DIR "/core/tests/fixtures/cmap/") + name);
 }
 
 struct Expect {

@@ -10,9 +10,7 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,12 +20,14 @@
 #include "filter/sanitizer.h"
 #include "pagetree.h"
 #include "support/damage.h"
+#include "support/read_file.h"
 #include "support/same_operand.h"
 #include "tables.h"
 #include "text.h"
 
 using namespace vellox_core;
 using vellox_test::same_number;
+using vellox_test::read_file;
 using vellox_test::same_operand;
 
 namespace {
@@ -69,13 +69,6 @@ std::size_t expect_same(std::string_view text, const FontMap& fonts = FontMap{})
         EXPECT_EQ(tables_a[0].cells, tables_b[0].cells);
     }
     return general.size();
-}
-
-std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 }  // namespace

@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <span>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "bounds.h"
 #include "content.h"
 #include "filter/sanitizer.h"
 #include "support/damage.h"
+#include "support/read_file.h"
 
 using namespace vellox_core;
+using vellox_test::read_file;
 
 namespace {
 
@@ -41,14 +41,6 @@ std::string summary(std::span<const Op> ops) {
         out.push_back('\n');
     }
     return out;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in) << path;
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 Content parse(std::string_view text) { return parse_content(as_bytes(text)); }

@@ -2,14 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 
 #include "support/pdf_builder.h"
+#include "support/read_file.h"
 
 using namespace vellox_core;
 using vellox_test::PdfBuilder;
+using vellox_test::read_file;
 
 namespace {
 
@@ -20,13 +21,6 @@ std::string minimal(std::string header, std::string_view trailer = "/Root 1 0 R"
     b.obj(3, "<< /Type /Page /Parent 2 0 R >>");
     b.xref_table(trailer);
     return b.text();
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 }  // namespace

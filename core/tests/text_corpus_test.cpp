@@ -3,25 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "content.h"
 #include "doc.h"
 #include "text.h"
+#include "support/read_file.h"
 
 using namespace vellox_core;
+using vellox_test::read_file;
 
 namespace {
-
-std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // Layout differs between extractors (we insert no spaces at all before line
 // layout), so texts are compared with every ASCII white-space byte removed.
