@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Text recall and precision of vellox against pdftotext, per file.
 
-    python bench/recall.py [DIR_OR_FILE ...] [--show FILE] [--words N]
+    python bench/recall.py [DIR_OR_FILE ...] [--show FILE] [--words N] [--exclude PREFIX]
 
 For every PDF (default: the shared sample corpus next to this repository)
 that has a text layer, meaning pdftotext prints at least one word for it,
@@ -24,6 +24,9 @@ removed. Words are compared exactly otherwise, so a difference in word
 splitting (two runs joined without a space, a hyphenated word kept whole)
 costs recall on one side and precision on the other.
 
+Files are opened with the password that their folder's README gives, and
+the totals are kept per folder (corpus), over the files both tools open.
+
 `--show FILE` prints, for that file, the words each tool has that the other
 lacks (most frequent first), which is where a diagnosis starts.
 """
@@ -31,17 +34,57 @@ lacks (most frequent first), which is where a diagnosis starts.
 from __future__ import annotations
 
 import argparse
+import functools
 import collections
 import shutil
+import re
 import subprocess
 import sys
 import unicodedata
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
-DEFAULT_CORPUS = REPO / ".." / "shared" / "corpus" / "sample-files"
-# The one encrypted file of the default corpus, with its user password.
-PASSWORDS = {"libreoffice-writer-password.pdf": "openpassword"}
+CORPORA = REPO / ".." / "shared" / "corpus"
+DEFAULT_CORPUS = CORPORA / "sample-files"
+
+
+def readme_password(cell: str) -> str | None:
+    """The password that opens a file, from the password column of a corpus
+    README: "foo", "asdfzxcv (user)", "user foo, owner bar", or "empty user
+    password; owner asdfzxcv" (opens without one)."""
+    cell = cell.strip()
+    if not cell or cell.startswith("empty user password"):
+        return None
+    m = re.match(r"user (\S+?),", cell)
+    if m:
+        return m.group(1)
+    return cell.split()[0]
+
+
+@functools.lru_cache(maxsize=None)
+def corpus_passwords(folder: Path) -> dict[str, str]:
+    """File name -> password, from the table in the folder's README.md."""
+    readme = folder / "README.md"
+    if not readme.is_file():
+        return {}
+    header: list[str] = []
+    found: dict[str, str] = {}
+    for line in readme.read_text(encoding="utf-8").splitlines():
+        if not line.startswith("|"):
+            continue
+        cells = [c.strip() for c in line.strip().strip("|").split("|")]
+        if "password" in cells:
+            header = cells
+            continue
+        if header and len(cells) == len(header) and cells[0].endswith(".pdf"):
+            password = readme_password(cells[header.index("password")])
+            if password is not None:
+                found[cells[0]] = password
+    return found
+
+
+def password_for(path: Path) -> str | None:
+    return corpus_passwords(path.parent).get(path.name)
 
 
 def pdftotext_text(path: Path, password: str | None) -> str:
@@ -101,6 +144,9 @@ def main() -> int:
                         "(default: the shared sample corpus)")
     parser.add_argument("--show", action="append", default=[], metavar="FILE",
                         help="print the differing words of the file with this name")
+    parser.add_argument("--exclude", action="append", default=[], metavar="PREFIX",
+                        help="leave files whose name starts with PREFIX out of the totals "
+                        "(for example habibi: pdftotext reverses right-to-left words)")
     parser.add_argument("--words", type=int, default=25,
                         help="differing words shown per side with --show (default 25)")
     args = parser.parse_args()
@@ -109,11 +155,12 @@ def main() -> int:
         return 2
 
     rows = []
-    totals = {False: [collections.Counter(), collections.Counter()],
-              True: [collections.Counter(), collections.Counter()]}
-    skipped = []
+    # Micro totals per corpus folder, over the files both tools open: every
+    # word of every file counts once. [common, ours, theirs] per form.
+    totals: dict[str, dict[bool, collections.Counter]] = {}
+    skipped, failed, excluded = [], [], []
     for path in collect(args.inputs):
-        password = PASSWORDS.get(path.name)
+        password = password_for(path)
         theirs_text = pdftotext_text(path, password)
         if not theirs_text.split():
             skipped.append(path.name)
@@ -124,20 +171,26 @@ def main() -> int:
         except ValueError as exc:
             ours_text, error = "", str(exc)
         row = [path.name, len(theirs_text.split()), len(ours_text.split())]
+        counted = not error and not any(path.name.startswith(p) for p in args.exclude)
+        if error:
+            failed.append(path.name)
+        elif not counted:
+            excluded.append(path.name)
+        group = totals.setdefault(path.parent.name, {False: collections.Counter(),
+                                                     True: collections.Counter()})
         for nfkc in (False, True):
             ours, theirs = words(ours_text, nfkc), words(theirs_text, nfkc)
             row.extend(scores(ours, theirs))
-            # Micro totals: every word of every file counts once.
-            common = ours & theirs
-            totals[nfkc][0].update({"common": sum(common.values()),
-                                    "ours": sum(ours.values())})
-            totals[nfkc][1].update({"theirs": sum(theirs.values())})
+            if counted:
+                group[nfkc].update({"common": sum((ours & theirs).values()),
+                                    "ours": sum(ours.values()),
+                                    "theirs": sum(theirs.values())})
         rows.append((row, error))
         if path.name in args.show:
             print(f"{path.name}:")
             show(path, ours_text, theirs_text, args.words)
 
-    width = max([len(r[0][0]) for r in rows] + [4])
+    width = max([len(r[0][0]) for r in rows] + [len(f"all words: {k}") for k in totals] + [4])
     print(f"{'file':<{width}} {'ptt words':>9} {'vx words':>8} "
           f"{'recall':>7} {'prec':>6} {'recall':>7} {'prec':>6}")
     print(f"{'':<{width}} {'':>9} {'':>8} {'raw':>7} {'raw':>6} {'norm':>7} {'norm':>6}")
@@ -146,14 +199,19 @@ def main() -> int:
         line = (f"{name:<{width}} {n_theirs:>9} {n_ours:>8} "
                 f"{r_raw:>7.3f} {p_raw:>6.3f} {r_nfkc:>7.3f} {p_nfkc:>6.3f}")
         print(line + (f"  ({error})" if error else ""))
-    summary = []
-    for nfkc in (False, True):
-        common = totals[nfkc][0]["common"]
-        ours, theirs = totals[nfkc][0]["ours"], totals[nfkc][1]["theirs"]
-        summary.append((common / theirs if theirs else 1.0, common / ours if ours else 0.0))
-    print(f"{'all words':<{width}} {totals[False][1]['theirs']:>9} "
-          f"{totals[False][0]['ours']:>8} {summary[0][0]:>7.3f} {summary[0][1]:>6.3f} "
-          f"{summary[1][0]:>7.3f} {summary[1][1]:>6.3f}")
+    for corpus, group in totals.items():
+        cells = []
+        for nfkc in (False, True):
+            c = group[nfkc]
+            cells.append((c["common"] / c["theirs"] if c["theirs"] else 1.0,
+                          c["common"] / c["ours"] if c["ours"] else 0.0))
+        print(f"{'all words: ' + corpus:<{width}} {group[False]['theirs']:>9} "
+              f"{group[False]['ours']:>8} {cells[0][0]:>7.3f} {cells[0][1]:>6.3f} "
+              f"{cells[1][0]:>7.3f} {cells[1][1]:>6.3f}")
+    print("(totals over the files both tools open"
+          + (f", leaving out {', '.join(excluded)}" if excluded else "") + ")")
+    if failed:
+        print(f"vellox fails (not in the totals): {', '.join(failed)}")
     if skipped:
         print(f"no text layer (pdftotext prints no word): {', '.join(skipped)}")
     return 0
