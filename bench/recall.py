@@ -90,7 +90,9 @@ def password_for(path: Path) -> str | None:
 def pdftotext_text(path: Path, password: str | None) -> str:
     cmd = ["pdftotext", "-q", "-enc", "UTF-8"]
     if password:
-        cmd += ["-upw", password]
+        # A README password may be the owner's (pdfminer-samples'
+        # encryption-*.pdf: owner foo, user baz); both are tried.
+        cmd += ["-opw", password, "-upw", password]
     result = subprocess.run(cmd + [str(path), "-"], capture_output=True, timeout=120)
     return result.stdout.decode("utf-8", "replace")
 
