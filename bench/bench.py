@@ -30,6 +30,9 @@ What is measured, so the numbers can be judged:
   `ru_maxrss`, which cannot fall below the ~10 MiB of the Python process
   that forked it).
 
+Each file is opened with the password its corpus folder's README gives
+(bench/corpus.py), or one given with --password.
+
 Tools that are not installed are skipped; this script installs nothing.
 """
 
@@ -47,10 +50,8 @@ import time
 from pathlib import Path
 from typing import Callable
 
-REPO = Path(__file__).resolve().parents[1]
-DEFAULT_CORPUS = REPO / ".." / "shared" / "corpus" / "sample-files"
-# The one encrypted file of the default corpus, with its user password.
-DEFAULT_PASSWORDS = {"libreoffice-writer-password.pdf": "openpassword"}
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from corpus import SAMPLE_FILES as DEFAULT_CORPUS, password_for  # noqa: E402
 
 # A tool takes (path, bytes, password or None) and returns the page count
 # it extracted text from.
@@ -368,7 +369,8 @@ def main() -> int:
 
     inputs = args.inputs or [str(DEFAULT_CORPUS)]
     files = find_files(inputs)
-    passwords = dict(DEFAULT_PASSWORDS) if not args.inputs else {}
+    # The README of each file's corpus folder, then --password.
+    passwords = {p.name: pw for p in files if (pw := password_for(p)) is not None}
     for item in args.password:
         name, _, pw = item.partition("=")
         passwords[name] = pw

@@ -8,8 +8,10 @@ so that a performance change can be shown to leave every result unchanged.
 For every input file and every form (parse, parse_to_json, parse_to_markdown,
 parse_to_html) the result -- or the text of the error raised -- is written
 under DIR (record) or compared byte for byte with what is there (check). The
-inputs default to the shared sample corpus next to this repository and the
-pipeline fuzz seeds, if present. `parse` returns a dict; it is stored as its
+inputs default to the three shared corpora next to this repository
+(sample-files, pypdf-resources, pdfminer-samples) and the pipeline fuzz
+seeds, those that are present; each file is opened with the password its
+folder's README gives. `parse` returns a dict; it is stored as its
 repr, which is exact for the str, int, float, bool, bytes and list values it
 holds. Exit status 1 if any output differs or is missing.
 """
@@ -21,10 +23,10 @@ import hashlib
 import sys
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[1]
-DEFAULT_INPUTS = [REPO / ".." / "shared" / "corpus" / "sample-files",
-                  REPO / "fuzz" / "seeds" / "pipeline"]
-PASSWORDS = {"libreoffice-writer-password.pdf": "openpassword"}
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from corpus import ALL_CORPORA, REPO, password_for  # noqa: E402
+
+DEFAULT_INPUTS = [*ALL_CORPORA, REPO / "fuzz" / "seeds" / "pipeline"]
 FORMS = ("parse", "parse_to_json", "parse_to_markdown", "parse_to_html")
 
 
@@ -69,7 +71,7 @@ def main() -> int:
     differing = 0
     for path in files:
         data = path.read_bytes()
-        password = PASSWORDS.get(path.name)
+        password = password_for(path)
         for form in FORMS:
             out = render(form, data, password)
             target = args.dir / f"{key(path)}.{form}"

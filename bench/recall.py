@@ -34,57 +34,15 @@ lacks (most frequent first), which is where a diagnosis starts.
 from __future__ import annotations
 
 import argparse
-import functools
 import collections
 import shutil
-import re
 import subprocess
 import sys
 import unicodedata
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[1]
-CORPORA = REPO / ".." / "shared" / "corpus"
-DEFAULT_CORPUS = CORPORA / "sample-files"
-
-
-def readme_password(cell: str) -> str | None:
-    """The password that opens a file, from the password column of a corpus
-    README: "foo", "asdfzxcv (user)", "user foo, owner bar", or "empty user
-    password; owner asdfzxcv" (opens without one)."""
-    cell = cell.strip()
-    if not cell or cell.startswith("empty user password"):
-        return None
-    m = re.match(r"user (\S+?),", cell)
-    if m:
-        return m.group(1)
-    return cell.split()[0]
-
-
-@functools.lru_cache(maxsize=None)
-def corpus_passwords(folder: Path) -> dict[str, str]:
-    """File name -> password, from the table in the folder's README.md."""
-    readme = folder / "README.md"
-    if not readme.is_file():
-        return {}
-    header: list[str] = []
-    found: dict[str, str] = {}
-    for line in readme.read_text(encoding="utf-8").splitlines():
-        if not line.startswith("|"):
-            continue
-        cells = [c.strip() for c in line.strip().strip("|").split("|")]
-        if "password" in cells:
-            header = cells
-            continue
-        if header and len(cells) == len(header) and cells[0].endswith(".pdf"):
-            password = readme_password(cells[header.index("password")])
-            if password is not None:
-                found[cells[0]] = password
-    return found
-
-
-def password_for(path: Path) -> str | None:
-    return corpus_passwords(path.parent).get(path.name)
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from corpus import SAMPLE_FILES as DEFAULT_CORPUS, password_for  # noqa: E402
 
 
 def pdftotext_text(path: Path, password: str | None) -> str:
