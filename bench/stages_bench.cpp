@@ -56,7 +56,6 @@ std::size_t run(const std::vector<Input>& inputs, Stage stage) {
         auto pages = doc->pages();
         if (!pages) continue;
         FontCache cache;
-        FontMap scratch;
         for (const Page& page : *pages) {
             auto content = page_content(doc->resolver, page);
             if (!content) break;
@@ -71,10 +70,10 @@ std::size_t run(const std::vector<Input>& inputs, Stage stage) {
                 }
             }
             if (stage < Operations) continue;
-            const FastContent ops = parse_content_fast(*content);
+            const Content ops = parse_content(*content);
             sink += ops.ops.size();
             if (stage < TextRuns) continue;
-            const FontMap& fonts = load_fonts_cached(doc->resolver, page.resources, cache, scratch);
+            const FontMap& fonts = load_fonts(doc->resolver, page.resources, cache);
             const std::vector<TextRun> runs = extract_runs(ops.ops, fonts);
             sink += runs.size();
             if (stage < Lines) continue;

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cos.h"
-#include "filter/predictor.h"
+#include "filter/chain.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vellox_core;

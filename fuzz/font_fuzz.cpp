@@ -23,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FontMap fonts;
     fonts["F1"] = std::make_shared<const Font>(load_font(resolver, *obj->as_dict()));
     const ByteView content = font_len < size ? bytes.subspan(font_len + 1) : ByteView{};
-    (void)extract_runs(parse_content_fast(content), fonts);
+    (void)extract_runs(parse_content(content).ops, fonts);
     return 0;
 }

@@ -52,6 +52,12 @@ inline constexpr std::size_t kMaxTableCells = std::size_t{1} << 16;
 // past it is ignored, as after an operand that does not parse.
 inline constexpr std::size_t kMaxContentObjects = std::size_t{1} << 22;
 
+// Operations room is made for before a page's content is read, at one per
+// dozen bytes of content (an operator with two or three short operands is
+// typical): 65,536 of them, a megabyte, so that a huge page does not reserve
+// more up front than most pages use; past it the list grows as it needs.
+inline constexpr std::size_t kMaxInitialContentOps = std::size_t{1} << 16;
+
 // Text runs one page may yield. Each run becomes a record of about a
 // hundred bytes, often a line of its own, and then a JSON object or a Python
 // dictionary of several hundred bytes: seven bytes of content ("(a) ' ")
@@ -60,5 +66,18 @@ inline constexpr std::size_t kMaxContentObjects = std::size_t{1} << 22;
 // in files that place every glyph; 1,058 on the busiest corpus page); text
 // past the bound is dropped.
 inline constexpr std::size_t kMaxPageRuns = std::size_t{1} << 18;
+
+// Output room an inflate call reserves before decoding, at eight times the
+// compressed size (Flate commonly compresses page content 3 to 10 times): a
+// guess from data that exists, not from anything the stream claims, and at
+// most 64 MiB, past which the buffer grows as the output really does.
+inline constexpr std::size_t kMaxInflateInitialReserve = std::size_t{64} << 20;
+
+// White space allowed between the end of a stream's data, as its /Length
+// puts it, and the "endstream" keyword for the length to be trusted: an
+// end-of-line marker, and the padding some producers add (up to 15 bytes
+// seen). Farther away, the length is taken as wrong and the data runs to
+// the first "endstream" instead.
+inline constexpr std::size_t kMaxEndstreamGap = 15;
 
 }  // namespace vellox_core::limits

@@ -1,10 +1,12 @@
 #include "content.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "bounds.h"
 #include "cos.h"
@@ -87,15 +89,106 @@ Operator operator_of(std::string_view keyword) {
 
 namespace {
 
+// Operands kept in blocks that never grow once made, so that spans into
+// them stay valid while more arrive. Operands are pushed a run at a time; a
+// run stays together, moving to a new block when the current one fills.
+class BlockList {
+public:
+    // Operands per block: 4 KB, small enough to come from the allocator's
+    // free lists again and again instead of fresh pages.
+    static constexpr std::size_t kBlockValues = 256;
+
+    void push(Operand value) { block_with_room().push_back(value); }
+    // A new default operand at the end of the run, made where it stays so
+    // that it can be filled in place: filling a copy and moving it would
+    // read back, a wide load at a time, what was just written in pieces.
+    Operand& emplace() { return block_with_room().emplace_back(); }
+    // Removes the operand pushed last.
+    void pop() { blocks_.back().pop_back(); }
+    // Forgets the run being gathered.
+    void drop() {
+        if (!blocks_.empty()) blocks_.back().resize(taken_);
+    }
+    // The run gathered since the last take; it stays where it is.
+    std::span<const Operand> take() {
+        if (blocks_.empty()) return {};
+        const std::vector<Operand>& block = blocks_.back();
+        const std::span<const Operand> run(block.data() + taken_, block.size() - taken_);
+        taken_ = block.size();
+        return run;
+    }
+    std::vector<std::vector<Operand>> release() && {
+        drop();
+        return std::move(blocks_);
+    }
+
+private:
+    // The last block, with room for one more operand. A full block is left
+    // as it is and the run being gathered moves to a new one.
+    std::vector<Operand>& block_with_room() {
+        std::vector<Operand>* block = blocks_.empty() ? nullptr : &blocks_.back();
+        if (block == nullptr || block->size() == block->capacity()) {
+            const std::size_t waiting = block == nullptr ? 0 : block->size() - taken_;
+            std::vector<Operand> next;
+            next.reserve(std::max(kBlockValues, 2 * (waiting + 1)));
+            if (waiting > 0) {
+                const auto first = block->begin() + static_cast<std::ptrdiff_t>(taken_);
+                next.insert(next.end(), first, block->end());
+                block->erase(first, block->end());
+            }
+            blocks_.push_back(std::move(next));
+            block = &blocks_.back();
+            taken_ = 0;
+        }
+        return *block;
+    }
+
+    std::vector<std::vector<Operand>> blocks_;
+    std::size_t taken_ = 0;  // operands of the last block already taken
+};
+
+// Builds a page one operation at a time: operands are pushed as they are
+// read, and each operation takes every operand pushed since the previous one.
+class ContentBuilder {
+public:
+    void push_operand(Operand operand) { operands_.push(operand); }
+    // Room for `n` operations before the first arrives.
+    void reserve_ops(std::size_t n) { ops_.reserve(n); }
+    // An operand to fill in place, and its removal.
+    Operand& emplace_operand() { return operands_.emplace(); }
+    void pop_operand() { operands_.pop(); }
+    // Forgets the operands pushed since the last operation.
+    void drop_operands() { operands_.drop(); }
+    // Keywords of more than four bytes are stored cut short.
+    void add_op(std::string_view keyword) {
+        // Built in place: a copy assembled on the stack would be read back
+        // across the narrow stores of the keyword.
+        Op& op = ops_.emplace_back();
+        op.len = static_cast<std::uint8_t>(std::min(keyword.size(), op.bytes.size()));
+        std::memcpy(op.bytes.data(), keyword.data(), op.len);
+        op.code = operator_of(keyword.substr(0, op.len));
+        op.operands = operands_.take();
+    }
+    // Operands pushed after the last operation belong to none: dropped.
+    void finish_into(Content& content) && {
+        content.blocks = std::move(operands_).release();
+        content.ops = std::move(ops_);
+    }
+
+private:
+    BlockList operands_;
+    std::vector<Op> ops_;
+};
+
 bool starts_number(std::uint8_t c) {
     return c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9');
 }
 
-// The fast content reader keeps what the general parser would make of the
-// common operands, without making it: a number, or the reference it begins;
-// a name without #xx escapes or other bytes; a literal string without
-// escapes, which is its bytes as they stand. False, with the cursor moved,
-// for anything else: the caller then goes back and asks the general parser.
+// The common operands, read without building an object for them: a number,
+// or the reference it begins; a name without #xx escapes or other bytes; a
+// literal string without escapes, which is its bytes as they stand. False,
+// with the cursor moved, for anything else: the caller then goes back and
+// asks the object parser.
 bool read_scalar(Lexer& lx, Operand& out) {
     const ByteView in = lx.input;
     const std::uint8_t c = lx.peek();
@@ -141,11 +234,11 @@ bool read_scalar(Lexer& lx, Operand& out) {
     return false;
 }
 
-// One operand the fast way, taking from the budget what the general parser
+// One operand read directly, taking from the budget what the object parser
 // would: one unit for each object, the array and its items included. False
-// (cursor and budget to be restored by the caller) where the general parser
+// (cursor and budget to be restored by the caller) where the object parser
 // is needed, including wherever it would fail.
-bool read_fast(Lexer& lx, std::size_t& budget, BlockList<Operand>& items, Operand& out) {
+bool read_direct(Lexer& lx, std::size_t& budget, BlockList& items, Operand& out) {
     if (budget == 0) return false;
     if (lx.peek() != '[') {
         if (!read_scalar(lx, out)) return false;
@@ -169,9 +262,9 @@ bool read_fast(Lexer& lx, std::size_t& budget, BlockList<Operand>& items, Operan
     }
 }
 
-// An operand the general parser made, as the passes read it. Texts that are
+// An operand the object parser made, as the passes read it. Texts that are
 // not slices of the content are kept in `texts`.
-Operand operand_of(const Object& o, BlockList<Operand>& items, std::deque<std::string>& texts,
+Operand operand_of(const Object& o, BlockList& items, std::deque<std::string>& texts,
                    bool nested) {
     Operand out;
     if (const auto n = o.number()) {
@@ -189,19 +282,16 @@ Operand operand_of(const Object& o, BlockList<Operand>& items, std::deque<std::s
 
 }  // namespace
 
-namespace {
-
-// The reading both forms of a page share. `read_operand(lexer, budget, out)`
-// reads the operand at the cursor into `out`, taking from the page's budget,
-// and is false when it does not parse.
-template <class T, class ReadOperand>
-BasicContent<T> read_content(ByteView data, ReadOperand read_operand) {
-    BasicContentBuilder<T> out;
+Content parse_content(ByteView data) {
+    Content content;
+    ContentBuilder out;
+    BlockList items;
+    std::vector<Object> array_items;  // the object parser's working space
     // About one operation per dozen bytes of content is typical (an operator
     // with two or three short operands), so the list rarely grows by copying;
     // the cap keeps a huge page from reserving more than a megabyte or two up
     // front, past which the list grows as it needs.
-    out.reserve_ops(std::min<std::size_t>(data.size() / 12, std::size_t{1} << 16));
+    out.reserve_ops(std::min<std::size_t>(data.size() / 12, limits::kMaxInitialContentOps));
     // Operations and operand objects still allowed on this page.
     std::size_t budget = limits::kMaxContentObjects;
     Lexer lexer(data);
@@ -213,7 +303,17 @@ BasicContent<T> read_content(ByteView data, ReadOperand read_operand) {
             // An operand that does not parse ends the content: guessing where
             // the next operator starts would invent operations. Running out
             // of the page's object budget ends it the same way.
-            if (!read_operand(lexer, budget, out)) break;
+            const std::size_t start = lexer.pos;
+            const std::size_t budget_before = budget;
+            if (read_direct(lexer, budget, items, out.emplace_operand())) continue;
+            // Back to where it started, for the object parser.
+            out.pop_operand();
+            lexer.pos = start;
+            budget = budget_before;
+            items.drop();
+            auto object = cos::parse_object(lexer, budget, array_items);
+            if (!object) break;
+            out.push_operand(operand_of(*object, items, content.texts, false));
             continue;
         }
 
@@ -242,46 +342,10 @@ BasicContent<T> read_content(ByteView data, ReadOperand read_operand) {
         --budget;
         out.add_op(as_text(*keyword));
     }
-    return std::move(out).finish();
-}
-
-}  // namespace
-
-Content parse_content(ByteView data) {
-    std::vector<Object> array_items;  // the parser's working space
-    return read_content<Object>(
-        data, [&](Lexer& lexer, std::size_t& budget, ContentBuilder& out) {
-            auto operand = cos::parse_object(lexer, budget, array_items);
-            if (!operand) return false;
-            out.push_operand(std::move(operand).value());
-            return true;
-        });
-}
-
-FastContent parse_content_fast(ByteView data) {
-    FastContent out;
-    BlockList<Operand> items;
-    std::vector<Object> array_items;  // the general parser's working space
-    BasicContent<Operand> read = read_content<Operand>(
-        data, [&](Lexer& lexer, std::size_t& budget, BasicContentBuilder<Operand>& ops) {
-            const std::size_t start = lexer.pos;
-            const std::size_t budget_before = budget;
-            if (read_fast(lexer, budget, items, ops.emplace_operand())) return true;
-            // Back to where it started, for the general parser.
-            ops.pop_operand();
-            lexer.pos = start;
-            budget = budget_before;
-            items.drop();
-            auto object = cos::parse_object(lexer, budget, array_items);
-            if (!object) return false;
-            ops.push_operand(operand_of(*object, items, out.texts, false));
-            return true;
-        });
     // Moving the blocks keeps the operations' spans into them valid.
-    out.blocks = std::move(read.blocks);
-    out.ops = std::move(read.ops);
-    out.item_blocks = std::move(items).release();
-    return out;
+    std::move(out).finish_into(content);
+    content.item_blocks = std::move(items).release();
+    return content;
 }
 
 }  // namespace vellox_core

@@ -1,13 +1,10 @@
-// The content-stream parser: operators with their operands.
+// The content-stream reader: a page's operators with their operands.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <deque>
-#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -98,34 +95,19 @@ struct Operand {
     std::span<const Operand> items() const { return {first_item, length}; }
 };
 
-// The same four questions of either form of operand.
-inline std::optional<double> number_of(const Object& o) { return o.number(); }
+// What the text and table passes ask of an operand: each answer is
+// nothing when the operand is of another kind.
 inline std::optional<double> number_of(const Operand& o) {
     if (o.kind != Operand::Kind::Number) return std::nullopt;
     return o.number;
-}
-inline std::optional<std::string_view> name_of(const Object& o) {
-    const Name* n = o.as_name();
-    if (n == nullptr) return std::nullopt;
-    return std::string_view(n->text);
 }
 inline std::optional<std::string_view> name_of(const Operand& o) {
     if (o.kind != Operand::Kind::Name) return std::nullopt;
     return o.text();
 }
-inline std::optional<ByteView> string_of(const Object& o) {
-    const String* s = o.as_string();
-    if (s == nullptr) return std::nullopt;
-    return ByteView(s->bytes);
-}
 inline std::optional<ByteView> string_of(const Operand& o) {
     if (o.kind != Operand::Kind::String) return std::nullopt;
     return as_bytes(o.text());
-}
-inline std::optional<std::span<const Object>> array_of(const Object& o) {
-    const Array* a = o.as_array();
-    if (a == nullptr) return std::nullopt;
-    return std::span<const Object>(*a);
 }
 inline std::optional<std::span<const Operand>> array_of(const Operand& o) {
     if (o.kind != Operand::Kind::Array) return std::nullopt;
@@ -133,16 +115,15 @@ inline std::optional<std::span<const Operand>> array_of(const Operand& o) {
 }
 
 // Operand k as a number; `fallback` when it is missing or not a number.
-template <class T>
-double number_at(std::span<const T> operands, std::size_t k, double fallback) {
+inline double number_at(std::span<const Operand> operands, std::size_t k, double fallback) {
     if (k >= operands.size()) return fallback;
     return number_of(operands[k]).value_or(fallback);
 }
 
-template <class T>
-struct BasicOp {
-    std::span<const T> operands;  // held by the page this operation is in
-    std::array<char, 4> bytes{};  // the keyword, cut to its first 4 bytes
+// One operation: its keyword and the operands written before it.
+struct Op {
+    std::span<const Operand> operands;  // held by the Content this operation is in
+    std::array<char, 4> bytes{};        // the keyword, cut to its first 4 bytes
     std::uint8_t len = 0;
     Operator code = Operator::Other;  // of the keyword as stored
 
@@ -156,150 +137,40 @@ struct BasicOp {
     }
 };
 
-using Op = BasicOp<Object>;
-using FastOp = BasicOp<Operand>;
-
-// Values kept in blocks that never grow once made, so that spans into them
-// stay valid while more values arrive: a page's operands (and the items of
-// its arrays) cost a few allocations rather than one per operation, and a
-// page can have millions. Values are pushed a run at a time; a run stays
-// together, moving to a new block when the current one fills.
-template <class T>
-class BlockList {
-public:
-    // Values per block: about 14 KB of objects, small enough to come from
-    // the allocator's free lists again and again instead of fresh pages.
-    static constexpr std::size_t kBlockValues = 256;
-
-    void push(T&& value) { block_with_room().push_back(std::move(value)); }
-    // A new default value at the end of the run, made where it stays so
-    // that it can be filled in place: filling a copy and moving it would
-    // read back, a wide load at a time, what was just written in pieces.
-    T& emplace() { return block_with_room().emplace_back(); }
-    // Removes the value pushed last.
-    void pop() { blocks_.back().pop_back(); }
-    // Forgets the run being gathered.
-    void drop() {
-        if (!blocks_.empty()) blocks_.back().resize(taken_);
-    }
-    // The run gathered since the last take; it stays where it is.
-    std::span<const T> take() {
-        if (blocks_.empty()) return {};
-        const std::vector<T>& block = blocks_.back();
-        const std::span<const T> run(block.data() + taken_, block.size() - taken_);
-        taken_ = block.size();
-        return run;
-    }
-    std::vector<std::vector<T>> release() && {
-        drop();
-        return std::move(blocks_);
-    }
-
-private:
-    // The last block, with room for one more value. A full block is left
-    // as it is and the run being gathered moves to a new one.
-    std::vector<T>& block_with_room() {
-        std::vector<T>* block = blocks_.empty() ? nullptr : &blocks_.back();
-        if (block == nullptr || block->size() == block->capacity()) {
-            const std::size_t waiting = block == nullptr ? 0 : block->size() - taken_;
-            std::vector<T> next;
-            next.reserve(std::max(kBlockValues, 2 * (waiting + 1)));
-            if (waiting > 0) {
-                const auto first = block->begin() + static_cast<std::ptrdiff_t>(taken_);
-                next.insert(next.end(), std::make_move_iterator(first),
-                            std::make_move_iterator(block->end()));
-                block->erase(first, block->end());
-            }
-            blocks_.push_back(std::move(next));
-            block = &blocks_.back();
-            taken_ = 0;
-        }
-        return *block;
-    }
-
-    std::vector<std::vector<T>> blocks_;
-    std::size_t taken_ = 0;  // values of the last block already taken
-};
-
-// A page's operations, their operands in blocks. The operations point into
-// the blocks: moving a page keeps them valid, copying would not, so it
-// cannot be copied.
-template <class T>
-struct BasicContent {
-    std::vector<std::vector<T>> blocks;
-    std::vector<BasicOp<T>> ops;
-
-    BasicContent() = default;
-    BasicContent(BasicContent&&) noexcept = default;
-    BasicContent& operator=(BasicContent&&) noexcept = default;
-    BasicContent(const BasicContent&) = delete;
-    BasicContent& operator=(const BasicContent&) = delete;
-
-    // Read as the list of its operations.
-    const BasicOp<T>* data() const { return ops.data(); }
-    std::size_t size() const { return ops.size(); }
-    auto begin() const { return ops.begin(); }
-    auto end() const { return ops.end(); }
-    const BasicOp<T>& operator[](std::size_t i) const { return ops[i]; }
-};
-
-// Content as objects: every operand as the general object parser reads it.
-using Content = BasicContent<Object>;
-
-// Content as the text and table passes read it. Besides its own blocks it
-// borrows the content bytes it was read from, which must outlive it.
-struct FastContent : BasicContent<Operand> {
+// A page's operations. Their operands, and the items of array operands,
+// are kept in blocks that never grow once made, so that the operations'
+// spans into them stay valid while the page is read: a page costs a few
+// allocations rather than one per operation, and a page can have millions.
+// Moving a Content keeps the spans valid, copying would not, so it cannot be
+// copied. Besides its own blocks it borrows the content bytes it was read
+// from (names and strings that stand in the content verbatim are views into
+// them), which must outlive it.
+struct Content {
+    std::vector<std::vector<Operand>> blocks;
     std::vector<std::vector<Operand>> item_blocks;
     // Texts that are not a plain slice of the content (strings with escapes,
     // hex strings, names with #xx), in a deque so that they never move.
     std::deque<std::string> texts;
+    std::vector<Op> ops;
+
+    Content() = default;
+    Content(Content&&) noexcept = default;
+    Content& operator=(Content&&) noexcept = default;
+    Content(const Content&) = delete;
+    Content& operator=(const Content&) = delete;
+
+    // Read as the list of its operations.
+    const Op* data() const { return ops.data(); }
+    std::size_t size() const { return ops.size(); }
+    auto begin() const { return ops.begin(); }
+    auto end() const { return ops.end(); }
+    const Op& operator[](std::size_t i) const { return ops[i]; }
 };
 
-// Builds a page one operation at a time: operands are pushed as they are
-// read, and each operation takes every operand pushed since the previous one.
-template <class T>
-class BasicContentBuilder {
-public:
-    void push_operand(T&& operand) { operands_.push(std::move(operand)); }
-    // Room for `n` operations before the first arrives.
-    void reserve_ops(std::size_t n) { ops_.reserve(n); }
-    // An operand to fill in place, and its removal.
-    T& emplace_operand() { return operands_.emplace(); }
-    void pop_operand() { operands_.pop(); }
-    // Forgets the operands pushed since the last operation.
-    void drop_operands() { operands_.drop(); }
-    // Keywords of more than four bytes are stored cut short.
-    void add_op(std::string_view keyword) {
-        // Built in place: a copy assembled on the stack would be read back
-        // across the narrow stores of the keyword.
-        BasicOp<T>& op = ops_.emplace_back();
-        op.len = static_cast<std::uint8_t>(std::min(keyword.size(), op.bytes.size()));
-        std::memcpy(op.bytes.data(), keyword.data(), op.len);
-        op.code = operator_of(keyword.substr(0, op.len));
-        op.operands = operands_.take();
-    }
-    // Operands pushed after the last operation belong to none: dropped.
-    BasicContent<T> finish() && {
-        BasicContent<T> content;
-        content.blocks = std::move(operands_).release();
-        content.ops = std::move(ops_);
-        return content;
-    }
-
-private:
-    BlockList<T> operands_;
-    std::vector<BasicOp<T>> ops_;
-};
-
-using ContentBuilder = BasicContentBuilder<Object>;
-
-// Never fails; stops quietly at the first operand that does not parse.
+// Reads a page's content stream into its operations, operands as the text
+// and table passes read them. Never fails; stops quietly at the first
+// operand that does not parse, and where the page's object budget runs out.
+// The result borrows `data`.
 Content parse_content(ByteView data);
-
-// The same operations read straight into the form the text and table passes
-// use: the same operators, and operands that answer number_of, name_of,
-// string_of and array_of exactly as parse_content's do. The result borrows
-// `data`.
-FastContent parse_content_fast(ByteView data);
 
 }  // namespace vellox_core

@@ -27,6 +27,20 @@ namespace vellox_core {
 
 namespace {
 
+// The parsed encryption dictionary; lives only while the key is derived.
+struct Params {
+    Bytes o;
+    Bytes u;
+    Bytes oe;
+    Bytes ue;
+    std::int64_t r = 0;
+    std::int64_t length = 40;
+    std::int64_t p = 0;
+
+    Bytes key_from_user_pw(ByteView id, ByteView password) const;
+    bool user_validates(ByteView key, ByteView id) const;
+};
+
 // ISO 32000-1, Algorithm 2 step a: a password shorter than 32 bytes is
 // completed with the leading bytes of this string.
 constexpr std::array<std::uint8_t, 32> kPadding = {

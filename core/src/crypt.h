@@ -10,20 +10,6 @@ namespace vellox_core {
 
 enum class CryptMethod : std::uint8_t { Rc4, Aes128, Aes256 };
 
-// The parsed encryption dictionary; lives only while the key is derived.
-struct Params {
-    Bytes o;
-    Bytes u;
-    Bytes oe;
-    Bytes ue;
-    std::int64_t r = 0;
-    std::int64_t length = 40;
-    std::int64_t p = 0;
-
-    Bytes key_from_user_pw(ByteView id, ByteView password) const;
-    bool user_validates(ByteView key, ByteView id) const;
-};
-
 struct Decryptor {
     Bytes key;
     CryptMethod method = CryptMethod::Rc4;

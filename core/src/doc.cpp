@@ -53,11 +53,10 @@ Result<Document> Document::parse_with_password(ByteView data, ByteView password)
 
     const Object* encrypt_value = resolver.xref.trailer.get("Encrypt");
     if (encrypt_value != nullptr) {
-        const Object encrypt = *encrypt_value;
         std::optional<std::uint32_t> encrypt_num;
-        if (const Reference* ref = encrypt.as_ref()) encrypt_num = ref->num;
+        if (const Reference* ref = encrypt_value->as_ref()) encrypt_num = ref->num;
         // Fetched before any decryptor exists, so it is read in the clear.
-        auto encrypt_dict = resolver.resolve_dict(encrypt);
+        auto encrypt_dict = resolver.resolve_dict(*encrypt_value);
         if (!encrypt_dict) return std::move(encrypt_dict).error();
 
         // The first string of /ID takes part in the key; only it is used.
@@ -67,7 +66,7 @@ Result<Document> Document::parse_with_password(ByteView data, ByteView password)
                 if (const String* s = arr->front().as_string()) id = s->bytes;
             }
         }
-        auto decryptor = Decryptor::from_encrypt(*encrypt_dict, id, password);
+        auto decryptor = Decryptor::from_encrypt(**encrypt_dict, id, password);
         if (decryptor) {
             resolver.decryptor = std::move(decryptor);
             resolver.encrypt_ref = encrypt_num;
@@ -79,7 +78,9 @@ Result<Document> Document::parse_with_password(ByteView data, ByteView password)
 Result<Dictionary> Document::catalog() const {
     const Object* root = resolver.xref.trailer.get("Root");
     if (root == nullptr) return missing_root();
-    return resolver.resolve_dict(*root);
+    auto dict = resolver.resolve_dict(*root);
+    if (!dict) return std::move(dict).error();
+    return **dict;
 }
 
 Result<std::vector<Page>> Document::pages() const {
@@ -94,15 +95,14 @@ Result<ExtractedDoc> Document::extract(ImageDetail images) const {
     ExtractedDoc doc;
     doc.pages.reserve(pages->size());
     FontCache font_cache;
-    FontMap page_fonts;
     for (const Page& page : *pages) {
         auto content = page_content(resolver, page);
         if (!content) return std::move(content).error();
         // Every stage below degrades instead of failing: a font that does not
         // load decodes less text, an image that does not decode is left out.
         // The operations borrow the content bytes, which outlive them here.
-        const FastContent page_ops = parse_content_fast(*content);
-        const FontMap& fonts = load_fonts_cached(resolver, page.resources, font_cache, page_fonts);
+        const Content page_ops = parse_content(*content);
+        const FontMap& fonts = load_fonts(resolver, page.resources, font_cache);
         std::vector<TextRun> runs = extract_runs(page_ops.ops, fonts);
         PageText text = layout_page(runs, page.media_box);
         text.tables = detect_tables(page_ops.ops, runs);

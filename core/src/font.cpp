@@ -3,18 +3,27 @@
 #include <algorithm>
 
 #include "bounds.h"
-#include "filter/predictor.h"
+#include "filter/chain.h"
 #include "utf8.h"
 
 namespace vellox_core {
 
 namespace {
 
-// resolve_array without the copy, valid as long as `dict` and the resolver.
-const Array* borrow_array(const Resolver& resolver, const Dictionary& dict,
-                          std::string_view key) {
-    const Object* value = borrow_entry(resolver, dict, key);
+// The array stored under `key`, with one indirect reference followed (its
+// elements are not resolved); valid as long as `dict` and the resolver.
+const Array* array_entry(const Resolver& resolver, const Dictionary& dict,
+                         std::string_view key) {
+    const Object* value = fetch_entry(resolver, dict, key);
     return value != nullptr ? value->as_array() : nullptr;
+}
+
+// A width in thousandths of text space, stored as a fraction of the font
+// size; elements that are not numbers and codes past 32 bits store nothing.
+void insert_width(WidthMap& widths, std::uint64_t code, const Object& value) {
+    const std::optional<double> w = value.number();
+    if (!w || code > 0xFFFFFFFFu) return;
+    widths[static_cast<std::uint32_t>(code)] = *w / 1000.0;
 }
 
 // Stores widths[k] under first + k for every element, non-numeric elements
@@ -59,7 +68,7 @@ void read_cid_widths(WidthMap& widths, const Array& w) {
 }
 
 std::optional<CMap> load_to_unicode(const Resolver& resolver, const Dictionary& font) {
-    const Object* value = borrow_entry(resolver, font, "ToUnicode");
+    const Object* value = fetch_entry(resolver, font, "ToUnicode");
     if (!value) return std::nullopt;
     const Stream* stream = value->as_stream();
     if (stream == nullptr) return std::nullopt;
@@ -73,14 +82,14 @@ std::optional<CMap> load_to_unicode(const Resolver& resolver, const Dictionary& 
 void load_composite(const Resolver& resolver, const Dictionary& dict, Font& font) {
     font.composite = true;
     font.default_width = 1.0;
-    const Array* descendants = borrow_array(resolver, dict, "DescendantFonts");
+    const Array* descendants = array_entry(resolver, dict, "DescendantFonts");
     if (descendants == nullptr || descendants->empty()) return;
-    auto cid_font = resolver.borrow_dict(descendants->front());
+    auto cid_font = resolver.resolve_dict(descendants->front());
     if (!cid_font) return;
     if (const Object* dw = (*cid_font)->get("DW")) {
         if (const std::optional<double> v = dw->number()) font.default_width = *v / 1000.0;
     }
-    if (const Array* w = borrow_array(resolver, **cid_font, "W")) {
+    if (const Array* w = array_entry(resolver, **cid_font, "W")) {
         read_cid_widths(font.widths, *w);
     }
 }
@@ -91,7 +100,7 @@ void load_simple(const Resolver& resolver, const Dictionary& dict, Font& font) {
     if (const Object* fc = dict.get("FirstChar")) {
         if (const std::int64_t* v = fc->as_int()) first = *v;
     }
-    if (const Array* w = borrow_array(resolver, dict, "Widths")) {
+    if (const Array* w = array_entry(resolver, dict, "Widths")) {
         insert_width_list(font.widths, first, *w);
     }
     font.byte_widths.assign(256, font.default_width);
@@ -110,23 +119,8 @@ EncodingTable with_differences(const EncodingTable& base, const Dictionary& dict
 
 }  // namespace
 
-std::optional<Array> resolve_array(const Resolver& resolver, const Dictionary& dict,
-                                   std::string_view key) {
-    std::optional<Object> value = fetch_entry(resolver, dict, key);
-    if (!value) return std::nullopt;
-    Array* arr = value->as_array();
-    if (arr == nullptr) return std::nullopt;
-    return std::move(*arr);
-}
-
-void insert_width(WidthMap& widths, std::uint64_t code, const Object& value) {
-    const std::optional<double> w = value.number();
-    if (!w || code > 0xFFFFFFFFu) return;
-    widths[static_cast<std::uint32_t>(code)] = *w / 1000.0;
-}
-
 EncodingTable build_encoding(const Resolver& resolver, const Dictionary& font) {
-    const Object* value = borrow_entry(resolver, font, "Encoding");
+    const Object* value = fetch_entry(resolver, font, "Encoding");
     if (!value) return win_ansi_encoding();
     if (const Name* name = value->as_name()) return base_encoding(name->text);
     if (const Dictionary* dict = value->as_dict()) {
@@ -156,25 +150,25 @@ Font load_font(const Resolver& resolver, const Dictionary& dict) {
 
 namespace {
 
-FontMap load_font_table(const Resolver& resolver, const Dictionary& resources, FontCache* cache) {
+FontMap load_font_table(const Resolver& resolver, const Dictionary& resources, FontCache& cache) {
     FontMap fonts;
     const Object* entry = resources.get("Font");
     if (entry == nullptr) return fonts;
-    auto table = resolver.borrow_dict(*entry);
+    auto table = resolver.resolve_dict(*entry);
     if (!table) return fonts;
     for (const auto& [name, value] : **table) {
         const Reference* ref = value.as_ref();
-        if (cache != nullptr && ref != nullptr) {
-            auto found = cache->fonts.find(ref->num);
-            if (found != cache->fonts.end()) {
+        if (ref != nullptr) {
+            auto found = cache.fonts.find(ref->num);
+            if (found != cache.fonts.end()) {
                 fonts[name] = found->second;
                 continue;
             }
         }
-        auto dict = resolver.borrow_dict(value);
+        auto dict = resolver.resolve_dict(value);
         if (!dict) continue;
         auto font = std::make_shared<const Font>(load_font(resolver, **dict));
-        if (cache != nullptr && ref != nullptr) cache->fonts.emplace(ref->num, font);
+        if (ref != nullptr) cache.fonts.emplace(ref->num, font);
         fonts[name] = std::move(font);
     }
     return fonts;
@@ -182,19 +176,15 @@ FontMap load_font_table(const Resolver& resolver, const Dictionary& resources, F
 
 }  // namespace
 
-FontMap load_fonts(const Resolver& resolver, const Dictionary& resources) {
-    return load_font_table(resolver, resources, nullptr);
-}
-
-const FontMap& load_fonts_cached(const Resolver& resolver, const Dictionary& resources,
-                                 FontCache& cache, FontMap& scratch) {
+const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources,
+                          FontCache& cache) {
     // The table's identity: each name (length first, so that no two lists
     // give the same text) with its font's object number. Equal tables are
     // common even where pages do not share one table object.
     std::string key;
     const Object* entry = resources.get("Font");
     const Dictionary no_fonts;
-    auto table = entry != nullptr ? resolver.borrow_dict(*entry)
+    auto table = entry != nullptr ? resolver.resolve_dict(*entry)
                                   : Result<const Dictionary*>(&no_fonts);
     if (table) {
         key.push_back('T');
@@ -212,12 +202,12 @@ const FontMap& load_fonts_cached(const Resolver& resolver, const Dictionary& res
         }
     }
     if (key.empty()) {
-        scratch = load_font_table(resolver, resources, &cache);
-        return scratch;
+        cache.unshared = load_font_table(resolver, resources, cache);
+        return cache.unshared;
     }
     auto found = cache.tables.find(key);
     if (found == cache.tables.end()) {
-        found = cache.tables.emplace(std::move(key), load_font_table(resolver, resources, &cache)).first;
+        found = cache.tables.emplace(std::move(key), load_font_table(resolver, resources, cache)).first;
     }
     return found->second;
 }

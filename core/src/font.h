@@ -42,8 +42,6 @@ struct Font {
 // /Font tables, and a font's widths can run to thousands of entries.
 using FontMap = std::unordered_map<std::string, std::shared_ptr<const Font>>;
 
-FontMap load_fonts(const Resolver& resolver, const Dictionary& resources);
-
 // Fonts already loaded in one document, by the object number of the font
 // dictionary, and whole /Font resource tables by their (name, object number)
 // pairs when every entry is a reference. Pages of one document mostly share
@@ -54,17 +52,18 @@ FontMap load_fonts(const Resolver& resolver, const Dictionary& resources);
 struct FontCache {
     std::unordered_map<std::uint32_t, std::shared_ptr<const Font>> fonts;
     std::unordered_map<std::string, FontMap> tables;
+    // The last table that could not be shared (it holds a direct font
+    // dictionary), kept here only until the next call.
+    FontMap unshared;
 };
 
-// load_fonts through `cache`. The result lives in `cache` or in `scratch`
-// and stays valid until the next call with either.
-const FontMap& load_fonts_cached(const Resolver& resolver, const Dictionary& resources,
-                                 FontCache& cache, FontMap& scratch);
+// The fonts of a page's /Font resources, loaded through `cache` (one per
+// document). The result lives in `cache` and stays valid until the next call
+// with it.
+const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources,
+                          FontCache& cache);
 Font load_font(const Resolver& resolver, const Dictionary& font);
 // The 256-entry table of a simple font from its /Encoding.
 EncodingTable build_encoding(const Resolver& resolver, const Dictionary& font);
-void insert_width(WidthMap& widths, std::uint64_t code, const Object& value);
-std::optional<Array> resolve_array(const Resolver& resolver, const Dictionary& dict,
-                                   std::string_view key);
 
 }  // namespace vellox_core

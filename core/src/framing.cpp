@@ -1,30 +1,34 @@
 // Framing of indirect objects in the file body: "num gen obj" headers and
 // the "stream" ... "endstream" bodies that follow stream dictionaries.
+#include "framing.h"
+
+#include <algorithm>
 #include <limits>
 #include <string_view>
 
-#include "cos.h"
-#include "resolver.h"
+#include "bounds.h"
 
 namespace vellox_core {
 
-namespace resolver {
+namespace {
 
-Result<std::uint32_t> read_uint(Lexer& lexer) {
-    lexer.skip_whitespace();
-    const auto tok = lexer.read_keyword();
-    if (!tok) return Error{ErrorKind::InvalidObject, "expected integer"};
-    const auto v = parse_unsigned(*tok, std::numeric_limits<std::uint32_t>::max());
-    if (!v) return Error{ErrorKind::InvalidObject, "bad integer"};
-    return static_cast<std::uint32_t>(*v);
+// One number of an object header: an unsigned 32-bit integer.
+Result<std::uint32_t> header_number(Lexer& lexer) {
+    const UintToken token = lexer.read_uint(std::numeric_limits<std::uint32_t>::max());
+    switch (token.status) {
+        case UintToken::Status::Ok: return static_cast<std::uint32_t>(token.value);
+        case UintToken::Status::Missing: return Error{ErrorKind::InvalidObject, "expected integer"};
+        case UintToken::Status::Bad: break;
+    }
+    return Error{ErrorKind::InvalidObject, "bad integer"};
 }
 
-}  // namespace resolver
+}  // namespace
 
 Result<ObjHeader> read_header(Lexer& lexer) {
-    auto num = resolver::read_uint(lexer);
+    auto num = header_number(lexer);
     if (!num) return std::move(num).error();
-    auto gen = resolver::read_uint(lexer);
+    auto gen = header_number(lexer);
     if (!gen) return std::move(gen).error();
     lexer.skip_whitespace();
     if (!lexer.eat_keyword("obj")) return Error{ErrorKind::InvalidObject, "missing obj keyword"};
@@ -67,10 +71,11 @@ Object assemble_stream(ByteView data, Lexer& lexer, Object obj,
         // bytes and only an end-of-line marker (white space) stands between.
         // A length that is a few bytes short would otherwise cut the body.
         const std::size_t e = static_cast<std::size_t>(declared_end);
-        const std::size_t window_end = std::min(data.size(), e + 24);
+        const std::size_t window_end =
+            std::min(data.size() - e, limits::kMaxEndstreamGap + kEndstream.size()) + e;
         const std::string_view window = text.substr(e, window_end - e);
         const std::size_t hit = window.find(kEndstream);
-        if (hit != std::string_view::npos && hit <= 15 &&
+        if (hit != std::string_view::npos && hit <= limits::kMaxEndstreamGap &&
             only_whitespace(data.subspan(e, hit))) {
             end = e;
         }

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "filter/predictor.h"
+#include "filter/chain.h"
 
 namespace vellox_core {
 
@@ -45,7 +45,7 @@ std::uint32_t u32_entry(const Dictionary& dict, std::string_view key, std::uint3
 }
 
 std::string color_space_of(const Resolver& resolver, const Dictionary& dict) {
-    const Object* value = borrow_entry(resolver, dict, "ColorSpace");
+    const Object* value = fetch_entry(resolver, dict, "ColorSpace");
     if (!value) return "DeviceRGB";
     if (const Name* n = value->as_name()) return n->text;
     if (const Array* arr = value->as_array()) {
@@ -92,7 +92,7 @@ std::optional<ParsedImage> image_of(const Resolver& resolver, const std::string&
 const Dictionary* xobjects_of(const Resolver& resolver, const Dictionary& resources) {
     const Object* xobjects = resources.get("XObject");
     if (xobjects == nullptr) return nullptr;
-    auto dict = resolver.borrow_dict(*xobjects);
+    auto dict = resolver.resolve_dict(*xobjects);
     return dict ? *dict : nullptr;
 }
 

@@ -27,4 +27,13 @@ bool Lexer::eat_keyword(std::string_view keyword) {
     return true;
 }
 
+UintToken Lexer::read_uint(std::uint64_t max) {
+    skip_whitespace();
+    const auto token = read_keyword();
+    if (!token) return {UintToken::Status::Missing, 0};
+    const auto value = parse_unsigned(*token, max);
+    if (!value) return {UintToken::Status::Bad, 0};
+    return {UintToken::Status::Ok, *value};
+}
+
 }  // namespace vellox_core

@@ -42,6 +42,19 @@ inline bool is_regular(std::uint8_t c) { return lex_detail::kClasses[c] == lex_d
 // most `max`; nothing for a sign alone, a '-', any other byte, or overflow.
 std::optional<std::uint64_t> parse_unsigned(ByteView token, std::uint64_t max);
 
+// An unsigned number token as the file structure writes them (object
+// headers, cross-reference entries, object-stream offsets), or why there is
+// none: each reader turns the failure into its own error.
+struct UintToken {
+    enum class Status : std::uint8_t {
+        Ok,
+        Missing,  // no token: white space, a delimiter or the end follows
+        Bad,      // a token that is not an unsigned number of at most `max`
+    };
+    Status status = Status::Missing;
+    std::uint64_t value = 0;
+};
+
 struct Lexer {
     ByteView input;
     std::size_t pos = 0;
@@ -83,6 +96,10 @@ struct Lexer {
     // Takes `keyword` when the input at pos starts with it and the byte after
     // it is white space, a delimiter, or the end of the input.
     bool eat_keyword(std::string_view keyword);
+    // Skips white space and comments, then reads one token as an unsigned
+    // decimal number of at most `max` (see parse_unsigned). The token is
+    // taken whether or not it is one.
+    UintToken read_uint(std::uint64_t max);
 };
 
 }  // namespace vellox_core

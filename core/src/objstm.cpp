@@ -1,8 +1,10 @@
 // Object streams (PDF 1.5): a stream whose decoded data starts with N pairs
 // "objnum offset" and continues, from byte /First, with the objects.
+#include "objstm.h"
+
 #include <limits>
 
-#include "objstm.h"
+#include "lex.h"
 
 namespace vellox_core {
 
@@ -10,11 +12,8 @@ namespace {
 
 Error objstm_error(const char* message) { return {ErrorKind::InvalidObject, message}; }
 
-}  // namespace
-
-namespace objstm {
-
-Result<std::uint64_t> uint(const Dictionary& dict, std::string_view key) {
+// A non-negative Integer entry of the stream dictionary.
+Result<std::uint64_t> uint_entry(const Dictionary& dict, std::string_view key) {
     const Object* v = dict.get(key);
     const std::int64_t* i = v != nullptr ? v->as_int() : nullptr;
     if (i == nullptr) return objstm_error("objstm missing key");
@@ -22,21 +21,23 @@ Result<std::uint64_t> uint(const Dictionary& dict, std::string_view key) {
     return static_cast<std::uint64_t>(*i);
 }
 
-Result<std::uint64_t> read_uint(Lexer& lexer) {
-    lexer.skip_whitespace();
-    const auto tok = lexer.read_keyword();
-    if (!tok) return objstm_error("objstm truncated header");
-    const auto v = parse_unsigned(*tok, std::numeric_limits<std::uint64_t>::max());
-    if (!v) return objstm_error("objstm bad integer");
-    return *v;
+// A number of the header's pairs: an unsigned 64-bit integer.
+Result<std::uint64_t> header_number(Lexer& lexer) {
+    const UintToken token = lexer.read_uint(std::numeric_limits<std::uint64_t>::max());
+    switch (token.status) {
+        case UintToken::Status::Ok: return token.value;
+        case UintToken::Status::Missing: return objstm_error("objstm truncated header");
+        case UintToken::Status::Bad: break;
+    }
+    return objstm_error("objstm bad integer");
 }
 
-}  // namespace objstm
+}  // namespace
 
 Result<ObjStm> ObjStm::parse(const Dictionary& dict, Bytes data) {
-    auto n = objstm::uint(dict, "N");
+    auto n = uint_entry(dict, "N");
     if (!n) return std::move(n).error();
-    auto first = objstm::uint(dict, "First");
+    auto first = uint_entry(dict, "First");
     if (!first) return std::move(first).error();
 
     ObjStm out;
@@ -48,9 +49,9 @@ Result<ObjStm> ObjStm::parse(const Dictionary& dict, Bytes data) {
         // end of the data.
         Lexer lx(data);
         for (std::uint64_t k = 0; k < *n; ++k) {
-            auto num = objstm::read_uint(lx);
+            auto num = header_number(lx);
             if (!num) return std::move(num).error();
-            auto offset = objstm::read_uint(lx);
+            auto offset = header_number(lx);
             if (!offset) return std::move(offset).error();
             out.nums.push_back(static_cast<std::uint32_t>(*num & 0xFFFFFFFFu));
             out.offsets.push_back(*offset);

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "lex.h"
 #include "object.h"
 #include "result.h"
 
@@ -18,13 +17,5 @@ struct ObjStm {
 
     static Result<ObjStm> parse(const Dictionary& dict, Bytes data);
 };
-
-namespace objstm {
-// A non-negative Integer entry: "objstm missing key" / "objstm negative key".
-Result<std::uint64_t> uint(const Dictionary& dict, std::string_view key);
-// An unsigned 64-bit decimal header number: "objstm truncated header" /
-// "objstm bad integer".
-Result<std::uint64_t> read_uint(Lexer& lexer);
-}  // namespace objstm
 
 }  // namespace vellox_core

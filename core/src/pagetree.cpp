@@ -2,9 +2,11 @@
 // /Rotate down to their leaves; the leaves, in order, are the pages.
 #include "pagetree.h"
 
+#include <unordered_set>
+
 #include "bounds.h"
 #include "filter/output.h"
-#include "filter/predictor.h"
+#include "filter/chain.h"
 
 namespace vellox_core {
 
@@ -26,21 +28,15 @@ std::optional<Rect> media_box_of(const Object& value) {
     return box;
 }
 
-}  // namespace
+// What a page-tree node hands down to the nodes below it.
+struct Inherited {
+    Object resources;  // as stored (may be a Reference); Null at the root
+    Rect media_box = kDefaultMediaBox;
+    std::int64_t rotate = 0;
+};
 
-Result<std::vector<Page>> collect_pages(const Resolver& resolver, const Dictionary& catalog) {
-    const Object* pages_value = catalog.get("Pages");
-    if (pages_value == nullptr) return Error{ErrorKind::InvalidObject, "catalog has no /Pages"};
-    auto root = resolver.resolve_dict(*pages_value);
-    if (!root) return std::move(root).error();
-
-    std::vector<Page> pages;
-    std::unordered_set<std::uint32_t> visited;
-    auto walked = walk(resolver, *root, Inherited{}, pages, visited, 0);
-    if (!walked) return std::move(walked).error();
-    return pages;
-}
-
+// Appends the leaves below `node` to `pages`, in order. `visited` holds the
+// object numbers of the nodes reached so far; `depth` is that of `node`.
 Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& inherited,
             std::vector<Page>& pages, std::unordered_set<std::uint32_t>& visited,
             std::uint32_t depth) {
@@ -50,13 +46,13 @@ Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& i
 
     Inherited own;
     own.media_box = inherited.media_box;
-    if (auto box_value = fetch_entry(resolver, node, "MediaBox")) {
+    if (const Object* box_value = fetch_entry(resolver, node, "MediaBox")) {
         if (auto box = media_box_of(*box_value)) own.media_box = *box;
     }
     const Object* resources = node.get("Resources");
     own.resources = resources != nullptr ? *resources : inherited.resources;
     own.rotate = inherited.rotate;
-    if (auto rotate = fetch_entry(resolver, node, "Rotate")) {
+    if (const Object* rotate = fetch_entry(resolver, node, "Rotate")) {
         if (const std::int64_t* r = rotate->as_int()) own.rotate = ((*r % 360) + 360) % 360;
     }
 
@@ -70,7 +66,7 @@ Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& i
             if (const Reference* ref = kid.as_ref()) {
                 if (!visited.insert(ref->num).second) continue;
             }
-            auto kid_dict = resolver.borrow_dict(kid);
+            auto kid_dict = resolver.resolve_dict(kid);
             if (!kid_dict) return std::move(kid_dict).error();
             auto walked = walk(resolver, **kid_dict, own, pages, visited, depth + 1);
             if (!walked) return walked;
@@ -81,11 +77,26 @@ Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& i
     Page page;
     page.dict = node;
     auto res = resolver.resolve_dict(own.resources);
-    if (res) page.resources = std::move(res).value();
+    if (res) page.resources = **res;
     page.media_box = own.media_box;
     page.rotate = own.rotate;
     pages.push_back(std::move(page));
     return Unit{};
+}
+
+}  // namespace
+
+Result<std::vector<Page>> collect_pages(const Resolver& resolver, const Dictionary& catalog) {
+    const Object* pages_value = catalog.get("Pages");
+    if (pages_value == nullptr) return Error{ErrorKind::InvalidObject, "catalog has no /Pages"};
+    auto root = resolver.resolve_dict(*pages_value);
+    if (!root) return std::move(root).error();
+
+    std::vector<Page> pages;
+    std::unordered_set<std::uint32_t> visited;
+    auto walked = walk(resolver, **root, Inherited{}, pages, visited, 0);
+    if (!walked) return std::move(walked).error();
+    return pages;
 }
 
 Result<Bytes> page_content(const Resolver& resolver, const Page& page) {

@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstdint>
-#include <unordered_set>
 #include <vector>
 
 #include "object.h"
@@ -23,17 +22,7 @@ struct Page {
     std::int64_t rotate = 0;  // 0..359
 };
 
-struct Inherited {
-    Object resources;  // as stored (may be a Reference); Null at the root
-    Rect media_box = kDefaultMediaBox;
-    std::int64_t rotate = 0;
-};
-
 Result<std::vector<Page>> collect_pages(const Resolver& resolver, const Dictionary& catalog);
-
-Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& inherited,
-            std::vector<Page>& pages, std::unordered_set<std::uint32_t>& visited,
-            std::uint32_t depth);
 
 // The decoded content of one page; an array of streams gets 0x0A after each.
 Result<Bytes> page_content(const Resolver& resolver, const Page& page);

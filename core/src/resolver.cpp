@@ -4,7 +4,8 @@
 
 #include "bounds.h"
 #include "cos.h"
-#include "filter/predictor.h"
+#include "filter/chain.h"
+#include "framing.h"
 
 namespace vellox_core {
 
@@ -13,12 +14,6 @@ namespace {
 Error invalid(const char* message) { return {ErrorKind::InvalidObject, message}; }
 
 }  // namespace
-
-Result<Object> Resolver::get(std::uint32_t num) const {
-    auto found = lookup(num);
-    if (!found) return std::move(found).error();
-    return **found;
-}
 
 Result<const Object*> Resolver::lookup(std::uint32_t num) const {
     if (auto hit = cache_.find(num); hit != cache_.end()) return &hit->second;
@@ -98,13 +93,7 @@ Result<Object> Resolver::load(std::uint32_t num) const {
     return cos::parse_object(lx);
 }
 
-Result<Dictionary> Resolver::resolve_dict(const Object& obj) const {
-    auto dict = borrow_dict(obj);
-    if (!dict) return std::move(dict).error();
-    return **dict;
-}
-
-Result<const Dictionary*> Resolver::borrow_dict(const Object& obj) const {
+Result<const Dictionary*> Resolver::resolve_dict(const Object& obj) const {
     const Object* value = &obj;
     if (const Reference* ref = obj.as_ref()) {
         auto got = lookup(ref->num);
@@ -116,15 +105,8 @@ Result<const Dictionary*> Resolver::borrow_dict(const Object& obj) const {
     return invalid("expected dictionary");
 }
 
-std::optional<Object> fetch_entry(const Resolver& resolver, const Dictionary& dict,
-                                  std::string_view key) {
-    const Object* value = borrow_entry(resolver, dict, key);
-    if (value == nullptr) return std::nullopt;
-    return *value;
-}
-
-const Object* borrow_entry(const Resolver& resolver, const Dictionary& dict,
-                           std::string_view key) {
+const Object* fetch_entry(const Resolver& resolver, const Dictionary& dict,
+                          std::string_view key) {
     const Object* value = dict.get(key);
     if (value == nullptr) return nullptr;
     if (const Reference* ref = value->as_ref()) {

@@ -1,5 +1,4 @@
-// Indirect objects: their framing in the file body, and the resolver that
-// turns object numbers into objects through the cross-reference data.
+// The resolver: object numbers to objects through the cross-reference data.
 #pragma once
 
 #include <cstdint>
@@ -10,32 +9,12 @@
 #include <unordered_set>
 
 #include "crypt.h"
-#include "lex.h"
 #include "object.h"
 #include "objstm.h"
 #include "result.h"
 #include "xref.h"
 
 namespace vellox_core {
-
-struct ObjHeader {
-    std::uint32_t num = 0;
-    std::uint32_t gen = 0;
-};
-
-namespace resolver {
-// An unsigned 32-bit header number: InvalidObject "expected integer" /
-// "bad integer".
-Result<std::uint32_t> read_uint(Lexer& lexer);
-}  // namespace resolver
-
-// "num gen obj" at the cursor.
-Result<ObjHeader> read_header(Lexer& lexer);
-
-// Turns a dictionary followed by "stream" ... "endstream" into a Stream; any
-// other object comes back unchanged. `data` is the whole file.
-Object assemble_stream(ByteView data, Lexer& lexer, Object obj,
-                       std::optional<std::uint64_t> declared);
 
 class Resolver {
 public:
@@ -46,19 +25,16 @@ public:
     std::optional<std::uint32_t> encrypt_ref;
     ByteView data;
 
-    // A fresh deep copy of object `num` (generations play no part).
-    Result<Object> get(std::uint32_t num) const;
-    // Object `num` itself, as the resolver keeps it: for callers that only
-    // read. Loaded objects are never replaced or dropped and the cache is a
+    // Object `num` (generations play no part), as the resolver keeps it.
+    // Loaded objects are never replaced or dropped and the cache is a
     // node-based map, so the pointer stays valid as long as the resolver,
     // whatever else is resolved meanwhile.
     Result<const Object*> lookup(std::uint32_t num) const;
     // A Reference is resolved; a Dictionary is returned, a Stream yields its
-    // dict; anything else is InvalidObject "expected dictionary".
-    Result<Dictionary> resolve_dict(const Object& obj) const;
-    // resolve_dict without the copy: the dictionary inside `obj` or inside
-    // the resolver's own object (see lookup), valid as long as both are.
-    Result<const Dictionary*> borrow_dict(const Object& obj) const;
+    // dict; anything else is InvalidObject "expected dictionary". The
+    // dictionary is the one inside `obj` or inside the resolver's own object
+    // (see lookup), valid as long as both are.
+    Result<const Dictionary*> resolve_dict(const Object& obj) const;
     // The non-negative Integer /Length of a stream dictionary, following one
     // reference; nothing when absent or unusable.
     std::optional<std::uint64_t> declared_length(const Dictionary& dict) const;
@@ -72,13 +48,11 @@ private:
     mutable std::unordered_set<std::uint32_t> in_progress_;
 };
 
-// The value stored under `key`, with one indirect reference followed;
-// nothing when the key is absent or the reference does not resolve.
-std::optional<Object> fetch_entry(const Resolver& resolver, const Dictionary& dict,
-                                  std::string_view key);
-// fetch_entry without the copy: a pointer into `dict` or into the resolver's
-// own object (see Resolver::lookup); nullptr where fetch_entry has nothing.
-const Object* borrow_entry(const Resolver& resolver, const Dictionary& dict,
-                           std::string_view key);
+// The value stored under `key`, with one indirect reference followed: a
+// pointer into `dict` or into the resolver's own object (see
+// Resolver::lookup); nullptr when the key is absent or the reference does
+// not resolve.
+const Object* fetch_entry(const Resolver& resolver, const Dictionary& dict,
+                          std::string_view key);
 
 }  // namespace vellox_core

@@ -59,8 +59,7 @@ bool paints(Operator op) {
     }
 }
 
-template <class T>
-Segments collect_rules(std::span<const BasicOp<T>> ops) {
+Segments collect_rules(std::span<const Op> ops) {
     Segments rules;
     // The pieces of the path under construction, each transformed by the
     // matrix in force when it was drawn; kept until the path is painted or
@@ -69,9 +68,9 @@ Segments collect_rules(std::span<const BasicOp<T>> ops) {
     Matrix ctm;
     std::vector<Matrix> saved;
     Point current;
-    for (const BasicOp<T>& op : ops) {
+    for (const Op& op : ops) {
         const Operator name = op.code;
-        const std::span<const T> args = op.operands;
+        const std::span<const Operand> args = op.operands;
         if (name == Operator::Save) {
             saved.push_back(ctm);
         } else if (name == Operator::Restore) {
@@ -171,10 +170,7 @@ std::vector<double> cluster(std::vector<double> values, bool descending) {
     return kept;
 }
 
-namespace {
-
-template <class T>
-std::vector<Table> tables_from(std::span<const BasicOp<T>> ops, const std::vector<TextRun>& runs) {
+std::vector<Table> detect_tables(std::span<const Op> ops, const std::vector<TextRun>& runs) {
     Segments rules = collect_rules(ops);
     const std::vector<double> xs = cluster(std::move(rules.verticals), false);
     const std::vector<double> ys = cluster(std::move(rules.horizontals), true);
@@ -202,16 +198,6 @@ std::vector<Table> tables_from(std::span<const BasicOp<T>> ops, const std::vecto
     std::vector<Table> out;
     out.push_back(std::move(table));
     return out;
-}
-
-}  // namespace
-
-std::vector<Table> detect_tables(std::span<const Op> ops, const std::vector<TextRun>& runs) {
-    return tables_from<Object>(ops, runs);
-}
-
-std::vector<Table> detect_tables(std::span<const FastOp> ops, const std::vector<TextRun>& runs) {
-    return tables_from<Operand>(ops, runs);
 }
 
 }  // namespace vellox_core

@@ -25,7 +25,6 @@ struct Segments {
 
 // Zero or one table.
 std::vector<Table> detect_tables(std::span<const Op> ops, const std::vector<TextRun>& runs);
-std::vector<Table> detect_tables(std::span<const FastOp> ops, const std::vector<TextRun>& runs);
 std::vector<double> cluster(std::vector<double> values, bool descending);
 
 }  // namespace vellox_core

@@ -19,15 +19,14 @@ Matrix multiply(const Matrix& m, const Matrix& n) {
     };
 }
 
-namespace {
-
-template <class T>
-Matrix matrix_from(std::span<const T> operands) {
+Matrix matrix_of(std::span<const Operand> operands) {
     const Matrix identity;
     return Matrix{number_at(operands, 0, identity.a), number_at(operands, 1, identity.b),
                   number_at(operands, 2, identity.c), number_at(operands, 3, identity.d),
                   number_at(operands, 4, identity.e), number_at(operands, 5, identity.f)};
 }
+
+namespace {
 
 // translate(tx, ty) × m: moves the origin of m along its own axes.
 Matrix translated(const Matrix& m, double tx, double ty) {
@@ -98,15 +97,16 @@ struct TextState {
     }
 };
 
-template <class T>
-std::vector<TextRun> runs_from(std::span<const BasicOp<T>> ops, const FontMap& fonts) {
+}  // namespace
+
+std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts) {
     std::vector<TextRun> runs;
     TextState st(fonts);
-    for (const BasicOp<T>& op : ops) {
+    for (const Op& op : ops) {
         // Past the bound the rest of the page's text is dropped: nothing
         // else the state machine does is visible without more runs.
         if (runs.size() >= limits::kMaxPageRuns) break;
-        const std::span<const T> args = op.operands;
+        const std::span<const Operand> args = op.operands;
         const std::optional<ByteView> first_string =
             args.empty() ? std::nullopt : string_of(args[0]);
 
@@ -121,7 +121,7 @@ std::vector<TextRun> runs_from(std::span<const BasicOp<T>> ops, const FontMap& f
                 }
                 break;
             case Operator::Concat:
-                st.ctm = multiply(matrix_from(args), st.ctm);
+                st.ctm = multiply(matrix_of(args), st.ctm);
                 break;
             case Operator::BeginText:
                 st.tm = Matrix{};
@@ -156,7 +156,7 @@ std::vector<TextRun> runs_from(std::span<const BasicOp<T>> ops, const FontMap& f
                 st.tm = st.tlm;
                 break;
             case Operator::TextMatrix:
-                st.tlm = matrix_from(args);
+                st.tlm = matrix_of(args);
                 st.tm = st.tlm;
                 break;
             case Operator::NextLine:
@@ -180,7 +180,7 @@ std::vector<TextRun> runs_from(std::span<const BasicOp<T>> ops, const FontMap& f
             case Operator::ShowArray: {
                 const auto items = args.empty() ? std::nullopt : array_of(args[0]);
                 if (!items) break;
-                for (const T& item : *items) {
+                for (const Operand& item : *items) {
                     if (const auto s = string_of(item)) {
                         st.show(*s, runs);
                     } else {
@@ -197,19 +197,6 @@ std::vector<TextRun> runs_from(std::span<const BasicOp<T>> ops, const FontMap& f
         }
     }
     return runs;
-}
-
-}  // namespace
-
-Matrix matrix_of(std::span<const Object> operands) { return matrix_from(operands); }
-Matrix matrix_of(std::span<const Operand> operands) { return matrix_from(operands); }
-
-std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts) {
-    return runs_from<Object>(ops, fonts);
-}
-
-std::vector<TextRun> extract_runs(std::span<const FastOp> ops, const FontMap& fonts) {
-    return runs_from<Operand>(ops, fonts);
 }
 
 }  // namespace vellox_core

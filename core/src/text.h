@@ -29,10 +29,8 @@ struct TextRun {
 };
 
 std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts);
-std::vector<TextRun> extract_runs(std::span<const FastOp> ops, const FontMap& fonts);
 // The matrix of a cm or Tm operation's six operands; a missing or
 // non-numeric operand keeps the identity's entry.
-Matrix matrix_of(std::span<const Object> operands);
 Matrix matrix_of(std::span<const Operand> operands);
 
 }  // namespace vellox_core

@@ -1,16 +1,15 @@
 // The cross-reference chain: classic "xref" tables, cross-reference streams
 // (PDF 1.5) and hybrid files, merged newest first into one Xref.
-#include <limits>
-
 #include "xref.h"
 
+#include <limits>
 #include <set>
 #include <string_view>
 
 #include "bounds.h"
 #include "cos.h"
-#include "filter/predictor.h"
-#include "resolver.h"
+#include "filter/chain.h"
+#include "framing.h"
 
 namespace vellox_core {
 
@@ -19,6 +18,18 @@ namespace {
 Error xref_error(const char* message) { return {ErrorKind::InvalidXref, message}; }
 
 Error too_many_entries() { return xref_error("too many xref entries"); }
+
+// An unsigned 32-bit decimal token: a subsection's first number or count, an
+// entry's offset or generation, the startxref offset.
+Result<std::uint32_t> read_u32(Lexer& lexer) {
+    const UintToken token = lexer.read_uint(std::numeric_limits<std::uint32_t>::max());
+    switch (token.status) {
+        case UintToken::Status::Ok: return static_cast<std::uint32_t>(token.value);
+        case UintToken::Status::Missing: return xref_error("expected integer");
+        case UintToken::Status::Bad: break;
+    }
+    return xref_error("bad integer");
+}
 
 Lexer lexer_at(ByteView data, std::uint64_t offset) {
     const std::size_t at =
@@ -53,16 +64,16 @@ Result<Xref> parse_classic_section(Lexer& lx) {
     while (true) {
         lx.skip_whitespace();
         if (lx.eat_keyword("trailer")) break;
-        auto first = xref::read_uint(lx);
+        auto first = read_u32(lx);
         if (!first) return std::move(first).error();
-        auto count = xref::read_uint(lx);
+        auto count = read_u32(lx);
         if (!count) return std::move(count).error();
         // Every entry consumes at least three tokens, so a hostile count ends
         // at the end of the data with "expected integer".
         for (std::uint32_t i = 0; i < *count; ++i) {
-            auto offset = xref::read_uint(lx);
+            auto offset = read_u32(lx);
             if (!offset) return std::move(offset).error();
-            auto gen = xref::read_uint(lx);
+            auto gen = read_u32(lx);
             if (!gen) return std::move(gen).error();
             lx.skip_whitespace();
             const auto type = lx.read_keyword();
@@ -105,19 +116,6 @@ bool as_u32(const Object& o, std::uint32_t& out) {
 }
 
 }  // namespace
-
-namespace xref {
-
-Result<std::uint32_t> read_uint(Lexer& lexer) {
-    lexer.skip_whitespace();
-    const auto tok = lexer.read_keyword();
-    if (!tok) return xref_error("expected integer");
-    const auto v = parse_unsigned(*tok, std::numeric_limits<std::uint32_t>::max());
-    if (!v) return xref_error("bad integer");
-    return static_cast<std::uint32_t>(*v);
-}
-
-}  // namespace xref
 
 void merge_entries(Xref& xref, const XrefEntries& section_entries) {
     for (const auto& [num, entry] : section_entries) xref.entries.emplace(num, entry);
@@ -229,7 +227,7 @@ Result<Xref> read_xref(ByteView data) {
     const std::size_t at = as_text(data).rfind(kStartxref);
     if (at == std::string_view::npos) return xref_error("no startxref");
     Lexer start(data, at + kStartxref.size());
-    auto first = xref::read_uint(start);
+    auto first = read_u32(start);
     if (!first) return std::move(first).error();
 
     Xref xref;

@@ -5,7 +5,6 @@
 #include <map>
 #include <variant>
 
-#include "lex.h"
 #include "object.h"
 #include "result.h"
 
@@ -42,11 +41,5 @@ void merge_entries(Xref& xref, const XrefEntries& section_entries);
 
 // Reads one cross-reference stream section at a file offset.
 Result<Xref> parse_xref_stream(ByteView data, std::uint64_t offset);
-
-namespace xref {
-// An unsigned 32-bit decimal token; InvalidXref "expected integer" or
-// "bad integer".
-Result<std::uint32_t> read_uint(Lexer& lexer);
-}  // namespace xref
 
 }  // namespace vellox_core

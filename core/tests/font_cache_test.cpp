@@ -34,7 +34,8 @@ std::string uncached_json(const Document& doc) {
         auto content = page_content(doc.resolver, page);
         if (!content) return "content failed";
         const Content ops = parse_content(*content);
-        FontMap fonts = load_fonts(doc.resolver, page.resources);
+        FontCache fresh;  // nothing loaded for another page is reused
+        const FontMap& fonts = load_fonts(doc.resolver, page.resources, fresh);
         std::vector<TextRun> runs = extract_runs(ops, fonts);
         PageText text = layout_page(runs, page.media_box);
         text.tables = detect_tables(ops, runs);
@@ -103,7 +104,7 @@ TEST(FontCache, SharedTablesFontsAndInlineDictionaries) {
 
 TEST(FontCache, CorpusMatchesPerPageLoading) {
     std::filesystem::path dir(VELLOX_CORPUS_DIR);
-    if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no corpus";
+    if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no sample corpus at " << dir;
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         if (entry.path().extension() != ".pdf") continue;

@@ -142,14 +142,25 @@ TEST(FontWidths, ResolvesIndirectArraysAndDescendants) {
     const Font cid = load_font(r, dict_of("<< /Subtype /Type0 /DescendantFonts 4 0 R >>"));
     EXPECT_DOUBLE_EQ(cid.default_width, 2.0);
     EXPECT_EQ(sorted(cid.widths), (std::map<std::uint32_t, double>{{7, .1}}));
-    // resolve_array does not resolve the elements themselves.
-    const auto arr = resolve_array(r, dict_of("<< /A 4 0 R /B 99 0 R /C 2 0 R >>"), "A");
-    ASSERT_TRUE(arr.has_value());
-    ASSERT_EQ(arr->size(), 1u);
-    EXPECT_EQ((*arr)[0], Object(Reference{2, 0}));
-    EXPECT_FALSE(resolve_array(r, dict_of("<< /B 99 0 R >>"), "B"));
-    EXPECT_FALSE(resolve_array(r, dict_of("<< /C 2 0 R >>"), "C"));
-    EXPECT_FALSE(resolve_array(r, dict_of("<< /C [1] >>"), "A"));
+    // The array's elements are not resolved: a reference among the widths
+    // is no number and stores nothing, though it takes its code's place.
+    pdf.add(5, "[6 0 R 300]");
+    pdf.add(6, "250");
+    const Resolver r2 = pdf.resolver();
+    struct Case {
+        const char* font;
+        std::map<std::uint32_t, double> widths;
+    };
+    const Case cases[] = {
+        {"<< /FirstChar 10 /Widths 5 0 R >>", {{11, .3}}},
+        {"<< /FirstChar 10 /Widths 99 0 R >>", {}},  // does not resolve
+        {"<< /FirstChar 10 /Widths 6 0 R >>", {}},   // resolves to no array
+        {"<< /FirstChar 10 /Widths [6 0 R 300] >>", {{11, .3}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.font);
+        EXPECT_EQ(sorted(load_font(r2, dict_of(c.font)).widths), c.widths);
+    }
 }
 
 TEST(FontShow, SimpleFontAdvances) {
@@ -313,14 +324,18 @@ TEST(FontLoad, FontsOfResources) {
     pdf.add(2, "<< /FirstChar 65 /Widths [900] >>");
     pdf.add(4, "<< /Subtype /Type0 >>\nstream\n\nendstream");
     const Resolver r = pdf.resolver();
-    const FontMap fonts = load_fonts(r, dict_of("<< /Font 1 0 R >>"));
+    const auto load = [&r](std::string_view resources) {
+        FontCache cache;
+        return FontMap(load_fonts(r, dict_of(resources), cache));
+    };
+    const FontMap fonts = load("<< /Font 1 0 R >>");
     ASSERT_EQ(fonts.size(), 3u);
     EXPECT_DOUBLE_EQ(fonts.at("F1")->widths.at(65), 0.9);
     EXPECT_TRUE(fonts.at("F3")->composite);
     EXPECT_TRUE(fonts.at("F4")->composite);  // a stream counts as its dictionary
 
-    EXPECT_TRUE(load_fonts(r, dict_of("<< /Font 99 0 R >>")).empty());
-    EXPECT_TRUE(load_fonts(r, dict_of("<< /Font [2 0 R] >>")).empty());
-    EXPECT_TRUE(load_fonts(r, dict_of("<< /XObject << >> >>")).empty());
-    EXPECT_EQ(load_fonts(r, dict_of("<< /Font << /A 2 0 R >> >>")).count("A"), 1u);
+    EXPECT_TRUE(load("<< /Font 99 0 R >>").empty());
+    EXPECT_TRUE(load("<< /Font [2 0 R] >>").empty());
+    EXPECT_TRUE(load("<< /XObject << >> >>").empty());
+    EXPECT_EQ(load("<< /Font << /A 2 0 R >> >>").count("A"), 1u);
 }

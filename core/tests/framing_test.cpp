@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cos.h"
-#include "resolver.h"
+#include "framing.h"
 #include "support/parse.h"
 
 using namespace vellox_core;

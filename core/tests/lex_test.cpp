@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+#include <string_view>
+
 #include "lex.h"
 
 using namespace vellox_core;
@@ -57,4 +61,40 @@ TEST(Lexer, ConstructorClampsPosition) {
     Lexer lx(as_bytes("abc"), 99);
     EXPECT_EQ(lx.pos, 3u);
     EXPECT_TRUE(lx.at_end());
+}
+
+TEST(Lexer, ReadsUnsignedTokens) {
+    using Status = UintToken::Status;
+    struct Case {
+        std::string_view text;
+        std::uint64_t max;
+        Status status;
+        std::uint64_t value;
+        std::size_t pos;  // where the cursor stops
+    };
+    constexpr std::uint64_t k32 = 4294967295u;
+    constexpr std::uint64_t k64 = ~std::uint64_t{0};
+    const Case cases[] = {
+        {"  % comment\n 0000000017 x", k32, Status::Ok, 17, 23},
+        {"+5", k32, Status::Ok, 5, 2},
+        {"4294967295", k32, Status::Ok, 4294967295u, 10},
+        {"4294967296", k32, Status::Bad, 0, 10},
+        {"4294967296", k64, Status::Ok, 4294967296u, 10},
+        {"18446744073709551615", k64, Status::Ok, k64, 20},
+        {"18446744073709551616", k64, Status::Bad, 0, 20},
+        {"-1", k32, Status::Bad, 0, 2},
+        {"+", k32, Status::Bad, 0, 1},
+        {"12a", k32, Status::Bad, 0, 3},
+        {"", k32, Status::Missing, 0, 0},
+        {"  /Name", k32, Status::Missing, 0, 2},
+        {"(7)", k32, Status::Missing, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text));
+        Lexer lx(as_bytes(c.text));
+        const UintToken t = lx.read_uint(c.max);
+        EXPECT_EQ(t.status, c.status);
+        EXPECT_EQ(t.value, c.value);
+        EXPECT_EQ(lx.pos, c.pos);
+    }
 }

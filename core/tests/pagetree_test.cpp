@@ -31,7 +31,8 @@ Opened collect(PdfBuilder& b) {
     o.resolver = Resolver(x.ok() ? std::move(x).value() : Xref{}, as_bytes(*o.text));
     auto catalog = o.resolver.resolve_dict(Object(Reference{1, 0}));
     EXPECT_TRUE(catalog.ok());
-    o.pages = collect_pages(o.resolver, catalog.ok() ? *catalog : Dictionary{});
+    const Dictionary none;
+    o.pages = collect_pages(o.resolver, catalog.ok() ? **catalog : none);
     return o;
 }
 

@@ -26,6 +26,12 @@ Bytes stream_data(const Result<Object>& o) {
 
 Error error_of(const Result<Object>& o) { return o.ok() ? Error{} : o.error(); }
 
+// A copy of what the resolver holds for object `num`.
+Result<Object> get(const Resolver& r, std::uint32_t num) {
+    auto found = r.lookup(num);
+    if (!found) return found.error();
+    return **found;
+}
 
 }  // namespace
 
@@ -36,9 +42,9 @@ TEST(Resolver, ReadsObjectsAndStreams) {
     b.obj(3, "(a) % comment\n");
     b.xref_table("/Root 1 0 R");
     Resolver r = open(b);
-    EXPECT_EQ(*r.get(1), *vellox_test::parse("<< /A [1 2] >>"));
-    EXPECT_EQ(stream_data(r.get(2)), vellox_test::bytes("line one\r\nline two"));
-    EXPECT_EQ(*r.get(3), Object(String{vellox_test::bytes("a")}));
+    EXPECT_EQ(*get(r, 1), *vellox_test::parse("<< /A [1 2] >>"));
+    EXPECT_EQ(stream_data(get(r, 2)), vellox_test::bytes("line one\r\nline two"));
+    EXPECT_EQ(*get(r, 3), Object(String{vellox_test::bytes("a")}));
 }
 
 TEST(Resolver, MissingFreeAndMismatchedObjects) {
@@ -66,9 +72,9 @@ TEST(Resolver, MissingFreeAndMismatchedObjects) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.num);
-        EXPECT_EQ(error_of(r.get(c.num)), c.error);
+        EXPECT_EQ(error_of(get(r, c.num)), c.error);
     }
-    EXPECT_TRUE(r.get(12).ok());
+    EXPECT_TRUE(get(r, 12).ok());
 }
 
 TEST(Resolver, StreamLengthFromReferencesAndTheirFailures) {
@@ -87,13 +93,13 @@ TEST(Resolver, StreamLengthFromReferencesAndTheirFailures) {
     Resolver r = open(b);
     const Bytes whole = vellox_test::bytes(body);
     const Bytes cut = vellox_test::bytes("abc ");
-    EXPECT_EQ(stream_data(r.get(1)), whole);
-    EXPECT_EQ(stream_data(r.get(2)), cut);
-    EXPECT_EQ(stream_data(r.get(3)), cut);
-    EXPECT_EQ(stream_data(r.get(4)), cut);
-    EXPECT_EQ(stream_data(r.get(5)), cut);
+    EXPECT_EQ(stream_data(get(r, 1)), whole);
+    EXPECT_EQ(stream_data(get(r, 2)), cut);
+    EXPECT_EQ(stream_data(get(r, 3)), cut);
+    EXPECT_EQ(stream_data(get(r, 4)), cut);
+    EXPECT_EQ(stream_data(get(r, 5)), cut);
     // The cycle left no mark behind: asking again gives the same object.
-    EXPECT_EQ(stream_data(r.get(3)), cut);
+    EXPECT_EQ(stream_data(get(r, 3)), cut);
     Dictionary d;
     d.set("Length", Object(Reference{9, 0}));
     EXPECT_EQ(r.declared_length(d), std::optional<std::uint64_t>(body.size()));
@@ -112,7 +118,7 @@ TEST(Resolver, LongChainOfLengthReferencesIsBounded) {
     }
     b.xref_table("/Root 1 0 R");
     Resolver r = open(b);
-    EXPECT_EQ(stream_data(r.get(1)), vellox_test::bytes("data"));
+    EXPECT_EQ(stream_data(get(r, 1)), vellox_test::bytes("data"));
 }
 
 TEST(Resolver, LookupThatFailedDeepInAChainSucceedsLater) {
@@ -129,8 +135,8 @@ TEST(Resolver, LookupThatFailedDeepInAChainSucceedsLater) {
     b.objstm(50, {{100, "4"}});
     b.xref_stream(60, "/Root 1 0 R");
     Resolver r = open(b);
-    EXPECT_EQ(stream_data(r.get(1)), vellox_test::bytes("data"));
-    auto direct = r.get(100);
+    EXPECT_EQ(stream_data(get(r, 1)), vellox_test::bytes("data"));
+    auto direct = get(r, 100);
     ASSERT_TRUE(direct.ok()) << direct.error().to_string();
     EXPECT_EQ(*direct, Object(4));
 }
@@ -145,11 +151,11 @@ TEST(Resolver, ObjectStreams) {
     b.compressed_entry(24, 77, 0);  // the stream does not exist
     b.xref_stream(7, "/Root 1 0 R");
     Resolver r = open(b);
-    EXPECT_EQ(*r.get(20), *vellox_test::parse("<< /In 5 >>"));
-    EXPECT_EQ(*r.get(21), *vellox_test::parse("[1 (two)]"));
-    EXPECT_EQ(error_of(r.get(22)), (Error{ErrorKind::InvalidObject, "objstm index out of range"}));
-    EXPECT_EQ(error_of(r.get(23)), (Error{ErrorKind::InvalidObject, "ObjStm is not a stream"}));
-    EXPECT_EQ(error_of(r.get(24)), (Error{ErrorKind::ObjectNotFound, "no such object"}));
+    EXPECT_EQ(*get(r, 20), *vellox_test::parse("<< /In 5 >>"));
+    EXPECT_EQ(*get(r, 21), *vellox_test::parse("[1 (two)]"));
+    EXPECT_EQ(error_of(get(r, 22)), (Error{ErrorKind::InvalidObject, "objstm index out of range"}));
+    EXPECT_EQ(error_of(get(r, 23)), (Error{ErrorKind::InvalidObject, "ObjStm is not a stream"}));
+    EXPECT_EQ(error_of(get(r, 24)), (Error{ErrorKind::ObjectNotFound, "no such object"}));
 }
 
 TEST(Resolver, ObjectStreamIsDecodedOnce) {
@@ -159,12 +165,12 @@ TEST(Resolver, ObjectStreamIsDecodedOnce) {
     b.xref_stream(7, "/Root 1 0 R");
     std::string file = b.text();
     Resolver r(read_xref(as_bytes(file)).value(), as_bytes(file));
-    ASSERT_TRUE(r.get(20).ok());
+    ASSERT_TRUE(get(r, 20).ok());
     // Wipe the object stream in the file: the second object must come from
     // the parsed form kept since the first lookup.
     const std::size_t at = file.find("5 0 obj");
     for (std::size_t k = at; k < file.find("endobj", at); ++k) file[k] = 'X';
-    auto second = r.get(21);
+    auto second = get(r, 21);
     ASSERT_TRUE(second.ok()) << second.error().to_string();
     EXPECT_EQ(*second, Object(String{vellox_test::bytes("second")}));
 }
@@ -181,8 +187,8 @@ TEST(Resolver, FlateObjectStream) {
     b.compressed_entry(31, 5, 1);
     b.xref_stream(7, "/Root 1 0 R");
     Resolver r = open(b);
-    EXPECT_EQ(*r.get(30), Object(String{vellox_test::bytes("abc")}));
-    EXPECT_EQ(*r.get(31), *vellox_test::parse("<< /K [true null] >>"));
+    EXPECT_EQ(*get(r, 30), Object(String{vellox_test::bytes("abc")}));
+    EXPECT_EQ(*get(r, 31), *vellox_test::parse("<< /K [true null] >>"));
 }
 
 TEST(Resolver, ObjectStreamsThatContainThemselvesFailCleanly) {
@@ -199,12 +205,12 @@ TEST(Resolver, ObjectStreamsThatContainThemselvesFailCleanly) {
     const Error cycle{ErrorKind::InvalidObject, "reference cycle"};
     for (int pass = 0; pass < 2; ++pass) {
         SCOPED_TRACE(pass);
-        EXPECT_EQ(error_of(r.get(20)), cycle);
-        EXPECT_EQ(error_of(r.get(5)), cycle);
-        EXPECT_EQ(error_of(r.get(21)), cycle);
-        EXPECT_EQ(error_of(r.get(9)), cycle);
+        EXPECT_EQ(error_of(get(r, 20)), cycle);
+        EXPECT_EQ(error_of(get(r, 5)), cycle);
+        EXPECT_EQ(error_of(get(r, 21)), cycle);
+        EXPECT_EQ(error_of(get(r, 9)), cycle);
     }
-    EXPECT_TRUE(r.get(1).ok());
+    EXPECT_TRUE(get(r, 1).ok());
 }
 
 TEST(Resolver, CopiesAreIndependentOfTheCache) {
@@ -212,10 +218,10 @@ TEST(Resolver, CopiesAreIndependentOfTheCache) {
     b.obj(1, "<< /A [1] >>");
     b.xref_table("/Root 1 0 R");
     Resolver r = open(b);
-    auto first = r.get(1);
+    auto first = get(r, 1);
     ASSERT_TRUE(first.ok());
     first->as_dict()->set("A", Object(2));
-    EXPECT_EQ(*r.get(1), *vellox_test::parse("<< /A [1] >>"));
+    EXPECT_EQ(*get(r, 1), *vellox_test::parse("<< /A [1] >>"));
 }
 
 TEST(Resolver, ResolveDict) {
@@ -227,16 +233,20 @@ TEST(Resolver, ResolveDict) {
     Resolver r = open(b);
     const Error not_dict{ErrorKind::InvalidObject, "expected dictionary"};
 
+    // The dictionary is the resolver's own, or the one inside the object.
     auto d1 = r.resolve_dict(Object(Reference{1, 9}));  // generation ignored
     ASSERT_TRUE(d1.ok());
-    EXPECT_EQ(*d1->get("A"), Object(1));
+    EXPECT_EQ(*(*d1)->get("A"), Object(1));
+    EXPECT_EQ(*d1, (*r.lookup(1))->as_dict());
     auto d2 = r.resolve_dict(Object(Reference{2, 0}));
     ASSERT_TRUE(d2.ok());
-    EXPECT_EQ(*d2->get("S"), Object(true));
-    EXPECT_EQ(*d2->get("Length"), Object(3));
-    auto direct = r.resolve_dict(*vellox_test::parse("<< /D 4 >>"));
+    EXPECT_EQ(*(*d2)->get("S"), Object(true));
+    EXPECT_EQ(*(*d2)->get("Length"), Object(3));
+    EXPECT_EQ(*d2, &(*r.lookup(2))->as_stream()->dict);
+    const Object direct_dict = *vellox_test::parse("<< /D 4 >>");
+    auto direct = r.resolve_dict(direct_dict);
     ASSERT_TRUE(direct.ok());
-    EXPECT_EQ(*direct->get("D"), Object(4));
+    EXPECT_EQ(*direct, direct_dict.as_dict());
 
     auto i = r.resolve_dict(Object(Reference{3, 0}));
     ASSERT_FALSE(i.ok());
@@ -259,12 +269,32 @@ TEST(Resolver, DecryptsWithHeaderGenerationExceptTheEncryptionDictionary) {
     r.decryptor = Decryptor{Bytes{1, 2, 3, 4, 5}, CryptMethod::Rc4};
     r.encrypt_ref = 2;
     const Bytes abc = vellox_test::bytes("abc");
-    auto encrypt = r.get(2);
+    auto encrypt = get(r, 2);
     ASSERT_TRUE(encrypt.ok());
     EXPECT_EQ(*encrypt->as_dict()->get("S"), Object(String{abc}));
-    auto s = r.get(3);
+    auto s = get(r, 3);
     ASSERT_TRUE(s.ok());
     const Bytes expected = r.decryptor->decrypt_bytes(3, 7, abc);
     EXPECT_NE(expected, abc);
     EXPECT_EQ(*s, Object(String{expected}));
+}
+
+TEST(Resolver, FetchEntryFollowsOneReference) {
+    PdfBuilder b;
+    b.obj(1, "<< /A 1 >>");
+    b.obj(2, "[1 2]");
+    b.obj(3, "2 0 R");
+    b.xref_table("/Root 1 0 R");
+    Resolver r = open(b);
+    const Object holder = *vellox_test::parse("<< /Direct 5 /Ref 2 0 R /Chain 3 0 R /Gone 9 0 R >>");
+    const Dictionary& dict = *holder.as_dict();
+    // A direct value is the one in the dictionary.
+    EXPECT_EQ(fetch_entry(r, dict, "Direct"), dict.get("Direct"));
+    // A reference is followed once, to the resolver's own object.
+    EXPECT_EQ(fetch_entry(r, dict, "Ref"), *r.lookup(2));
+    const Object* chain = fetch_entry(r, dict, "Chain");
+    ASSERT_NE(chain, nullptr);
+    EXPECT_EQ(*chain, Object(Reference{2, 0}));
+    EXPECT_EQ(fetch_entry(r, dict, "Gone"), nullptr);
+    EXPECT_EQ(fetch_entry(r, dict, "Absent"), nullptr);
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <initializer_list>
 #include <cstdlib>
 #include <limits>
 #include <optional>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "bounds.h"
+#include "content.h"
 #include "tables.h"
 
 using namespace vellox_core;
@@ -19,39 +22,24 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-void add(ContentBuilder& ops, std::string_view keyword, std::vector<Object> operands = {}) {
-    for (Object& o : operands) ops.push_operand(std::move(o));
-    ops.add_op(keyword);
+// A page's operations; the content must outlive them (string literals do).
+Content ops_of(std::string_view text) { return parse_content(as_bytes(text)); }
+
+// A number as content text, exactly: a NaN or an infinity as the object
+// parser reads them ("+nan", "-inf"), anything else with 17 digits.
+std::string number_text(double v) {
+    if (std::isnan(v)) return "+nan";
+    if (std::isinf(v)) return v > 0 ? "+inf" : "-inf";
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
 }
 
-// A content stream in miniature: numbers (with a dot: Real, else Integer),
-// /Names as operands, any other word an operator taking what precedes it.
-Content ops_of(std::string_view text) {
-    ContentBuilder ops;
-    std::vector<Object> operands;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        while (pos < text.size() && text[pos] == ' ') ++pos;
-        std::size_t end = pos;
-        while (end < text.size() && text[end] != ' ') ++end;
-        if (end == pos) break;
-        const std::string word(text.substr(pos, end - pos));
-        pos = end;
-        const char c = word[0];
-        if (c == '/') {
-            operands.emplace_back(Name{word.substr(1)});
-        } else if ((c >= '0' && c <= '9') || c == '-' || c == '.') {
-            if (word.find('.') != std::string::npos || word.find('e') != std::string::npos) {
-                operands.emplace_back(std::strtod(word.c_str(), nullptr));
-            } else {
-                operands.emplace_back(static_cast<std::int64_t>(std::strtoll(word.c_str(), nullptr, 10)));
-            }
-        } else {
-            add(ops, word, std::move(operands));
-            operands.clear();
-        }
-    }
-    return std::move(ops).finish();
+// Appends "operands keyword" to a content stream being written.
+void add(std::string& content, std::string_view keyword, std::initializer_list<double> operands = {}) {
+    for (const double v : operands) content += number_text(v) + " ";
+    content += keyword;
+    content += '\n';
 }
 
 TextRun run(std::string text, double x, double y) {
@@ -282,26 +270,28 @@ TEST(Tables, SlopedRuleRecordsItsStart) {
 TEST(Tables, GridTooLargeGivesNoTable) {
     // n vertical and n horizontal rules 3 units apart: (n-1)^2 cells.
     auto grid = [](int n) {
-        ContentBuilder ops;
+        std::string content;
         for (int i = 0; i < n; ++i) {
-            const std::int64_t p = 3 * i;
-            add(ops, "m", {Object(p), Object(0)});
-            add(ops, "l", {Object(p), Object(1000)});
-            add(ops, "m", {Object(0), Object(p)});
-            add(ops, "l", {Object(1000), Object(p)});
+            const double p = 3 * i;
+            add(content, "m", {p, 0});
+            add(content, "l", {p, 1000});
+            add(content, "m", {0, p});
+            add(content, "l", {1000, p});
         }
-        add(ops, "S");
-        return std::move(ops).finish();
+        add(content, "S");
+        return content;
     };
     static_assert(255u * 255u <= limits::kMaxTableCells && 300u * 300u > limits::kMaxTableCells);
-    const auto fits = detect_tables(grid(256).ops, {run("x", 4, 4)});
+    const std::string fitting = grid(256);
+    const auto fits = detect_tables(ops_of(fitting).ops, {run("x", 4, 4)});
     ASSERT_EQ(fits.size(), 1u);
     EXPECT_EQ(fits[0].cols, 255u);
     EXPECT_EQ(fits[0].rows, 255u);
     // Rows run top first: boundaries 765, 762, ..., 6, 3, 0; y = 4 lies in
     // the row between 6 and 3, the 254th.
     EXPECT_EQ(fits[0].cells[253][0], "x");
-    EXPECT_TRUE(detect_tables(grid(301).ops, {run("x", 4, 4)}).empty());
+    const std::string too_large = grid(301);
+    EXPECT_TRUE(detect_tables(ops_of(too_large).ops, {run("x", 4, 4)}).empty());
 }
 
 // Hostile matrices and operands: NaN and infinities must neither crash (the
@@ -312,17 +302,16 @@ TEST(Tables, NonFiniteOperands) {
     std::mt19937 rng(4242);
     for (int round = 0; round < 500; ++round) {
         SCOPED_TRACE(round);
-        ContentBuilder ops;
+        std::string text;
         const int count = static_cast<int>(rng() % 40);
         for (int i = 0; i < count; ++i) {
-            std::vector<Object> operands;
             const int k = static_cast<int>(rng() % 7);
-            for (int j = 0; j < k; ++j) operands.emplace_back(pool[rng() % 10]);
-            add(ops, names[rng() % 10], std::move(operands));
+            for (int j = 0; j < k; ++j) text += number_text(pool[rng() % 10]) + " ";
+            add(text, names[rng() % 10]);
         }
         std::vector<TextRun> runs;
         for (int i = 0; i < 5; ++i) runs.push_back(run("r", pool[rng() % 10], pool[rng() % 10]));
-        const Content content = std::move(ops).finish();
+        const Content content = ops_of(text);
         const auto tables = detect_tables(content.ops, runs);
         ASSERT_LE(tables.size(), 1u);
         if (tables.empty()) continue;
@@ -338,23 +327,23 @@ TEST(Tables, PlacementMatchesLinearScan) {
     std::uniform_real_distribution<double> coord(0, 400);
     for (int round = 0; round < 300; ++round) {
         SCOPED_TRACE(round);
-        ContentBuilder ops;
+        std::string text;
         std::vector<double> vs, hs;
         const int nv = 2 + static_cast<int>(rng() % 12);
         const int nh = 2 + static_cast<int>(rng() % 12);
         for (int i = 0; i < nv; ++i) {
             const double x = std::round(coord(rng) * 2) / 2;  // half units: many near-ties
             vs.push_back(x);
-            add(ops, "m", {Object(x), Object(0.0)});
-            add(ops, "l", {Object(x), Object(400.0)});
+            add(text, "m", {x, 0.0});
+            add(text, "l", {x, 400.0});
         }
         for (int i = 0; i < nh; ++i) {
             const double y = std::round(coord(rng) * 2) / 2;
             hs.push_back(y);
-            add(ops, "m", {Object(0.0), Object(y)});
-            add(ops, "l", {Object(400.0), Object(y)});
+            add(text, "m", {0.0, y});
+            add(text, "l", {400.0, y});
         }
-        add(ops, "S");
+        add(text, "S");
         const std::vector<double> xs = cluster(vs, false);
         const std::vector<double> ys = cluster(hs, true);
 
@@ -367,7 +356,7 @@ TEST(Tables, PlacementMatchesLinearScan) {
             if (rng() % 2) y = ys[rng() % ys.size()] + static_cast<double>(rng() % 9) * 0.5 - 2;
             runs.push_back(run(std::to_string(i), x, y));
         }
-        const Content content = std::move(ops).finish();
+        const Content content = ops_of(text);
         const auto tables = detect_tables(content.ops, runs);
         if (xs.size() < 2 || ys.size() < 2) {
             EXPECT_TRUE(tables.empty());

@@ -38,11 +38,12 @@ PageRuns runs_of_file(const std::string& data) {
     auto pages = doc->pages();
     EXPECT_TRUE(pages.ok());
     if (!pages) return out;
+    FontCache fonts_of_file;
     for (const Page& page : pages.value()) {
         auto content = page_content(doc->resolver, page);
         EXPECT_TRUE(content.ok());
         if (!content) return out;
-        const FontMap fonts = load_fonts(doc->resolver, page.resources);
+        const FontMap& fonts = load_fonts(doc->resolver, page.resources, fonts_of_file);
         out.pages.push_back(extract_runs(parse_content(content.value()), fonts));
     }
     return out;

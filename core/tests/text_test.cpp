@@ -61,11 +61,23 @@ TEST(Matrix, MultiplyAppliesLeftOperandFirst) {
 }
 
 TEST(Matrix, OfOperandsFillsIdentityDefaults) {
-    EXPECT_EQ(matrix_of(std::vector<Object>{Object(2), Object(0.5), Object(3), Object(4), Object(5), Object(6)}),
-              (Matrix{2, 0.5, 3, 4, 5, 6}));
-    EXPECT_EQ(matrix_of(std::span<const Object>{}), Matrix{});
-    EXPECT_EQ(matrix_of(std::vector<Object>{Object(Name{"x"}), Object(7), Object(Null{})}),
-              (Matrix{1, 7, 0, 1, 0, 0}));
+    struct Case {
+        std::string_view content;
+        Matrix expected;
+    };
+    const Case cases[] = {
+        {"2 0.5 3 4 5 6 cm", {2, 0.5, 3, 4, 5, 6}},
+        {"cm", {}},
+        {"/x 7 [1] cm", {1, 7, 0, 1, 0, 0}},
+        {"(s) [1] 1 0 R 4 cm", {1, 0, 0, 4, 0, 0}},  // a reference is one operand
+        {"1 2 3 4 5 6 7 cm", {1, 2, 3, 4, 5, 6}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.content));
+        const Content content = parse_content(as_bytes(c.content));
+        ASSERT_EQ(content.size(), 1u);
+        EXPECT_EQ(matrix_of(content[0].operands), c.expected);
+    }
 }
 
 TEST(TextRuns, PositionsAndAdvances) {

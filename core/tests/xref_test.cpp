@@ -34,34 +34,28 @@ std::string xref_stream_file(const std::string& dict, const std::string& records
 
 }  // namespace
 
-TEST(XrefReadUint, AcceptsAndRejects) {
+// The numbers of the cross-reference data fail as InvalidXref: a token that
+// is no unsigned 32-bit number is a "bad integer", a missing one an
+// "expected integer" (the lexer's side is in lex_test.cpp).
+TEST(Xref, NumberErrorsAreInvalidXref) {
     struct Case {
-        std::string text;
-        bool ok;
-        std::uint32_t value;
+        std::string file;
         const char* message;
     };
     const Case cases[] = {
-        {"  % comment\n 0000000017", true, 17, ""},
-        {"+5", true, 5, ""},
-        {"4294967295", true, 4294967295u, ""},
-        {"4294967296", false, 0, "bad integer"},
-        {"-1", false, 0, "bad integer"},
-        {"+", false, 0, "bad integer"},
-        {"12a", false, 0, "bad integer"},
-        {"", false, 0, "expected integer"},
-        {"  /Name", false, 0, "expected integer"},
+        {"startxref\n4294967296\n%%EOF", "bad integer"},
+        {"startxref\n-1", "bad integer"},
+        {"startxref\n12a", "bad integer"},
+        {"startxref\n%%EOF", "expected integer"},
+        {"xref\n0 +\ntrailer <<>>\nstartxref\n0", "bad integer"},
+        {"xref\n0 1\n0000000000 /x n\ntrailer <<>>\nstartxref\n0", "expected integer"},
+        {"xref\n0 2\n0000000000 65535 f\n(x)\nstartxref\n0", "expected integer"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        Lexer lx(as_bytes(c.text));
-        auto r = xref::read_uint(lx);
-        ASSERT_EQ(r.ok(), c.ok);
-        if (c.ok) {
-            EXPECT_EQ(*r, c.value);
-        } else {
-            EXPECT_EQ(r.error(), (Error{ErrorKind::InvalidXref, c.message}));
-        }
+        SCOPED_TRACE(c.file);
+        auto x = read_xref(as_bytes(c.file));
+        ASSERT_FALSE(x.ok());
+        EXPECT_EQ(x.error(), (Error{ErrorKind::InvalidXref, c.message}));
     }
 }
 

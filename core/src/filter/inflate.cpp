@@ -14,7 +14,8 @@
 //   its two-byte header, and the Adler-32 trailer is never read.
 //
 // Damaged code sets are decoded the way a canonical bit-by-bit decoder reads
-// them (inflate_reference.cpp is that decoder, and the tests compare the two):
+// them (core/tests/support/inflate_reference.cpp is that decoder, and the
+// tests compare the two):
 // no completeness check, so over-subscribed and incomplete codes are
 // accepted and a defect shows only as a bit string that matches no code
 // within 15 bits. For a canonical code, the bit string read so far matches at
@@ -407,10 +408,8 @@ Status fixed_block(BitReader& in, Output& out, Tables& t) {
 Result<Bytes> inflate(ByteView data) {
     BitReader in{data.data(), data.size()};
     Output out;
-    // Flate commonly compresses page content 3 to 10 times; the reservation
-    // is a guess from data that exists, not from anything the stream claims.
-    constexpr std::size_t kMaxInitialReserve = std::size_t{64} << 20;
-    out.bytes.reserve(data.size() > kMaxInitialReserve / 8 ? kMaxInitialReserve : data.size() * 8 + kSlack);
+    constexpr std::size_t kReserve = limits::kMaxInflateInitialReserve;
+    out.bytes.reserve(data.size() > kReserve / 8 ? kReserve : data.size() * 8 + kSlack);
     // Default-initialised: every part of a table is written by build()
     // before it is read, and zeroing kilobytes per call shows on small
     // streams.

@@ -1,26 +1,15 @@
-// The filter chain: a stream's /Filter list applied in order, with the
-// /DecodeParms of each step, and the TIFF and PNG predictors that may follow
-// Flate and LZW.
+// The TIFF and PNG predictors that may follow Flate and LZW in a filter
+// chain, undone row by row.
 #include "filter/predictor.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "bounds.h"
-#include "filter/ascii85.h"
-#include "filter/asciihex.h"
-#include "filter/inflate.h"
-#include "filter/lzw.h"
-#include "filter/runlength.h"
 
 namespace vellox_core {
 
 namespace {
-
-// ---------------------------------------------------------------- predictors
 
 Error bad_parameters() { return Error{ErrorKind::BadStream, "bad predictor parameters"}; }
 
@@ -118,91 +107,6 @@ Result<Bytes> undo_png(const Bytes& data, Geometry g) {
     return out;
 }
 
-// ---------------------------------------------------------------- the chain
-
-// /Filter, or its abbreviation /F only when /Filter is absent altogether: a
-// /Filter with an unusable value does not fall back. Non-name array elements
-// (null, references) are skipped.
-std::vector<std::string> filter_names(const Dictionary& dict) {
-    const Object* v = dict.get("Filter");
-    if (v == nullptr) v = dict.get("F");
-    std::vector<std::string> names;
-    if (v == nullptr) return names;
-    if (const Name* n = v->as_name()) {
-        names.push_back(n->text);
-    } else if (const Array* a = v->as_array()) {
-        for (const Object& e : *a) {
-            if (const Name* n = e.as_name()) names.push_back(n->text);
-        }
-    }
-    return names;
-}
-
-// One parameter entry per step. A single dictionary belongs to the first
-// filter only; an array pairs position by position, and its length may
-// differ from the filter list's (the chain runs the shorter of the two).
-std::vector<std::optional<Dictionary>> filter_parms(const Dictionary& dict, std::size_t nfilters) {
-    const Object* v = dict.get("DecodeParms");
-    if (v == nullptr) v = dict.get("DP");
-    std::vector<std::optional<Dictionary>> parms;
-    if (v != nullptr && v->as_array() != nullptr) {
-        for (const Object& e : *v->as_array()) {
-            if (const Dictionary* d = e.as_dict()) {
-                parms.emplace_back(*d);
-            } else if (const Stream* s = e.as_stream()) {
-                parms.emplace_back(s->dict);
-            } else {
-                parms.emplace_back();
-            }
-        }
-        return parms;
-    }
-    parms.resize(nfilters);
-    if (v != nullptr && v->as_dict() != nullptr && nfilters > 0) parms[0] = *v->as_dict();
-    return parms;
-}
-
-// A zlib stream (RFC 1950) starts with CMF, FLG where CM (low nibble of CMF)
-// is 8 and CMF·256 + FLG is a multiple of 31. Producers differ on whether a
-// /FlateDecode stream carries this header, so it is detected, not assumed.
-bool has_zlib_header(const Bytes& buf) {
-    return buf.size() >= 2 && (buf[0] & 0x0F) == 8 && ((buf[0] << 8) | buf[1]) % 31 == 0;
-}
-
-// Only the integer 0 selects late width changes; 0.0 or anything else does not.
-bool early_change(const std::optional<Dictionary>& parms) {
-    if (!parms) return true;
-    const Object* v = parms->get("EarlyChange");
-    return v == nullptr || v->as_int() == nullptr || *v->as_int() != 0;
-}
-
-Result<Bytes> apply_predictor(Result<Bytes> decoded, const std::optional<Dictionary>& parms) {
-    if (!decoded || !parms) return decoded;
-    return predictor::apply(std::move(decoded).value(), *parms);
-}
-
-Result<Bytes> run_filter(const std::string& name, Bytes buf, const std::optional<Dictionary>& parms) {
-    if (name == "FlateDecode" || name == "Fl") {
-        ByteView body(buf);
-        if (has_zlib_header(buf)) body = body.subspan(2);
-        return apply_predictor(inflate(body), parms);
-    }
-    if (name == "LZWDecode" || name == "LZW") {
-        return apply_predictor(lzw_decode(buf, early_change(parms)), parms);
-    }
-    if (name == "ASCII85Decode" || name == "A85") return ascii85_decode(buf);
-    if (name == "ASCIIHexDecode" || name == "AHx") return ascii_hex_decode(buf);
-    if (name == "RunLengthDecode" || name == "RL") return run_length_decode(buf);
-    // Image codecs are not decoded here: the image lister only reports them.
-    if (name == "DCTDecode" || name == "JPXDecode" || name == "JBIG2Decode" ||
-        name == "CCITTFaxDecode") {
-        return buf;
-    }
-    // Includes /Crypt (per-stream encryption filters are not supported) and
-    // the inline-image abbreviations DCT and CCF, which are not valid here.
-    return Error{ErrorKind::Unsupported, "unsupported filter: " + name};
-}
-
 }  // namespace
 
 namespace predictor {
@@ -217,19 +121,5 @@ Result<Bytes> apply(Bytes data, const Dictionary& parms) {
 }
 
 }  // namespace predictor
-
-Result<Bytes> decode_stream(const Dictionary& dict, ByteView data) {
-    std::vector<std::string> names = filter_names(dict);
-    std::vector<std::optional<Dictionary>> parms = filter_parms(dict, names.size());
-
-    Bytes buf(data.begin(), data.end());
-    std::size_t steps = names.size() < parms.size() ? names.size() : parms.size();
-    for (std::size_t i = 0; i < steps; ++i) {
-        auto next = run_filter(names[i], std::move(buf), parms[i]);
-        if (!next) return std::move(next).error();
-        buf = std::move(next).value();
-    }
-    return buf;
-}
 
 }  // namespace vellox_core

@@ -1,14 +1,10 @@
-// The filter chain: every stream's stored bytes become decoded bytes here.
+// The TIFF and PNG predictors of the Flate and LZW filters.
 #pragma once
 
 #include "object.h"
 #include "result.h"
 
 namespace vellox_core {
-
-// Applies the stream's /Filter (or /F) list with its /DecodeParms (or /DP).
-// Indirect filter names or parameters count as absent.
-Result<Bytes> decode_stream(const Dictionary& dict, ByteView data);
 
 namespace predictor {
 // Undoes TIFF (2) or PNG (10..15, any value >= 3) prediction.

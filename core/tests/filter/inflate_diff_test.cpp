@@ -14,7 +14,7 @@
 
 #include "filter/deflate_util.h"
 #include "filter/inflate.h"
-#include "filter/inflate_reference.h"
+#include "support/inflate_reference.h"
 
 using namespace vellox_core;
 using vellox_test::BitWriter;
@@ -25,7 +25,7 @@ namespace {
 // Expects both decoders to agree on `data`; returns whether they succeeded.
 bool expect_same(const Bytes& data) {
     auto fast = inflate(data);
-    auto ref = inflate_reference(data);
+    auto ref = vellox_test::inflate_reference(data);
     EXPECT_EQ(fast.ok(), ref.ok());
     if (fast.ok() && ref.ok()) {
         EXPECT_EQ(*fast, *ref);

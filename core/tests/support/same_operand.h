@@ -1,4 +1,4 @@
-// Whether the fast content reader's operand reads as the general parser's
+// Whether the library's content operand reads as the reference reader's
 // object does, asked the way the text and table passes ask. Shared by the
 // differential test and the content fuzz harness.
 #pragma once
@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "content.h"
+#include "support/content_reference.h"
 
 namespace vellox_test {
 
@@ -25,20 +26,42 @@ inline bool same_bytes(std::optional<vellox_core::ByteView> a,
 
 // Array items are compared one level down, the depth the passes read;
 // arrays within arrays read as nothing.
-inline bool same_operand(const vellox_core::Object& general, const vellox_core::Operand& fast,
+inline bool same_operand(const vellox_core::Object& reference, const vellox_core::Operand& operand,
                          bool nested = false) {
-    using namespace vellox_core;
-    if (!same_number(number_of(general), number_of(fast))) return false;
-    if (name_of(general) != name_of(fast)) return false;
-    if (!same_bytes(string_of(general), string_of(fast))) return false;
-    const auto a = array_of(general);
-    const auto b = array_of(fast);
+    using vellox_core::array_of;
+    using vellox_core::name_of;
+    using vellox_core::number_of;
+    using vellox_core::string_of;
+    using vellox_test::array_of;
+    using vellox_test::name_of;
+    using vellox_test::number_of;
+    using vellox_test::string_of;
+    if (!same_number(number_of(reference), number_of(operand))) return false;
+    if (name_of(reference) != name_of(operand)) return false;
+    if (!same_bytes(string_of(reference), string_of(operand))) return false;
+    const auto a = array_of(reference);
+    const auto b = array_of(operand);
     if (nested) return !b;
     if (a.has_value() != b.has_value()) return false;
     if (!a) return true;
     if (a->size() != b->size()) return false;
     for (std::size_t i = 0; i < a->size(); ++i) {
         if (!same_operand((*a)[i], (*b)[i], true)) return false;
+    }
+    return true;
+}
+
+// The same operations: keywords, operator codes and operands.
+inline bool same_ops(const std::vector<ReferenceOp>& reference, const vellox_core::Content& content) {
+    if (reference.size() != content.size()) return false;
+    for (std::size_t i = 0; i < reference.size(); ++i) {
+        const ReferenceOp& a = reference[i];
+        const vellox_core::Op& b = content[i];
+        if (a.len != b.len || a.bytes != b.bytes || a.code != b.code) return false;
+        if (a.operands.size() != b.operands.size()) return false;
+        for (std::size_t k = 0; k < a.operands.size(); ++k) {
+            if (!same_operand(a.operands[k], b.operands[k])) return false;
+        }
     }
     return true;
 }

@@ -14,7 +14,7 @@
 //   and allowing them costs nothing since the whole output is kept anyway.
 // - The zlib wrapper (RFC 1950) is not handled here: the filter chain skips
 //   its two-byte header, and the Adler-32 trailer is never read.
-#include "filter/inflate_reference.h"
+#include "support/inflate_reference.h"
 
 #include <algorithm>
 #include <array>
@@ -27,7 +27,9 @@
 #include "filter/deflate_tables.h"
 #include "filter/output.h"
 
-namespace vellox_core {
+namespace vellox_test {
+
+using namespace vellox_core;
 
 namespace {
 
@@ -259,10 +261,8 @@ Status dynamic_block(BitReader& in, Output& out) {
 Result<Bytes> inflate_reference(ByteView data) {
     BitReader in{data};
     Output out;
-    // Flate commonly compresses page content 3 to 10 times; the reservation
-    // is a guess from data that exists, not from anything the stream claims.
-    constexpr std::size_t kMaxInitialReserve = std::size_t{64} << 20;
-    out.bytes.reserve(data.size() > kMaxInitialReserve / 8 ? kMaxInitialReserve : data.size() * 8);
+    constexpr std::size_t kReserve = limits::kMaxInflateInitialReserve;
+    out.bytes.reserve(data.size() > kReserve / 8 ? kReserve : data.size() * 8);
 
     for (;;) {
         auto header = in.bits(3);
@@ -282,4 +282,4 @@ Result<Bytes> inflate_reference(ByteView data) {
     }
 }
 
-}  // namespace vellox_core
+}  // namespace vellox_test
