@@ -10,6 +10,7 @@
 #include "doc.h"
 #include "text.h"
 #include "support/read_file.h"
+#include "support/corpus.h"
 
 using namespace vellox_core;
 using vellox_test::read_file;
@@ -56,13 +57,14 @@ std::filesystem::path corpus_file(std::string_view name) {
 }  // namespace
 
 TEST(TextCorpus, PageTextMatchesPdftotext) {
+    VELLOX_SKIP_WITHOUT_CORPUS();
     // The oracle texts come from core/tests/fixtures/text/make.sh.
     const char* const files[] = {"minimal-document", "002-trivial-libre-office-writer",
                                  "libre-office-link", "pdfkit", "pdflatex-outline"};
     for (const char* name : files) {
         SCOPED_TRACE(name);
         const auto pdf = corpus_file(name);
-        if (!std::filesystem::exists(pdf)) GTEST_SKIP() << "corpus not found: " << pdf;
+        ASSERT_TRUE(std::filesystem::exists(pdf)) << pdf;
         const std::string oracle = read_file(std::filesystem::path(VELLOX_SOURCE_DIR) /
                                              "core/tests/fixtures/text" / (std::string(name) + ".txt"));
         ASSERT_FALSE(oracle.empty());
@@ -88,6 +90,7 @@ TEST(TextCorpus, PageTextMatchesPdftotext) {
 }
 
 TEST(TextCorpus, FirstWordPlacedLikePdftotext) {
+    VELLOX_SKIP_WITHOUT_CORPUS();
     // From `pdftotext -bbox -f 1 -l 1`: the first word's box, in a top-left
     // coordinate system with the given page height. The pdfTeX file shows
     // whole words per TJ string; LibreOffice shows one glyph per string.
@@ -103,7 +106,7 @@ TEST(TextCorpus, FirstWordPlacedLikePdftotext) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.file));
         const auto pdf = corpus_file(c.file);
-        if (!std::filesystem::exists(pdf)) GTEST_SKIP() << "corpus not found: " << pdf;
+        ASSERT_TRUE(std::filesystem::exists(pdf)) << pdf;
         const std::string data = read_file(pdf);
         const PageRuns got = runs_of_file(data);
         ASSERT_FALSE(got.pages.empty());

@@ -14,6 +14,7 @@
 
 #include "filter/deflate_util.h"
 #include "filter/inflate.h"
+#include "support/corpus.h"
 #include "support/inflate_reference.h"
 
 using namespace vellox_core;
@@ -245,8 +246,8 @@ TEST(InflateDiff, SingleLongCodes) {
 
 // The Flate streams of the sample corpus, whole and truncated.
 TEST(InflateDiff, CorpusStreams) {
+    VELLOX_SKIP_WITHOUT_CORPUS();
     std::filesystem::path dir(VELLOX_CORPUS_DIR);
-    if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no corpus";
     int streams = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         if (entry.path().extension() != ".pdf") continue;
