@@ -41,11 +41,17 @@ int main(int argc, char** argv) {
             std::string name = path.substr(path.find_last_of('/') + 1);
             std::string pw = passwords.count(name) ? passwords[name] : "";
             auto doc = vellox_core::Document::parse_with_password(vellox_core::as_bytes(data),
-                                                                   vellox_core::as_bytes(pw));
-            if (!doc) { ++failed; continue; }
+                                                                  vellox_core::as_bytes(pw));
+            if (!doc) {
+                ++failed;
+                continue;
+            }
             // As parse_to_markdown does: images only as far as needs_ocr.
             auto extracted = doc->extract(vellox_core::ImageDetail::PresenceOnly);
-            if (!extracted) { ++failed; continue; }
+            if (!extracted) {
+                ++failed;
+                continue;
+            }
             total += extracted->to_markdown().size();
         }
     }

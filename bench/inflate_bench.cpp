@@ -51,12 +51,14 @@ bool zlib_inflate(const Bytes& in, Bytes& out) {
 
 // Text resembling page content: operators, numbers, short strings.
 Bytes content_like(std::mt19937& rng, std::size_t size) {
-    static const char* const ops[] = {" Tf\n", " Td\n", " Tj\n", " re f\n", " m ", " l S\n", " cm\n", " TJ\n"};
+    static const char* const ops[] = {" Tf\n", " Td\n",  " Tj\n", " re f\n",
+                                      " m ",   " l S\n", " cm\n", " TJ\n"};
     std::string s;
     while (s.size() < size) {
         s += std::to_string(rng() % 1000) + "." + std::to_string(rng() % 100) + " ";
         s += std::to_string(rng() % 800);
-        if (rng() % 3 == 0) s += " (" + std::string(1 + rng() % 12, static_cast<char>('a' + rng() % 26)) + ")";
+        if (rng() % 3 == 0)
+            s += " (" + std::string(1 + rng() % 12, static_cast<char>('a' + rng() % 26)) + ")";
         s += ops[rng() % 8];
     }
     s.resize(size);
@@ -98,9 +100,13 @@ std::vector<Stream> pdf_streams(const std::string& path) {
         std::size_t end = data.find("endstream", start);
         if (end == std::string::npos) break;
         pos = end + 9;
-        if (head.find("FlateDecode") == std::string_view::npos || head.find("endstream") != std::string_view::npos) continue;
-        Bytes packed(data.begin() + static_cast<std::ptrdiff_t>(start), data.begin() + static_cast<std::ptrdiff_t>(end));
-        if (packed.size() >= 2 && (packed[0] & 0x0F) == 8 && ((packed[0] << 8) | packed[1]) % 31 == 0) {
+        if (head.find("FlateDecode") == std::string_view::npos ||
+            head.find("endstream") != std::string_view::npos)
+            continue;
+        Bytes packed(data.begin() + static_cast<std::ptrdiff_t>(start),
+                     data.begin() + static_cast<std::ptrdiff_t>(end));
+        if (packed.size() >= 2 && (packed[0] & 0x0F) == 8 &&
+            ((packed[0] << 8) | packed[1]) % 31 == 0) {
             packed.erase(packed.begin(), packed.begin() + 2);
         }
         auto ours = vellox_core::inflate(packed);
@@ -141,9 +147,9 @@ void report(const char* name, const std::vector<Stream>& streams, int repeats) {
         }
     });
     double mb = static_cast<double>(total) * repeats / 1e6;
-    std::printf("%-28s %6zu streams %9.1f MB  vellox %8.1f MB/s  zlib %8.1f MB/s  ratio %5.2f%s\n", name,
-                streams.size(), static_cast<double>(total) / 1e6, mb / ours, mb / zlib, zlib / ours,
-                ok ? "" : "  (FAILURES)");
+    std::printf("%-28s %6zu streams %9.1f MB  vellox %8.1f MB/s  zlib %8.1f MB/s  ratio %5.2f%s\n",
+                name, streams.size(), static_cast<double>(total) / 1e6, mb / ours, mb / zlib,
+                zlib / ours, ok ? "" : "  (FAILURES)");
 }
 
 }  // namespace
@@ -168,7 +174,8 @@ int main(int argc, char** argv) {
     std::vector<Stream> from_files;
     for (int i = 1; i < argc; ++i) {
         auto s = pdf_streams(argv[i]);
-        from_files.insert(from_files.end(), std::make_move_iterator(s.begin()), std::make_move_iterator(s.end()));
+        from_files.insert(from_files.end(), std::make_move_iterator(s.begin()),
+                          std::make_move_iterator(s.end()));
     }
     if (argc > 1) report("PDF FlateDecode streams", from_files, 1);
     return 0;

@@ -58,6 +58,7 @@ private:
 // Dictionary keys of the `parse` tree. They are made once, with the module,
 // so each call neither creates them nor churns the interpreter's table of
 // interned strings.
+// clang-format off
 enum Key : int {
     kVersion, kPages, kWidth, kHeight, kLines, kNeedsOcr, kTables, kImages, kText, kX, kY,
     kRows, kCols, kCells, kName, kFormat, kBitsPerComponent, kColorSpace, kKeyCount,
@@ -67,6 +68,7 @@ constexpr const char* kKeyNames[kKeyCount] = {
     "version", "pages", "width", "height", "lines", "needs_ocr", "tables", "images", "text",
     "x", "y", "rows", "cols", "cells", "name", "format", "bits_per_component", "color_space",
 };
+// clang-format on
 
 // Per-module state: the exception type raised when a C++ failure escapes,
 // and the keys.
@@ -164,12 +166,12 @@ PyObject* page_to_py(Keys k, const vellox_core::PageText& page) {
         !put(dict.get(), k[kLines],
              to_list(page.lines, [k](const vellox_core::Line& l) { return line_to_py(k, l); })) ||
         !put(dict.get(), k[kNeedsOcr], PyBool_FromLong(page.needs_ocr ? 1 : 0)) ||
-        !put(dict.get(), k[kTables],
-             to_list(page.tables,
-                     [k](const vellox_core::Table& t) { return table_to_py(k, t); })) ||
-        !put(dict.get(), k[kImages],
-             to_list(page.images,
-                     [k](const vellox_core::ParsedImage& i) { return image_to_py(k, i); }))) {
+        !put(
+            dict.get(), k[kTables],
+            to_list(page.tables, [k](const vellox_core::Table& t) { return table_to_py(k, t); })) ||
+        !put(dict.get(), k[kImages], to_list(page.images, [k](const vellox_core::ParsedImage& i) {
+                 return image_to_py(k, i);
+             }))) {
         return nullptr;
     }
     return dict.release();
@@ -178,9 +180,9 @@ PyObject* page_to_py(Keys k, const vellox_core::PageText& page) {
 PyObject* doc_to_py(Keys k, const ExtractedDoc& doc) {
     Ref dict(PyDict_New());
     if (!dict || !put(dict.get(), k[kVersion], to_str(doc.version)) ||
-        !put(dict.get(), k[kPages],
-             to_list(doc.pages,
-                     [k](const vellox_core::PageText& p) { return page_to_py(k, p); }))) {
+        !put(dict.get(), k[kPages], to_list(doc.pages, [k](const vellox_core::PageText& p) {
+                 return page_to_py(k, p);
+             }))) {
         return nullptr;
     }
     return dict.release();
@@ -203,8 +205,8 @@ PyObject* wrong_type(const char* param, PyObject* value, const char* target) {
         type_name.remove_prefix(dot + 1);
     }
     std::string name(type_name);
-    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be converted to '%s'",
-                 param, name.c_str(), target);
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be converted to '%s'", param,
+                 name.c_str(), target);
     return nullptr;
 }
 
@@ -242,8 +244,8 @@ bool parse_args(PyObject* args, PyObject* kwargs, const char* format, Args& out)
         // Lone surrogates raise the interpreter's UnicodeEncodeError here.
         const char* utf8 = PyUnicode_AsUTF8AndSize(password, &size);
         if (utf8 == nullptr) return false;
-        out.password = ByteView(reinterpret_cast<const std::uint8_t*>(utf8),
-                                static_cast<std::size_t>(size));
+        out.password =
+            ByteView(reinterpret_cast<const std::uint8_t*>(utf8), static_cast<std::size_t>(size));
     }
     return true;
 }
@@ -313,17 +315,15 @@ PyDoc_STRVAR(parse_to_markdown_doc,
              "Parse a PDF and render it to Markdown.");
 PyDoc_STRVAR(module_doc, "The native extension module (`vellox._vellox`).");
 
-#define VELLOX_METHOD(name)                                                                 \
-    {                                                                                       \
-        #name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(py_##name)), \
-            METH_VARARGS | METH_KEYWORDS, name##_doc                                        \
+#define VELLOX_METHOD(name)                                                                   \
+    {                                                                                         \
+#name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)(void)>(py_##name)), \
+            METH_VARARGS | METH_KEYWORDS, name##_doc                                          \
     }
 
 PyMethodDef methods[] = {
-    VELLOX_METHOD(parse),
-    VELLOX_METHOD(parse_to_json),
-    VELLOX_METHOD(parse_to_html),
-    VELLOX_METHOD(parse_to_markdown),
+    VELLOX_METHOD(parse),           VELLOX_METHOD(parse_to_json),
+    VELLOX_METHOD(parse_to_html),   VELLOX_METHOD(parse_to_markdown),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -346,15 +346,8 @@ int module_clear(PyObject* module) {
 void module_free(void* module) { module_clear(static_cast<PyObject*>(module)); }
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_vellox",
-    module_doc,
-    sizeof(ModuleState),
-    methods,
-    nullptr,
-    module_traverse,
-    module_clear,
-    module_free,
+    PyModuleDef_HEAD_INIT, "_vellox",    module_doc,  sizeof(ModuleState), methods, nullptr,
+    module_traverse,       module_clear, module_free,
 };
 
 PyObject* create_module() {
@@ -371,8 +364,8 @@ PyObject* create_module() {
     // a broken invariant of the library.
     state->panic_type = PyErr_NewExceptionWithDoc(
         "vellox._vellox.PanicException",
-        "An internal failure of the native library (a bug, not a bad PDF).",
-        PyExc_BaseException, nullptr);
+        "An internal failure of the native library (a bug, not a bad PDF).", PyExc_BaseException,
+        nullptr);
     if (state->panic_type == nullptr) return nullptr;
     if (PyModule_AddObjectRef(module.get(), "PanicException", state->panic_type) < 0) {
         return nullptr;

@@ -70,7 +70,9 @@ constexpr EncodingTable kMacRoman = make_mac_roman();
 constexpr EncodingTable kCp1252 = make_cp1252();
 
 // Glyph names seen in simple fonts' /Differences arrays, with the character
-// the Adobe Glyph List gives each. Sorted by name bytes for binary search.
+// the Adobe Glyph List gives each. Sorted by name bytes for binary search;
+// laid out as a table, by hand.
+// clang-format off
 constexpr AglEntry kAgl[] = {
     {"A", 0x0041}, {"AE", 0x00C6}, {"B", 0x0042}, {"C", 0x0043}, {"D", 0x0044}, {"E", 0x0045},
     {"F", 0x0046}, {"G", 0x0047}, {"H", 0x0048}, {"I", 0x0049}, {"J", 0x004A}, {"K", 0x004B},
@@ -108,6 +110,7 @@ constexpr AglEntry kAgl[] = {
     {"underscore", 0x005F}, {"v", 0x0076}, {"w", 0x0077}, {"x", 0x0078}, {"y", 0x0079},
     {"yen", 0x00A5}, {"z", 0x007A}, {"zero", 0x0030},
 };
+// clang-format on
 
 constexpr bool agl_sorted() {
     for (std::size_t i = 1; i < std::size(kAgl); ++i) {
@@ -157,9 +160,9 @@ std::span<const AglEntry> agl_table() { return kAgl; }
 
 std::optional<std::uint32_t> agl_lookup(std::string_view name) {
     const auto* end = std::end(kAgl);
-    const auto* it = std::lower_bound(
-        std::begin(kAgl), end, name,
-        [](const AglEntry& e, std::string_view n) { return e.name < n; });
+    const auto* it =
+        std::lower_bound(std::begin(kAgl), end, name,
+                         [](const AglEntry& e, std::string_view n) { return e.name < n; });
     if (it == end || it->name != name) return std::nullopt;
     return it->code;
 }

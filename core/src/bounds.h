@@ -37,8 +37,9 @@ inline constexpr std::uint32_t kMaxWidthCode = 65535;
 
 // Cells of the one ruled table a page may yield. The grid is the cross product
 // of every distinct rule position on the page: two thousand rectangles, some
-// forty kilobytes of content, would otherwise ask for four million cells. Real ruled tables hold hundreds of cells; a page of
-// vector art that crosses this bound gives no table rather than a huge one.
+// forty kilobytes of content, would otherwise ask for four million cells. Real ruled tables hold
+// hundreds of cells; a page of vector art that crosses this bound gives no table rather than a huge
+// one.
 inline constexpr std::size_t kMaxTableCells = std::size_t{1} << 16;
 
 // Objects one page's content may turn into: every operation and every

@@ -19,7 +19,7 @@ struct CMapRange {
 };
 
 struct CMap {
-    std::vector<CMapRange> ranges;                     // bfrange, file order
+    std::vector<CMapRange> ranges;                       // bfrange, file order
     std::unordered_map<std::uint32_t, std::string> map;  // bfchar, bfrange arrays
 
     static CMap parse(ByteView bytes);  // never fails

@@ -264,8 +264,7 @@ bool read_direct(Lexer& lx, std::size_t& budget, BlockList& items, Operand& out)
 
 // An operand the object parser made, as the passes read it. Texts that are
 // not slices of the content are kept in `texts`.
-Operand operand_of(const Object& o, BlockList& items, std::deque<std::string>& texts,
-                   bool nested) {
+Operand operand_of(const Object& o, BlockList& items, std::deque<std::string>& texts, bool nested) {
     Operand out;
     if (const auto n = o.number()) {
         out = Operand::of_number(*n);

@@ -70,9 +70,9 @@ struct Operand {
     // by count, so every length fits.
     std::uint32_t length = 0;
     union {
-        double number = 0;           // Number
-        const char* chars;           // Name, String
-        const Operand* first_item;   // Array
+        double number = 0;          // Number
+        const char* chars;          // Name, String
+        const Operand* first_item;  // Array
     };
 
     static Operand of_number(double value) {

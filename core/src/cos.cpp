@@ -74,8 +74,8 @@ Result<Object> parse_literal_string(Lexer& lx) {
                     if (e >= '0' && e <= '7') {
                         // One to three octal digits; the value wraps in 8 bits.
                         std::uint8_t v = static_cast<std::uint8_t>(e - '0');
-                        for (int k = 0; k < 2 && lx.pos < in.size() && in[lx.pos] >= '0' &&
-                                        in[lx.pos] <= '7';
+                        for (int k = 0;
+                             k < 2 && lx.pos < in.size() && in[lx.pos] >= '0' && in[lx.pos] <= '7';
                              ++k) {
                             v = static_cast<std::uint8_t>(v * 8 + (in[lx.pos++] - '0'));
                         }
@@ -154,9 +154,9 @@ Result<Object> parse_name(Lexer& lx) {
 }
 
 // Exact doubles 1e0 .. 1e22: dividing by one of them is a single rounding.
-constexpr std::array<double, 23> kPow10 = {
-    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::array<double, 23> kPow10 = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // The longest token (sign and point included) whose digits all fit in an
 // int64_t without checking.
@@ -228,8 +228,8 @@ std::optional<double> parse_number_general(std::string_view t) {
     // from_chars accepts "nan(...)", which cannot occur in a token (the
     // parenthesis is a delimiter), and hex floats only with chars_format::hex.
     double value = 0;
-    const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value,
-                                           std::chars_format::general);
+    const auto [ptr, ec] =
+        std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
     if (ptr != s.data() + s.size()) return std::nullopt;
     if (ec == std::errc::result_out_of_range) {
         // Too large becomes infinity, too small becomes zero, as the usual
@@ -366,9 +366,7 @@ Result<Object> parse_value(Lexer& lx, std::uint32_t depth, std::size_t& budget,
     --budget;
     const std::uint8_t c = lx.peek();
     switch (c) {
-        case '(':
-            ++lx.pos;
-            return parse_literal_string(lx);
+        case '(': ++lx.pos; return parse_literal_string(lx);
         case '<':
             if (lx.pos + 1 < lx.input.size() && lx.input[lx.pos + 1] == '<') {
                 if (depth >= limits::kMaxNesting) return token("nesting too deep");
@@ -378,15 +376,12 @@ Result<Object> parse_value(Lexer& lx, std::uint32_t depth, std::size_t& budget,
             }
             ++lx.pos;
             return parse_hex_string(lx);
-        case '/':
-            ++lx.pos;
-            return parse_name(lx);
+        case '/': ++lx.pos; return parse_name(lx);
         case '[':
             if (depth >= limits::kMaxNesting) return token("nesting too deep");
             ++lx.pos;
             return parse_array(lx, depth + 1, budget, stack);
-        default:
-            break;
+        default: break;
     }
     if (c == '+' || c == '-' || c == '.' || is_digit(c)) return parse_number(lx);
     const auto kw = lx.read_keyword();

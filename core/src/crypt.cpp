@@ -44,9 +44,8 @@ struct Params {
 // ISO 32000-1, Algorithm 2 step a: a password shorter than 32 bytes is
 // completed with the leading bytes of this string.
 constexpr std::array<std::uint8_t, 32> kPadding = {
-    0x28, 0xBF, 0x4E, 0x5E, 0x4E, 0x75, 0x8A, 0x41, 0x64, 0x00, 0x4E,
-    0x56, 0xFF, 0xFA, 0x01, 0x08, 0x2E, 0x2E, 0x00, 0xB6, 0xD0, 0x68,
-    0x3E, 0x80, 0x2F, 0x0C, 0xA9, 0xFE, 0x64, 0x53, 0x69, 0x7A};
+    0x28, 0xBF, 0x4E, 0x5E, 0x4E, 0x75, 0x8A, 0x41, 0x64, 0x00, 0x4E, 0x56, 0xFF, 0xFA, 0x01, 0x08,
+    0x2E, 0x2E, 0x00, 0xB6, 0xD0, 0x68, 0x3E, 0x80, 0x2F, 0x0C, 0xA9, 0xFE, 0x64, 0x53, 0x69, 0x7A};
 
 constexpr std::size_t kMd5Size = 16;
 constexpr std::size_t kAesBlock = 16;
@@ -79,8 +78,7 @@ Bytes md5_of(ByteView data) { return digest(EVP_md5(), data); }
 // CBC over whole blocks with the given IV, padding handling switched off.
 // Empty on any libcrypto failure (and for empty input, which no caller
 // passes).
-Bytes aes_cbc(const EVP_CIPHER* cipher, bool encrypt, ByteView key, ByteView iv,
-              ByteView data) {
+Bytes aes_cbc(const EVP_CIPHER* cipher, bool encrypt, ByteView key, ByteView iv, ByteView data) {
     if (cipher == nullptr || data.empty() || data.size() % kAesBlock != 0 ||
         static_cast<std::size_t>(EVP_CIPHER_key_length(cipher)) != key.size() ||
         iv.size() != kAesBlock) {
@@ -88,8 +86,8 @@ Bytes aes_cbc(const EVP_CIPHER* cipher, bool encrypt, ByteView key, ByteView iv,
     }
     CipherCtx ctx(EVP_CIPHER_CTX_new());
     if (!ctx) return {};
-    if (EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(), iv.data(),
-                          encrypt ? 1 : 0) != 1 ||
+    if (EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(), iv.data(), encrypt ? 1 : 0) !=
+            1 ||
         EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
         return {};
     }
@@ -376,8 +374,8 @@ bool Params::user_validates(ByteView key, ByteView id) const {
 
 std::optional<Decryptor> Decryptor::from_encrypt(const Dictionary& encrypt, ByteView id,
                                                  ByteView password) {
-    if (const Object* filter = encrypt.get("Filter"); filter == nullptr ||
-                                                      !filter->is_name("Standard")) {
+    if (const Object* filter = encrypt.get("Filter");
+        filter == nullptr || !filter->is_name("Standard")) {
         return std::nullopt;
     }
     Params params;

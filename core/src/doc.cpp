@@ -41,8 +41,7 @@ Result<Document> Document::parse_with_password(ByteView data, ByteView password)
         ++end;
     }
     const std::size_t start = p + kHeader.size();
-    std::string version =
-        lossy_utf8(data.subspan(start, std::min(end - start, kMaxVersionBytes)));
+    std::string version = lossy_utf8(data.subspan(start, std::min(end - start, kMaxVersionBytes)));
 
     auto xref = read_xref(data);
     if (!xref) return std::move(xref).error();

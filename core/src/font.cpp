@@ -12,8 +12,7 @@ namespace {
 
 // The array stored under `key`, with one indirect reference followed (its
 // elements are not resolved); valid as long as `dict` and the resolver.
-const Array* array_entry(const Resolver& resolver, const Dictionary& dict,
-                         std::string_view key) {
+const Array* array_entry(const Resolver& resolver, const Dictionary& dict, std::string_view key) {
     const Object* value = fetch_entry(resolver, dict, key);
     return value != nullptr ? value->as_array() : nullptr;
 }
@@ -126,8 +125,8 @@ EncodingTable build_encoding(const Resolver& resolver, const Dictionary& font) {
     if (const Dictionary* dict = value->as_dict()) {
         const Object* base_name = dict->get("BaseEncoding");
         const Name* name = base_name != nullptr ? base_name->as_name() : nullptr;
-        const EncodingTable& base = name != nullptr ? base_encoding(name->text)
-                                                    : win_ansi_encoding();
+        const EncodingTable& base =
+            name != nullptr ? base_encoding(name->text) : win_ansi_encoding();
         return with_differences(base, *dict);
     }
     if (const Stream* stream = value->as_stream()) {
@@ -176,16 +175,15 @@ FontMap load_font_table(const Resolver& resolver, const Dictionary& resources, F
 
 }  // namespace
 
-const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources,
-                          FontCache& cache) {
+const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources, FontCache& cache) {
     // The table's identity: each name (length first, so that no two lists
     // give the same text) with its font's object number. Equal tables are
     // common even where pages do not share one table object.
     std::string key;
     const Object* entry = resources.get("Font");
     const Dictionary no_fonts;
-    auto table = entry != nullptr ? resolver.resolve_dict(*entry)
-                                  : Result<const Dictionary*>(&no_fonts);
+    auto table =
+        entry != nullptr ? resolver.resolve_dict(*entry) : Result<const Dictionary*>(&no_fonts);
     if (table) {
         key.push_back('T');
         for (const auto& [name, value] : **table) {
@@ -207,7 +205,8 @@ const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources,
     }
     auto found = cache.tables.find(key);
     if (found == cache.tables.end()) {
-        found = cache.tables.emplace(std::move(key), load_font_table(resolver, resources, cache)).first;
+        found =
+            cache.tables.emplace(std::move(key), load_font_table(resolver, resources, cache)).first;
     }
     return found->second;
 }
@@ -225,9 +224,9 @@ namespace {
 // in a register; inlined into the text loop before it, the compiler kept the
 // sum in memory, a store and a load on every glyph. Word spacing is picked by
 // index rather than by a branch, since spaces come at no predictable rhythm.
-[[gnu::noinline]] double simple_advance(const double* widths, ByteView bytes,
-                                        double char_spacing, double word_spacing,
-                                        double font_size, double horizontal_scale) {
+[[gnu::noinline]] double simple_advance(const double* widths, ByteView bytes, double char_spacing,
+                                        double word_spacing, double font_size,
+                                        double horizontal_scale) {
     const double spacing[2] = {0.0, word_spacing};
     double sum = 0;
     for (const std::uint8_t code : bytes) {
@@ -238,8 +237,8 @@ namespace {
 
 }  // namespace
 
-double Font::show_into(ByteView bytes, std::string& out, double char_spacing,
-                       double word_spacing, double font_size, double horizontal_scale) const {
+double Font::show_into(ByteView bytes, std::string& out, double char_spacing, double word_spacing,
+                       double font_size, double horizontal_scale) const {
     double advance = 0;
     if (!composite && !to_unicode) {
         // The common simple font without a CMap: one byte is one code, its
@@ -259,13 +258,15 @@ double Font::show_into(ByteView bytes, std::string& out, double char_spacing,
             out.resize(start + ascii);
             for (const std::uint8_t code : bytes.subspan(ascii)) {
                 const std::uint32_t cp = encoding[code];
-                if (cp - 1 < 0x7F) out.push_back(static_cast<char>(cp));
-                else if (cp != 0 && is_scalar_value(cp)) append_utf8(out, static_cast<char32_t>(cp));
+                if (cp - 1 < 0x7F)
+                    out.push_back(static_cast<char>(cp));
+                else if (cp != 0 && is_scalar_value(cp))
+                    append_utf8(out, static_cast<char32_t>(cp));
             }
         }
         if (byte_widths.size() >= 256) {
-            return simple_advance(byte_widths.data(), bytes, char_spacing, word_spacing,
-                                  font_size, horizontal_scale);
+            return simple_advance(byte_widths.data(), bytes, char_spacing, word_spacing, font_size,
+                                  horizontal_scale);
         }
         for (const std::uint8_t code : bytes) {
             const double s = code == 32 ? word_spacing : 0.0;
@@ -286,8 +287,10 @@ double Font::show_into(ByteView bytes, std::string& out, double char_spacing,
         } else if (!composite && code < 256) {
             const std::uint32_t cp = encoding[code];
             // ASCII, by far the most common, without the general encoder.
-            if (cp - 1 < 0x7F) out.push_back(static_cast<char>(cp));
-            else if (cp != 0 && is_scalar_value(cp)) append_utf8(out, static_cast<char32_t>(cp));
+            if (cp - 1 < 0x7F)
+                out.push_back(static_cast<char>(cp));
+            else if (cp != 0 && is_scalar_value(cp))
+                append_utf8(out, static_cast<char32_t>(cp));
         }
 
         const double w = width_of(code);

@@ -33,8 +33,8 @@ struct Font {
     double width_of(std::uint32_t code) const;
     // Appends the text of `bytes` to `out`; returns the advance in unscaled
     // text space (before the text matrix).
-    double show_into(ByteView bytes, std::string& out, double char_spacing,
-                     double word_spacing, double font_size, double horizontal_scale) const;
+    double show_into(ByteView bytes, std::string& out, double char_spacing, double word_spacing,
+                     double font_size, double horizontal_scale) const;
 };
 
 // Fonts by resource name. A font is immutable once loaded and shared: the
@@ -60,8 +60,7 @@ struct FontCache {
 // The fonts of a page's /Font resources, loaded through `cache` (one per
 // document). The result lives in `cache` and stays valid until the next call
 // with it.
-const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources,
-                          FontCache& cache);
+const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources, FontCache& cache);
 Font load_font(const Resolver& resolver, const Dictionary& font);
 // The 256-entry table of a simple font from its /Encoding.
 EncodingTable build_encoding(const Resolver& resolver, const Dictionary& font);

@@ -64,8 +64,8 @@ Object assemble_stream(ByteView data, Lexer& lexer, Object obj,
 
     std::optional<std::size_t> end;
     std::uint64_t declared_end = 0;
-    if (declared && !__builtin_add_overflow(static_cast<std::uint64_t>(start), *declared,
-                                            &declared_end) &&
+    if (declared &&
+        !__builtin_add_overflow(static_cast<std::uint64_t>(start), *declared, &declared_end) &&
         declared_end <= data.size()) {
         // Trust the declared length when "endstream" follows within a few
         // bytes and only an end-of-line marker (white space) stands between.

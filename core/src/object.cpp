@@ -46,9 +46,7 @@ void Dictionary::set(std::string key, Object value) {
     entries.emplace_back(std::move(key), std::move(value));
 }
 
-bool Dictionary::operator==(const Dictionary& other) const {
-    return entries == other.entries;
-}
+bool Dictionary::operator==(const Dictionary& other) const { return entries == other.entries; }
 
 bool Stream::operator==(const Stream& other) const {
     return dict == other.dict && data == other.data;

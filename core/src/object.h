@@ -115,8 +115,8 @@ enum class ObjectType : std::uint8_t {
 };
 
 struct Object {
-    using Variant = std::variant<Null, bool, std::int64_t, double, String, Name,
-                                 Array, Dictionary, Stream, Reference>;
+    using Variant = std::variant<Null, bool, std::int64_t, double, String, Name, Array, Dictionary,
+                                 Stream, Reference>;
     Variant v;
 
     Object() : v(Null{}) {}

@@ -5,8 +5,8 @@
 #include <unordered_set>
 
 #include "bounds.h"
-#include "filter/output.h"
 #include "filter/chain.h"
+#include "filter/output.h"
 
 namespace vellox_core {
 

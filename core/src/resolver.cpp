@@ -44,9 +44,8 @@ Result<Object> Resolver::load(std::uint32_t num) const {
     }
 
     if (const auto* in_file = std::get_if<XrefInFile>(&found->second)) {
-        const std::size_t at = in_file->offset < data.size()
-                                   ? static_cast<std::size_t>(in_file->offset)
-                                   : data.size();
+        const std::size_t at =
+            in_file->offset < data.size() ? static_cast<std::size_t>(in_file->offset) : data.size();
         Lexer lx(data, at);
         auto header = read_header(lx);
         if (!header) return std::move(header).error();
@@ -105,8 +104,7 @@ Result<const Dictionary*> Resolver::resolve_dict(const Object& obj) const {
     return invalid("expected dictionary");
 }
 
-const Object* fetch_entry(const Resolver& resolver, const Dictionary& dict,
-                          std::string_view key) {
+const Object* fetch_entry(const Resolver& resolver, const Dictionary& dict, std::string_view key) {
     const Object* value = dict.get(key);
     if (value == nullptr) return nullptr;
     if (const Reference* ref = value->as_ref()) {

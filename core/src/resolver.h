@@ -52,7 +52,6 @@ private:
 // pointer into `dict` or into the resolver's own object (see
 // Resolver::lookup); nullptr when the key is absent or the reference does
 // not resolve.
-const Object* fetch_entry(const Resolver& resolver, const Dictionary& dict,
-                          std::string_view key);
+const Object* fetch_entry(const Resolver& resolver, const Dictionary& dict, std::string_view key);
 
 }  // namespace vellox_core

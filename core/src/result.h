@@ -21,12 +21,27 @@ public:
     bool ok() const { return v_.index() == 0; }
     explicit operator bool() const { return ok(); }
 
-    T& value() & { assert(ok()); return *std::get_if<0>(&v_); }
-    const T& value() const& { assert(ok()); return *std::get_if<0>(&v_); }
-    T&& value() && { assert(ok()); return std::move(*std::get_if<0>(&v_)); }
+    T& value() & {
+        assert(ok());
+        return *std::get_if<0>(&v_);
+    }
+    const T& value() const& {
+        assert(ok());
+        return *std::get_if<0>(&v_);
+    }
+    T&& value() && {
+        assert(ok());
+        return std::move(*std::get_if<0>(&v_));
+    }
 
-    const Error& error() const& { assert(!ok()); return *std::get_if<1>(&v_); }
-    Error&& error() && { assert(!ok()); return std::move(*std::get_if<1>(&v_)); }
+    const Error& error() const& {
+        assert(!ok());
+        return *std::get_if<1>(&v_);
+    }
+    Error&& error() && {
+        assert(!ok());
+        return std::move(*std::get_if<1>(&v_));
+    }
 
     T& operator*() & { return value(); }
     const T& operator*() const& { return value(); }

@@ -177,7 +177,8 @@ void write_json_string(std::string& out, std::string_view text) {
             case 0x0C: out.append("\\f"); break;
             case 0x0D: out.append("\\r"); break;
             default: {
-                const char escape[6] = {'\\', 'u', '0', '0', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
+                const char escape[6] = {
+                    '\\', 'u', '0', '0', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
                 out.append(escape, sizeof escape);
             }
         }
@@ -200,7 +201,8 @@ void write_json_float(std::string& out, double value) {
     }
 
     char sci[32];
-    const auto [sci_end, ec] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+    const auto [sci_end, ec] =
+        std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
     (void)ec;  // the longest double, "-d.dddddddddddddddde-308", is 24 bytes
 
     bool negative = false;
@@ -289,7 +291,8 @@ std::string ExtractedDoc::to_json() const {
 namespace {
 
 // "_[scanned page — text extraction requires OCR]_", the dash being U+2014.
-constexpr std::string_view kOcrNotice = "_[scanned page \xE2\x80\x94 text extraction requires OCR]_";
+constexpr std::string_view kOcrNotice =
+    "_[scanned page \xE2\x80\x94 text extraction requires OCR]_";
 constexpr std::string_view kPageSeparator = "\n\n---\n\n";
 
 // "| a | b |": a bar inside a cell would end the cell early, so it is escaped;
@@ -425,7 +428,8 @@ void append_rounded(std::string& out, double value) {
     }
     // The largest double has 309 integral digits.
     char buf[320];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, rounded, std::chars_format::fixed, 0);
+    const auto [end, ec] =
+        std::to_chars(buf, buf + sizeof buf, rounded, std::chars_format::fixed, 0);
     (void)ec;
     out.append(buf, end);
 }

@@ -52,10 +52,8 @@ bool paints(Operator op) {
         case Operator::FillStroke:
         case Operator::FillStrokeEvenOdd:
         case Operator::CloseFillStroke:
-        case Operator::CloseFillStrokeEvenOdd:
-            return true;
-        default:
-            return false;
+        case Operator::CloseFillStrokeEvenOdd: return true;
+        default: return false;
     }
 }
 

@@ -10,12 +10,8 @@ namespace vellox_core {
 Matrix multiply(const Matrix& m, const Matrix& n) {
     // Row-vector convention of PDF: [x y 1] × M × N, so M acts first.
     return Matrix{
-        m.a * n.a + m.b * n.c,
-        m.a * n.b + m.b * n.d,
-        m.c * n.a + m.d * n.c,
-        m.c * n.b + m.d * n.d,
-        m.e * n.a + m.f * n.c + n.e,
-        m.e * n.b + m.f * n.d + n.f,
+        m.a * n.a + m.b * n.c, m.a * n.b + m.b * n.d,       m.c * n.a + m.d * n.c,
+        m.c * n.b + m.d * n.d, m.e * n.a + m.f * n.c + n.e, m.e * n.b + m.f * n.d + n.f,
     };
 }
 
@@ -80,8 +76,8 @@ struct TextState {
 
         double advance = 0;
         if (font != nullptr) {
-            advance = font->show_into(bytes, run.text, char_spacing, word_spacing,
-                                              font_size, horizontal_scale);
+            advance = font->show_into(bytes, run.text, char_spacing, word_spacing, font_size,
+                                      horizontal_scale);
         } else {
             // No usable font: read the bytes as ISO 8859-1 with the default
             // glyph width, so text in fonts we could not load still shows up.
@@ -111,18 +107,14 @@ std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts)
             args.empty() ? std::nullopt : string_of(args[0]);
 
         switch (op.code) {
-            case Operator::Save:
-                st.stack.push_back(st.ctm);
-                break;
+            case Operator::Save: st.stack.push_back(st.ctm); break;
             case Operator::Restore:
                 if (!st.stack.empty()) {
                     st.ctm = st.stack.back();
                     st.stack.pop_back();
                 }
                 break;
-            case Operator::Concat:
-                st.ctm = multiply(matrix_of(args), st.ctm);
-                break;
+            case Operator::Concat: st.ctm = multiply(matrix_of(args), st.ctm); break;
             case Operator::BeginText:
                 st.tm = Matrix{};
                 st.tlm = Matrix{};
@@ -133,21 +125,13 @@ std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts)
                 }
                 st.font_size = number_at(args, 1, 0.0);
                 break;
-            case Operator::CharSpacing:
-                st.char_spacing = number_at(args, 0, 0.0);
-                break;
-            case Operator::WordSpacing:
-                st.word_spacing = number_at(args, 0, 0.0);
-                break;
+            case Operator::CharSpacing: st.char_spacing = number_at(args, 0, 0.0); break;
+            case Operator::WordSpacing: st.word_spacing = number_at(args, 0, 0.0); break;
             case Operator::HorizontalScale:
                 st.horizontal_scale = number_at(args, 0, 0.0) / 100.0;
                 break;
-            case Operator::Leading:
-                st.leading = number_at(args, 0, 0.0);
-                break;
-            case Operator::Rise:
-                st.rise = number_at(args, 0, 0.0);
-                break;
+            case Operator::Leading: st.leading = number_at(args, 0, 0.0); break;
+            case Operator::Rise: st.rise = number_at(args, 0, 0.0); break;
             case Operator::MoveTextSetLeading:
                 st.leading = -number_at(args, 1, 0.0);
                 [[fallthrough]];
@@ -159,9 +143,7 @@ std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts)
                 st.tlm = matrix_of(args);
                 st.tm = st.tlm;
                 break;
-            case Operator::NextLine:
-                st.next_line();
-                break;
+            case Operator::NextLine: st.next_line(); break;
             case Operator::Show:
                 if (first_string) st.show(*first_string, runs);
                 break;
@@ -187,13 +169,13 @@ std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts)
                         // A number pulls the next glyph left by thousandths of
                         // the font size; anything else counts as no adjustment.
                         const double v = number_of(item).value_or(0.0);
-                        st.tm = translated(st.tm, -v / 1000.0 * st.font_size * st.horizontal_scale, 0);
+                        st.tm =
+                            translated(st.tm, -v / 1000.0 * st.font_size * st.horizontal_scale, 0);
                     }
                 }
                 break;
             }
-            default:
-                break;  // not a text operator
+            default: break;  // not a text operator
         }
     }
     return runs;

@@ -44,11 +44,17 @@ std::size_t sequence_length(ByteView b, std::size_t i, std::size_t& bad) {
         return 0;
     }
     for (std::size_t k = 1; k <= need; ++k) {
-        if (i + k >= b.size()) { bad = k; return 0; }
+        if (i + k >= b.size()) {
+            bad = k;
+            return 0;
+        }
         const std::uint8_t t = b[i + k];
         const std::uint8_t tlo = k == 1 ? lo : 0x80;
         const std::uint8_t thi = k == 1 ? hi : 0xBF;
-        if (t < tlo || t > thi) { bad = k; return 0; }
+        if (t < tlo || t > thi) {
+            bad = k;
+            return 0;
+        }
     }
     return need + 1;
 }

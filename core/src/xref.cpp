@@ -32,8 +32,7 @@ Result<std::uint32_t> read_u32(Lexer& lexer) {
 }
 
 Lexer lexer_at(ByteView data, std::uint64_t offset) {
-    const std::size_t at =
-        offset < data.size() ? static_cast<std::size_t>(offset) : data.size();
+    const std::size_t at = offset < data.size() ? static_cast<std::size_t>(offset) : data.size();
     return Lexer(data, at);
 }
 
@@ -241,8 +240,8 @@ Result<Xref> read_xref(ByteView data) {
         if (!visited.insert(offset).second) break;
         Lexer lx = lexer_at(data, offset);
         lx.skip_whitespace();
-        Result<Xref> section = lx.eat_keyword("xref") ? parse_classic_section(lx)
-                                                      : parse_xref_stream(data, offset);
+        Result<Xref> section =
+            lx.eat_keyword("xref") ? parse_classic_section(lx) : parse_xref_stream(data, offset);
         if (!section) return std::move(section).error();
 
         next = offset_entry(section->trailer, "Prev");

@@ -45,9 +45,8 @@ TEST(Encodings, StandardTableIsPrintableAsciiWithCurlyQuotes) {
         std::uint32_t cp;
     };
     const Case cases[] = {
-        {0x00, 0},      {0x1F, 0},      {0x20, 0x20}, {0x27, 0x2019}, {0x41, 0x41},
-        {0x60, 0x2018}, {0x7E, 0x7E},   {0x7F, 0},    {0x80, 0},      {0xA1, 0},
-        {0xE9, 0},      {0xFF, 0},
+        {0x00, 0},    {0x1F, 0}, {0x20, 0x20}, {0x27, 0x2019}, {0x41, 0x41}, {0x60, 0x2018},
+        {0x7E, 0x7E}, {0x7F, 0}, {0x80, 0},    {0xA1, 0},      {0xE9, 0},    {0xFF, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
@@ -102,7 +101,8 @@ TEST(GlyphNames, TableIsSortedBmpAndFindsEveryEntry) {
     EXPECT_EQ(agl_lookup("ffi"), 0xFB03u);
     EXPECT_EQ(agl_lookup("nbspace"), 0xA0u);
     EXPECT_EQ(agl_lookup("minus"), 0x2212u);
-    for (std::string_view miss : {"", "a.sc", "Aa", "zz", "quotesingl", "zeroo", "Eacute", "uni0041"}) {
+    for (std::string_view miss :
+         {"", "a.sc", "Aa", "zz", "quotesingl", "zeroo", "Eacute", "uni0041"}) {
         SCOPED_TRACE(std::string(miss));
         EXPECT_FALSE(agl_lookup(miss));
     }
@@ -172,10 +172,12 @@ TEST(Differences, AppliesNamesFromTheCurrentCode) {
          {{65, 'B'}, {66, 'C'}, {68, 0x1F600}}},
         {"negative start is code 0", names_and_ints({-5, Name{"A"}}), {{0, 'A'}}},
         {"zero start", names_and_ints({0, Name{"A"}}), {{0, 'A'}}},
-        {"names before any number start at 0", names_and_ints({Name{"A"}, Name{"B"}}),
+        {"names before any number start at 0",
+         names_and_ints({Name{"A"}, Name{"B"}}),
          {{0, 'A'}, {1, 'B'}}},
         {"past 255 dropped", names_and_ints({255, Name{"a"}, Name{"b"}}), {{255, 'a'}}},
-        {"huge start", names_and_ints({std::int64_t{9223372036854775807}, Name{"a"}, Name{"b"}}),
+        {"huge start",
+         names_and_ints({std::int64_t{9223372036854775807}, Name{"a"}, Name{"b"}}),
          {}},
         {"suffix cut", names_and_ints({32, Name{"space.alt"}}), {{32, 0x20}}},
         {"surrogate rejected", names_and_ints({32, Name{"uniD800"}}), {}},
@@ -183,7 +185,8 @@ TEST(Differences, AppliesNamesFromTheCurrentCode) {
         {"other elements do not advance",
          names_and_ints({40, 1.5, String{{'x'}}, Name{"A"}, Object{}, Array{}, Name{"B"}}),
          {{40, 'A'}, {41, 'B'}}},
-        {"later number restarts", names_and_ints({10, Name{"A"}, 5, Name{"B"}, Name{"C"}}),
+        {"later number restarts",
+         names_and_ints({10, Name{"A"}, 5, Name{"B"}, Name{"C"}}),
          {{10, 'A'}, {5, 'B'}, {6, 'C'}}},
         {"later name wins", names_and_ints({10, Name{"A"}, 10, Name{"B"}}), {{10, 'B'}}},
         {"empty", Array{}, {}},
@@ -198,7 +201,8 @@ TEST(Differences, AppliesNamesFromTheCurrentCode) {
         }
     }
     // The base passed in is what unconvertible names keep.
-    const EncodingTable mac = apply_differences(mac_roman_encoding(), names_and_ints({0x8E, Name{"zzz"}, Name{"A"}}));
+    const EncodingTable mac =
+        apply_differences(mac_roman_encoding(), names_and_ints({0x8E, Name{"zzz"}, Name{"A"}}));
     EXPECT_EQ(mac[0x8E], 0xE9u);
     EXPECT_EQ(mac[0x8F], 0x41u);
 }

@@ -35,8 +35,7 @@ namespace {
 
 // Expects both readers to agree on `text`; returns the operation count.
 std::size_t expect_same(std::string_view text) {
-    const std::vector<ReferenceOp> reference =
-        vellox_test::parse_content_reference(as_bytes(text));
+    const std::vector<ReferenceOp> reference = vellox_test::parse_content_reference(as_bytes(text));
     const Content content = parse_content(as_bytes(text));
     EXPECT_EQ(reference.size(), content.size());
     if (reference.size() != content.size()) return 0;
@@ -96,6 +95,7 @@ TEST(ContentDiff, CorpusPagesAndDamagedCopies) {
 }
 
 TEST(ContentDiff, RandomTokens) {
+    // clang-format off
     const char* tokens[] = {
         // numbers, references and their look-alikes
         "0", "1", "-2", "+3", ".5", "-.25", "1.", "00012", "4294967295", "4294967296",
@@ -114,6 +114,7 @@ TEST(ContentDiff, RandomTokens) {
         "Tj", "TJ", "Tf", "Tm", "cm", "re", "S", "n", "BT", "ET", "q", "Q", "true", "null",
         "BI /W 1 ID xx EI", "{", "}", ")", ">", "%c\n", "\n", "\t", "\x00",
     };
+    // clang-format on
     std::mt19937 rng(161803);
     for (int round = 0; round < 20000; ++round) {
         std::string text;

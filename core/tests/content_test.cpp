@@ -114,7 +114,7 @@ TEST(Content, OperatorsAndOperands) {
         {"Q 1 2 3 <</A 1 /B>> gs", "Q \n"},
         {"q BI /W 1 /H 1 ID xyz EI Q", "q \nQ \n"},
         {"q BI /W 1 ID \x01\xff)]Q Tj EI Q", "q \nQ \n"},
-        {"1 2 BI ID x EI m", "m \n"},  // operands before BI are dropped
+        {"1 2 BI ID x EI m", "m \n"},             // operands before BI are dropped
         {"BI ID abEIcd EI Q", "cd \nEI \nQ \n"},  // plain search: the first EI ends it
         {"q BIEI Q", "q \nBIEI \nQ \n"},
         {"q 1 0 0 1 0 0 cm BI /W 1 ID xyz", "q \ncm IIIIII\n"},
@@ -171,18 +171,37 @@ TEST(Content, OperandValuesAndOperatorText) {
 
 TEST(Content, OperatorCodes) {
     const std::pair<std::string_view, Operator> known[] = {
-        {"q", Operator::Save}, {"Q", Operator::Restore}, {"cm", Operator::Concat},
-        {"BT", Operator::BeginText}, {"Tf", Operator::SetFont}, {"Tc", Operator::CharSpacing},
-        {"Tw", Operator::WordSpacing}, {"Tz", Operator::HorizontalScale},
-        {"TL", Operator::Leading}, {"Ts", Operator::Rise}, {"Td", Operator::MoveText},
-        {"TD", Operator::MoveTextSetLeading}, {"Tm", Operator::TextMatrix},
-        {"T*", Operator::NextLine}, {"Tj", Operator::Show}, {"'", Operator::NextLineShow},
-        {"\"", Operator::SpacingNextLineShow}, {"TJ", Operator::ShowArray},
-        {"m", Operator::MoveTo}, {"l", Operator::LineTo}, {"re", Operator::Rectangle},
-        {"S", Operator::Stroke}, {"s", Operator::CloseStroke}, {"f", Operator::Fill},
-        {"F", Operator::FillOld}, {"f*", Operator::FillEvenOdd}, {"B", Operator::FillStroke},
-        {"B*", Operator::FillStrokeEvenOdd}, {"b", Operator::CloseFillStroke},
-        {"b*", Operator::CloseFillStrokeEvenOdd}, {"n", Operator::EndPath},
+        {"q", Operator::Save},
+        {"Q", Operator::Restore},
+        {"cm", Operator::Concat},
+        {"BT", Operator::BeginText},
+        {"Tf", Operator::SetFont},
+        {"Tc", Operator::CharSpacing},
+        {"Tw", Operator::WordSpacing},
+        {"Tz", Operator::HorizontalScale},
+        {"TL", Operator::Leading},
+        {"Ts", Operator::Rise},
+        {"Td", Operator::MoveText},
+        {"TD", Operator::MoveTextSetLeading},
+        {"Tm", Operator::TextMatrix},
+        {"T*", Operator::NextLine},
+        {"Tj", Operator::Show},
+        {"'", Operator::NextLineShow},
+        {"\"", Operator::SpacingNextLineShow},
+        {"TJ", Operator::ShowArray},
+        {"m", Operator::MoveTo},
+        {"l", Operator::LineTo},
+        {"re", Operator::Rectangle},
+        {"S", Operator::Stroke},
+        {"s", Operator::CloseStroke},
+        {"f", Operator::Fill},
+        {"F", Operator::FillOld},
+        {"f*", Operator::FillEvenOdd},
+        {"B", Operator::FillStroke},
+        {"B*", Operator::FillStrokeEvenOdd},
+        {"b", Operator::CloseFillStroke},
+        {"b*", Operator::CloseFillStrokeEvenOdd},
+        {"n", Operator::EndPath},
     };
     std::string text;
     for (const auto& [keyword, code] : known) {
@@ -198,7 +217,8 @@ TEST(Content, OperatorCodes) {
     text += "Tjxyz cmyk";
     const Content page = parse(text);
     ASSERT_EQ(page.size(), std::size(known) + 2);
-    for (std::size_t i = 0; i < std::size(known); ++i) EXPECT_EQ(page[i].code, known[i].second) << i;
+    for (std::size_t i = 0; i < std::size(known); ++i)
+        EXPECT_EQ(page[i].code, known[i].second) << i;
     EXPECT_EQ(page[std::size(known)].code, Operator::Other);
     EXPECT_EQ(page[std::size(known) + 1].code, Operator::Other);
 }
@@ -211,8 +231,8 @@ TEST(Content, NonUtf8KeywordMatchesNothing) {
     };
     const Case cases[] = {
         {"\xff\xfe", 2, ""},
-        {"\xc3\xa9t", 3, "\xc3\xa9t"},   // valid UTF-8 is kept
-        {"abc\xc3\xa9", 4, ""},          // the cut splits a character
+        {"\xc3\xa9t", 3, "\xc3\xa9t"},  // valid UTF-8 is kept
+        {"abc\xc3\xa9", 4, ""},         // the cut splits a character
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.content));
@@ -284,7 +304,8 @@ TEST(Content, OperandsAcrossBlockBoundaries) {
         // Runs of up to 700 operands, some longer than a block, each
         // numbered so that a misplaced operand shows.
         const std::size_t n = rng() % 5 == 0 ? rng() % 700 : rng() % 8;
-        for (std::size_t k = 0; k < n; ++k) text += std::to_string(i * 1000 + static_cast<int>(k)) + " ";
+        for (std::size_t k = 0; k < n; ++k)
+            text += std::to_string(i * 1000 + static_cast<int>(k)) + " ";
         if (rng() % 7 == 0) {
             text += "] ";  // drops what was gathered
         } else {
@@ -303,7 +324,8 @@ TEST(Content, OperandsAcrossBlockBoundaries) {
             const auto n = static_cast<std::int64_t>(*v);
             ASSERT_EQ(n % 1000, static_cast<std::int64_t>(k));
             if (k > 0) {
-                ASSERT_EQ(n / 1000, static_cast<std::int64_t>(*number_of(page[i].operands[0])) / 1000);
+                ASSERT_EQ(n / 1000,
+                          static_cast<std::int64_t>(*number_of(page[i].operands[0])) / 1000);
             }
         }
     }

@@ -32,15 +32,15 @@ TEST(Cos, LiteralStringEscapes) {
         {"(a(b)c)", "a(b)c"},
         {"(\\))", ")"},
         {"(\\(\\\\)", "(\\"},
-        {"(a\\\r\nb)", "ab"},       // backslash CR LF: continuation
-        {"(a\\\nb)", "ab"},         // backslash LF
-        {"(a\\\rb)", "ab"},         // backslash lone CR
-        {"(a\r\nb)", "a\r\nb"},     // bare line ends are kept as they are
+        {"(a\\\r\nb)", "ab"},    // backslash CR LF: continuation
+        {"(a\\\nb)", "ab"},      // backslash LF
+        {"(a\\\rb)", "ab"},      // backslash lone CR
+        {"(a\r\nb)", "a\r\nb"},  // bare line ends are kept as they are
         {"(\\n\\r\\t\\b\\f)", "\n\r\t\b\f"},
-        {"(\\0539)", "+9"},         // octal stops after three digits
+        {"(\\0539)", "+9"},  // octal stops after three digits
         {"(\\7)", "\x07"},
         {"(\\777)", "\xFF"},
-        {"(\\q)", "q"},             // unknown escape: the byte itself
+        {"(\\q)", "q"},  // unknown escape: the byte itself
         {"()", ""},
     };
     for (const auto& c : cases) {
@@ -199,11 +199,11 @@ TEST(Cos, ReferenceLookAheadAndRestore) {
     const Case cases[] = {
         {"12 0 R", true, 12, 6},
         {"12 +3 R/x", true, 12, 7},
-        {"12 R", false, 12, 2},          // no generation
-        {"12 0 obj", false, 12, 2},      // header, not a reference
-        {"12 70000 R", false, 12, 2},    // generation above 16 bits
+        {"12 R", false, 12, 2},        // no generation
+        {"12 0 obj", false, 12, 2},    // header, not a reference
+        {"12 70000 R", false, 12, 2},  // generation above 16 bits
         {"12 -1 R", false, 12, 2},
-        {"12 0 RG", false, 12, 2},       // R must be the whole keyword
+        {"12 0 RG", false, 12, 2},  // R must be the whole keyword
         {"4294967296 0 R", false, 4294967296, 10},
         {"12 % c\n 0 % d\n R", true, 12, 16},
     };

@@ -23,7 +23,8 @@ namespace {
 Bytes from_hex(std::string_view hex) {
     Bytes out;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+        out.push_back(
+            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
     }
     return out;
 }
@@ -34,7 +35,8 @@ Bytes bytes_of(std::string_view s) { return Bytes(s.begin(), s.end()); }
 using Fixture = std::map<std::string, std::string>;
 
 Fixture load_fixture(const std::string& name) {
-    std::ifstream in(std::string(VELLOX_SOURCE_DIR) + "/core/tests/fixtures/crypt/" + name + ".txt");
+    std::ifstream in(std::string(VELLOX_SOURCE_DIR) + "/core/tests/fixtures/crypt/" + name +
+                     ".txt");
     Fixture f;
     std::string line;
     while (std::getline(in, line)) {
@@ -81,10 +83,10 @@ Bytes md5(ByteView data) {
 // ISO 32000-1 Algorithm 2 written out from the standard, with libcrypto's
 // MD5: the file key `password` gives as a user password at revisions 2 to 4.
 Bytes user_password_key(const Fixture& f, std::string_view password) {
-    static constexpr std::uint8_t kPad[32] = {
-        0x28, 0xBF, 0x4E, 0x5E, 0x4E, 0x75, 0x8A, 0x41, 0x64, 0x00, 0x4E,
-        0x56, 0xFF, 0xFA, 0x01, 0x08, 0x2E, 0x2E, 0x00, 0xB6, 0xD0, 0x68,
-        0x3E, 0x80, 0x2F, 0x0C, 0xA9, 0xFE, 0x64, 0x53, 0x69, 0x7A};
+    static constexpr std::uint8_t kPad[32] = {0x28, 0xBF, 0x4E, 0x5E, 0x4E, 0x75, 0x8A, 0x41,
+                                              0x64, 0x00, 0x4E, 0x56, 0xFF, 0xFA, 0x01, 0x08,
+                                              0x2E, 0x2E, 0x00, 0xB6, 0xD0, 0x68, 0x3E, 0x80,
+                                              0x2F, 0x0C, 0xA9, 0xFE, 0x64, 0x53, 0x69, 0x7A};
     Bytes in(password.begin(), password.begin() + std::min<std::size_t>(password.size(), 32));
     in.insert(in.end(), kPad, kPad + (32 - in.size()));
     const Bytes o = from_hex(f.at("O"));
@@ -97,7 +99,8 @@ Bytes user_password_key(const Fixture& f, std::string_view password) {
     const std::size_t n = r == 2 ? 5 : static_cast<std::size_t>(std::stoll(f.at("Length")) / 8);
     Bytes key = md5(in);
     if (r >= 3) {
-        for (int i = 0; i < 50; ++i) key = md5(Bytes(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(n)));
+        for (int i = 0; i < 50; ++i)
+            key = md5(Bytes(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(n)));
     }
     key.resize(n);
     return key;
@@ -116,7 +119,8 @@ Bytes aes_encrypt(ByteView key, ByteView iv, ByteView plain) {
     int n = 0;
     int tail = 0;
     EXPECT_EQ(EVP_EncryptUpdate(ctx.get(), out.data() + iv.size(), &n, plain.data(),
-                                static_cast<int>(plain.size())), 1);
+                                static_cast<int>(plain.size())),
+              1);
     EXPECT_EQ(EVP_EncryptFinal_ex(ctx.get(), out.data() + iv.size() + n, &tail), 1);
     out.resize(iv.size() + static_cast<std::size_t>(n + tail));
     return out;
@@ -198,8 +202,9 @@ TEST(Rc4, MatchesLibcryptoOnRandomInput) {
         ASSERT_EQ(EVP_EncryptInit_ex(ctx, nullptr, nullptr, key.data(), nullptr), 1);
         Bytes expected(data.size() + 1);
         int n = 0;
-        ASSERT_EQ(EVP_EncryptUpdate(ctx, expected.data(), &n, data.data(),
-                                    static_cast<int>(data.size())), 1);
+        ASSERT_EQ(
+            EVP_EncryptUpdate(ctx, expected.data(), &n, data.data(), static_cast<int>(data.size())),
+            1);
         expected.resize(static_cast<std::size_t>(n));
         EVP_CIPHER_CTX_free(ctx);
         ASSERT_EQ(rc4(key, data), expected) << "key size " << key.size();
@@ -244,10 +249,11 @@ TEST(FromEncrypt, OpensFixtureFilesThroughTheObjectParser) {
     for (const auto& s : kSchemes) {
         SCOPED_TRACE(s.fixture);
         const Fixture f = load_fixture(s.fixture);
-        std::ifstream in(std::string(VELLOX_SOURCE_DIR) + "/core/tests/fixtures/crypt/" +
-                             s.fixture + ".pdf",
-                         std::ios::binary);
-        const std::string pdf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ifstream in(
+            std::string(VELLOX_SOURCE_DIR) + "/core/tests/fixtures/crypt/" + s.fixture + ".pdf",
+            std::ios::binary);
+        const std::string pdf((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
         const auto trailer_at = pdf.rfind("trailer");
         ASSERT_NE(trailer_at, std::string::npos);
         Lexer tl(as_bytes(pdf), pdf.find("<<", trailer_at));
@@ -314,7 +320,8 @@ TEST(FromEncrypt, RefusesDictionariesItCannotRead) {
     const Case cases[] = {
         {"no Filter", [](Dictionary& d) { d.entries.erase(d.entries.begin()); }},
         {"other handler", [](Dictionary& d) { d.set("Filter", Object(Name{"Adobe.PubSec"})); }},
-        {"Filter as string", [](Dictionary& d) { d.set("Filter", Object(String{bytes_of("Standard")})); }},
+        {"Filter as string",
+         [](Dictionary& d) { d.set("Filter", Object(String{bytes_of("Standard")})); }},
         {"R real", [](Dictionary& d) { d.set("R", Object(4.0)); }},
         {"O as name", [](Dictionary& d) { d.set("O", Object(Name{"x"})); }},
         {"U integer", [](Dictionary& d) { d.set("U", Object(3)); }},
@@ -397,11 +404,13 @@ TEST(FromEncrypt, MethodFromVAndStdCF) {
         {"V4 AESV3", Object(4), Object(with_cf(Object(Name{"AESV3"}))), CryptMethod::Aes256},
         {"V4 None", Object(4), Object(with_cf(Object(Name{"None"}))), CryptMethod::Rc4},
         {"V4 V2", Object(4), Object(with_cf(Object(Name{"V2"}))), CryptMethod::Rc4},
-        {"V4 CFM string", Object(4), Object(with_cf(Object(String{bytes_of("AESV2")}))), CryptMethod::Rc4},
+        {"V4 CFM string", Object(4), Object(with_cf(Object(String{bytes_of("AESV2")}))),
+         CryptMethod::Rc4},
         {"V4 no CF", Object(4), std::nullopt, CryptMethod::Rc4},
         {"V4 CF not dict", Object(4), Object(Name{"StdCF"}), CryptMethod::Rc4},
         {"V4 CF without StdCF", Object(4), Object(other_filter), CryptMethod::Rc4},
-        {"V4 CF as stream", Object(4), as_stream(with_cf(Object(Name{"AESV2"}))), CryptMethod::Aes128},
+        {"V4 CF as stream", Object(4), as_stream(with_cf(Object(Name{"AESV2"}))),
+         CryptMethod::Aes128},
         {"V4 StdCF as stream", Object(4), Object(std_cf_stream), CryptMethod::Aes128},
         {"V5 ignores CF", Object(5), Object(with_cf(Object(Name{"V2"}))), CryptMethod::Aes256},
         {"V2 ignores CF", Object(2), Object(with_cf(Object(Name{"AESV2"}))), CryptMethod::Rc4},
@@ -542,7 +551,9 @@ TEST(FromEncrypt, Sha2PathRefusals) {
         {"U hash changed", "user-pw",
          [](Dictionary& d) { d.get("U")->as_string()->bytes[31] ^= 1; }, false, false},
         {"UE missing", "user-pw",
-         [](Dictionary& d) { std::erase_if(d.entries, [](const auto& e) { return e.first == "UE"; }); },
+         [](Dictionary& d) {
+             std::erase_if(d.entries, [](const auto& e) { return e.first == "UE"; });
+         },
          true, true},
         {"UE of 31 bytes", "user-pw",
          [](Dictionary& d) { d.get("UE")->as_string()->bytes.resize(31); }, true, true},
@@ -583,7 +594,7 @@ TEST(Aes256CbcNopad, RejectsWrongSizesAndKeepsPadding) {
     for (std::size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<std::uint8_t>(i);
     Bytes cipher = aes_encrypt(key, zero_iv, plain);
     cipher.erase(cipher.begin(), cipher.begin() + 16);  // zero IV is implicit
-    EXPECT_EQ(aes256_cbc_nopad(key, cipher), plain);     // last byte 31: no padding removed
+    EXPECT_EQ(aes256_cbc_nopad(key, cipher), plain);    // last byte 31: no padding removed
     EXPECT_TRUE(aes256_cbc_nopad(ByteView(key).first(31), cipher).empty());
     EXPECT_TRUE(aes256_cbc_nopad(key, ByteView(cipher).first(31)).empty());
     EXPECT_TRUE(aes256_cbc_nopad(key, {}).empty());
@@ -633,7 +644,7 @@ TEST(DecryptBytes, AesLengthAndPaddingRules) {
     };
     struct Case {
         const char* what;
-        Bytes plain;     // encrypted after the IV (whole blocks)
+        Bytes plain;                    // encrypted after the IV (whole blocks)
         std::optional<Bytes> expected;  // nothing: the input comes back unchanged
     };
     const Case cases[] = {
@@ -644,15 +655,18 @@ TEST(DecryptBytes, AesLengthAndPaddingRules) {
         {"last byte 0", block("fifteen bytes..", 0, 1), std::nullopt},
         {"last byte 17", block("fifteen bytes..", 17, 1), std::nullopt},
         {"inconsistent pad", block("thirteen bytexy", 3, 1), std::nullopt},
-        {"pad bytes differ", [] {
+        {"pad bytes differ",
+         [] {
              Bytes b(16, 4);
              b[12] = 5;
              return b;
-         }(), std::nullopt},
+         }(),
+         std::nullopt},
     };
     for (CryptMethod m : {CryptMethod::Aes128, CryptMethod::Aes256}) {
         const Decryptor dec{m == CryptMethod::Aes128 ? key128_file : key256, m};
-        const Bytes aes_key = m == CryptMethod::Aes128 ? aes128_object_key(key128_file, 3, 0) : key256;
+        const Bytes aes_key =
+            m == CryptMethod::Aes128 ? aes128_object_key(key128_file, 3, 0) : key256;
         for (const auto& c : cases) {
             SCOPED_TRACE(c.what);
             ASSERT_EQ(c.plain.size() % 16, 0u);
@@ -707,8 +721,9 @@ TEST(DecryptObject, WalksEveryVariant) {
         SCOPED_TRACE(key);
         EXPECT_EQ(*od->get(key), *d.get(key));
     }
-    EXPECT_EQ(od->get("Deep")->as_array()->at(0).as_array()->at(0).as_array()->at(0).as_string()->bytes,
-              secret);
+    EXPECT_EQ(
+        od->get("Deep")->as_array()->at(0).as_array()->at(0).as_array()->at(0).as_string()->bytes,
+        secret);
     EXPECT_EQ(od->get("St")->as_stream()->data, secret);
     EXPECT_EQ(od->get("St")->as_stream()->dict.get("Nested")->as_string()->bytes, secret);
     for (std::size_t i = 0; i < d.size(); ++i) EXPECT_EQ(od->entries[i].first, d.entries[i].first);

@@ -38,7 +38,10 @@ TEST(DocumentOpen, HeaderAndVersion) {
         {"CR LF", "%PDF-1.4\r\n%\xE2\xE3\xCF\xD3\r\n", "1.4"},
         {"garbage before", "\xEF\xBB\xBFjunk%PDF-1.5 \n", "1.5"},
         {"last byte at 1023", std::string(1019, 'x') + "%PDF-1.6\n", "1.6"},
-        {"long version kept to 8 bytes", "%PDF-1.7%" + high + "\xC3" "abc\n",
+        {"long version kept to 8 bytes",
+         "%PDF-1.7%" + high +
+             "\xC3"
+             "abc\n",
          "1.7%\xE2\x82\xAC\xEF\xBF\xBD"},
         {"tab ends the version", "%PDF-2.0\t\n", "2.0"},
     };
@@ -72,13 +75,17 @@ TEST(DocumentOpen, Failures) {
         {"four bytes", "%PDF", no_header},
         {"header at 1020", minimal(std::string(1020, ' ') + "%PDF-1.4\n"), no_header},
         {"lower case", minimal("%pdf-1.4\n"), no_header},
-        {"no Root", minimal("%PDF-1.4\n", "/Info 1 0 R"),
+        {"no Root",
+         minimal("%PDF-1.4\n", "/Info 1 0 R"),
          {ErrorKind::MissingTrailer, "trailer has no /Root"}},
-        {"no startxref", "%PDF-1.4\n1 0 obj\n<< >>\nendobj\n",
+        {"no startxref",
+         "%PDF-1.4\n1 0 obj\n<< >>\nendobj\n",
          {ErrorKind::InvalidXref, "no startxref"}},
-        {"Encrypt missing", minimal("%PDF-1.4\n", "/Root 1 0 R /Encrypt 40 0 R"),
+        {"Encrypt missing",
+         minimal("%PDF-1.4\n", "/Root 1 0 R /Encrypt 40 0 R"),
          {ErrorKind::ObjectNotFound, "no such object"}},
-        {"Encrypt not a dictionary", minimal("%PDF-1.4\n", "/Root 1 0 R /Encrypt 5"),
+        {"Encrypt not a dictionary",
+         minimal("%PDF-1.4\n", "/Root 1 0 R /Encrypt 5"),
          {ErrorKind::InvalidObject, "expected dictionary"}},
     };
     for (const Case& c : cases) {
@@ -192,7 +199,8 @@ TEST(DocumentOpen, CorpusPageCountsMatchPdfinfo) {
         const std::string password =
             name == "libreoffice-writer-password.pdf" ? "openpassword" : "";
         auto doc = Document::parse_with_password(as_bytes(file), as_bytes(password));
-        Result<std::vector<Page>> pages = doc.ok() ? doc->pages() : Result<std::vector<Page>>(doc.error());
+        Result<std::vector<Page>> pages =
+            doc.ok() ? doc->pages() : Result<std::vector<Page>>(doc.error());
         if (name == "unreadablemetadata.pdf") {
             ASSERT_FALSE(pages.ok());
             EXPECT_EQ(pages.error().kind, ErrorKind::InvalidObject) << pages.error().to_string();

@@ -24,12 +24,16 @@ std::string sample_document() {
     PdfBuilder b;
     b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
     b.obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R] /MediaBox [0 0 612 792] >>");
-    b.obj(3, "<< /Type /Page /Parent 2 0 R /Contents 10 0 R "
-             "/Resources << /Font << /F1 20 0 R >> /XObject << /Im1 30 0 R >> >> >>");
-    b.obj(4, "<< /Type /Page /Parent 2 0 R /Contents 11 0 R "
-             "/Resources << /XObject << /Scan 31 0 R /Form 32 0 R >> >> >>");
+    b.obj(3,
+          "<< /Type /Page /Parent 2 0 R /Contents 10 0 R "
+          "/Resources << /Font << /F1 20 0 R >> /XObject << /Im1 30 0 R >> >> >>");
+    b.obj(4,
+          "<< /Type /Page /Parent 2 0 R /Contents 11 0 R "
+          "/Resources << /XObject << /Scan 31 0 R /Form 32 0 R >> >> >>");
     b.obj(5, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] >>");
-    b.obj(6, "<< /Type /Page /Parent 2 0 R /Contents 12 0 R /Resources << /Font << /F1 20 0 R >> >> >>");
+    b.obj(
+        6,
+        "<< /Type /Page /Parent 2 0 R /Contents 12 0 R /Resources << /Font << /F1 20 0 R >> >> >>");
     b.stream(10, "", "BT /F1 12 Tf 72 700 Td (Hello) Tj ET q 100 0 0 100 0 0 cm /Im1 Do Q");
     b.stream(11, "", "q 612 0 0 792 0 0 cm /Scan Do Q");
     b.stream(12, "",
@@ -38,10 +42,14 @@ std::string sample_document() {
              "BT /F1 10 Tf 110 550 Td (left) Tj 100 0 Td (right) Tj ET");
     b.obj(20, kFont);
     const std::string pixels = vellox_test::zlib_compress(std::string(12, '\x7f'));
-    b.stream(30, "/Type /XObject /Subtype /Image /Width 2 /Height 2 /BitsPerComponent 8 "
-                 "/ColorSpace /DeviceRGB /Filter /FlateDecode", pixels);
-    b.stream(31, "/Subtype /Image /Width 1700 /Height -5 /ColorSpace [/ICCBased 40 0 R] "
-                 "/Filter [/FlateDecode /DCTDecode]", vellox_test::zlib_compress("\xFF\xD8 not really a jpeg"));
+    b.stream(30,
+             "/Type /XObject /Subtype /Image /Width 2 /Height 2 /BitsPerComponent 8 "
+             "/ColorSpace /DeviceRGB /Filter /FlateDecode",
+             pixels);
+    b.stream(31,
+             "/Subtype /Image /Width 1700 /Height -5 /ColorSpace [/ICCBased 40 0 R] "
+             "/Filter [/FlateDecode /DCTDecode]",
+             vellox_test::zlib_compress("\xFF\xD8 not really a jpeg"));
     b.stream(32, "/Subtype /Form /BBox [0 0 1 1]", "");
     b.xref_table("/Root 1 0 R");
     return b.text();
@@ -112,8 +120,8 @@ TEST(Extract, ImageEntries) {
     EXPECT_EQ(scan[0].name, "Scan");
     EXPECT_EQ(scan[0].format, ImageFormat::Jpeg);  // the last filter decides
     EXPECT_EQ(scan[0].width, 1700u);
-    EXPECT_EQ(scan[0].height, 0u);                 // a negative height becomes 0
-    EXPECT_EQ(scan[0].bits_per_component, 8u);     // absent
+    EXPECT_EQ(scan[0].height, 0u);              // a negative height becomes 0
+    EXPECT_EQ(scan[0].bits_per_component, 8u);  // absent
     EXPECT_EQ(scan[0].color_space, "ICCBased");
 }
 
@@ -203,8 +211,8 @@ TEST(Extract, HasImageAgreesWithTheListing) {
         PdfBuilder b;
         b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
         b.obj(2, "<< /Type /Pages /Kids [3 0 R] >>");
-        b.obj(3, std::string("<< /Type /Page /Contents 9 0 R /Resources << /XObject ") + c.xobjects +
-                     " >> >>");
+        b.obj(3, std::string("<< /Type /Page /Contents 9 0 R /Resources << /XObject ") +
+                     c.xobjects + " >> >>");
         b.stream(5, "/Subtype /Image /Filter /FlateDecode", vellox_test::zlib_compress("pixels"));
         b.stream(6, "/Subtype /Image /Filter /FlateDecode", "not deflate data");
         b.obj(7, "42");
@@ -253,7 +261,8 @@ TEST(Extract, PresenceOnlyKeepsTheTextForms) {
         if (entry.path().extension() != ".pdf") continue;
         SCOPED_TRACE(entry.path().filename().string());
         std::ifstream f(entry.path(), std::ios::binary);
-        const std::string data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        const std::string data((std::istreambuf_iterator<char>(f)),
+                               std::istreambuf_iterator<char>());
         expect_text_forms_agree(data);
         ++files;
     }

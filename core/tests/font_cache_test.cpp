@@ -65,24 +65,37 @@ void expect_same_as_uncached(const std::string& data) {
 TEST(FontCache, SharedTablesFontsAndInlineDictionaries) {
     PdfBuilder b;
     b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
-    b.obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R 7 0 R 8 0 R] /MediaBox [0 0 612 792] >>");
+    b.obj(2,
+          "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R 7 0 R 8 0 R] /MediaBox [0 0 612 792] >>");
     // Pages 3 and 4 share the /Font table 40; page 5 names font 21 as /F1
     // (another page's /F2); page 6 has an inline font dictionary named /F1.
     // The text differs between these, so a cache that mixed fonts up would
     // show.
     b.obj(3, "<< /Type /Page /Parent 2 0 R /Contents 10 0 R /Resources << /Font 40 0 R >> >>");
     b.obj(4, "<< /Type /Page /Parent 2 0 R /Contents 10 0 R /Resources << /Font 40 0 R >> >>");
-    b.obj(5, "<< /Type /Page /Parent 2 0 R /Contents 10 0 R /Resources << /Font << /F1 21 0 R /F2 20 0 R >> >> >>");
-    b.obj(6, "<< /Type /Page /Parent 2 0 R /Contents 10 0 R /Resources << /Font << /F1 "
-             "<< /Type /Font /Subtype /Type1 /BaseFont /Courier /Widths [900] /FirstChar 65 /LastChar 65 >> >> >> >>");
+    b.obj(5,
+          "<< /Type /Page /Parent 2 0 R /Contents 10 0 R /Resources << /Font << /F1 21 0 R /F2 20 "
+          "0 R >> >> >>");
+    b.obj(6,
+          "<< /Type /Page /Parent 2 0 R /Contents 10 0 R /Resources << /Font << /F1 "
+          "<< /Type /Font /Subtype /Type1 /BaseFont /Courier /Widths [900] /FirstChar 65 /LastChar "
+          "65 >> >> >> >>");
     // Pages 7 and 8 repeat the tables of pages 3 and 5 as direct
     // dictionaries: same names, fonts swapped between them.
-    b.obj(7, "<< /Type /Page /Parent 2 0 R /Contents 10 0 R /Resources << /Font << /F1 20 0 R /F2 21 0 R >> >> >>");
-    b.obj(8, "<< /Type /Page /Parent 2 0 R /Contents 10 0 R /Resources << /Font << /F1 21 0 R /F2 20 0 R >> >> >>");
+    b.obj(7,
+          "<< /Type /Page /Parent 2 0 R /Contents 10 0 R /Resources << /Font << /F1 20 0 R /F2 21 "
+          "0 R >> >> >>");
+    b.obj(8,
+          "<< /Type /Page /Parent 2 0 R /Contents 10 0 R /Resources << /Font << /F1 21 0 R /F2 20 "
+          "0 R >> >> >>");
     b.stream(10, "", "BT /F1 12 Tf 72 700 Td (AAB) Tj /F2 12 Tf (AB) Tj ET");
-    b.obj(20, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /FirstChar 65 /LastChar 66 /Widths [300 2000] >>");
-    b.obj(21, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding << /Differences [65 /B /A] >> "
-              "/FirstChar 65 /LastChar 66 /Widths [1500 250] >>");
+    b.obj(20,
+          "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /FirstChar 65 /LastChar 66 /Widths "
+          "[300 2000] >>");
+    b.obj(21,
+          "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding << /Differences [65 /B "
+          "/A] >> "
+          "/FirstChar 65 /LastChar 66 /Widths [1500 250] >>");
     b.obj(40, "<< /F1 20 0 R /F2 21 0 R >>");
     b.xref_table("/Root 1 0 R");
     std::string data = b.text();

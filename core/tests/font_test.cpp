@@ -60,8 +60,8 @@ TEST(FontWidths, CompositeWArray) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.w));
-        const Font f = font_of("<< /Subtype /Type0 /DescendantFonts [<< /W " + std::string(c.w) +
-                               " >>] >>");
+        const Font f =
+            font_of("<< /Subtype /Type0 /DescendantFonts [<< /W " + std::string(c.w) + " >>] >>");
         EXPECT_TRUE(f.composite);
         EXPECT_EQ(sorted(f.widths), c.widths);
     }
@@ -178,8 +178,8 @@ TEST(FontShow, EveryByteAdvancesByItsMappedWidth) {
     // Widths at both ends of the byte range, one past it, and a non-number;
     // with and without a (here empty) CMap: each byte's advance is its
     // /Widths entry or the default, as the width map holds them.
-    for (const std::string_view text :
-         {"<< /FirstChar 254 /Widths [100 200 300] >>", "<< /FirstChar 0 /Widths [700 /x 900] >>"}) {
+    for (const std::string_view text : {"<< /FirstChar 254 /Widths [100 200 300] >>",
+                                        "<< /FirstChar 0 /Widths [700 /x 900] >>"}) {
         for (const bool with_cmap : {false, true}) {
             SCOPED_TRACE(std::string(text) + (with_cmap ? " with CMap" : ""));
             Font f = font_of(text);
@@ -223,8 +223,8 @@ TEST(FontShow, WordSpacingOnlyForSingleByte32) {
     std::string out;
     EXPECT_DOUBLE_EQ(simple.show_into(as_bytes(" "), out, 0, 2, 10, 0.5), (5 + 2) * 0.5);
     EXPECT_DOUBLE_EQ(simple.show_into(as_bytes("!"), out, 0, 2, 10, 0.5), 5 * 0.5);
-    EXPECT_DOUBLE_EQ(composite.show_into(as_bytes(std::string_view("\x00\x20", 2)), out, 0, 2, 10, 1),
-                     10);
+    EXPECT_DOUBLE_EQ(
+        composite.show_into(as_bytes(std::string_view("\x00\x20", 2)), out, 0, 2, 10, 1), 10);
     // An odd trailing byte 32 of a composite string is no word break either.
     EXPECT_DOUBLE_EQ(composite.show_into(as_bytes(" "), out, 0, 2, 10, 1), 10);
 }
@@ -232,11 +232,13 @@ TEST(FontShow, WordSpacingOnlyForSingleByte32) {
 TEST(FontShow, CMapBeforeEncoding) {
     Font f = font_of("<< >>");
     f.to_unicode = CMap{};
-    f.to_unicode->map['A'] = "";      // a hit with empty text suppresses the table
+    f.to_unicode->map['A'] = "";              // a hit with empty text suppresses the table
     f.to_unicode->map['B'] = "\xef\xac\x81";  // U+FB01
     f.to_unicode->ranges.push_back({'a', 'c', 0x3B1});
     double adv = 0;
-    EXPECT_EQ(shown(f, "ABCab", &adv), "\xef\xac\x81" "C\xce\xb1\xce\xb2");
+    EXPECT_EQ(shown(f, "ABCab", &adv),
+              "\xef\xac\x81"
+              "C\xce\xb1\xce\xb2");
     EXPECT_DOUBLE_EQ(adv, 25);  // every code advances, mapped or not
 }
 
@@ -291,10 +293,9 @@ TEST(FontEncoding, BuildsFromEncodingEntry) {
 
 TEST(FontLoad, ToUnicodeStream) {
     TinyPdf pdf;
-    const std::string cmap =
-        "begincmap 1 beginbfchar <41> <0078> endbfchar endcmap";
-    pdf.add(1, "<< /Length " + std::to_string(cmap.size()) + " >>\nstream\n" + cmap +
-                   "\nendstream");
+    const std::string cmap = "begincmap 1 beginbfchar <41> <0078> endbfchar endcmap";
+    pdf.add(1,
+            "<< /Length " + std::to_string(cmap.size()) + " >>\nstream\n" + cmap + "\nendstream");
     pdf.add(2, "<< /Filter /Bogus /Length 3 >>\nstream\nabc\nendstream");
     pdf.add(3, "<< >>");
     const Resolver r = pdf.resolver();

@@ -67,22 +67,20 @@ TEST(Framing, StreamBodies) {
         std::string expected;
     };
     const Case cases[] = {
-        {"exact length, CR LF before endstream", "<<>>stream\r\n" + body + "\r\nendstream",
-         26, body},
+        {"exact length, CR LF before endstream", "<<>>stream\r\n" + body + "\r\nendstream", 26,
+         body},
         {"length including the end of line", "<<>>stream\n" + body + "\nendstream", 27,
          body + "\n"},
         {"length 10 bytes short", "<<>>stream\n" + body + "\nendstream", 16, body},
         {"length too long", "<<>>stream\n" + body + "\nendstream", 60, body},
-        {"no length, CR LF trimmed", "<<>>stream\n" + body + "\r\nendstream", std::nullopt,
-         body},
-        {"no length, lone CR trimmed", "<<>>stream\r" + body + "\rendstream", std::nullopt,
-         body},
+        {"no length, CR LF trimmed", "<<>>stream\n" + body + "\r\nendstream", std::nullopt, body},
+        {"no length, lone CR trimmed", "<<>>stream\r" + body + "\rendstream", std::nullopt, body},
         {"no length, no end of line", "<<>>stream\n" + body + "endstream", std::nullopt, body},
         {"space after keyword is data", "<<>>stream " + body + "\nendstream", std::nullopt,
          " " + body},
         {"no endstream runs to the end", "<<>>stream\n" + body, std::nullopt, body},
-        {"garbage between declared end and endstream",
-         "<<>>stream\n" + body + "XYZ\nendstream", 26, body + "XYZ"},
+        {"garbage between declared end and endstream", "<<>>stream\n" + body + "XYZ\nendstream", 26,
+         body + "XYZ"},
         {"huge declared length", "<<>>stream\n" + body + "\nendstream",
          std::numeric_limits<std::uint64_t>::max(), body},
     };

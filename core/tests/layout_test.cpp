@@ -46,24 +46,33 @@ TEST(Layout, GroupsRunsIntoLines) {
         {"7 apart at size 12 is two lines", {run("a", 0, 700), run("b", 10, 693)}, {"a", "b"}},
         {"exactly the tolerance stays", {run("a", 0, 700), run("b", 10, 694)}, {"ab"}},
         {"larger size of the pair decides",
-         {run("a", 0, 700, 10, 2), run("b", 10, 693, 10, 16)}, {"ab"}},
-        {"size 1: tolerance floor of 1.0", {run("a", 0, 100, 10, 1), run("b", 10, 99.2, 10, 1)}, {"ab"}},
-        {"size 1: beyond the floor", {run("a", 0, 100, 10, 1), run("b", 10, 98.9, 10, 1)}, {"a", "b"}},
+         {run("a", 0, 700, 10, 2), run("b", 10, 693, 10, 16)},
+         {"ab"}},
+        {"size 1: tolerance floor of 1.0",
+         {run("a", 0, 100, 10, 1), run("b", 10, 99.2, 10, 1)},
+         {"ab"}},
+        {"size 1: beyond the floor",
+         {run("a", 0, 100, 10, 1), run("b", 10, 98.9, 10, 1)},
+         {"a", "b"}},
         {"NaN sizes fall back to the floor",
          {run("a", 0, 100, 10, kNaN), run("b", 10, 99.5, 10, kNaN), run("c", 0, 98, 10, kNaN)},
          {"ab", "c"}},
         // 696 is within 6 of 700, 692 is within 6 of 696 but not of the first
         // run of the line: no drift.
         {"compared with the first run only",
-         {run("a", 0, 700), run("b", 10, 696), run("c", 20, 692)}, {"ab", "c"}},
+         {run("a", 0, 700), run("b", 10, 696), run("c", 20, 692)},
+         {"ab", "c"}},
         {"top to bottom whatever the input order",
-         {run("C", 0, 100), run("A", 0, 700), run("B", 0, 400)}, {"A", "B", "C"}},
+         {run("C", 0, 100), run("A", 0, 700), run("B", 0, 400)},
+         {"A", "B", "C"}},
         {"left to right within a line",
-         {run("c", 20, 500), run("a", 0, 500), run("b", 10, 500)}, {"abc"}},
+         {run("c", 20, 500), run("a", 0, 500), run("b", 10, 500)},
+         {"abc"}},
         // Inside a line the sort key still puts the higher run first.
         {"y before x inside a line", {run("b", 10, 700), run("a", 0, 698)}, {"ba"}},
         {"equal keys keep input order",
-         {run("1", 0, 500, 0), run("2", 0, 500, 0), run("3", 0, 500, 0)}, {"123"}},
+         {run("1", 0, 500, 0), run("2", 0, 500, 0), run("3", 0, 500, 0)},
+         {"123"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -93,18 +102,26 @@ TEST(Layout, SpaceInsertion) {
         {"gap 3 > 2.4", {run("ab", 100, 700, 30), run("cd", 133, 700, 20)}, "ab cd"},
         {"gap 1", {run("ab", 100, 700, 30), run("cd", 131, 700, 20)}, "abcd"},
         {"gap equal to the threshold is not enough",
-         {run("ab", 100, 700, 30, 12), run("cd", 132.5, 700, 20, 12.5)}, "abcd"},
-        {"threshold uses the later run's size",
-         {run("ab", 100, 700, 30, 100), run("cd", 133, 700, 20, 12)}, "ab cd"},
-        {"size below 1 counts as 1", {run("ab", 100, 700, 30, 0.1), run("cd", 130.1, 700, 20, 0.1)},
+         {run("ab", 100, 700, 30, 12), run("cd", 132.5, 700, 20, 12.5)},
          "abcd"},
-        {"NaN size counts as 1", {run("ab", 100, 700, 30, kNaN), run("cd", 130.3, 700, 20, kNaN)},
+        {"threshold uses the later run's size",
+         {run("ab", 100, 700, 30, 100), run("cd", 133, 700, 20, 12)},
          "ab cd"},
-        {"next run begins with a space", {run("ab", 100, 700, 30), run(" cd", 140, 700, 20)}, "ab cd"},
-        {"text already ends with a space", {run("ab ", 100, 700, 30), run("cd", 140, 700, 20)},
+        {"size below 1 counts as 1",
+         {run("ab", 100, 700, 30, 0.1), run("cd", 130.1, 700, 20, 0.1)},
+         "abcd"},
+        {"NaN size counts as 1",
+         {run("ab", 100, 700, 30, kNaN), run("cd", 130.3, 700, 20, kNaN)},
+         "ab cd"},
+        {"next run begins with a space",
+         {run("ab", 100, 700, 30), run(" cd", 140, 700, 20)},
+         "ab cd"},
+        {"text already ends with a space",
+         {run("ab ", 100, 700, 30), run("cd", 140, 700, 20)},
          "ab cd"},
         {"end moves with each run",
-         {run("a", 0, 700, 10), run("b", 10, 700, 50), run("c", 61, 700, 5)}, "abc"},
+         {run("a", 0, 700, 10), run("b", 10, 700, 50), run("c", 61, 700, 5)},
+         "abc"},
         {"empty first run still gets the space", {run("", 0, 700, 0), run("x", 10, 700, 5)}, " x"},
         {"overlapping runs", {run("ab", 100, 700, 30), run("cd", 110, 700, 20)}, "abcd"},
     };
@@ -155,9 +172,9 @@ TEST(Layout, NanCoordinates) {
     }
     // All-NaN positions leave the input order.
     {
-        const PageText page = layout_page(
-            {run("1", kNaN, kNaN, 0), run("2", kNaN, kNaN, 0), run("3", kNaN, kNaN, 0)},
-            Rect{0, 0, 612, 792});
+        const PageText page =
+            layout_page({run("1", kNaN, kNaN, 0), run("2", kNaN, kNaN, 0), run("3", kNaN, kNaN, 0)},
+                        Rect{0, 0, 612, 792});
         EXPECT_EQ(page.text(), "123");
     }
 }
@@ -258,8 +275,7 @@ TEST(Layout, ReadingOrderAgreesWithMergeSort) {
                 });
                 for (int k = 0; k < 3 && n > 1; ++k) std::swap(runs[rng() % n], runs[rng() % n]);
                 break;
-            default:
-                break;
+            default: break;
         }
         if (round % 10 == 9 && n > 0) runs[rng() % n].y = kNaN;
         ASSERT_EQ(reading_order(runs), reading_order_merge(runs));

@@ -12,7 +12,8 @@ TEST(Lexer, ByteClasses) {
     for (int c : {0x00, 0x09, 0x0A, 0x0C, 0x0D, 0x20}) EXPECT_TRUE(is_whitespace(c)) << c;
     EXPECT_FALSE(is_whitespace(0x0B));  // vertical tab is not white space in PDF
     for (char c : std::string_view("()<>[]{}/%")) EXPECT_TRUE(is_delimiter(c)) << c;
-    for (int c : {int{'#'}, int{'.'}, int{'+'}, int{'-'}, 0x80, 0xFF}) EXPECT_TRUE(is_regular(c)) << c;
+    for (int c : {int{'#'}, int{'.'}, int{'+'}, int{'-'}, 0x80, 0xFF})
+        EXPECT_TRUE(is_regular(c)) << c;
 }
 
 TEST(Lexer, SkipsWhitespaceAndCommentsUpToLineEnd) {
@@ -46,8 +47,8 @@ TEST(Lexer, EatKeywordNeedsABoundaryAfterIt) {
         std::size_t pos;
     };
     const Case cases[] = {
-        {"xref\n0 1", true, 4}, {"xref", true, 4},   {"xref<<", true, 4},
-        {"xrefs", false, 0},    {"xre", false, 0},   {"Xref ", false, 0},
+        {"xref\n0 1", true, 4}, {"xref", true, 4}, {"xref<<", true, 4},
+        {"xrefs", false, 0},    {"xre", false, 0}, {"Xref ", false, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.input));

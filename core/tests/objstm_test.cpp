@@ -63,7 +63,8 @@ TEST(ObjStm, HeaderNumbers) {
             EXPECT_EQ(s.error(), (Error{ErrorKind::InvalidObject, c.message}));
         }
     }
-    auto big = ObjStm::parse(dict_of("<< /N 1 /First 0 >>"), bytes("4294967303 18446744073709551615"));
+    auto big =
+        ObjStm::parse(dict_of("<< /N 1 /First 0 >>"), bytes("4294967303 18446744073709551615"));
     ASSERT_TRUE(big.ok());
     EXPECT_EQ(big->nums[0], 7u);  // low 32 bits
     EXPECT_EQ(big->offsets[0], 18446744073709551615ull);

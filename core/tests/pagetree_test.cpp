@@ -68,12 +68,14 @@ PdfBuilder chain(std::uint32_t depth) {
 TEST(PageTree, InheritsResourcesMediaBoxAndRotate) {
     PdfBuilder b;
     b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
-    b.obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Resources 9 0 R "
-             "/MediaBox [0 0 595.5 842] /Rotate 90 /CropBox [1 1 2 2] >>");
+    b.obj(2,
+          "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Resources 9 0 R "
+          "/MediaBox [0 0 595.5 842] /Rotate 90 /CropBox [1 1 2 2] >>");
     b.obj(3, "<< /Type /Page /Id 3 >>");
     b.obj(4, "<< /Type /Pages /Kids [6 0 R] /Rotate -90 /MediaBox 8 0 R >>");
-    b.obj(5, "<< /Type /Page /Id 5 /Resources << /Own true >> /MediaBox [0 0 /x 612 792] "
-             "/Rotate 450 >>");
+    b.obj(5,
+          "<< /Type /Page /Id 5 /Resources << /Own true >> /MediaBox [0 0 /x 612 792] "
+          "/Rotate 450 >>");
     b.obj(6, "<< /Type /Page /Id 6 /Rotate 90.0 >>");
     b.obj(8, "[10 20 30 40]");
     b.obj(9, "<< /Font << /F1 10 0 R >> >>");
@@ -88,7 +90,7 @@ TEST(PageTree, InheritsResourcesMediaBoxAndRotate) {
     EXPECT_EQ(pages[0].dict.get("CropBox"), nullptr);  // not inherited
 
     EXPECT_EQ(pages[1].media_box, (Rect{10, 20, 30, 40}));  // through a reference
-    EXPECT_EQ(pages[1].rotate, 270);  // -90; its own 90.0 is a Real, ignored
+    EXPECT_EQ(pages[1].rotate, 270);                        // -90; its own 90.0 is a Real, ignored
     ASSERT_NE(pages[1].resources.get("Font"), nullptr);
 
     EXPECT_EQ(pages[2].media_box, (Rect{0, 0, 612, 792}));
@@ -109,8 +111,8 @@ TEST(PageTree, MediaBoxAndRotateFallbacks) {
         {"/MediaBox [0 0 612]", {1, 2, 3, 4}, 180},
         {"/MediaBox [0 0 6 1 2]", {1, 2, 3, 4}, 180},
         {"/MediaBox [0 0 9 0 R 6]", {1, 2, 3, 4}, 180},
-        {"/MediaBox 9 0 R", {1, 2, 3, 4}, 180},    // an Integer object
-        {"/MediaBox 99 0 R", {1, 2, 3, 4}, 180},   // missing object
+        {"/MediaBox 9 0 R", {1, 2, 3, 4}, 180},      // an Integer object
+        {"/MediaBox 99 0 R", {1, 2, 3, 4}, 180},     // missing object
         {"/MediaBox [4 3 2 1]", {4, 3, 2, 1}, 180},  // array order, unnormalised
         {"/Rotate 360", {1, 2, 3, 4}, 0},
         {"/Rotate -450", {1, 2, 3, 4}, 270},
@@ -159,16 +161,20 @@ TEST(PageTree, TreeShapes) {
     const Case cases[] = {
         {"root without Kids is the page", {"<< /Type /Pages /Id 2 >>"}, {2}},
         {"empty Kids", {"<< /Kids [] /Id 2 >>"}, {}},
-        {"duplicate kids listed once", {"<< /Kids [3 0 R 4 0 R 3 0 R] >>", "<< /Id 3 >>",
-                                        "<< /Id 4 >>"}, {3, 4}},
-        {"kid back to the root", {"<< /Kids [3 0 R 2 0 R 4 0 R] >>", "<< /Id 3 >>",
-                                  "<< /Id 4 >>"}, {3, 4}},
-        {"shared subtree walked once", {"<< /Kids [3 0 R 4 0 R] >>", "<< /Kids [5 0 R] >>",
-                                        "<< /Kids [5 0 R 6 0 R] >>", "<< /Id 5 >>",
-                                        "<< /Id 6 >>"}, {5, 6}},
+        {"duplicate kids listed once",
+         {"<< /Kids [3 0 R 4 0 R 3 0 R] >>", "<< /Id 3 >>", "<< /Id 4 >>"},
+         {3, 4}},
+        {"kid back to the root",
+         {"<< /Kids [3 0 R 2 0 R 4 0 R] >>", "<< /Id 3 >>", "<< /Id 4 >>"},
+         {3, 4}},
+        {"shared subtree walked once",
+         {"<< /Kids [3 0 R 4 0 R] >>", "<< /Kids [5 0 R] >>", "<< /Kids [5 0 R 6 0 R] >>",
+          "<< /Id 5 >>", "<< /Id 6 >>"},
+         {5, 6}},
         {"direct kids are not tracked", {"<< /Kids [<< /Id 8 >> << /Id 8 >>] >>"}, {8, 8}},
-        {"Type is never consulted", {"<< /Type /Page /Kids [3 0 R] >>",
-                                     "<< /Type /Pages /Id 3 >>"}, {3}},
+        {"Type is never consulted",
+         {"<< /Type /Page /Kids [3 0 R] >>", "<< /Type /Pages /Id 3 >>"},
+         {3}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -191,19 +197,33 @@ TEST(PageTree, Errors) {
         Error error;
     };
     const Case cases[] = {
-        {"no Pages", "<< /Type /Catalog >>", {}, {ErrorKind::InvalidObject, "catalog has no /Pages"}},
-        {"Pages not a dictionary", "<< /Pages 2 0 R >>", {"[1]"},
+        {"no Pages",
+         "<< /Type /Catalog >>",
+         {},
+         {ErrorKind::InvalidObject, "catalog has no /Pages"}},
+        {"Pages not a dictionary",
+         "<< /Pages 2 0 R >>",
+         {"[1]"},
          {ErrorKind::InvalidObject, "expected dictionary"}},
         {"Pages missing", "<< /Pages 9 0 R >>", {}, {ErrorKind::ObjectNotFound, "no such object"}},
-        {"Kids indirect", "<< /Pages 2 0 R >>", {"<< /Kids 3 0 R >>", "[4 0 R]", "<< >>"},
+        {"Kids indirect",
+         "<< /Pages 2 0 R >>",
+         {"<< /Kids 3 0 R >>", "[4 0 R]", "<< >>"},
          {ErrorKind::InvalidObject, "/Kids not array"}},
-        {"Kids a dictionary", "<< /Pages 2 0 R >>", {"<< /Kids << >> >>"},
+        {"Kids a dictionary",
+         "<< /Pages 2 0 R >>",
+         {"<< /Kids << >> >>"},
          {ErrorKind::InvalidObject, "/Kids not array"}},
-        {"kid an integer", "<< /Pages 2 0 R >>", {"<< /Kids [3 0 R 7] >>", "<< >>"},
+        {"kid an integer",
+         "<< /Pages 2 0 R >>",
+         {"<< /Kids [3 0 R 7] >>", "<< >>"},
          {ErrorKind::InvalidObject, "expected dictionary"}},
-        {"kid missing", "<< /Pages 2 0 R >>", {"<< /Kids [3 0 R 9 0 R] >>", "<< >>"},
+        {"kid missing",
+         "<< /Pages 2 0 R >>",
+         {"<< /Kids [3 0 R 9 0 R] >>", "<< >>"},
          {ErrorKind::ObjectNotFound, "no such object"}},
-        {"deep failure aborts all", "<< /Pages 2 0 R >>",
+        {"deep failure aborts all",
+         "<< /Pages 2 0 R >>",
          {"<< /Kids [3 0 R 4 0 R] >>", "<< >>", "<< /Kids [<< /Kids 5 >>] >>"},
          {ErrorKind::InvalidObject, "/Kids not array"}},
     };
@@ -253,10 +273,7 @@ TEST(PageTree, MillionReferencesToOnePageAreCheap) {
     EXPECT_LT(elapsed, std::chrono::seconds(20));
 }
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(PageContent, AssemblesStreamsAndArrays) {
     struct Case {

@@ -52,10 +52,10 @@ TEST(Resolver, MissingFreeAndMismatchedObjects) {
     const std::size_t o12 = b.obj(12, "<< >>");
     b.free_entry(4);
     b.in_file_entry(13, o12);
-    b.in_file_entry(14, 3);          // inside "%PDF-1.7": a bad header
+    b.in_file_entry(14, 3);  // inside "%PDF-1.7": a bad header
     b.in_file_entry(15, b.size());
     b.raw("15 0 ob\n<< >>\nendobj\n");
-    b.in_file_entry(16, 1u << 30);   // past the end of the file
+    b.in_file_entry(16, 1u << 30);  // past the end of the file
     b.xref_table("/Root 12 0 R");
     Resolver r = open(b);
     struct Case {
@@ -82,11 +82,11 @@ TEST(Resolver, StreamLengthFromReferencesAndTheirFailures) {
     // gives the whole body; otherwise the search stops at the first one.
     const std::string body = "abc endstream xyz";
     PdfBuilder b;
-    b.stream(1, "", body, "9 0 R");    // length object exists
+    b.stream(1, "", body, "9 0 R");  // length object exists
     b.obj(9, std::to_string(body.size()));
-    b.stream(2, "", body, "8 0 R");    // length object missing
-    b.stream(3, "", body, "3 0 R");    // length is the stream itself
-    b.stream(4, "", body, "10 0 R");   // length object is a Real
+    b.stream(2, "", body, "8 0 R");   // length object missing
+    b.stream(3, "", body, "3 0 R");   // length is the stream itself
+    b.stream(4, "", body, "10 0 R");  // length object is a Real
     b.obj(10, "17.0");
     b.stream(5, "", body, "-17");
     b.xref_table("/Root 1 0 R");
@@ -180,8 +180,8 @@ TEST(Resolver, FlateObjectStream) {
     const std::string objs = "(abc) << /K [true null] >>";
     PdfBuilder b;
     b.obj(1, "<< >>");
-    b.stream(5, "/Type /ObjStm /N 2 /First " + std::to_string(head.size()) +
-                    " /Filter /FlateDecode",
+    b.stream(5,
+             "/Type /ObjStm /N 2 /First " + std::to_string(head.size()) + " /Filter /FlateDecode",
              vellox_test::zlib_compress(head + objs));
     b.compressed_entry(30, 5, 0);
     b.compressed_entry(31, 5, 1);
@@ -195,10 +195,10 @@ TEST(Resolver, ObjectStreamsThatContainThemselvesFailCleanly) {
     PdfBuilder b;
     b.obj(1, "<< >>");
     b.objstm(5, {{20, "1"}});
-    b.compressed_entry(5, 5, 0);    // the object stream claims to live in itself
+    b.compressed_entry(5, 5, 0);  // the object stream claims to live in itself
     b.objstm(8, {{21, "2"}});
     b.objstm(9, {{22, "3"}});
-    b.compressed_entry(8, 9, 0);    // 8 lives in 9 and 9 lives in 8
+    b.compressed_entry(8, 9, 0);  // 8 lives in 9 and 9 lives in 8
     b.compressed_entry(9, 8, 0);
     b.xref_stream(7, "/Root 1 0 R");
     Resolver r = open(b);
@@ -286,7 +286,8 @@ TEST(Resolver, FetchEntryFollowsOneReference) {
     b.obj(3, "2 0 R");
     b.xref_table("/Root 1 0 R");
     Resolver r = open(b);
-    const Object holder = *vellox_test::parse("<< /Direct 5 /Ref 2 0 R /Chain 3 0 R /Gone 9 0 R >>");
+    const Object holder =
+        *vellox_test::parse("<< /Direct 5 /Ref 2 0 R /Chain 3 0 R /Gone 9 0 R >>");
     const Dictionary& dict = *holder.as_dict();
     // A direct value is the one in the dictionary.
     EXPECT_EQ(fetch_entry(r, dict, "Direct"), dict.get("Direct"));

@@ -42,7 +42,8 @@ PageText page_with_lines(std::vector<std::string> texts) {
     return page;
 }
 
-Table table_of(std::vector<std::vector<std::string>> cells, std::uint64_t rows, std::uint64_t cols) {
+Table table_of(std::vector<std::vector<std::string>> cells, std::uint64_t rows,
+               std::uint64_t cols) {
     Table t;
     t.cells = std::move(cells);
     t.rows = rows;
@@ -271,8 +272,9 @@ TEST(ImageFormat, NamesAllFiveFormats) {
         ImageFormat format;
         const char* name;
     } cases[] = {
-        {ImageFormat::Jpeg, "Jpeg"},   {ImageFormat::Jpeg2000, "Jpeg2000"}, {ImageFormat::Ccitt, "Ccitt"},
-        {ImageFormat::Jbig2, "Jbig2"}, {ImageFormat::Raw, "Raw"},
+        {ImageFormat::Jpeg, "Jpeg"},   {ImageFormat::Jpeg2000, "Jpeg2000"},
+        {ImageFormat::Ccitt, "Ccitt"}, {ImageFormat::Jbig2, "Jbig2"},
+        {ImageFormat::Raw, "Raw"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -334,7 +336,9 @@ TEST(ToMarkdown, RendersPagesBlocksAndTables) {
         {"text then table", {text_and_table}, "Title\n\n| h1 | h2 |\n| --- | --- |\n| a | b |"},
         {"table alone", {table_only}, "| x | y | z |\n| --- | --- | --- |"},
         {"separator from cols", {ragged}, "| only |\n| --- | --- | --- |\n| p | q | r |"},
-        {"bar escaped, rest kept", {escaped}, "| a\\|b | line\nbreak |  pad  |\n| --- | --- | --- |"},
+        {"bar escaped, rest kept",
+         {escaped},
+         "| a\\|b | line\nbreak |  pad  |\n| --- | --- | --- |"},
         {"cells empty, counts set", {separator_only}, "| --- | --- |"},
         {"zero rows: no separator", {zero_counts}, "| a |\n| b |"},
         {"row without cells", {empty_row}, "|  |\n| --- |\n| a |"},
@@ -382,9 +386,17 @@ TEST(ToHtml, RoundsPageSizeHalfToEven) {
         double value;
         const char* expected;
     } cases[] = {
-        {612.0, "612"},   {612.5, "612"}, {613.5, "614"}, {841.89, "842"}, {595.276, "595"},
-        {0.5, "0"},       {1.5, "2"},     {2.5, "2"},     {0.49999999999999994, "0"},
-        {0.0, "0"},       {4503599627370497.0, "4503599627370497"},
+        {612.0, "612"},
+        {612.5, "612"},
+        {613.5, "614"},
+        {841.89, "842"},
+        {595.276, "595"},
+        {0.5, "0"},
+        {1.5, "2"},
+        {2.5, "2"},
+        {0.49999999999999994, "0"},
+        {0.0, "0"},
+        {4503599627370497.0, "4503599627370497"},
         {1e20, "100000000000000000000"},
         {std::numeric_limits<double>::infinity(), "inf"},
         {std::nan(""), "nan"},

@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <initializer_list>
 #include <cstdlib>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <random>
@@ -36,7 +36,8 @@ std::string number_text(double v) {
 }
 
 // Appends "operands keyword" to a content stream being written.
-void add(std::string& content, std::string_view keyword, std::initializer_list<double> operands = {}) {
+void add(std::string& content, std::string_view keyword,
+         std::initializer_list<double> operands = {}) {
     for (const double v : operands) content += number_text(v) + " ";
     content += keyword;
     content += '\n';
@@ -84,8 +85,8 @@ TEST(Tables, EveryPaintingOperatorCommitsTheRectangle) {
     for (const char* paint : {"S", "s", "f", "F", "f*", "B", "B*", "b", "b*"}) {
         SCOPED_TRACE(paint);
         const std::string content = std::string("100 100 200 50 re ") + paint;
-        const auto tables = detect_tables(ops_of(content).ops,
-                                          {run("in", 150, 120), run("side", 200, 130), run("out", 50, 50)});
+        const auto tables = detect_tables(
+            ops_of(content).ops, {run("in", 150, 120), run("side", 200, 130), run("out", 50, 50)});
         ASSERT_EQ(tables.size(), 1u);
         EXPECT_EQ(tables[0].rows, 1u);
         EXPECT_EQ(tables[0].cols, 1u);
@@ -104,8 +105,9 @@ TEST(Tables, ClippingPathDoesNotCountButLaterPaintedPathDoes) {
     EXPECT_EQ(detect_tables(ops_of("0 0 100 100 re W f").ops, {}).size(), 1u);
     // Pieces pending from before a paint are committed with it, across
     // several subpaths.
-    EXPECT_EQ(detect_tables(ops_of("0 0 m 0 100 l 50 0 m 50 100 l 0 0 m 50 0 l 0 100 m 50 100 l S").ops,
-                            {}).size(),
+    EXPECT_EQ(detect_tables(
+                  ops_of("0 0 m 0 100 l 50 0 m 50 100 l 0 0 m 50 0 l 0 100 m 50 100 l S").ops, {})
+                  .size(),
               1u);
 }
 
@@ -116,9 +118,9 @@ TEST(Tables, GridOfRulesOfAnyLength) {
         "300 0 m 300 5 l 0 200 m 0 0 l 100 50 m 100 60 l 200 0 m 200 500 l "
         "0 200 m 5 200 l 0 100 m 1000 100 l 0 0 m 300 0 l S";
     const std::vector<TextRun> runs = {
-        run("a", 50, 150),  run("b", 150, 150), run("c", 250, 150),
-        run("d", 50, 50),   run("e", 150, 50),  run("f", 250, 50),
-        run("g", 50, 60),   run("h ", 150, 60), run("i", 150, 55),
+        run("a", 50, 150), run("b", 150, 150), run("c", 250, 150),
+        run("d", 50, 50),  run("e", 150, 50),  run("f", 250, 50),
+        run("g", 50, 60),  run("h ", 150, 60), run("i", 150, 55),
     };
     const auto tables = detect_tables(ops_of(content).ops, runs);
     ASSERT_EQ(tables.size(), 1u);
@@ -198,7 +200,9 @@ TEST(Tables, CellTextJoining) {
         {"run order, not position", {run("b", 90, 10), run("a", 10, 90)}, "b a"},
         {"no doubled space", {run("a ", 10, 10), run("b", 20, 10)}, "a b"},
         {"leading space of the next run kept", {run("a", 10, 10), run(" b", 20, 10)}, "a  b"},
-        {"empty run adds the separator", {run("a", 10, 10), run("", 20, 10), run("b", 30, 10)}, "a b"},
+        {"empty run adds the separator",
+         {run("a", 10, 10), run("", 20, 10), run("b", 30, 10)},
+         "a b"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -220,27 +224,42 @@ TEST(Tables, TransformationMatrix) {
         // 100..200 (the other order would give 200..300).
         {"cm concatenates onto the matrix in force",
          "1 0 0 1 100 0 cm 2 0 0 1 0 0 cm 0 0 50 50 re S",
-         {run("in", 150, 25)}, {run("out", 250, 25)}},
+         {run("in", 150, 25)},
+         {run("out", 250, 25)}},
         // A quarter turn maps (x, y) to (-y, x).
         {"rotation", "0 1 -1 0 0 0 cm 0 0 50 100 re S", {run("in", -50, 25)}, {run("out", 50, 25)}},
         {"Q restores the matrix of q",
-         "q 1 0 0 1 500 500 cm Q 0 0 50 50 re S", {run("in", 25, 25)}, {run("out", 525, 525)}},
+         "q 1 0 0 1 500 500 cm Q 0 0 50 50 re S",
+         {run("in", 25, 25)},
+         {run("out", 525, 525)}},
         {"rules inside q/cm/Q use the inner matrix",
-         "q 1 0 0 1 500 500 cm 0 0 50 50 re S Q", {run("in", 525, 525)}, {run("out", 25, 25)}},
-        {"nested q", "q 1 0 0 1 10 0 cm q 1 0 0 1 100 0 cm Q 0 0 50 50 re S Q",
-         {run("in", 35, 25)}, {run("out", 135, 25), run("out", 5, 25)}},
-        {"unmatched Q changes nothing", "1 0 0 1 500 0 cm Q Q 0 0 50 50 re S",
-         {run("in", 525, 25)}, {run("out", 25, 25)}},
-        {"cm without operands is the identity", "1 0 0 1 500 0 cm cm 0 0 50 50 re S",
-         {run("in", 525, 25)}, {run("out", 25, 25)}},
+         "q 1 0 0 1 500 500 cm 0 0 50 50 re S Q",
+         {run("in", 525, 525)},
+         {run("out", 25, 25)}},
+        {"nested q",
+         "q 1 0 0 1 10 0 cm q 1 0 0 1 100 0 cm Q 0 0 50 50 re S Q",
+         {run("in", 35, 25)},
+         {run("out", 135, 25), run("out", 5, 25)}},
+        {"unmatched Q changes nothing",
+         "1 0 0 1 500 0 cm Q Q 0 0 50 50 re S",
+         {run("in", 525, 25)},
+         {run("out", 25, 25)}},
+        {"cm without operands is the identity",
+         "1 0 0 1 500 0 cm cm 0 0 50 50 re S",
+         {run("in", 525, 25)},
+         {run("out", 25, 25)}},
         {"m and l are transformed too",
          "1 0 0 1 0 300 cm 0 0 m 0 50 l 50 0 m 50 50 l 0 0 m 50 0 l 0 50 m 50 50 l S",
-         {run("in", 25, 325)}, {run("out", 25, 25)}},
+         {run("in", 25, 325)},
+         {run("out", 25, 25)}},
         // The first l draws from (0, 0): a vertical rule at x = 0.
         {"l without m starts at the origin",
          "0 100 l 50 0 m 50 100 l 0 0 m 50 0 l 0 100 m 50 100 l S",
-         {run("in", 25, 50)}, {run("out", 75, 50)}},
-        {"ill-typed operands take defaults", "/X 0 50 50 re S", {run("in", 25, 25)},
+         {run("in", 25, 50)},
+         {run("out", 75, 50)}},
+        {"ill-typed operands take defaults",
+         "/X 0 50 50 re S",
+         {run("in", 25, 25)},
          {run("out", 75, 25)}},
     };
     for (const Case& c : cases) {
@@ -261,8 +280,8 @@ TEST(Tables, SlopedRuleRecordsItsStart) {
     // Both rules lean by 1.5 units; the grid uses where each one starts
     // (x = 0 and y = 100), not where it ends.
     const char* content = "0 0 m 1.5 100 l 100 0 m 100 100 l 0 0 m 100 0 l 0 100 m 100 101.5 l S";
-    const auto tables = detect_tables(
-        ops_of(content).ops, {run("a", -1.9, 50), run("b", 50, 101.9), run("c", -2.5, 50), run("d", 50, 103)});
+    const auto tables = detect_tables(ops_of(content).ops, {run("a", -1.9, 50), run("b", 50, 101.9),
+                                                            run("c", -2.5, 50), run("d", 50, 103)});
     ASSERT_EQ(tables.size(), 1u);
     EXPECT_EQ(tables[0].cells, (Cells{{"a b"}}));
 }

@@ -8,9 +8,9 @@
 
 #include "content.h"
 #include "doc.h"
-#include "text.h"
-#include "support/read_file.h"
 #include "support/corpus.h"
+#include "support/read_file.h"
+#include "text.h"
 
 using namespace vellox_core;
 using vellox_test::read_file;
@@ -65,8 +65,9 @@ TEST(TextCorpus, PageTextMatchesPdftotext) {
         SCOPED_TRACE(name);
         const auto pdf = corpus_file(name);
         ASSERT_TRUE(std::filesystem::exists(pdf)) << pdf;
-        const std::string oracle = read_file(std::filesystem::path(VELLOX_SOURCE_DIR) /
-                                             "core/tests/fixtures/text" / (std::string(name) + ".txt"));
+        const std::string oracle =
+            read_file(std::filesystem::path(VELLOX_SOURCE_DIR) / "core/tests/fixtures/text" /
+                      (std::string(name) + ".txt"));
         ASSERT_FALSE(oracle.empty());
         // pdftotext ends every page with a form feed.
         std::vector<std::string> want;

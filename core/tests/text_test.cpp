@@ -66,9 +66,7 @@ TEST(Matrix, OfOperandsFillsIdentityDefaults) {
         Matrix expected;
     };
     const Case cases[] = {
-        {"2 0.5 3 4 5 6 cm", {2, 0.5, 3, 4, 5, 6}},
-        {"cm", {}},
-        {"/x 7 [1] cm", {1, 7, 0, 1, 0, 0}},
+        {"2 0.5 3 4 5 6 cm", {2, 0.5, 3, 4, 5, 6}}, {"cm", {}}, {"/x 7 [1] cm", {1, 7, 0, 1, 0, 0}},
         {"(s) [1] 1 0 R 4 cm", {1, 0, 0, 4, 0, 0}},  // a reference is one operand
         {"1 2 3 4 5 6 7 cm", {1, 2, 3, 4, 5, 6}},
     };
@@ -87,22 +85,29 @@ TEST(TextRuns, PositionsAndAdvances) {
         std::vector<Expect> runs;
     };
     const Case cases[] = {
-        {"Td positions the first run", "BT /F1 12 Tf 100 700 Td (Hi) Tj ET",
+        {"Td positions the first run",
+         "BT /F1 12 Tf 100 700 Td (Hi) Tj ET",
          {{"Hi", 100, 700, 12}}},
-        {"consecutive strings continue on the line", "BT /F1 10 Tf 5 6 Td (ab) Tj (c) Tj ET",
+        {"consecutive strings continue on the line",
+         "BT /F1 10 Tf 5 6 Td (ab) Tj (c) Tj ET",
          {{"ab", 5, 6, 10}, {"c", 15, 6, 5}}},
-        {"TJ number moves the next string", "BT /F1 10 Tf [(A) -1000 (B) 500 (C)] TJ ET",
+        {"TJ number moves the next string",
+         "BT /F1 10 Tf [(A) -1000 (B) 500 (C)] TJ ET",
          {{"A", 0, 0, 5}, {"B", 15, 0, 5}, {"C", 15, 0, 5}}},
-        {"TJ adjustment follows Tz", "BT /F1 10 Tf 50 Tz [(A) -1000 (B)] TJ ET",
+        {"TJ adjustment follows Tz",
+         "BT /F1 10 Tf 50 Tz [(A) -1000 (B)] TJ ET",
          {{"A", 0, 0, 2.5}, {"B", 7.5, 0, 2.5}}},
-        {"TJ non-numbers count as zero", "BT /F1 10 Tf [(A) /x (B)] TJ ET",
+        {"TJ non-numbers count as zero",
+         "BT /F1 10 Tf [(A) /x (B)] TJ ET",
          {{"A", 0, 0, 5}, {"B", 5, 0, 5}}},
-        {"cm scales positions not widths", "2 0 0 2 0 0 cm BT /F1 10 Tf 10 20 Td (ab) Tj (c) Tj ET",
+        {"cm scales positions not widths",
+         "2 0 0 2 0 0 cm BT /F1 10 Tf 10 20 Td (ab) Tj (c) Tj ET",
          {{"ab", 20, 40, 10}, {"c", 40, 40, 5}}},
         {"cm composes with the earlier CTM",
          "1 0 0 1 100 0 cm 2 0 0 2 0 0 cm BT /F1 10 Tf 1 1 Td (a) Tj ET",
          {{"a", 102, 2, 5}}},
-        {"Tm replaces the line matrix", "BT /F1 10 Tf 5 5 Td 1 0 0 1 30 40 Tm (a) Tj ET",
+        {"Tm replaces the line matrix",
+         "BT /F1 10 Tf 5 5 Td 1 0 0 1 30 40 Tm (a) Tj ET",
          {{"a", 30, 40, 5}}},
         {"Tm scale applies to Td and advance",
          "BT /F1 10 Tf 2 0 0 2 0 0 Tm 10 10 Td (a) Tj (b) Tj ET",
@@ -110,32 +115,41 @@ TEST(TextRuns, PositionsAndAdvances) {
         {"Td moves from the line start, not the pen",
          "BT /F1 10 Tf 10 100 Td (abcd) Tj 0 -12 Td (e) Tj ET",
          {{"abcd", 10, 100, 20}, {"e", 10, 88, 5}}},
-        {"TD sets leading for T*", "BT /F1 10 Tf 10 100 Td (a) Tj 0 -20 TD (b) Tj T* (c) Tj ET",
+        {"TD sets leading for T*",
+         "BT /F1 10 Tf 10 100 Td (a) Tj 0 -20 TD (b) Tj T* (c) Tj ET",
          {{"a", 10, 100, 5}, {"b", 10, 80, 5}, {"c", 10, 60, 5}}},
-        {"TL and quote", "BT /F1 10 Tf 14 TL 0 50 Td (a) Tj (b) ' ET",
+        {"TL and quote",
+         "BT /F1 10 Tf 14 TL 0 50 Td (a) Tj (b) ' ET",
          {{"a", 0, 50, 5}, {"b", 0, 36, 5}}},
-        {"double quote sets spacings then shows", "BT /F1 10 Tf 10 TL 0 50 Td 3 1 (a b) \" ET",
+        {"double quote sets spacings then shows",
+         "BT /F1 10 Tf 10 TL 0 50 Td 3 1 (a b) \" ET",
          {{"a b", 0, 40, 21}}},
-        {"double quote without string shows nothing", "BT /F1 10 Tf 10 TL 3 1 \" (a) Tj ET",
+        {"double quote without string shows nothing",
+         "BT /F1 10 Tf 10 TL 3 1 \" (a) Tj ET",
          {{"a", 0, -10, 6}}},
         {"Ts raises the origin", "BT /F1 10 Tf 0 100 Td 4 Ts (a) Tj ET", {{"a", 0, 104, 5}}},
-        {"Ts goes through the matrices", "1 0 0 3 0 0 cm BT /F1 10 Tf 4 Ts (a) Tj ET",
+        {"Ts goes through the matrices",
+         "1 0 0 3 0 0 cm BT /F1 10 Tf 4 Ts (a) Tj ET",
          {{"a", 0, 12, 5}}},
         {"rotated text advances and rises along its own axes",
          "BT /F1 10 Tf 0 1 -1 0 100 100 Tm 4 Ts (a) Tj (b) Tj ET",
          {{"a", 96, 100, 5}, {"b", 96, 105, 5}}},
-        {"Tz without operand makes advances zero", "BT /F1 10 Tf Tz (ab) Tj (c) Tj ET",
+        {"Tz without operand makes advances zero",
+         "BT /F1 10 Tf Tz (ab) Tj (c) Tj ET",
          {{"ab", 0, 0, 0}, {"c", 0, 0, 0}}},
         {"Tc and Tw add spacing", "BT /F1 10 Tf 1 Tc 2 Tw (a b) Tj ET", {{"a b", 0, 0, 20}}},
         {"q/Q restore the CTM", "q 1 0 0 1 50 0 cm Q BT /F1 10 Tf (a) Tj ET", {{"a", 0, 0, 5}}},
         {"q/Q keep Tc", "q 10 Tc Q BT /F1 10 Tf (a) Tj ET", {{"a", 0, 0, 15}}},
-        {"Q on an empty stack is ignored", "Q Q 1 0 0 1 7 0 cm q Q Q BT /F1 10 Tf (a) Tj ET",
+        {"Q on an empty stack is ignored",
+         "Q Q 1 0 0 1 7 0 cm q Q Q BT /F1 10 Tf (a) Tj ET",
          {{"a", 7, 0, 5}}},
-        {"nested q/Q", "q 1 0 0 1 5 0 cm q 1 0 0 1 5 0 cm Q BT /F1 10 Tf (a) Tj ET Q "
-                       "BT /F1 10 Tf (b) Tj ET",
+        {"nested q/Q",
+         "q 1 0 0 1 5 0 cm q 1 0 0 1 5 0 cm Q BT /F1 10 Tf (a) Tj ET Q "
+         "BT /F1 10 Tf (b) Tj ET",
          {{"a", 5, 0, 5}, {"b", 0, 0, 5}}},
         {"BT resets the text matrix", "BT /F1 10 Tf 40 40 Td ET BT (a) Tj ET", {{"a", 0, 0, 5}}},
-        {"Tf keeps the name when operand 0 is no name", "BT /F1 10 Tf 5 20 Tf (a) Tj ET",
+        {"Tf keeps the name when operand 0 is no name",
+         "BT /F1 10 Tf 5 20 Tf (a) Tj ET",
          {{"a", 0, 0, 10}}},
         {"Tf without size sets size 0", "BT /F1 10 Tf /F1 Tf (a) Tj ET", {{"a", 0, 0, 0}}},
         {"empty string still makes a run", "BT /F1 10 Tf () Tj [] TJ ET", {{"", 0, 0, 0}}},
@@ -184,7 +198,9 @@ TEST(TextRuns, UsesTheFontOfTheTable) {
     fonts["F1"] = std::make_shared<const Font>(f);
     const auto runs = runs_of("BT /F1 20 Tf (AB) Tj ET", fonts);
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].text, "\xe2\x98\xba" "B");
+    EXPECT_EQ(runs[0].text,
+              "\xe2\x98\xba"
+              "B");
     EXPECT_DOUBLE_EQ(runs[0].width, 5 + 10);
 }
 
@@ -196,12 +212,13 @@ TEST(TextRuns, SelectingFontsAgainAndTheEmptyName) {
     smiley.encoding[65] = 0x263A;
     fonts[""] = std::make_shared<const Font>(smiley);
     fonts["F1"] = std::make_shared<const Font>(plain_font());
-    const auto runs = runs_of("BT / 10 Tf (A) Tj /F1 10 Tf (A) Tj /F1 10 Tf (A) Tj / 10 Tf (A) Tj "
-                              "/ 10 Tf (A) Tj /Gone 10 Tf (A) Tj /Gone 10 Tf (\200) Tj ET",
-                              fonts);
+    const auto runs = runs_of(
+        "BT / 10 Tf (A) Tj /F1 10 Tf (A) Tj /F1 10 Tf (A) Tj / 10 Tf (A) Tj "
+        "/ 10 Tf (A) Tj /Gone 10 Tf (A) Tj /Gone 10 Tf (\200) Tj ET",
+        fonts);
     ASSERT_EQ(runs.size(), 7u);
-    const char* const want[] = {"\xe2\x98\xba", "A", "A", "\xe2\x98\xba", "\xe2\x98\xba",
-                                "A", "\xc2\x80"};
+    const char* const want[] = {"\xe2\x98\xba", "A", "A",       "\xe2\x98\xba",
+                                "\xe2\x98\xba", "A", "\xc2\x80"};
     for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(runs[i].text, want[i]) << "run " << i;
     EXPECT_EQ(runs[0].font, "");
     EXPECT_EQ(runs[6].font, "Gone");

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include <map>
 #include <string>
 
@@ -28,8 +27,8 @@ std::uint64_t offset_of(const Xref& x, std::uint32_t num) {
 // A cross-reference stream object at offset 0 with the given dictionary
 // entries and raw record bytes, followed by startxref 0.
 std::string xref_stream_file(const std::string& dict, const std::string& records) {
-    return "1 0 obj\n<< " + dict + " /Length " + std::to_string(records.size()) +
-           " >>\nstream\n" + records + "\nendstream\nendobj\nstartxref\n0\n%%EOF\n";
+    return "1 0 obj\n<< " + dict + " /Length " + std::to_string(records.size()) + " >>\nstream\n" +
+           records + "\nendstream\nendobj\nstartxref\n0\n%%EOF\n";
 }
 
 }  // namespace
@@ -135,9 +134,10 @@ TEST(Xref, TwoSectionCycleReadsEachOnceNewestFirst) {
                " >>\nstartxref\n" + ten(head.size()) + "\n";
     };
     const std::size_t b_at = head.size() + section_a(0).size();
-    const std::string b = "xref\n5 2\n0000000200 00000 n \n0000000300 00000 n \ntrailer\n"
-                          "<< /Root 2 0 R /Prev " + ten(head.size()) + " >>\nstartxref\n" +
-                          ten(b_at) + "\n%%EOF\n";
+    const std::string b =
+        "xref\n5 2\n0000000200 00000 n \n0000000300 00000 n \ntrailer\n"
+        "<< /Root 2 0 R /Prev " +
+        ten(head.size()) + " >>\nstartxref\n" + ten(b_at) + "\n%%EOF\n";
     const std::string text = head + section_a(b_at) + b;
     auto x = read_xref(as_bytes(text));
     ASSERT_TRUE(x.ok()) << x.error().to_string();
@@ -203,28 +203,39 @@ TEST(Xref, ChainErrors) {
     };
     const std::string table = "%PDF-1.4\nxref\n0 1\n";
     const Case cases[] = {
-        {"no startxref", "%PDF-1.4\nxref\n0 0\ntrailer\n<<>>\n",
+        {"no startxref",
+         "%PDF-1.4\nxref\n0 0\ntrailer\n<<>>\n",
          {ErrorKind::InvalidXref, "no startxref"}},
         {"startxref at end", "%PDF-1.4\nstartxref", {ErrorKind::InvalidXref, "expected integer"}},
-        {"startxref negative", "%PDF-1.4\nstartxref\n-9\n",
+        {"startxref negative",
+         "%PDF-1.4\nstartxref\n-9\n",
          {ErrorKind::InvalidXref, "bad integer"}},
-        {"startxref past end", "%PDF-1.4\nstartxref\n4000\n",
+        {"startxref past end",
+         "%PDF-1.4\nstartxref\n4000\n",
          {ErrorKind::InvalidObject, "expected integer"}},
-        {"startxref at garbage", "%PDF-1.4\nstartxref\n1\n",
+        {"startxref at garbage",
+         "%PDF-1.4\nstartxref\n1\n",
          {ErrorKind::InvalidObject, "bad integer"}},
-        {"type x", table + "0000000000 00000 x \ntrailer\n<<>>\nstartxref\n9\n",
+        {"type x",
+         table + "0000000000 00000 x \ntrailer\n<<>>\nstartxref\n9\n",
          {ErrorKind::InvalidXref, "bad xref entry type"}},
-        {"type nn", table + "0000000000 00000 nn\ntrailer\n<<>>\nstartxref\n9\n",
+        {"type nn",
+         table + "0000000000 00000 nn\ntrailer\n<<>>\nstartxref\n9\n",
          {ErrorKind::InvalidXref, "bad xref entry type"}},
-        {"type missing", table + "0000000000 00000 /n\ntrailer\n<<>>\nstartxref\n9\n",
+        {"type missing",
+         table + "0000000000 00000 /n\ntrailer\n<<>>\nstartxref\n9\n",
          {ErrorKind::InvalidXref, "bad xref entry type"}},
-        {"short table", "startxref\n13\nxref\n0 2\n0000000000 65535 f \n",
+        {"short table",
+         "startxref\n13\nxref\n0 2\n0000000000 65535 f \n",
          {ErrorKind::InvalidXref, "expected integer"}},
-        {"huge count", "startxref\n13\nxref\n0 4294967295\n0 0 n\n",
+        {"huge count",
+         "startxref\n13\nxref\n0 4294967295\n0 0 n\n",
          {ErrorKind::InvalidXref, "expected integer"}},
-        {"trailer array", table + "0 0 f\ntrailer\n[1 2]\nstartxref\n9\n",
+        {"trailer array",
+         table + "0 0 f\ntrailer\n[1 2]\nstartxref\n9\n",
          {ErrorKind::InvalidXref, "trailer is not a dictionary"}},
-        {"trailer broken", table + "0 0 f\ntrailer\n<< /A\nstartxref\n9\n",
+        {"trailer broken",
+         table + "0 0 f\ntrailer\n<< /A\nstartxref\n9\n",
          {ErrorKind::UnexpectedToken, ""}},
     };
     for (const Case& c : cases) {
@@ -247,36 +258,72 @@ TEST(XrefStream, RecordLayouts) {
     };
     using std::string;
     const Case cases[] = {
-        {"W 1 2 1 with Size", "/W [1 2 1] /Size 3",
-         string("\x00\x00\x00\xff" "\x01\x01\x02\x07" "\x02\x00\x09\x04", 12),
+        {"W 1 2 1 with Size",
+         "/W [1 2 1] /Size 3",
+         string("\x00\x00\x00\xff"
+                "\x01\x01\x02\x07"
+                "\x02\x00\x09\x04",
+                12),
          {{0, XrefFree{}}, {1, XrefInFile{0x0102, 7}}, {2, XrefCompressed{9, 4}}}},
-        {"type field absent means in file", "/W [0 2 1] /Size 2",
-         string("\x00\x10\x00" "\x00\x20\x01", 6),
+        {"type field absent means in file",
+         "/W [0 2 1] /Size 2",
+         string("\x00\x10\x00"
+                "\x00\x20\x01",
+                6),
          {{0, XrefInFile{0x10, 0}}, {1, XrefInFile{0x20, 1}}}},
-        {"Index pairs", "/W [1 1 0] /Index [0 1 5 2] /Size 1",
-         string("\x01\x0a" "\x01\x0b" "\x01\x0c", 6),
+        {"Index pairs",
+         "/W [1 1 0] /Index [0 1 5 2] /Size 1",
+         string("\x01\x0a"
+                "\x01\x0b"
+                "\x01\x0c",
+                6),
          {{0, XrefInFile{10, 0}}, {5, XrefInFile{11, 0}}, {6, XrefInFile{12, 0}}}},
-        {"odd Index element ignored", "/W [1 1 0] /Index [3 1 5]",
-         string("\x01\x0a", 2), {{3, XrefInFile{10, 0}}}},
-        {"bad Index pairs skipped", "/W [1 1 0] /Index [4 -1 /x 2 7 4294967296 9 1]",
-         string("\x01\x0a", 2), {{9, XrefInFile{10, 0}}}},
-        {"Index not array counts as absent", "/W [1 1 0] /Index 7 /Size 1",
-         string("\x01\x0a", 2), {{0, XrefInFile{10, 0}}}},
-        {"unknown type consumes its bytes", "/W [1 1 0] /Size 3",
-         string("\x03\x0a" "\x01\x0b" "\xff\x0c", 6), {{1, XrefInFile{11, 0}}}},
-        {"non-integer widths skipped", "/W [1 2.0 /a 1 (x) 1] /Size 1",
-         string("\x01\x05\x06", 3), {{0, XrefInFile{5, 6}}}},
-        {"five byte stream field keeps low 32 bits", "/W [1 5 1] /Size 1",
-         string("\x02\x07\x00\x00\x00\x09\x03", 7), {{0, XrefCompressed{9, 3}}}},
-        {"ten byte offset keeps low 64 bits", "/W [1 10 0] /Size 1",
+        {"odd Index element ignored",
+         "/W [1 1 0] /Index [3 1 5]",
+         string("\x01\x0a", 2),
+         {{3, XrefInFile{10, 0}}}},
+        {"bad Index pairs skipped",
+         "/W [1 1 0] /Index [4 -1 /x 2 7 4294967296 9 1]",
+         string("\x01\x0a", 2),
+         {{9, XrefInFile{10, 0}}}},
+        {"Index not array counts as absent",
+         "/W [1 1 0] /Index 7 /Size 1",
+         string("\x01\x0a", 2),
+         {{0, XrefInFile{10, 0}}}},
+        {"unknown type consumes its bytes",
+         "/W [1 1 0] /Size 3",
+         string("\x03\x0a"
+                "\x01\x0b"
+                "\xff\x0c",
+                6),
+         {{1, XrefInFile{11, 0}}}},
+        {"non-integer widths skipped",
+         "/W [1 2.0 /a 1 (x) 1] /Size 1",
+         string("\x01\x05\x06", 3),
+         {{0, XrefInFile{5, 6}}}},
+        {"five byte stream field keeps low 32 bits",
+         "/W [1 5 1] /Size 1",
+         string("\x02\x07\x00\x00\x00\x09\x03", 7),
+         {{0, XrefCompressed{9, 3}}}},
+        {"ten byte offset keeps low 64 bits",
+         "/W [1 10 0] /Size 1",
          string("\x01\xaa\xbb\x00\x00\x00\x00\x00\x00\x01\x02", 11),
          {{0, XrefInFile{0x0102, 0}}}},
-        {"generation keeps low 16 bits", "/W [1 1 3] /Size 1",
-         string("\x01\x05\x07\x00\x02", 5), {{0, XrefInFile{5, 2}}}},
-        {"first record for a number wins", "/W [1 1 0] /Index [2 1 2 1]",
-         string("\x01\x0a" "\x00\x00", 4), {{2, XrefInFile{10, 0}}}},
-        {"object numbers wrap", "/W [1 1 0] /Index [4294967295 2]",
-         string("\x01\x0a" "\x01\x0b", 4),
+        {"generation keeps low 16 bits",
+         "/W [1 1 3] /Size 1",
+         string("\x01\x05\x07\x00\x02", 5),
+         {{0, XrefInFile{5, 2}}}},
+        {"first record for a number wins",
+         "/W [1 1 0] /Index [2 1 2 1]",
+         string("\x01\x0a"
+                "\x00\x00",
+                4),
+         {{2, XrefInFile{10, 0}}}},
+        {"object numbers wrap",
+         "/W [1 1 0] /Index [4294967295 2]",
+         string("\x01\x0a"
+                "\x01\x0b",
+                4),
          {{4294967295u, XrefInFile{10, 0}}, {0, XrefInFile{11, 0}}}},
         {"zero counts need no data", "/W [1 1 0] /Size 0", string(), {}},
         {"huge widths with no records", "/W [1 9223372036854775807 0] /Size 0", string(), {}},
@@ -304,12 +351,13 @@ TEST(XrefStream, Errors) {
          "xref stream truncated"},
         {"huge Size over 12 bytes", xref_stream_file("/W [1 2 1] /Size 4000000000", twelve),
          "xref stream truncated"},
-        {"huge Index counts", xref_stream_file("/W [1 2 1] /Index [0 4294967295 0 4294967295]",
-                                               twelve),
+        {"huge Index counts",
+         xref_stream_file("/W [1 2 1] /Index [0 4294967295 0 4294967295]", twelve),
          "xref stream truncated"},
         {"record wider than data", xref_stream_file("/W [1 20 1] /Size 1", twelve),
          "xref stream truncated"},
-        {"widths overflow", xref_stream_file(
+        {"widths overflow",
+         xref_stream_file(
              "/W [9223372036854775807 9223372036854775807 9223372036854775807] /Size 1", twelve),
          "xref stream truncated"},
         {"W with four widths", xref_stream_file("/W [1 2 1 3] /Size 1", twelve),
@@ -463,6 +511,6 @@ TEST(Xref, MergeNeverReplaces) {
     Xref x;
     merge_entries(x, {{1, XrefFree{}}, {2, XrefInFile{5, 0}}});
     merge_entries(x, {{1, XrefInFile{9, 0}}, {3, XrefCompressed{4, 0}}});
-    EXPECT_EQ(x.entries, (XrefEntries{{1, XrefFree{}}, {2, XrefInFile{5, 0}},
-                                      {3, XrefCompressed{4, 0}}}));
+    EXPECT_EQ(x.entries,
+              (XrefEntries{{1, XrefFree{}}, {2, XrefInFile{5, 0}}, {3, XrefCompressed{4, 0}}}));
 }

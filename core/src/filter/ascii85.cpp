@@ -61,10 +61,11 @@ Result<Bytes> ascii85_decode(ByteView data) {
         // Five digits in a row, the bulk of any encoded stream, make a group
         // at once; white space inside a group goes the byte-wise way below.
         if (n == 0 && data.size() - pos >= 5 && is_digit85(data[pos]) &&
-            is_digit85(data[pos + 1]) && is_digit85(data[pos + 2]) &&
-            is_digit85(data[pos + 3]) && is_digit85(data[pos + 4])) {
+            is_digit85(data[pos + 1]) && is_digit85(data[pos + 2]) && is_digit85(data[pos + 3]) &&
+            is_digit85(data[pos + 4])) {
             std::uint32_t group = 0;
-            for (std::size_t k = 0; k < 5; ++k) group = group * 85u + (data[pos + k] - unsigned{'!'});
+            for (std::size_t k = 0; k < 5; ++k)
+                group = group * 85u + (data[pos + k] - unsigned{'!'});
             if (!out.put(group, 4)) return too_large;
             pos += 5;
             continue;

@@ -80,7 +80,8 @@ Result<Bytes> apply_predictor(Result<Bytes> decoded, const std::optional<Diction
     return predictor::apply(std::move(decoded).value(), *parms);
 }
 
-Result<Bytes> run_filter(const std::string& name, Bytes buf, const std::optional<Dictionary>& parms) {
+Result<Bytes> run_filter(const std::string& name, Bytes buf,
+                         const std::optional<Dictionary>& parms) {
     if (name == "FlateDecode" || name == "Fl") {
         ByteView body(buf);
         if (has_zlib_header(buf)) body = body.subspan(2);

@@ -17,8 +17,9 @@ inline constexpr std::array<std::uint8_t, 29> kLengthExtra = {
 inline constexpr std::array<std::uint16_t, 30> kDistBase = {
     1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
     193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-inline constexpr std::array<std::uint8_t, 30> kDistExtra = {
-    0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+inline constexpr std::array<std::uint8_t, 30> kDistExtra = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
+                                                            4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
+                                                            9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 // The order in which the code-length code's lengths are sent (RFC 1951 3.2.7).
 inline constexpr std::array<std::uint8_t, 19> kCodeLengthOrder = {

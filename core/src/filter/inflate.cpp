@@ -206,10 +206,12 @@ void Table<Bits>::build(std::span<const std::uint8_t> lengths) {
     entry.fill(0);
     for (unsigned len = 1; len <= std::min(Bits, kMaxCodeBits); ++len) {
         std::uint32_t lo = first[len];
-        std::uint32_t hi = std::min<std::uint32_t>(first[len] + count[len], std::uint32_t{1} << len);
+        std::uint32_t hi =
+            std::min<std::uint32_t>(first[len] + count[len], std::uint32_t{1} << len);
         for (std::uint32_t code = lo; code < hi; ++code) {
             std::uint32_t value = std::uint32_t{symbol[index[len] + (code - lo)]} << 4 | len;
-            for (std::uint32_t i = reverse_bits(code, len); i < entry.size(); i += std::uint32_t{1} << len) {
+            for (std::uint32_t i = reverse_bits(code, len); i < entry.size();
+                 i += std::uint32_t{1} << len) {
                 entry[i] = value;
             }
         }
@@ -253,7 +255,6 @@ inline bool decode(const Table<Bits>& t, BitReader& in, std::uint32_t& sym) {
 
 using LitTable = Table<10>;
 using DistTable = Table<8>;
-
 
 // Copies `length` bytes from `dist` back; overlapping copies (dist < length)
 // repeat the last `dist` bytes, which is how runs are encoded. May write up
@@ -323,7 +324,6 @@ Status stored_block(BitReader& in, Output& out) {
     in.pos += len;
     return Unit{};
 }
-
 
 // The tables of the current block. The fixed ones are built once per call,
 // on the first fixed block.

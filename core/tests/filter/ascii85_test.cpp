@@ -58,9 +58,12 @@ TEST(Ascii85, DecodesKnownText) {
         {"z", Bytes(4, 0)},
         {"s8W-!", {0xFF, 0xFF, 0xFF, 0xFF}},
         {"uuuuu", {0x08, 0x78, 0x0E, 0xC4}},  // above 2^32 - 1: wraps
-        {"87~>", b("H") },                    // two digits give one byte
+        {"87~>", b("H")},                     // two digits give one byte
         {"87cUR DZ~>garbage \x01", b("Hello")},
-        {std::string_view("8\n7\tc\rU\fR\x00" "DZ", 12), b("Hello")},
+        {std::string_view("8\n7\tc\rU\fR\x00"
+                          "DZ",
+                          12),
+         b("Hello")},
         {"~", {}},
         {"", {}},
     };
@@ -74,12 +77,12 @@ TEST(Ascii85, DecodesKnownText) {
 
 TEST(Ascii85, RejectsBadData) {
     const char* const cases[] = {
-        "!!z",        // z inside a group
-        "8~>",        // a final group of one digit
-        "87cUR8~>",   // a final group of one digit after a full group
+        "!!z",          // z inside a group
+        "8~>",          // a final group of one digit
+        "87cUR8~>",     // a final group of one digit after a full group
         "<~87cURDZ~>",  // a start marker is read as a lone digit '<'
-        "87v",        // above 'u'
-        "87\013cU",  // vertical tab is not white space
+        "87v",          // above 'u'
+        "87\013cU",     // vertical tab is not white space
         "\x80",
     };
     for (const char* c : cases) {
@@ -108,7 +111,8 @@ TEST(Ascii85, RoundTripsTestEncoder) {
 
 // Every 'z' is four bytes: 2^28 + 1 of them would pass 1 GiB.
 TEST(Ascii85, StopsAtTheDecodedSizeCap) {
-    if (vellox_test::kSanitized) GTEST_SKIP() << "too slow under sanitizers; runs in the normal build";
+    if (vellox_test::kSanitized)
+        GTEST_SKIP() << "too slow under sanitizers; runs in the normal build";
     const std::string zeros(limits::kMaxDecodedBytes / 4 + 1, 'z');
     auto got = ascii85_decode(as_bytes(zeros));
     ASSERT_FALSE(got.ok());

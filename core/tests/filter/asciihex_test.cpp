@@ -19,7 +19,10 @@ TEST(AsciiHex, Decodes) {
         {"", {}},
         {">", {}},
         {"aBcD>zz", {0xAB, 0xCD}},  // nothing after '>' is read
-        {std::string_view("0\x00" "1\t2\n3\f4\r5 6", 13), {0x01, 0x23, 0x45, 0x60}},
+        {std::string_view("0\x00"
+                          "1\t2\n3\f4\r5 6",
+                          13),
+         {0x01, 0x23, 0x45, 0x60}},
         {"fF 0 0", {0xFF, 0x00}},
     };
     for (const Case& c : cases) {
@@ -31,7 +34,10 @@ TEST(AsciiHex, Decodes) {
 }
 
 TEST(AsciiHex, RejectsNonHexBytes) {
-    for (std::string_view input : {"4G", "4\x0b" "1", "12 x", "<41>", "41-"}) {
+    for (std::string_view input : {"4G",
+                                   "4\x0b"
+                                   "1",
+                                   "12 x", "<41>", "41-"}) {
         SCOPED_TRACE(std::string(input));
         auto got = ascii_hex_decode(as_bytes(input));
         ASSERT_FALSE(got.ok());

@@ -46,7 +46,8 @@ int paeth_ref(int a, int b, int c) {
 
 // PNG encoding of `raw` cut into rows of `row` bytes (the last may be
 // shorter), each row with its filter type, as an encoder would write it.
-Bytes png_encode(const Bytes& raw, std::size_t row, std::size_t bpp, const std::vector<int>& types) {
+Bytes png_encode(const Bytes& raw, std::size_t row, std::size_t bpp,
+                 const std::vector<int>& types) {
     Bytes out;
     for (std::size_t start = 0, r = 0; start < raw.size(); start += row, ++r) {
         int type = types[r % types.size()];
@@ -57,13 +58,16 @@ Bytes png_encode(const Bytes& raw, std::size_t row, std::size_t bpp, const std::
             int a = i >= bpp ? raw[start + i - bpp] : 0;
             int b = start >= row ? raw[start - row + i] : 0;
             int c = i >= bpp && start >= row ? raw[start - row + i - bpp] : 0;
-            int pred = type == 1 ? a : type == 2 ? b : type == 3 ? (a + b) / 2 : type == 4 ? paeth_ref(a, b, c) : 0;
+            int pred = type == 1   ? a
+                       : type == 2 ? b
+                       : type == 3 ? (a + b) / 2
+                       : type == 4 ? paeth_ref(a, b, c)
+                                   : 0;
             out.push_back(static_cast<std::uint8_t>(x - pred));
         }
     }
     return out;
 }
-
 
 struct ChainCase {
     const char* name;
@@ -161,10 +165,15 @@ TEST(DecodeStream, FilterAndParameterPairing) {
 // Anything but the integer 0 keeps early width changes.
 TEST(DecodeStream, EarlyChangeOnlyForInteger0) {
     const Bytes data = lzw_late_stream();
-    const Bytes late = [] { Bytes v(255, 'x'); v.push_back('y'); return v; }();
+    const Bytes late = [] {
+        Bytes v(255, 'x');
+        v.push_back('y');
+        return v;
+    }();
     for (const Object& value : {Object(0.0), Object(1), Object(Null{}), name("0")}) {
-        auto got = decode_stream(
-            dict({{"Filter", name("LZWDecode")}, {"DecodeParms", Object(dict({{"EarlyChange", value}}))}}), data);
+        auto got = decode_stream(dict({{"Filter", name("LZWDecode")},
+                                       {"DecodeParms", Object(dict({{"EarlyChange", value}}))}}),
+                                 data);
         EXPECT_FALSE(got.ok() && *got == late);
     }
 }
@@ -177,21 +186,46 @@ TEST(DecodeStream, Failures) {
         Error expected;
     };
     const Case cases[] = {
-        {"DCT abbreviation", dict({{"Filter", name("DCT")}}), {}, {ErrorKind::Unsupported, "unsupported filter: DCT"}},
-        {"Crypt", dict({{"Filter", Object(Array{name("Crypt"), name("FlateDecode")})}}), {},
+        {"DCT abbreviation",
+         dict({{"Filter", name("DCT")}}),
+         {},
+         {ErrorKind::Unsupported, "unsupported filter: DCT"}},
+        {"Crypt",
+         dict({{"Filter", Object(Array{name("Crypt"), name("FlateDecode")})}}),
+         {},
          {ErrorKind::Unsupported, "unsupported filter: Crypt"}},
-        {"CCF abbreviation", dict({{"Filter", name("CCF")}}), {}, {ErrorKind::Unsupported, "unsupported filter: CCF"}},
-        {"names are case-sensitive", dict({{"Filter", name("flatedecode")}}), {},
+        {"CCF abbreviation",
+         dict({{"Filter", name("CCF")}}),
+         {},
+         {ErrorKind::Unsupported, "unsupported filter: CCF"}},
+        {"names are case-sensitive",
+         dict({{"Filter", name("flatedecode")}}),
+         {},
          {ErrorKind::Unsupported, "unsupported filter: flatedecode"}},
-        {"a later step fails", dict({{"Filter", Object(Array{name("AHx"), name("Fl")})}}), text("0700"),
+        {"a later step fails",
+         dict({{"Filter", Object(Array{name("AHx"), name("Fl")})}}),
+         text("0700"),
          {ErrorKind::BadStream, "corrupt DEFLATE data"}},
-        {"predictor after Flate", dict({{"Filter", name("Fl")}, {"DP", Object(dict({{"Predictor", Object(10)}}))}}),
-         zlib(Bytes{7, 1}), {ErrorKind::BadStream, "bad predictor row filter"}},
-        {"ASCII85", dict({{"Filter", name("ASCII85Decode")}}), text("<~87cURD]i,\"Ebo80~>"),
+        {"predictor after Flate",
+         dict({{"Filter", name("Fl")}, {"DP", Object(dict({{"Predictor", Object(10)}}))}}),
+         zlib(Bytes{7, 1}),
+         {ErrorKind::BadStream, "bad predictor row filter"}},
+        {"ASCII85",
+         dict({{"Filter", name("ASCII85Decode")}}),
+         text("<~87cURD]i,\"Ebo80~>"),
          {ErrorKind::BadStream, "bad ASCII85 data"}},
-        {"ASCIIHex", dict({{"Filter", name("ASCIIHexDecode")}}), text("4G"), {ErrorKind::BadStream, "bad ASCIIHex data"}},
-        {"RunLength", dict({{"Filter", name("RunLengthDecode")}}), {0xFF}, {ErrorKind::BadStream, "truncated RunLength data"}},
-        {"LZW", dict({{"Filter", name("LZWDecode")}}), {0x81, 0x00}, {ErrorKind::BadStream, "bad LZW data"}},
+        {"ASCIIHex",
+         dict({{"Filter", name("ASCIIHexDecode")}}),
+         text("4G"),
+         {ErrorKind::BadStream, "bad ASCIIHex data"}},
+        {"RunLength",
+         dict({{"Filter", name("RunLengthDecode")}}),
+         {0xFF},
+         {ErrorKind::BadStream, "truncated RunLength data"}},
+        {"LZW",
+         dict({{"Filter", name("LZWDecode")}}),
+         {0x81, 0x00},
+         {ErrorKind::BadStream, "bad LZW data"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -46,10 +46,14 @@ struct BitWriter {
 
     // Fixed-code literal/length symbol (RFC 1951 3.2.6).
     void fixed_symbol(unsigned sym) {
-        if (sym < 144) code(0x30 + sym, 8);
-        else if (sym < 256) code(0x190 + sym - 144, 9);
-        else if (sym < 280) code(sym - 256, 7);
-        else code(0xC0 + sym - 280, 8);
+        if (sym < 144)
+            code(0x30 + sym, 8);
+        else if (sym < 256)
+            code(0x190 + sym - 144, 9);
+        else if (sym < 280)
+            code(sym - 256, 7);
+        else
+            code(0xC0 + sym - 280, 8);
     }
 };
 

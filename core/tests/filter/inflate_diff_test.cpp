@@ -51,10 +51,13 @@ Bytes mixed(std::mt19937& rng, std::size_t size) {
     while (out.size() < size) {
         switch (rng() % 4) {
             case 0: out.push_back(static_cast<std::uint8_t>(rng())); break;
-            case 1: out.insert(out.end(), 1 + rng() % 400, static_cast<std::uint8_t>('a' + rng() % 3)); break;
+            case 1:
+                out.insert(out.end(), 1 + rng() % 400, static_cast<std::uint8_t>('a' + rng() % 3));
+                break;
             default: {
                 if (out.empty()) break;
-                std::size_t back = 1 + rng() % std::min<std::size_t>(out.size(), rng() % 2 ? 9 : 40000);
+                std::size_t back =
+                    1 + rng() % std::min<std::size_t>(out.size(), rng() % 2 ? 9 : 40000);
                 std::size_t n = 3 + rng() % 300;
                 std::size_t from = out.size() - back;
                 for (std::size_t i = 0; i < n; ++i) out.push_back(out[from + i]);
@@ -110,8 +113,9 @@ TEST(InflateDiff, ZlibStreamsEveryLevelAndStrategy) {
             Bytes input = kind == 0 ? mixed(rng, size) : random_bytes(rng, size);
             for (int level = 0; level <= 9; ++level) {
                 for (int strategy : strategies) {
-                    SCOPED_TRACE("size " + std::to_string(size) + " kind " + std::to_string(kind) + " level " +
-                                 std::to_string(level) + " strategy " + std::to_string(strategy));
+                    SCOPED_TRACE("size " + std::to_string(size) + " kind " + std::to_string(kind) +
+                                 " level " + std::to_string(level) + " strategy " +
+                                 std::to_string(strategy));
                     Bytes packed = zlib_deflate(input, level, strategy);
                     ASSERT_FALSE(packed.empty());
                     auto fast = inflate(packed);
@@ -135,7 +139,8 @@ TEST(InflateDiff, EveryTruncation) {
             int complete = 0;
             for (std::size_t n = 0; n <= packed.size(); ++n) {
                 SCOPED_TRACE("level " + std::to_string(level) + " length " + std::to_string(n));
-                complete += expect_same(Bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(n)));
+                complete += expect_same(
+                    Bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(n)));
             }
             // Only the whole stream (or one missing padding bits of its last
             // byte at most) decodes.
@@ -155,8 +160,10 @@ TEST(InflateDiff, BitFlipsAndByteDamage) {
         int flips = 1 + static_cast<int>(rng() % 4);
         for (int i = 0; i < flips; ++i) {
             std::size_t at = rng() % packed.size();
-            if (rng() % 3 == 0) packed[at] = static_cast<std::uint8_t>(rng());
-            else packed[at] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+            if (rng() % 3 == 0)
+                packed[at] = static_cast<std::uint8_t>(rng());
+            else
+                packed[at] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
         }
         SCOPED_TRACE("round " + std::to_string(round));
         agreed_failures += !expect_same(packed);
@@ -170,7 +177,8 @@ TEST(InflateDiff, RandomBytes) {
         Bytes data = random_bytes(rng, rng() % 64);
         // Half the time a dynamic or fixed block header, which random data
         // otherwise reaches only one time in four.
-        if (!data.empty() && round % 2 == 0) data[0] = static_cast<std::uint8_t>((data[0] & ~6u) | (round % 4 ? 4u : 2u));
+        if (!data.empty() && round % 2 == 0)
+            data[0] = static_cast<std::uint8_t>((data[0] & ~6u) | (round % 4 ? 4u : 2u));
         SCOPED_TRACE("round " + std::to_string(round));
         expect_same(data);
     }
@@ -219,7 +227,8 @@ TEST(InflateDiff, SingleLongCodes) {
             lit['x'] = static_cast<std::uint8_t>(len);
             lit[256] = static_cast<std::uint8_t>(len);
             if (extra_codes + 2 > (1u << len)) continue;  // not room for them all
-            for (unsigned i = 0; i < extra_codes; ++i) lit['a' + i] = static_cast<std::uint8_t>(len);
+            for (unsigned i = 0; i < extra_codes; ++i)
+                lit['a' + i] = static_cast<std::uint8_t>(len);
             std::vector<std::uint8_t> dist(1, 1);
             BitWriter body;
             // 'a'.. take the first codes, then 'x', then end of block.
@@ -266,7 +275,8 @@ TEST(InflateDiff, CorpusStreams) {
                        file.begin() + static_cast<std::ptrdiff_t>(end));
             SCOPED_TRACE(entry.path().filename().string() + " at " + std::to_string(start));
             streams += expect_same(body);
-            expect_same(Bytes(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(body.size() / 2)));
+            expect_same(
+                Bytes(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(body.size() / 2)));
         }
     }
     EXPECT_GT(streams, 50);

@@ -33,8 +33,14 @@ ZlibOutcome zlib_inflate(const Bytes& in, Bytes& out) {
     ZlibOutcome result;
     for (;;) {
         int rc = inflate(&zs, Z_NO_FLUSH);
-        if (rc == Z_STREAM_END) { result = ZlibOutcome::Complete; break; }
-        if (rc != Z_OK && rc != Z_BUF_ERROR) { result = ZlibOutcome::Invalid; break; }
+        if (rc == Z_STREAM_END) {
+            result = ZlibOutcome::Complete;
+            break;
+        }
+        if (rc != Z_OK && rc != Z_BUF_ERROR) {
+            result = ZlibOutcome::Invalid;
+            break;
+        }
         if (zs.avail_out == 0) {
             std::size_t used = out.size();
             out.resize(used * 2);
@@ -42,7 +48,10 @@ ZlibOutcome zlib_inflate(const Bytes& in, Bytes& out) {
             zs.avail_out = static_cast<uInt>(out.size() - used);
             continue;
         }
-        if (zs.avail_in == 0) { result = ZlibOutcome::NeedsInput; break; }
+        if (zs.avail_in == 0) {
+            result = ZlibOutcome::NeedsInput;
+            break;
+        }
     }
     out.resize(zs.total_out);
     inflateEnd(&zs);
@@ -52,8 +61,9 @@ ZlibOutcome zlib_inflate(const Bytes& in, Bytes& out) {
 // Test data of different characters: incompressible, English-like text,
 // long runs, and a mix that makes zlib switch block types.
 Bytes sample(std::mt19937& rng, std::size_t size, int kind) {
-    static const char* const words[] = {"the ", "page ", "stream ", "obj ", "endobj\n", "BT ",
-                                        "/F1 12 Tf ", "(Hello) Tj ", "ET\n", "0 0 612 792 re "};
+    static const char* const words[] = {
+        "the ", "page ",      "stream ",     "obj ", "endobj\n",
+        "BT ",  "/F1 12 Tf ", "(Hello) Tj ", "ET\n", "0 0 612 792 re "};
     Bytes out;
     out.reserve(size);
     while (out.size() < size) {
@@ -64,7 +74,9 @@ Bytes sample(std::mt19937& rng, std::size_t size, int kind) {
                 out.insert(out.end(), w.begin(), w.end());
                 break;
             }
-            case 2: out.insert(out.end(), 1 + rng() % 300, static_cast<std::uint8_t>(rng() % 3)); break;
+            case 2:
+                out.insert(out.end(), 1 + rng() % 300, static_cast<std::uint8_t>(rng() % 3));
+                break;
             default:
                 if (rng() % 2) {
                     out.push_back(static_cast<std::uint8_t>(rng()));
@@ -204,26 +216,29 @@ TEST(Inflate, HandMadeStreams) {
 // (distance 4) is usable although HDIST declares a single distance code.
 TEST(Inflate, OvershootingRepeatExtendsDistanceCode) {
     BitWriter w;
-    w.bits(1, 1);          // BFINAL
-    w.bits(2, 2);          // dynamic
-    w.bits(1, 5);          // HLIT: 258 literal/length codes (0..257)
-    w.bits(0, 5);          // HDIST: one distance code
-    w.bits(12, 4);         // HCLEN: 16 code-length lengths
+    w.bits(1, 1);   // BFINAL
+    w.bits(2, 2);   // dynamic
+    w.bits(1, 5);   // HLIT: 258 literal/length codes (0..257)
+    w.bits(0, 5);   // HDIST: one distance code
+    w.bits(12, 4);  // HCLEN: 16 code-length lengths
     // Code-length code: 18 has length 1, 2 and 16 have length 2. In the
     // transmission order 16 17 18 0 8 7 9 6 10 5 11 4 12 3 13 2.
     const unsigned cl[16] = {2, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
     for (unsigned v : cl) w.bits(v, 3);
     // Canonical codes: 18 -> 0, 2 -> 10, 16 -> 11.
-    auto zeros = [&](unsigned n) { w.code(0, 1); w.bits(n - 11, 7); };
+    auto zeros = [&](unsigned n) {
+        w.code(0, 1);
+        w.bits(n - 11, 7);
+    };
     auto two = [&] { w.code(2, 2); };
-    zeros(97);                      // symbols 0..96
-    two();                          // 'a'
-    two();                          // 'b'
-    zeros(138);                     // 99..236
-    zeros(19);                      // 237..255
-    two();                          // 256, end of block
-    two();                          // 257, length 3
-    w.code(3, 2);                   // 16: repeat the last length 4 times
+    zeros(97);     // symbols 0..96
+    two();         // 'a'
+    two();         // 'b'
+    zeros(138);    // 99..236
+    zeros(19);     // 237..255
+    two();         // 256, end of block
+    two();         // 257, length 3
+    w.code(3, 2);  // 16: repeat the last length 4 times
     w.bits(1, 2);
     // Literal/length codes 'a' 00, 'b' 01, 256 10, 257 11; distance 0..3 all
     // two bits. Data: a b b a, then length 3 at distance 4, then the end.
@@ -259,7 +274,7 @@ TEST(Inflate, EveryErrorIsCorruptDeflateData) {
     repeat_first.bits(0, 5);
     repeat_first.bits(0, 4);
     for (unsigned v : {1u, 0u, 0u, 1u}) repeat_first.bits(v, 3);  // 16 and 0, one bit each
-    repeat_first.code(1, 1);   // 16 (codes: 0 -> 0, 16 -> 1)
+    repeat_first.code(1, 1);                                      // 16 (codes: 0 -> 0, 16 -> 1)
     repeat_first.bits(0, 2);
 
     struct Case {
@@ -306,7 +321,10 @@ BitWriter one_bit_code_block(bool with_285) {
     // used, one bit each, so 1 -> code 0 and 18 -> code 1.
     const unsigned cl[18] = {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
     for (unsigned v : cl) w.bits(v, 3);
-    auto zeros = [&](unsigned n) { w.code(1, 1); w.bits(n - 11, 7); };
+    auto zeros = [&](unsigned n) {
+        w.code(1, 1);
+        w.bits(n - 11, 7);
+    };
     w.code(0, 1);  // symbol 0: length 1
     if (with_285) {
         zeros(138);    // 1..138
@@ -314,10 +332,10 @@ BitWriter one_bit_code_block(bool with_285) {
         zeros(11);     // 274..284
         w.code(0, 1);  // 285: length 1
     } else {
-        zeros(138);    // 1..138
-        zeros(118);    // 139..256
+        zeros(138);  // 1..138
+        zeros(118);  // 139..256
     }
-    w.code(0, 1);      // distance 0: length 1
+    w.code(0, 1);  // distance 0: length 1
     return w;
 }
 
@@ -338,7 +356,8 @@ TEST(Inflate, CodeNotFoundWithin15BitsFails) {
 // back-references of 258 bytes at distance 1, two bits each. The decoder
 // must stop at the cap instead of growing without end.
 TEST(Inflate, StopsAtTheDecodedSizeCap) {
-    if (vellox_test::kSanitized) GTEST_SKIP() << "too slow under sanitizers; runs in the normal build";
+    if (vellox_test::kSanitized)
+        GTEST_SKIP() << "too slow under sanitizers; runs in the normal build";
     BitWriter w = one_bit_code_block(true);
     w.code(0, 1);  // literal 0
     const std::size_t copies = limits::kMaxDecodedBytes / 258 + 10;

@@ -146,9 +146,9 @@ TEST(Lzw, HandMadeCodeSequences) {
 
 TEST(Lzw, CodesBeyondTheTableFail) {
     const Bytes cases[] = {
-        nine_bit({258}),                 // first code of the data
-        nine_bit({65, 256, 258}),        // first code after a clear
-        nine_bit({65, 300, 301}),        // previous code names no entry
+        nine_bit({258}),           // first code of the data
+        nine_bit({65, 256, 258}),  // first code after a clear
+        nine_bit({65, 300, 301}),  // previous code names no entry
     };
     for (const Bytes& c : cases) {
         auto got = lzw_decode(c, true);
@@ -207,7 +207,8 @@ TEST(Lzw, LongStreamWithoutClearCodes) {
 // 12 bits that name a 3839-byte entry, repeated: about 420 KB of input
 // would give 1 GiB, and the decoder must stop at the cap.
 TEST(Lzw, StopsAtTheDecodedSizeCap) {
-    if (vellox_test::kSanitized) GTEST_SKIP() << "too slow under sanitizers; runs in the normal build";
+    if (vellox_test::kSanitized)
+        GTEST_SKIP() << "too slow under sanitizers; runs in the normal build";
     CodeWriter w;
     unsigned width = 9;
     std::size_t len = 258;

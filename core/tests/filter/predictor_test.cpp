@@ -31,7 +31,8 @@ int paeth_ref(int a, int b, int c) {
 
 // PNG encoding of `raw` cut into rows of `row` bytes (the last may be
 // shorter), each row with its filter type, as an encoder would write it.
-Bytes png_encode(const Bytes& raw, std::size_t row, std::size_t bpp, const std::vector<int>& types) {
+Bytes png_encode(const Bytes& raw, std::size_t row, std::size_t bpp,
+                 const std::vector<int>& types) {
     Bytes out;
     for (std::size_t start = 0, r = 0; start < raw.size(); start += row, ++r) {
         int type = types[r % types.size()];
@@ -42,7 +43,11 @@ Bytes png_encode(const Bytes& raw, std::size_t row, std::size_t bpp, const std::
             int a = i >= bpp ? raw[start + i - bpp] : 0;
             int b = start >= row ? raw[start - row + i] : 0;
             int c = i >= bpp && start >= row ? raw[start - row + i - bpp] : 0;
-            int pred = type == 1 ? a : type == 2 ? b : type == 3 ? (a + b) / 2 : type == 4 ? paeth_ref(a, b, c) : 0;
+            int pred = type == 1   ? a
+                       : type == 2 ? b
+                       : type == 3 ? (a + b) / 2
+                       : type == 4 ? paeth_ref(a, b, c)
+                                   : 0;
             out.push_back(static_cast<std::uint8_t>(x - pred));
         }
     }
@@ -65,8 +70,8 @@ struct Geometry {
 };
 // bytes per pixel and row length worked out by hand for each geometry.
 const Geometry kGeometries[] = {
-    {1, 8, 4, 1, 4},  {3, 8, 5, 3, 15}, {1, 1, 10, 1, 2}, {2, 16, 3, 4, 12},
-    {3, 4, 3, 2, 5},  {4, 8, 1, 4, 4},  {1, 2, 7, 1, 2},  {5, 8, 9, 5, 45},
+    {1, 8, 4, 1, 4}, {3, 8, 5, 3, 15}, {1, 1, 10, 1, 2}, {2, 16, 3, 4, 12},
+    {3, 4, 3, 2, 5}, {4, 8, 1, 4, 4},  {1, 2, 7, 1, 2},  {5, 8, 9, 5, 45},
 };
 
 Dictionary parms_for(int predictor, const Geometry& g) {
@@ -88,11 +93,13 @@ TEST(Predictor, PngRowsOfEveryTypeAreRestored) {
                 for (std::size_t extra : {std::size_t{0}, g.row / 2 + (g.row > 1 ? 1 : 0)}) {
                     Bytes raw(g.row * rows + extra - (extra ? g.row : 0));
                     for (auto& b : raw) b = static_cast<std::uint8_t>(rng());
-                    SCOPED_TRACE("colors " + std::to_string(g.colors) + " bpc " + std::to_string(g.bpc) +
-                                 " columns " + std::to_string(g.columns) + " type " +
-                                 std::to_string(types[0]) + " bytes " + std::to_string(raw.size()));
+                    SCOPED_TRACE("colors " + std::to_string(g.colors) + " bpc " +
+                                 std::to_string(g.bpc) + " columns " + std::to_string(g.columns) +
+                                 " type " + std::to_string(types[0]) + " bytes " +
+                                 std::to_string(raw.size()));
                     for (int predictor : {10, 11, 12, 15, 3}) {
-                        auto got = predictor::apply(png_encode(raw, g.row, g.bpp, types), parms_for(predictor, g));
+                        auto got = predictor::apply(png_encode(raw, g.row, g.bpp, types),
+                                                    parms_for(predictor, g));
                         ASSERT_TRUE(got.ok()) << got.error().to_string();
                         ASSERT_EQ(*got, raw);
                     }
@@ -154,7 +161,8 @@ TEST(Predictor, PngChunking) {
         ASSERT_TRUE(got.ok());
         EXPECT_EQ(got->size(), c.expected_size);
     }
-    for (const Bytes& bad : {Bytes{9, 1}, Bytes{0, 1, 2, 3, 4, 5, 6}, Bytes{0, 1, 2, 3, 4, 255, 1, 2, 3, 4}}) {
+    for (const Bytes& bad :
+         {Bytes{9, 1}, Bytes{0, 1, 2, 3, 4, 5, 6}, Bytes{0, 1, 2, 3, 4, 255, 1, 2, 3, 4}}) {
         auto got = predictor::apply(bad, p);
         ASSERT_FALSE(got.ok());
         EXPECT_EQ(got.error(), (Error{ErrorKind::BadStream, "bad predictor row filter"}));
@@ -164,18 +172,20 @@ TEST(Predictor, PngChunking) {
 TEST(Predictor, ParametersThatLeaveDataUnchangedOrDefault) {
     const Bytes data = {2, 1, 2, 1};
     // No prediction at all.
-    for (const Dictionary& p : {dict({}), dict({{"Predictor", Object(1)}}), dict({{"Predictor", Object(2.0)}}),
-                                dict({{"Predictor", Object(12.0)}}), dict({{"Predictor", name("PNG")}}),
-                                dict({{"Predictor", Object(-5)}})}) {
+    for (const Dictionary& p :
+         {dict({}), dict({{"Predictor", Object(1)}}), dict({{"Predictor", Object(2.0)}}),
+          dict({{"Predictor", Object(12.0)}}), dict({{"Predictor", name("PNG")}}),
+          dict({{"Predictor", Object(-5)}})}) {
         auto got = predictor::apply(data, p);
         ASSERT_TRUE(got.ok());
         EXPECT_EQ(*got, data);
     }
     // Reals and values below 1 fall back to one column of one 8-bit colour:
     // each one-byte row adds its "up" byte.
-    for (const Dictionary& p : {dict({{"Predictor", Object(10)}, {"Columns", Object(0)}}),
-                                dict({{"Predictor", Object(10)}, {"Columns", Object(3.0)}, {"Colors", Object(-2)}}),
-                                dict({{"Predictor", Object(10)}, {"BitsPerComponent", Object(8.0)}})}) {
+    for (const Dictionary& p :
+         {dict({{"Predictor", Object(10)}, {"Columns", Object(0)}}),
+          dict({{"Predictor", Object(10)}, {"Columns", Object(3.0)}, {"Colors", Object(-2)}}),
+          dict({{"Predictor", Object(10)}, {"BitsPerComponent", Object(8.0)}})}) {
         auto got = predictor::apply(data, p);
         ASSERT_TRUE(got.ok());
         EXPECT_EQ(*got, (Bytes{1, 2}));
@@ -187,11 +197,16 @@ TEST(Predictor, HugeGeometryFailsWithoutAllocating) {
     const Dictionary cases[] = {
         dict({{"Predictor", Object(12)}, {"Columns", Object(big)}}),
         dict({{"Predictor", Object(2)}, {"Columns", Object(big)}, {"Colors", Object(big)}}),
-        dict({{"Predictor", Object(15)}, {"Columns", Object(INT64_MAX)}, {"Colors", Object(INT64_MAX)},
+        dict({{"Predictor", Object(15)},
+              {"Columns", Object(INT64_MAX)},
+              {"Colors", Object(INT64_MAX)},
               {"BitsPerComponent", Object(INT64_MAX)}}),
         // 2^30 bytes is allowed, one byte more is not.
-        dict({{"Predictor", Object(12)}, {"Columns", Object(std::int64_t{1} << 30)}, {"Colors", Object(1)},
-              {"BitsPerComponent", Object(8)}, {"X", Object(0)}}),
+        dict({{"Predictor", Object(12)},
+              {"Columns", Object(std::int64_t{1} << 30)},
+              {"Colors", Object(1)},
+              {"BitsPerComponent", Object(8)},
+              {"X", Object(0)}}),
     };
     for (std::size_t i = 0; i < 3; ++i) {
         auto got = predictor::apply(Bytes{0, 1, 2}, cases[i]);
@@ -202,6 +217,7 @@ TEST(Predictor, HugeGeometryFailsWithoutAllocating) {
     ASSERT_TRUE(at_cap.ok());
     EXPECT_EQ(*at_cap, (Bytes{1, 2}));
     auto past_cap = predictor::apply(
-        Bytes{0, 1, 2}, dict({{"Predictor", Object(12)}, {"Columns", Object((std::int64_t{1} << 30) + 1)}}));
+        Bytes{0, 1, 2},
+        dict({{"Predictor", Object(12)}, {"Columns", Object((std::int64_t{1} << 30) + 1)}}));
     ASSERT_FALSE(past_cap.ok());
 }

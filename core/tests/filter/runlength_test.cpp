@@ -48,13 +48,30 @@ TEST(RunLength, Decodes) {
         Bytes expected;
     };
     const Case cases[] = {
-        {"literal and repeat", {0x02, 0x41, 0x42, 0x43, 0xFE, 0x44, 0x80}, {0x41, 0x42, 0x43, 0x44, 0x44, 0x44}},
+        {"literal and repeat",
+         {0x02, 0x41, 0x42, 0x43, 0xFE, 0x44, 0x80},
+         {0x41, 0x42, 0x43, 0x44, 0x44, 0x44}},
         {"bytes after 128 ignored", {0x00, 0x41, 0x80, 0x05}, {0x41}},
-        {"no end marker", {0x00, 0x41, 0x81, 0x42}, [] { Bytes v(128, 0x42); v.insert(v.begin(), 0x41); return v; }()},
+        {"no end marker",
+         {0x00, 0x41, 0x81, 0x42},
+         [] {
+             Bytes v(128, 0x42);
+             v.insert(v.begin(), 0x41);
+             return v;
+         }()},
         {"empty", {}, {}},
         {"128 first", {0x80, 0x00, 0x41}, {}},
-        {"longest literal run", [] { Bytes v{0x7F}; for (int i = 0; i < 128; ++i) v.push_back(static_cast<std::uint8_t>(i)); return v; }(),
-         [] { Bytes v; for (int i = 0; i < 128; ++i) v.push_back(static_cast<std::uint8_t>(i)); return v; }()},
+        {"longest literal run",
+         [] {
+             Bytes v{0x7F};
+             for (int i = 0; i < 128; ++i) v.push_back(static_cast<std::uint8_t>(i));
+             return v;
+         }(),
+         [] {
+             Bytes v;
+             for (int i = 0; i < 128; ++i) v.push_back(static_cast<std::uint8_t>(i));
+             return v;
+         }()},
         {"data bytes that look like markers", {0x01, 0x80, 0xFF}, {0x80, 0xFF}},
     };
     for (const Case& c : cases) {
@@ -67,10 +84,10 @@ TEST(RunLength, Decodes) {
 
 TEST(RunLength, RejectsTruncatedRuns) {
     const Bytes cases[] = {
-        {0x05, 0x41},          // literal run of 6 with one byte
-        {0xFF},                // repeat run without its byte
-        {0x00, 0x41, 0xFE},    // same, after a complete run
-        {0x00},                // literal run of 1 with nothing
+        {0x05, 0x41},        // literal run of 6 with one byte
+        {0xFF},              // repeat run without its byte
+        {0x00, 0x41, 0xFE},  // same, after a complete run
+        {0x00},              // literal run of 1 with nothing
     };
     for (const Bytes& c : cases) {
         auto got = run_length_decode(c);
@@ -99,7 +116,8 @@ TEST(RunLength, RoundTripsTestEncoder) {
 
 // Each two-byte repeat run gives 128 bytes: 17 MB of them would pass 1 GiB.
 TEST(RunLength, StopsAtTheDecodedSizeCap) {
-    if (vellox_test::kSanitized) GTEST_SKIP() << "too slow under sanitizers; runs in the normal build";
+    if (vellox_test::kSanitized)
+        GTEST_SKIP() << "too slow under sanitizers; runs in the normal build";
     Bytes packed((limits::kMaxDecodedBytes / 128 + 1) * 2, 0x00);
     for (std::size_t i = 0; i < packed.size(); i += 2) packed[i] = 0x81;
     auto got = run_length_decode(packed);

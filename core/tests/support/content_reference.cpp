@@ -50,8 +50,8 @@ std::vector<ReferenceOp> parse_content_reference(ByteView data) {
             constexpr std::uint8_t kEI[] = {'E', 'I'};
             const auto from = data.begin() + static_cast<std::ptrdiff_t>(lexer.pos);
             const auto it = std::search(from, data.end(), std::begin(kEI), std::end(kEI));
-            lexer.pos = it == data.end() ? data.size()
-                                         : static_cast<std::size_t>(it - data.begin()) + 2;
+            lexer.pos =
+                it == data.end() ? data.size() : static_cast<std::size_t>(it - data.begin()) + 2;
             operands.clear();
             continue;
         }

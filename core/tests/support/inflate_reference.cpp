@@ -46,7 +46,7 @@ constexpr unsigned kMaxCodeBits = 15;
 
 struct BitReader {
     ByteView input;
-    std::size_t pos = 0;     // next unread byte
+    std::size_t pos = 0;  // next unread byte
     std::uint32_t bitbuf = 0;
     std::uint32_t bitcnt = 0;
 
@@ -138,7 +138,6 @@ std::optional<std::uint16_t> Huff::decode(const Huff& table, BitReader& in) {
     return std::nullopt;
 }
 
-
 // Decodes the symbols of one compressed block up to its end-of-block symbol.
 Status huffman_block(BitReader& in, Output& out, const Huff& lencode, const Huff& distcode) {
     for (;;) {
@@ -202,7 +201,6 @@ Status fixed_block(BitReader& in, Output& out) {
     Huff distcode = Huff::build(std::vector<std::uint8_t>(30, 5));
     return huffman_block(in, out, lencode, distcode);
 }
-
 
 Status dynamic_block(BitReader& in, Output& out) {
     auto hlit = in.bits(5);

@@ -58,11 +58,10 @@ public:
             head += std::to_string(n) + " " + std::to_string(body.size()) + " ";
             body += text + "\n";
         }
-        const std::size_t at =
-            stream(num,
-                   "/Type /ObjStm /N " + std::to_string(objects.size()) + " /First " +
-                       std::to_string(head.size()),
-                   head + body);
+        const std::size_t at = stream(num,
+                                      "/Type /ObjStm /N " + std::to_string(objects.size()) +
+                                          " /First " + std::to_string(head.size()),
+                                      head + body);
         std::uint32_t index = 0;
         for (const auto& entry : objects) pending_[entry.first] = {'c', num, index++};
         return at;
@@ -70,7 +69,9 @@ public:
 
     // Entries for the next section that name no object written here.
     void free_entry(std::uint32_t num) { pending_[num] = {'f', 0, 0}; }
-    void in_file_entry(std::uint32_t num, std::uint64_t offset) { pending_[num] = {'n', offset, 0}; }
+    void in_file_entry(std::uint32_t num, std::uint64_t offset) {
+        pending_[num] = {'n', offset, 0};
+    }
     void compressed_entry(std::uint32_t num, std::uint32_t stream, std::uint32_t index) {
         pending_[num] = {'c', stream, index};
     }
@@ -125,8 +126,7 @@ public:
             records += static_cast<char>(e.b & 0xFF);
         }
         const std::string dict = "/Type /XRef /W [1 4 2] /Index [" + index + "] /Size " +
-                                 std::to_string(size_field()) + prev() + " " +
-                                 std::string(trailer);
+                                 std::to_string(size_field()) + prev() + " " + std::string(trailer);
         pending_.erase(num);  // written by stream() again, at the same offset
         stream(num, dict, records);
         finish(at);

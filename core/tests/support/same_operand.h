@@ -52,7 +52,8 @@ inline bool same_operand(const vellox_core::Object& reference, const vellox_core
 }
 
 // The same operations: keywords, operator codes and operands.
-inline bool same_ops(const std::vector<ReferenceOp>& reference, const vellox_core::Content& content) {
+inline bool same_ops(const std::vector<ReferenceOp>& reference,
+                     const vellox_core::Content& content) {
     if (reference.size() != content.size()) return false;
     for (std::size_t i = 0; i < reference.size(); ++i) {
         const ReferenceOp& a = reference[i];

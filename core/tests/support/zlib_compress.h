@@ -2,9 +2,9 @@
 // /FlateDecode streams written by an independent encoder.
 #pragma once
 
+#include <zlib.h>
 #include <string>
 #include <string_view>
-#include <zlib.h>
 
 namespace vellox_test {
 
