@@ -6,9 +6,10 @@
 //
 //   fuzz_<h>_replay PATH...
 //
-// A path that does not exist is reported and passed over; when no input at
-// all was run the exit status is 77, which ctest counts as skipped (the
-// shared corpus is optional beside a fresh clone).
+// A path that does not exist is passed over (fuzz/regress/<h> exists only
+// once a harness has found something); when no input at all was run the
+// exit status is 77, which ctest counts as skipped (the shared corpora are
+// not beside a clone on its own), and the "skipped:" line says why.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -48,10 +49,12 @@ std::vector<std::filesystem::path> inputs_of(const std::filesystem::path& path) 
 
 int main(int argc, char** argv) {
     std::size_t run = 0;
+    std::string absent;
     for (int i = 1; i < argc; ++i) {
         const std::filesystem::path path(argv[i]);
         if (!std::filesystem::exists(path)) {
-            std::printf("skipped: %s does not exist\n", argv[i]);
+            absent += absent.empty() ? "" : ", ";
+            absent += argv[i];
             continue;
         }
         for (const auto& file : inputs_of(path)) {
@@ -73,6 +76,11 @@ int main(int argc, char** argv) {
             ++run;
         }
     }
-    std::printf("%zu inputs replayed\n", run);
-    return run == 0 ? kSkipped : 0;
+    if (run == 0) {
+        std::printf("skipped: no input (absent: %s)\n", absent.c_str());
+        return kSkipped;
+    }
+    std::printf("%zu inputs replayed%s%s\n", run,
+                absent.empty() ? "" : "; absent: ", absent.c_str());
+    return 0;
 }
