@@ -1,12 +1,17 @@
 #include "agl.h"
 
 #include <algorithm>
+#include <span>
 
+#include "agl_tables.inc"
+#include "bounds.h"
 #include "utf8.h"
 
 namespace vellox_core {
 
 namespace {
+
+using agl_tables::GlyphRecord;
 
 // Upper half (0x80..0xFF) of the Mac OS Roman character set, as Apple
 // publishes it for conversion to Unicode (the table revised for the euro
@@ -39,18 +44,6 @@ constexpr std::uint32_t kCp1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,  // 0x98
 };
 
-// Only the printable ASCII part of the Type 1 StandardEncoding is kept: its
-// two quote positions are the typographic quotes, not the ASCII ones. The
-// upper half (accented letters and symbols at Adobe's own positions) is left
-// out, so those codes yield no text.
-constexpr EncodingTable make_standard() {
-    EncodingTable t{};
-    for (std::uint32_t c = 0x20; c <= 0x7E; ++c) t[c] = c;
-    t[0x27] = 0x2019;
-    t[0x60] = 0x2018;
-    return t;
-}
-
 constexpr EncodingTable make_mac_roman() {
     EncodingTable t{};
     for (std::uint32_t c = 0; c < 0x80; ++c) t[c] = c;
@@ -65,143 +58,215 @@ constexpr EncodingTable make_cp1252() {
     return t;
 }
 
-constexpr EncodingTable kStandard = make_standard();
-constexpr EncodingTable kMacRoman = make_mac_roman();
-constexpr EncodingTable kCp1252 = make_cp1252();
+// One of the generated glyph lists: entry i's name and text are the slices
+// of the pools between the ends of entry i-1 and entry i.
+struct GlyphListData {
+    std::string_view names;
+    std::span<const GlyphRecord> records;
+    std::u16string_view text;
 
-// Glyph names seen in simple fonts' /Differences arrays, with the character
-// the Adobe Glyph List gives each. Sorted by name bytes for binary search;
-// laid out as a table, by hand.
-// clang-format off
-constexpr AglEntry kAgl[] = {
-    {"A", 0x0041}, {"AE", 0x00C6}, {"B", 0x0042}, {"C", 0x0043}, {"D", 0x0044}, {"E", 0x0045},
-    {"F", 0x0046}, {"G", 0x0047}, {"H", 0x0048}, {"I", 0x0049}, {"J", 0x004A}, {"K", 0x004B},
-    {"L", 0x004C}, {"M", 0x004D}, {"N", 0x004E}, {"O", 0x004F}, {"Oslash", 0x00D8},
-    {"P", 0x0050}, {"Q", 0x0051}, {"R", 0x0052}, {"S", 0x0053}, {"T", 0x0054}, {"U", 0x0055},
-    {"V", 0x0056}, {"W", 0x0057}, {"X", 0x0058}, {"Y", 0x0059}, {"Z", 0x005A}, {"a", 0x0061},
-    {"aacute", 0x00E1}, {"adieresis", 0x00E4}, {"ae", 0x00E6}, {"agrave", 0x00E0},
-    {"ampersand", 0x0026}, {"asciicircum", 0x005E}, {"asciitilde", 0x007E},
-    {"asterisk", 0x002A}, {"at", 0x0040}, {"b", 0x0062}, {"backslash", 0x005C},
-    {"bar", 0x007C}, {"braceleft", 0x007B}, {"braceright", 0x007D}, {"bracketleft", 0x005B},
-    {"bracketright", 0x005D}, {"bullet", 0x2022}, {"c", 0x0063}, {"ccedilla", 0x00E7},
-    {"cent", 0x00A2}, {"colon", 0x003A}, {"comma", 0x002C}, {"copyright", 0x00A9},
-    {"d", 0x0064}, {"dagger", 0x2020}, {"daggerdbl", 0x2021}, {"degree", 0x00B0},
-    {"divide", 0x00F7}, {"dollar", 0x0024}, {"e", 0x0065}, {"eacute", 0x00E9},
-    {"edieresis", 0x00EB}, {"egrave", 0x00E8}, {"eight", 0x0038}, {"ellipsis", 0x2026},
-    {"emdash", 0x2014}, {"endash", 0x2013}, {"equal", 0x003D}, {"euro", 0x20AC},
-    {"exclam", 0x0021}, {"f", 0x0066}, {"ff", 0xFB00}, {"ffi", 0xFB03}, {"ffl", 0xFB04},
-    {"fi", 0xFB01}, {"five", 0x0035}, {"fl", 0xFB02}, {"florin", 0x0192}, {"four", 0x0034},
-    {"g", 0x0067}, {"germandbls", 0x00DF}, {"grave", 0x0060}, {"greater", 0x003E},
-    {"guilsinglleft", 0x2039}, {"guilsinglright", 0x203A}, {"h", 0x0068}, {"hyphen", 0x002D},
-    {"i", 0x0069}, {"iacute", 0x00ED}, {"j", 0x006A}, {"k", 0x006B}, {"l", 0x006C},
-    {"less", 0x003C}, {"m", 0x006D}, {"minus", 0x2212}, {"multiply", 0x00D7}, {"n", 0x006E},
-    {"nbspace", 0x00A0}, {"nine", 0x0039}, {"ntilde", 0x00F1}, {"numbersign", 0x0023},
-    {"o", 0x006F}, {"oacute", 0x00F3}, {"odieresis", 0x00F6}, {"one", 0x0031},
-    {"oslash", 0x00F8}, {"p", 0x0070}, {"paragraph", 0x00B6}, {"parenleft", 0x0028},
-    {"parenright", 0x0029}, {"percent", 0x0025}, {"period", 0x002E},
-    {"periodcentered", 0x00B7}, {"perthousand", 0x2030}, {"plus", 0x002B}, {"q", 0x0071},
-    {"question", 0x003F}, {"quotedbl", 0x0022}, {"quotedblbase", 0x201E},
-    {"quotedblleft", 0x201C}, {"quotedblright", 0x201D}, {"quoteleft", 0x2018},
-    {"quoteright", 0x2019}, {"quotesinglbase", 0x201A}, {"quotesingle", 0x0027}, {"r", 0x0072},
-    {"registered", 0x00AE}, {"s", 0x0073}, {"section", 0x00A7}, {"semicolon", 0x003B},
-    {"seven", 0x0037}, {"six", 0x0036}, {"slash", 0x002F}, {"space", 0x0020},
-    {"sterling", 0x00A3}, {"t", 0x0074}, {"three", 0x0033}, {"trademark", 0x2122},
-    {"two", 0x0032}, {"u", 0x0075}, {"uacute", 0x00FA}, {"udieresis", 0x00FC},
-    {"underscore", 0x005F}, {"v", 0x0076}, {"w", 0x0077}, {"x", 0x0078}, {"y", 0x0079},
-    {"yen", 0x00A5}, {"z", 0x007A}, {"zero", 0x0030},
-};
-// clang-format on
-
-constexpr bool agl_sorted() {
-    for (std::size_t i = 1; i < std::size(kAgl); ++i) {
-        if (!(kAgl[i - 1].name < kAgl[i].name)) return false;
+    constexpr std::string_view name(std::size_t i) const {
+        const std::size_t begin = i == 0 ? 0 : records[i - 1].name_end;
+        return names.substr(begin, records[i].name_end - begin);
     }
-    return true;
-}
-static_assert(std::size(kAgl) == 149);
-static_assert(agl_sorted(), "the glyph-name table must stay sorted for binary search");
+    constexpr std::u16string_view text_of(std::size_t i) const {
+        const std::size_t begin = i == 0 ? 0 : records[i - 1].text_end;
+        return text.substr(begin, records[i].text_end - begin);
+    }
+    constexpr std::optional<std::u16string_view> find(std::string_view key) const {
+        std::size_t lo = 0;
+        std::size_t hi = records.size();
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            const int order = name(mid).compare(key);
+            if (order == 0) return text_of(mid);
+            if (order < 0) {
+                lo = mid + 1;
+            } else {
+                hi = mid;
+            }
+        }
+        return std::nullopt;
+    }
+    // Binary search needs the names in byte order, and the pools must end
+    // where the last record says.
+    constexpr bool well_formed() const {
+        if (records.empty() || records.back().name_end != names.size() ||
+            records.back().text_end != text.size()) {
+            return false;
+        }
+        for (std::size_t i = 1; i < records.size(); ++i) {
+            if (!(name(i - 1) < name(i))) return false;
+        }
+        return true;
+    }
+};
 
-constexpr int hex_digit(char c) {
+// sizeof - 1: the string literal's terminating NUL is not part of the pool.
+constexpr GlyphListData kAdobe{{agl_tables::kAdobeNames, sizeof(agl_tables::kAdobeNames) - 1},
+                               agl_tables::kAdobeRecords,
+                               {agl_tables::kAdobeText, std::size(agl_tables::kAdobeText)}};
+constexpr GlyphListData kDingbats{
+    {agl_tables::kDingbatsNames, sizeof(agl_tables::kDingbatsNames) - 1},
+    agl_tables::kDingbatsRecords,
+    {agl_tables::kDingbatsText, std::size(agl_tables::kDingbatsText)}};
+
+static_assert(kAdobe.well_formed(), "the Adobe Glyph List table is out of order");
+static_assert(kDingbats.well_formed(), "the Zapf Dingbats table is out of order");
+
+constexpr int upper_hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
-// Reads a short run of hexadecimal digits as an unsigned number, accepting
-// one leading '+' as a sign (so "+041" is 0x41). At most six digits arrive
-// here, so the value cannot overflow.
-std::optional<std::uint32_t> parse_hex(std::string_view digits) {
-    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-    if (digits.empty()) return std::nullopt;
+// The value of a run of upper-case hexadecimal digits; nullopt for any
+// other byte. Callers pass at most six digits, so it cannot overflow.
+constexpr std::optional<std::uint32_t> parse_upper_hex(std::string_view digits) {
     std::uint32_t v = 0;
     for (const char c : digits) {
-        const int d = hex_digit(c);
+        const int d = upper_hex_digit(c);
         if (d < 0) return std::nullopt;
         v = v * 16 + static_cast<std::uint32_t>(d);
     }
     return v;
 }
 
+constexpr bool is_surrogate(std::uint32_t v) { return v >= 0xD800 && v <= 0xDFFF; }
+
+// Calls emit(cp) for each character of one component of a glyph name.
+template <class Emit>
+constexpr void component_chars(std::string_view component, GlyphList list, Emit& emit) {
+    std::optional<std::u16string_view> listed;
+    if (list == GlyphList::ZapfDingbats) listed = kDingbats.find(component);
+    if (!listed) listed = kAdobe.find(component);
+    if (listed) {
+        for (const char16_t unit : *listed) emit(static_cast<std::uint32_t>(unit));
+        return;
+    }
+    if (component.starts_with("uni")) {
+        // uniXXXX, uniXXXXYYYY...: every group must be valid before any is
+        // emitted, since one bad group voids the whole component.
+        const std::string_view digits = component.substr(3);
+        if (digits.empty() || digits.size() % 4 != 0) return;
+        for (std::size_t i = 0; i < digits.size(); i += 4) {
+            const auto v = parse_upper_hex(digits.substr(i, 4));
+            if (!v || is_surrogate(*v)) return;
+        }
+        for (std::size_t i = 0; i < digits.size(); i += 4) {
+            emit(*parse_upper_hex(digits.substr(i, 4)));
+        }
+        return;
+    }
+    if (component.starts_with('u')) {
+        // uXXXX to uXXXXXX: one scalar value, the supplementary planes too.
+        const std::string_view digits = component.substr(1);
+        if (digits.size() < 4 || digits.size() > 6) return;
+        const auto v = parse_upper_hex(digits);
+        if (v && *v <= 0x10FFFF && !is_surrogate(*v)) emit(*v);
+    }
+}
+
+// Calls emit(cp) for each character of a glyph name; false, having emitted
+// nothing, when the name gives no character.
+template <class Emit>
+constexpr bool for_each_char(std::string_view name, GlyphList list, Emit&& emit) {
+    if (name.size() > limits::kMaxGlyphNameBytes) return false;
+    // A suffix after the first period names a variant of the same glyph
+    // (a.sc, space.alt, one.oldstyle); ".notdef" leaves nothing.
+    name = name.substr(0, name.find('.'));
+    if (name.empty()) return false;
+    const auto underscores = static_cast<std::size_t>(std::count(name.begin(), name.end(), '_'));
+    if (underscores >= limits::kMaxGlyphNameComponents) return false;
+    bool any = false;
+    auto counted = [&](std::uint32_t cp) {
+        any = true;
+        emit(cp);
+    };
+    for (;;) {
+        const std::size_t end = name.find('_');
+        component_chars(name.substr(0, end), list, counted);
+        if (end == std::string_view::npos) break;
+        name.remove_prefix(end + 1);
+    }
+    return any;
+}
+
+constexpr std::optional<std::uint32_t> single_char(std::string_view name, GlyphList list) {
+    std::uint32_t first = 0;
+    std::size_t count = 0;
+    for_each_char(name, list, [&](std::uint32_t cp) {
+        if (count++ == 0) first = cp;
+    });
+    if (count != 1) return std::nullopt;
+    return first;
+}
+
+// The character of each code of an encoding given by glyph names.
+constexpr EncodingTable unicode_of(const GlyphNameTable& names, GlyphList list) {
+    EncodingTable t{};
+    for (std::size_t code = 0; code < names.size(); ++code) {
+        if (const auto cp = single_char(names[code], list)) t[code] = *cp;
+    }
+    return t;
+}
+
+constexpr EncodingTable kStandard = unicode_of(agl_tables::kStandardNames, GlyphList::Adobe);
+constexpr EncodingTable kSymbol = unicode_of(agl_tables::kSymbolNames, GlyphList::Adobe);
+constexpr EncodingTable kZapfDingbats =
+    unicode_of(agl_tables::kZapfDingbatsNames, GlyphList::ZapfDingbats);
+constexpr EncodingTable kMacRoman = make_mac_roman();
+constexpr EncodingTable kCp1252 = make_cp1252();
+
 }  // namespace
 
-const EncodingTable& standard_encoding() { return kStandard; }
-const EncodingTable& mac_roman_encoding() { return kMacRoman; }
-const EncodingTable& win_ansi_encoding() { return kCp1252; }
+bool glyph_text(std::string_view name, std::string& out, GlyphList list) {
+    return for_each_char(name, list, [&](std::uint32_t cp) { append_utf8(out, cp); });
+}
 
-const EncodingTable& base_encoding(std::string_view name) {
-    if (name == "MacRomanEncoding") return kMacRoman;
-    if (name == "StandardEncoding") return kStandard;
-    // WinAnsiEncoding, MacExpertEncoding and anything unknown.
+std::optional<std::uint32_t> glyph_to_unicode(std::string_view name, GlyphList list) {
+    return single_char(name, list);
+}
+
+std::optional<BaseEncoding> base_encoding_named(std::string_view name) {
+    if (name == "StandardEncoding") return BaseEncoding::Standard;
+    if (name == "MacRomanEncoding") return BaseEncoding::MacRoman;
+    if (name == "WinAnsiEncoding") return BaseEncoding::WinAnsi;
+    return std::nullopt;
+}
+
+const GlyphNameTable& encoding_glyph_names(BaseEncoding encoding) {
+    switch (encoding) {
+        case BaseEncoding::Standard: return agl_tables::kStandardNames;
+        case BaseEncoding::MacRoman: return agl_tables::kMacRomanNames;
+        case BaseEncoding::Symbol: return agl_tables::kSymbolNames;
+        case BaseEncoding::ZapfDingbats: return agl_tables::kZapfDingbatsNames;
+        case BaseEncoding::WinAnsi: break;
+    }
+    return agl_tables::kWinAnsiNames;
+}
+
+const EncodingTable& encoding_unicode(BaseEncoding encoding) {
+    switch (encoding) {
+        case BaseEncoding::Standard: return kStandard;
+        case BaseEncoding::MacRoman: return kMacRoman;
+        case BaseEncoding::Symbol: return kSymbol;
+        case BaseEncoding::ZapfDingbats: return kZapfDingbats;
+        case BaseEncoding::WinAnsi: break;
+    }
     return kCp1252;
 }
 
-std::span<const AglEntry> agl_table() { return kAgl; }
+const EncodingTable& win_ansi_encoding() { return kCp1252; }
 
-std::optional<std::uint32_t> agl_lookup(std::string_view name) {
-    const auto* end = std::end(kAgl);
-    const auto* it =
-        std::lower_bound(std::begin(kAgl), end, name,
-                         [](const AglEntry& e, std::string_view n) { return e.name < n; });
-    if (it == end || it->name != name) return std::nullopt;
-    return it->code;
+const EncodingTable& base_encoding(std::string_view name) {
+    return encoding_unicode(base_encoding_named(name).value_or(BaseEncoding::WinAnsi));
 }
 
-std::optional<std::uint32_t> glyph_to_unicode(std::string_view name) {
-    // A suffix after the first period names a variant of the same glyph
-    // (a.sc, space.alt); ".notdef" leaves nothing.
-    const std::string_view base = name.substr(0, name.find('.'));
-    if (auto hit = agl_lookup(base)) return hit;
-    if (base.size() < 3) return std::nullopt;
-
-    std::optional<std::uint32_t> value;
-    if (base.substr(0, 3) == "uni") {
-        // uniXXXX: only the first four digits count; producers append more
-        // groups for ligatures (uni00410042), of which we keep the first.
-        if (base.size() < 7) return std::nullopt;
-        value = parse_hex(base.substr(3, 4));
-    } else if (base.front() == 'u' && base.size() >= 5 && base.size() <= 7) {
-        // uXXXX to uXXXXXX reach the supplementary planes.
-        value = parse_hex(base.substr(1));
-    }
-    if (!value || !is_scalar_value(*value)) return std::nullopt;
-    return value;
-}
-
-EncodingTable apply_differences(EncodingTable table, const Array& differences) {
-    // Names past code 255 change nothing, so the code stops counting there
-    // and a long run of names after a huge Integer cannot overflow it.
-    std::uint64_t code = 0;
-    for (const Object& element : differences) {
-        if (const std::int64_t* n = element.as_int()) {
-            code = *n <= 0 ? 0 : static_cast<std::uint64_t>(*n);
-        } else if (const Name* glyph = element.as_name()) {
-            if (code <= 255) {
-                if (auto cp = glyph_to_unicode(glyph->text)) table[code] = *cp;
-                ++code;
-            }
-        }
-    }
+EncodingTable apply_differences(EncodingTable table, const Array& differences, GlyphList list) {
+    for_each_difference(differences, [&](std::uint8_t code, std::string_view name) {
+        if (const auto cp = single_char(name, list)) table[code] = *cp;
+    });
     return table;
 }
 

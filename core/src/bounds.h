@@ -81,4 +81,18 @@ inline constexpr std::size_t kMaxInflateInitialReserve = std::size_t{64} << 20;
 // the first "endstream" instead.
 inline constexpr std::size_t kMaxEndstreamGap = 15;
 
+// Bytes of a glyph name read for its text, and of a /BaseFont name matched
+// against the standard fonts. PDF readers are only required to handle names
+// of up to 127 bytes, and no glyph or font name a producer writes comes
+// near that (the longest in the Adobe Glyph List has 39); longer names come
+// from hostile files and are not read.
+inline constexpr std::size_t kMaxGlyphNameBytes = 127;
+inline constexpr std::size_t kMaxFontNameBytes = 127;
+
+// Components of one glyph name (f_f_i has three). Ligature names join a
+// handful of glyphs (Indic conjuncts, Arabic lam_alef forms, f_f_l); a name
+// with more components gives no text, so one name never turns into more
+// than a few dozen characters.
+inline constexpr std::size_t kMaxGlyphNameComponents = 16;
+
 }  // namespace vellox_core::limits

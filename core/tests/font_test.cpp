@@ -266,7 +266,8 @@ TEST(FontEncoding, BuildsFromEncodingEntry) {
     const Case cases[] = {
         // No /Encoding: Windows code page 1252; 0x81 is undefined there.
         {"<< >>", "\x80\x81\x8e\xe9", "\xe2\x82\xac\xc5\xbd\xc3\xa9"},
-        {"<< /Encoding /StandardEncoding >>", "'\xe9`", "\xe2\x80\x99\xe2\x80\x98"},
+        // StandardEncoding: typographic quotes at ' and `, Oslash at 0xE9.
+        {"<< /Encoding /StandardEncoding >>", "'\xe9`", "\xe2\x80\x99\xc3\x98\xe2\x80\x98"},
         {"<< /Encoding /MacRomanEncoding >>", "\x8e", "\xc3\xa9"},
         {"<< /Encoding /WinAnsiEncoding >>", "\x8e", "\xc5\xbd"},
         {"<< /Encoding 1 0 R >>", "\x8e", "\xc3\xa9"},
