@@ -27,13 +27,13 @@
 //   4. Composite font without a ToUnicode map:
 //      - CIDFontType2 (TrueType): code -> CID through the CMap, CID -> glyph
 //        id through /CIDToGIDMap (Identity: the same number), then
-//        `glyph_unicode[gid]` when non-zero, else `glyph_names[gid]`
-//        through the glyph list.
-//      - CIDFontType0 with a CID-keyed CFF program (`ros` set): CID ->
+//        `glyph_unicode[gid]` when the vector reaches gid and the value is
+//        non-zero, else `glyph_names[gid]` through the glyph list.
+//      - CIDFontType0 with a CID-keyed CFF program (`cid_system` set): CID ->
 //        glyph id with glyph_of_cid; the Unicode value then comes from
 //        `glyph_unicode` when the program was OpenType with a Unicode cmap,
-//        else only from a CID-to-Unicode table for `ros` (registry and
-//        ordering), which this module does not have.
+//        else only from a CID-to-Unicode table for `cid_system` (registry
+//        and ordering), which this module does not have.
 //      - CIDFontType0 with a name-keyed CFF program: the CID is the glyph
 //        id; `glyph_names[gid]` through the glyph list.
 //

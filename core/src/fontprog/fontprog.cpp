@@ -73,8 +73,9 @@ std::optional<FontProgram> read_font_program(FontFileKey key, std::string_view s
 //     name. A glyph with neither, or no glyph at all, gives nothing: the
 //     loader's own reading of the code stays.
 //
-// Unicode values that are not characters (a (3,0) subtable's private-area
-// codes, glyph 0) are never returned as text.
+// The codes of a (3,0) subtable (0xF000 + code) are never returned as
+// text: they are positions in the Symbol font's private area, not
+// characters.
 std::array<CodeReading, 256> simple_truetype_codes(
     const FontProgram& program, bool symbolic,
     const std::array<std::string_view, 256>& encoding_names) {
