@@ -171,9 +171,9 @@ struct CodeReading {
 };
 
 // Codes 0..255 of a simple TrueType font (see the rule in fontprog.cpp).
-// `symbolic` is bit 3 of /FontDescriptor /Flags; `encoding_names` holds
-// the glyph name the PDF /Encoding gives each code, empty where it gives
-// none.
+// `symbolic` is the Symbolic flag of /FontDescriptor /Flags (bit 3, value
+// 4); `encoding_names` holds the glyph name the PDF /Encoding gives each
+// code, empty where it gives none.
 std::array<CodeReading, 256> simple_truetype_codes(
     const FontProgram& program, bool symbolic,
     const std::array<std::string_view, 256>& encoding_names);
