@@ -95,4 +95,34 @@ inline constexpr std::size_t kMaxFontNameBytes = 127;
 // than a few dozen characters.
 inline constexpr std::size_t kMaxGlyphNameComponents = 16;
 
+// Font programs (fontprog). Their counts are 16-bit or 32-bit fields that a
+// damaged or hostile program can set to anything; each loop below is bounded
+// by the bytes that back it and, where that could still be large, by these.
+
+// Bytes of a Type 1 program searched for its clear-text part. That part
+// (the font dictionary up to "eexec", with the encoding array) is a few
+// kilobytes in real fonts: 1.6 KB in the Computer Modern subsets of the
+// corpus, some 10 KB with a full 256-entry encoding. A stream that is
+// not a Type 1 program would otherwise be tokenized in full.
+inline constexpr std::size_t kMaxType1ClearText = std::size_t{1} << 20;
+
+// Operands on a CFF DICT's stack before an operator. The CFF format itself
+// allows 48; a DICT with more is damaged.
+inline constexpr std::size_t kMaxCffDictOperands = 48;
+
+// Records of an sfnt (TrueType, OpenType) table directory that are looked
+// at. Real fonts carry 10 to 30 tables; the count is 16-bit.
+inline constexpr std::size_t kMaxSfntTables = 256;
+
+// Encoding records of a 'cmap' table looked at. Real fonts list two to
+// six subtables; each record read may cost a pass over a 64K-code subtable.
+inline constexpr std::size_t kMaxCmapRecords = 64;
+
+// Groups of a format 12 'cmap' subtable kept. A font's groups are fewer
+// than its glyphs (at most 65,535) plus the gaps between them; the 32-bit
+// count could otherwise ask for millions of 12-byte groups, each sorted
+// and each able to claim 2^32 codes (codes are clipped to Unicode and to
+// the glyph count, never iterated as claimed).
+inline constexpr std::size_t kMaxCmapGroups = std::size_t{1} << 17;
+
 }  // namespace vellox_core::limits
