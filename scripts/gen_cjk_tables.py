@@ -307,6 +307,27 @@ def read_cid2code(coll_dir: str):
     return header, rows
 
 
+def secondary(cp: int) -> int:
+    """How far a value a CID lists is from the character a reader expects
+    of its glyph: 0 for most; 1 for the alternatives Adobe lists beside the
+    expected one (Kangxi and CJK radicals beside the ideograph, compatibility
+    ideographs beside the unified one they decompose to, the deprecated
+    angle brackets U+2329/U+232A beside U+3008/U+3009, typographic spaces and
+    the Hangul filler beside the ideographic space, the tricolon and two-dot
+    punctuation beside the vertical ellipsis forms); 2 for private use."""
+    if 0xE000 <= cp <= 0xF8FF or cp >= 0xF0000:
+        return 2
+    if (0x2E80 <= cp <= 0x2FDF or 0xF900 <= cp <= 0xFAFF or 0x2F800 <= cp <= 0x2FA1F or
+            cp in (0x2329, 0x232A, 0x3164, 0x205A, 0x205D) or 0x2000 <= cp <= 0x200A):
+        return 1
+    return 0
+
+
+def preferred(values: list[int]) -> int:
+    """The first of the values of the lowest secondary() rank."""
+    return min(values, key=secondary)  # min keeps the first of equal ranks
+
+
 def column_values(column: str, cell: str) -> list[int]:
     """Scalar values of a UTF32 or UCS2 cell; a trailing 'v' marks the code
     of a -V CMap and is dropped."""
@@ -323,13 +344,15 @@ NOT_ASCII_ONE_BYTE = {"Hiragana", "Katakana", "WP-Symbol", "Hankaku"}
 def collection_unicode(coll_dir: str, cmaps: list[CMap]) -> list[int]:
     """The Unicode value of every CID of a collection, 0 for none.
 
-    1. The first value of the collection's UTF-32 column (UniJIS-UTF32,
-       UniGB-UTF32...). Where Adobe lists several values for a CID, the first
-       is its primary character: the vertical presentation form for a
-       vertical glyph (U+FE35 before U+FF08), the unified ideograph before
-       compatibility ones.
-    2. A CID without one takes the first value of the other UTF-32 and UCS-2
-       columns, in the file's order (the JIS2004 and X0213 columns, UCS-2,
+    1. A value of the collection's UTF-32 column (UniJIS-UTF32,
+       UniGB-UTF32...): the first listed, unless it is of a secondary kind
+       (see secondary() below) and the CID lists a value that is not; then
+       the first such value. Adobe lists a CID's values in ascending order,
+       so "the first" alone would make the CID of the ideograph 日 read as
+       the Kangxi radical U+2F47 and the ideographic space as U+2003; the
+       vertical glyphs keep their presentation forms (U+FE35 before U+FF08).
+    2. A CID without one takes a value of the other UTF-32 and UCS-2
+       columns, chosen the same way, in the file's order (the JIS2004 and X0213 columns, UCS-2,
        and for Adobe-Japan1 UniJIS-UCS2-HW, which alone gives the half-width
        Latin CIDs 232-325 their ASCII characters). The UTF-8 and UTF-16
        columns repeat these values (and carry a few clerical slips), so they
@@ -356,7 +379,7 @@ def collection_unicode(coll_dir: str, cmaps: list[CMap]) -> list[int]:
         for col in order:
             vs = column_values(col, row[col])
             if vs:
-                v = vs[0]
+                v = preferred(vs)
                 break
         values.append(v)
         listed.append({x for col in columns for x in column_values(col, row[col])})

@@ -20,9 +20,14 @@
 //      use_cmap the name in the stream dictionary's /UseCMap, if any (a
 //      /UseCMap that is a stream is not followed); when the dictionary's
 //      /WMode is 1, set cmap.wmode = WritingMode::Vertical.
-//   2. The collection for text: collection_named(Registry, Ordering) of the
-//      descendant font's /CIDSystemInfo, else cmap.collection() (an
-//      Identity CMap has none; jo.pdf pairs Identity-V with Adobe-Japan1).
+//   2. The collection for text: cmap.collection(), the collection whose
+//      CIDs the CMap produces; when it has none (Identity-H/V, or an
+//      embedded CMap without a known /CIDSystemInfo), collection_named() of
+//      the descendant font's /CIDSystemInfo Registry and Ordering (jo.pdf
+//      pairs Identity-V with Adobe-Japan1). The CMap comes first because
+//      producers do mismatch them: reportlab's MSung-Light declares
+//      Adobe-CNS1 but shows its text with UniGB-UCS2-H, whose CIDs are
+//      Adobe-GB1's (core/tests/fixtures/cidcmap/reportlab-cjk.pdf).
 //   3. Per shown string: cmap.decode(bytes, codes) fills a vector the text
 //      machine keeps between strings, one ShownCode per code: its bytes as
 //      a number, its length, and its CID (for widths: /W and /DW are by

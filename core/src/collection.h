@@ -28,9 +28,11 @@ std::optional<Collection> collection_named(std::string_view registry, std::strin
 // their own, such as the half-width hiragana of Adobe-Japan1). Each CID has
 // one character, taken from the collection's cid2code.txt by the rules in
 // scripts/gen_cjk_tables.py (collection_unicode): where Adobe lists several,
-// the first; vertical-form CIDs give the vertical presentation forms
-// (U+FE35 for the vertical left parenthesis), as Adobe lists them first; and
-// the proportional and half-width Latin CIDs give ASCII. No allocation.
+// the first, unless it is a radical, a compatibility ideograph, a private-use
+// value or a similar alternative beside the expected character (the CID of
+// 日 lists the Kangxi radical U+2F47 first); vertical-form CIDs give the
+// vertical presentation forms (U+FE35 for the vertical left parenthesis);
+// and the proportional and half-width Latin CIDs give ASCII. No allocation.
 std::optional<char32_t> collection_unicode(Collection collection, std::uint32_t cid);
 
 }  // namespace vellox_core

@@ -12,6 +12,7 @@
 #include "cidcmap.h"
 #include "cidcmap_tables.h"
 #include "utf8.h"
+#include "support/cidcmap_keys.h"
 #include "support/damage.h"
 #include "support/read_file.h"
 
@@ -445,21 +446,13 @@ TEST(ShippedCMaps, ParserAgreesWithGeneratedTables) {
             }
         }
         for (const std::int16_t start : {rec.cids, rec.notdefs}) {
-            std::int16_t t = start;
-            for (int depth = 0; t >= 0 && depth < cidcmap_tables::kMaxChain; ++depth) {
-                const cidcmap_tables::Table& tab = cidcmap_tables::kTables[t];
-                for (std::uint32_t s = tab.first; s < tab.first + tab.count; ++s) {
-                    const cidcmap_tables::Segment& seg = cidcmap_tables::kSegments[s];
-                    for (std::uint32_t k = 0; k <= seg.span(); ++k) {
-                        if (seg.length() != 0) {
-                            codes.insert({seg.length(), seg.lo + k});
-                        } else if (rec.form != UnicodeForm::Ucs2 || seg.lo + k <= 0xFFFF) {
-                            const auto [code, length] = encode(rec.form, seg.lo + k);
-                            codes.insert({length, code});
-                        }
-                    }
+            for (const auto& [length, key] : vellox_test::table_keys(start)) {
+                if (length != 0) {
+                    codes.insert({length, key});
+                } else if (rec.form != UnicodeForm::Ucs2 || key <= 0xFFFF) {
+                    const auto [code, code_length] = encode(rec.form, key);
+                    codes.insert({code_length, code});
                 }
-                t = tab.base;
             }
         }
         std::size_t bad = 0;
