@@ -346,8 +346,14 @@ TEST(UnicodeCMaps, DirectRoadAndCidRoadAgree) {
         const auto& listed = data[coll].listed;
         ++cmaps;
         std::size_t codes = 0, agree = 0, bad = 0;
-        for (const auto& [length, cp] : vellox_test::table_keys(rec.cids)) {
-            ASSERT_EQ(length, 0u);
+        std::vector<std::uint32_t> keys;
+        vellox_test::for_each_table_key(rec.cids, [&](std::uint8_t length, std::uint32_t key) {
+            EXPECT_EQ(length, 0u);
+            keys.push_back(key);
+        });
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        for (const std::uint32_t cp : keys) {
             if (rec.form == UnicodeForm::Ucs2 && cp > 0xFFFF) continue;  // a base's key
             std::string bytes;
             if (rec.form == UnicodeForm::Utf8) {

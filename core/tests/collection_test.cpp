@@ -77,16 +77,19 @@ TEST(Collection, CharactersOfKnownCids) {
 
 // The values that give way to another one the same CID lists: radicals,
 // compatibility ideographs, the deprecated angle brackets, typographic
-// spaces and the Hangul filler, tricolon and two-dot punctuation, private use.
-bool secondary(std::uint32_t cp) {
+// spaces and the Hangul filler, tricolon and two-dot punctuation (rank 1),
+// and, after them, private use (rank 2).
+int rank(std::uint32_t cp) {
+    if ((cp >= 0xE000 && cp <= 0xF8FF) || cp >= 0xF0000) return 2;
     return (cp >= 0x2E80 && cp <= 0x2FDF) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-           (cp >= 0x2F800 && cp <= 0x2FA1F) || cp == 0x2329 || cp == 0x232A || cp == 0x3164 ||
-           cp == 0x205A || cp == 0x205D || (cp >= 0x2000 && cp <= 0x200A) ||
-           (cp >= 0xE000 && cp <= 0xF8FF) || cp >= 0xF0000;
+                   (cp >= 0x2F800 && cp <= 0x2FA1F) || cp == 0x2329 || cp == 0x232A || cp == 0x3164 ||
+                   cp == 0x205A || cp == 0x205D || (cp >= 0x2000 && cp <= 0x200A)
+               ? 1
+               : 0;
 }
 
 // Every CID against cid2code.txt: a value of the collection's own UTF-32
-// column, the first unless the first is secondary; else a value another
+// column, the first unless a listed value has a better rank; else a value another
 // Unicode column lists (or none); and the Latin forms, which read as the
 // ASCII character of their one-byte code (their number is a fact of the
 // data: the proportional and half-width spaces and the half-width Latin
@@ -118,7 +121,7 @@ TEST(Collection, TablesFollowCid2Code) {
             const auto& listed = data.listed[cid];
             const bool is_listed = got && std::find(listed.begin(), listed.end(), *got) != listed.end();
             const bool in_primary = got && std::find(primary.begin(), primary.end(), *got) != primary.end();
-            if (in_primary && (*got == primary[0] || (secondary(primary[0]) && !secondary(*got)))) {
+            if (in_primary && (*got == primary[0] || rank(*got) < rank(primary[0]))) {
                 ++first;
             } else if (primary.empty() && is_listed) {
                 ++fallback;
