@@ -451,18 +451,19 @@ def generate_cidcmaps(cmaps: list[CMap]) -> tuple[str, dict]:
 
     # Bases: the largest tables first; each later table may be stored as
     # its differences from any table already placed in the same group.
-    order = sorted(tables, key=lambda k: (-len(tables[k]), k[1], k[0], sorted(tables[k])[:1]))
+    order = sorted(tables, key=lambda k: (-len(tables[k]), k[1], k[0], min(tables[k])))
+    key_sets = {k: frozenset(m) for k, m in tables.items()}
     placed: dict[tuple, tuple] = {}  # key -> (stored mapping, base key, chain depth)
     for key in order:
         m = tables[key]
         best = (cost(m), m, None, 1)
-        keys = set(m)
+        keys = key_sets[key]
         if key[0] == "cids":
             for other, (_, _, depth) in placed.items():
                 if table_coll[other] != table_coll[key] or depth >= MAX_CHAIN:
                     continue
                 base = tables[other]
-                if len(keys & set(base)) * 2 < len(keys):
+                if len(keys & key_sets[other]) * 2 < len(keys):
                     continue
                 diff = overlay(m, base)
                 c = cost(diff)
