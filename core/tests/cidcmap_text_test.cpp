@@ -347,6 +347,8 @@ TEST(UnicodeCMaps, DirectRoadAndCidRoadAgree) {
         ++cmaps;
         std::size_t codes = 0, agree = 0, bad = 0;
         std::vector<std::uint32_t> keys;
+        std::string bytes;             // kept between codes: a million of them
+        std::vector<ShownCode> shown;  // pass through here
         vellox_test::for_each_table_key(rec.cids, [&](std::uint8_t length, std::uint32_t key) {
             EXPECT_EQ(length, 0u);
             keys.push_back(key);
@@ -355,7 +357,7 @@ TEST(UnicodeCMaps, DirectRoadAndCidRoadAgree) {
         keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
         for (const std::uint32_t cp : keys) {
             if (rec.form == UnicodeForm::Ucs2 && cp > 0xFFFF) continue;  // a base's key
-            std::string bytes;
+            bytes.clear();
             if (rec.form == UnicodeForm::Utf8) {
                 append_utf8(bytes, cp);
             } else {
@@ -372,7 +374,7 @@ TEST(UnicodeCMaps, DirectRoadAndCidRoadAgree) {
                     for (int b = width - 1; b >= 0; --b) bytes.push_back(static_cast<char>(units[u] >> (8 * b)));
                 }
             }
-            std::vector<ShownCode> shown;
+            shown.clear();
             cmap.decode(as_bytes(bytes), shown);
             ASSERT_EQ(shown.size(), 1u);
             ASSERT_TRUE(shown[0].valid);
