@@ -22,11 +22,12 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 SEEDS = os.path.join(HERE, "seeds")
 CORPUS = os.path.normpath(os.path.join(HERE, "..", "..", "shared", "corpus", "sample-files"))
+CMAP_RESOURCES = os.path.normpath(os.path.join(HERE, "..", "..", "shared", "data", "cmap-resources"))
 MAX_SEED = 24 * 1024  # bytes; larger extracted streams are skipped
 
 # Harnesses whose seeds this script owns; font seeds are hand-written.
 GENERATED = ["pipeline", "parse_object", "inflate", "lzw", "small_decoders",
-             "decode_stream", "cmap", "content", "xref"]
+             "decode_stream", "cmap", "content", "xref", "cidcmap"]
 
 
 def put(harness, name, data):
@@ -344,6 +345,42 @@ def seeds_cmap():
             break
 
 
+def seeds_cidcmap():
+    """Small CID CMaps: a few of Adobe's (kept whole, with their licence
+    notice), one with every section, and damaged copies of each."""
+    import random
+    put("cidcmap", "sections",
+        b"/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
+        b"/CIDSystemInfo << /Registry (Adobe) /Ordering (Japan1) /Supplement 2 >> def\n"
+        b"/CMapName /Test-V def /WMode 1 def /90ms-RKSJ-H usecmap\n"
+        b"2 begincodespacerange <00> <80> <8140> <9FFC> endcodespacerange\n"
+        b"1 beginnotdefrange <00> <1f> 231 endnotdefrange\n"
+        b"2 begincidrange <20> <7d> 231 <8140> <817e> 633 endcidrange\n"
+        b"1 begincidchar <8141> 7887 endcidchar 1 beginnotdefchar <80> 1 endnotdefchar\n"
+        b"endcmap CMapName currentdict /CMap defineresource pop end end\n"
+        b"\x82\xa0A\x81\x41\x81")
+    files = [("Adobe-Identity-0", "Identity-V"), ("Adobe-Japan1-7", "90ms-RKSJ-V"),
+             ("Adobe-Japan1-7", "Roman"), ("Adobe-Korea1-2", "UniKS-UTF16-V"),
+             ("Adobe-GB1-6", "GBK2K-V")]
+    rng = random.Random(20261208)
+    for coll, name in files:
+        path = os.path.join(CMAP_RESOURCES, coll, "CMap", name)
+        if not os.path.exists(path):
+            continue
+        with open(path, "rb") as f:
+            data = f.read()
+        if len(data) > MAX_SEED:
+            continue
+        put("cidcmap", name, data)
+        start = data.find(b"%%EndComments")  # damage the program, not the notice
+        for k in range(2):
+            damaged = bytearray(data)
+            for _ in range(8):
+                at = rng.randrange(start, len(damaged))
+                damaged[at] = rng.choice(b"<>[]()/ 0123456789abcdef\n%")
+            put("cidcmap", "%s-damaged-%d" % (name, k), bytes(damaged))
+
+
 def seeds_content():
     put("content", "text", PAGE_TEXT)
     put("content", "inline-image", b"q BI /W 4 /H 1 /CS /RGB /BPC 8 /F /AHx ID 00112233445566778899AABB> EI Q "
@@ -408,6 +445,7 @@ def main():
     seeds_decode_stream()
     seeds_parse_object()
     seeds_cmap()
+    seeds_cidcmap()
     seeds_content()
     seeds_pdfs()
     total = sum(os.path.getsize(os.path.join(r, f)) for r, _, fs in os.walk(SEEDS) for f in fs)

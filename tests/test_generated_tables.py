@@ -1,6 +1,7 @@
-"""The generated glyph and standard-font tables in core/src are what
-scripts/gen_font_tables.py makes now from ../shared/data, byte for byte, and
-the generator gives the same bytes on every run."""
+"""The generated tables in core/src are what their scripts make now from
+../shared/data, byte for byte: the glyph and standard-font tables
+(scripts/gen_font_tables.py, which also gives the same bytes on every run)
+and the CJK CMap and collection tables (scripts/gen_cjk_tables.py)."""
 
 from __future__ import annotations
 
@@ -14,6 +15,9 @@ ROOT = Path(__file__).resolve().parents[1]
 SCRIPT = ROOT / "scripts" / "gen_font_tables.py"
 DATA = ROOT / ".." / "shared" / "data"
 OUTPUTS = ("agl_tables.inc", "std14_tables.inc")
+
+CJK_SCRIPT = ROOT / "scripts" / "gen_cjk_tables.py"
+CJK_OUTPUTS = ("cidcmap_tables.cpp", "collection_tables.cpp")
 
 pytestmark = pytest.mark.skipif(
     not (DATA / "agl" / "glyphlist.txt").is_file(), reason=f"shared data not found at {DATA}"
@@ -51,3 +55,14 @@ def test_check_reports_a_stale_table(tmp_path):
     )
     assert result.returncode == 1
     assert "std14_tables.inc" in result.stdout and "agl_tables.inc" not in result.stdout
+
+
+@pytest.mark.skipif(not (DATA / "cmap-resources").is_dir(),
+                    reason=f"CMap resources not found at {DATA / 'cmap-resources'}")
+def test_cjk_tables_are_current(tmp_path):
+    subprocess.run([sys.executable, str(CJK_SCRIPT), "--out", str(tmp_path)],
+                   check=True, capture_output=True)
+    for name in CJK_OUTPUTS:
+        fresh = (tmp_path / name).read_bytes()
+        committed = (ROOT / "core" / "src" / name).read_bytes()
+        assert fresh == committed, f"core/src/{name} differs from what the script generates"

@@ -125,4 +125,23 @@ inline constexpr std::size_t kMaxCmapRecords = 64;
 // the glyph count, never iterated as claimed).
 inline constexpr std::size_t kMaxCmapGroups = std::size_t{1} << 17;
 
+// Code space ranges one CID CMap keeps. Every code of a shown string is
+// matched against them, so their number multiplies the cost of each
+// character; Adobe's CMaps have at most five (CNS-EUC-H), and ranges past
+// this bound are ignored.
+inline constexpr std::size_t kMaxCodespaceRanges = 256;
+
+// cidrange/cidchar entries, and again notdefrange/notdefchar entries, one
+// embedded CID CMap keeps. The largest of Adobe's CMaps, UniCNS-UTF8-H, has
+// 18,568 entries, so an embedded copy of it fits seven times over; entries
+// past the bound are ignored. Each costs some 16 bytes, and more while
+// overlapping entries are resolved.
+inline constexpr std::size_t kMaxCidMappings = std::size_t{1} << 17;
+
+// Objects, nested ones included, that one operand of a CMap program may
+// hold. The operands are numbers, strings, names and a small dictionary; an
+// array of a billion numbers would otherwise be built in memory only to be
+// skipped.
+inline constexpr std::size_t kMaxCMapOperandObjects = std::size_t{1} << 12;
+
 }  // namespace vellox_core::limits
