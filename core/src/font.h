@@ -23,6 +23,9 @@ struct Font {
     EncodingTable encoding{};
     double default_width = 0.5;
     bool composite = false;
+    // Vertical writing (a composite font whose CMap has /WMode 1): glyphs
+    // advance down the page, and show_into's advance is measured downwards.
+    bool vertical = false;
     // A simple font's width for every one-byte code (default included),
     // filled by load_font from `widths` so that showing text needs no hash
     // lookup per character. Empty for composite fonts and for a Font built

@@ -19,6 +19,9 @@ struct Matrix {
 // m × n: m is applied first, then n.
 Matrix multiply(const Matrix& m, const Matrix& n);
 
+// One shown string. The origin is in user space, as the output reports
+// positions; the measures that line layout compares with positions (width,
+// size) are in user-space units too.
 struct TextRun {
     std::string text;
     std::string font;
@@ -26,6 +29,10 @@ struct TextRun {
     double y = 0;
     double width = 0;  // advance in text space, scaled by size and Tz only
     double font_size = 0;
+    // Unit vector of the writing direction in user space: (1, 0) for text
+    // set upright, (0, -1) for vertical writing on an upright page.
+    double dir_x = 1;
+    double dir_y = 0;
 };
 
 std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts);
