@@ -68,8 +68,9 @@ Result<Document> Document::parse_with_password(ByteView data, ByteView password)
             }
         }
         auto decryptor = Decryptor::from_encrypt(*encrypt_dict, id, password);
-        if (decryptor) {
-            resolver.decryptor = std::move(decryptor);
+        if (!decryptor) return std::move(decryptor).error();
+        if (*decryptor) {
+            resolver.decryptor = std::move(*decryptor).value();
             resolver.encrypt_ref = encrypt_num;
         }
     }
