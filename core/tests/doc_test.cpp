@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "support/page_text.h"
 #include "support/pdf_builder.h"
 #include "support/read_file.h"
 
 using namespace vellox_core;
+using vellox_test::page_text;
 using vellox_test::PdfBuilder;
 using vellox_test::read_file;
 
@@ -21,6 +23,16 @@ std::string minimal(std::string header, std::string_view trailer = "/Root 1 0 R"
     b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
     b.obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
     b.obj(3, "<< /Type /Page /Parent 2 0 R >>");
+    b.xref_table(trailer);
+    return b.text();
+}
+
+// No object of this file is a catalog, so a table rebuilt from its body
+// cannot supply one either.
+std::string no_catalog(std::string_view trailer) {
+    PdfBuilder b;
+    b.obj(1, "<< /Outlines 2 0 R >>");
+    b.obj(2, "<< /Type /Outlines /Count 0 >>");
     b.xref_table(trailer);
     return b.text();
 }
@@ -53,10 +65,14 @@ TEST(DocumentOpen, HeaderAndVersion) {
 }
 
 TEST(DocumentOpen, HeaderAtTheVeryEnd) {
-    // The cross-reference section comes first; the last bytes are the header.
-    const std::string file =
-        "xref\n0 1\n0000000000 65535 f \ntrailer\n<< /Root 1 0 R >>\nstartxref\n0\n%PDF-2.0";
-    auto doc = Document::parse_with_password(as_bytes(file), {});
+    // The objects and the cross-reference section come first; the last
+    // bytes are the header.
+    PdfBuilder b("");
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [] /Count 0 >>");
+    b.xref_table("/Root 1 0 R");
+    b.raw("%PDF-2.0");
+    auto doc = Document::parse_with_password(b.bytes(), {});
     ASSERT_TRUE(doc.ok()) << doc.error().to_string();
     EXPECT_EQ(doc->version, "2.0");
 }
@@ -73,8 +89,12 @@ TEST(DocumentOpen, Failures) {
         {"four bytes", "%PDF", no_header},
         {"header at 1020", minimal(std::string(1020, ' ') + "%PDF-1.4\n"), no_header},
         {"lower case", minimal("%pdf-1.4\n"), no_header},
-        {"no Root", minimal("%PDF-1.4\n", "/Info 1 0 R"),
+        {"no Root, no catalog", no_catalog("/Info 2 0 R"),
          {ErrorKind::MissingTrailer, "trailer has no /Root"}},
+        {"Root not a dictionary, no catalog", no_catalog("/Root 5"),
+         {ErrorKind::InvalidObject, "expected dictionary"}},
+        {"Root without Pages, no catalog", no_catalog("/Root 1 0 R"),
+         {ErrorKind::InvalidObject, "catalog has no /Pages"}},
         {"no startxref", "%PDF-1.4\n1 0 obj\n<< >>\nendobj\n",
          {ErrorKind::InvalidXref, "no startxref"}},
         {"Encrypt missing", minimal("%PDF-1.4\n", "/Root 1 0 R /Encrypt 40 0 R"),
@@ -88,28 +108,6 @@ TEST(DocumentOpen, Failures) {
         ASSERT_FALSE(doc.ok());
         EXPECT_EQ(doc.error(), c.error);
     }
-}
-
-TEST(DocumentOpen, RootIsExaminedOnlyByCatalog) {
-    const std::string int_root = minimal("%PDF-1.4\n", "/Root 5");
-    auto doc = Document::parse_with_password(as_bytes(int_root), {});
-    ASSERT_TRUE(doc.ok()) << doc.error().to_string();
-    auto catalog = doc->catalog();
-    ASSERT_FALSE(catalog.ok());
-    EXPECT_EQ(catalog.error(), (Error{ErrorKind::InvalidObject, "expected dictionary"}));
-    auto pages = doc->pages();
-    ASSERT_FALSE(pages.ok());
-    EXPECT_EQ(pages.error(), catalog.error());
-
-    const std::string good = minimal("%PDF-1.4\n");
-    auto ok = Document::parse_with_password(as_bytes(good), {});
-    ASSERT_TRUE(ok.ok());
-    auto cat = ok->catalog();
-    ASSERT_TRUE(cat.ok());
-    EXPECT_TRUE(cat->get("Type")->is_name("Catalog"));
-    auto list = ok->pages();
-    ASSERT_TRUE(list.ok());
-    EXPECT_EQ(list->size(), 1u);
 }
 
 TEST(DocumentOpen, OtherSecurityHandlersAreRefused) {
@@ -176,19 +174,6 @@ namespace {
 const std::string kCryptFixtures = std::string(VELLOX_SOURCE_DIR) + "/core/tests/fixtures/crypt/";
 const Error kPasswordRequired{ErrorKind::InvalidPassword, "a password is required"};
 const Error kWrongPassword{ErrorKind::InvalidPassword, "wrong password"};
-
-// The text of every page, pages separated by form feeds.
-std::string page_text(const Document& doc) {
-    auto extracted = doc.extract();
-    EXPECT_TRUE(extracted.ok()) << extracted.error().to_string();
-    if (!extracted) return {};
-    std::string out;
-    for (const PageText& page : extracted->pages) {
-        if (&page != &extracted->pages.front()) out += '\f';
-        for (const Line& line : page.lines) out += line.text + '\n';
-    }
-    return out;
-}
 
 // A value of the dump make.sh wrote next to a crypt fixture.
 std::string fixture_value(const std::string& dump, const std::string& key) {
@@ -305,8 +290,10 @@ TEST(DocumentOpen, EncryptedCorpusFilesAndTheirPasswords) {
     }
 }
 
-// Every corpus file opens and has the page count pdfinfo reports, except
-// the one whose startxref is wrong: nothing is repaired, so it fails cleanly.
+// Every corpus file opens and has the page count pdfinfo reports.
+// unreadablemetadata.pdf is zeroed from the middle on: its three surviving
+// page objects make its pages (repair_test), while pdfinfo counts the four
+// its linearization dictionary announces.
 TEST(DocumentOpen, CorpusPageCountsMatchPdfinfo) {
     std::istringstream list(read_file(kFixtures + "corpus_pages.txt"));
     std::string name;
@@ -320,12 +307,7 @@ TEST(DocumentOpen, CorpusPageCountsMatchPdfinfo) {
             name == "libreoffice-writer-password.pdf" ? "openpassword" : "";
         auto doc = Document::parse_with_password(as_bytes(file), as_bytes(password));
         Result<std::vector<Page>> pages = doc.ok() ? doc->pages() : Result<std::vector<Page>>(doc.error());
-        if (name == "unreadablemetadata.pdf") {
-            ASSERT_FALSE(pages.ok());
-            EXPECT_EQ(pages.error().kind, ErrorKind::InvalidObject) << pages.error().to_string();
-            ++checked;
-            continue;
-        }
+        if (name == "unreadablemetadata.pdf") expected = "3";
         ASSERT_TRUE(pages.ok()) << pages.error().to_string();
         EXPECT_EQ(std::to_string(pages->size()), expected);
         for (const Page& page : *pages) {
