@@ -97,6 +97,13 @@ std::optional<Header> header_before(ByteView data, std::size_t at) {
     return Header{num_start, static_cast<std::uint32_t>(*num), static_cast<std::uint16_t>(*gen)};
 }
 
+// White space only: the lexer's skip also takes % comments, which run to the
+// end of a line, and a line of "1 0 obj %" repeated would then be read again
+// from every header on it.
+void skip_white(Lexer& lx) {
+    while (!lx.at_end() && is_whitespace(lx.peek())) ++lx.pos;
+}
+
 bool is_type(const Dictionary& dict, std::string_view type) {
     const Object* t = dict.get("Type");
     return t != nullptr && t->is_name(type);
@@ -150,7 +157,7 @@ private:
     // fails are charged to the re-reading allowance (see
     // limits::kMaxScanReparsePasses); once it is spent, none is tried.
     std::optional<Dictionary> dictionary(Lexer& lx) {
-        lx.skip_whitespace();
+        skip_white(lx);
         if (reparse_left_ == 0 || lx.pos + 1 >= data_.size() || data_[lx.pos] != '<' ||
             data_[lx.pos + 1] != '<') {
             return std::nullopt;
@@ -174,7 +181,7 @@ private:
         if (is_type(*dict, "Catalog")) catalogs_.emplace_back(h.num, h.start);
         if (is_type(*dict, "Page")) pages_.emplace_back(h.num, h.start);
         std::size_t resume = lx.pos;
-        lx.skip_whitespace();
+        skip_white(lx);
         if (lx.eat_keyword("stream")) resume = stream_end(*dict, lx.pos);
         // A cross-reference stream's dictionary is that section's trailer.
         if (is_type(*dict, "XRef")) newer_trailer(std::move(*dict));

@@ -160,6 +160,21 @@ TEST(ScanObjects, TypesOfTheLastDefinitions) {
     EXPECT_EQ(scan->object_streams, (std::vector<std::uint32_t>{6}));
 }
 
+TEST(ScanObjects, CommentsAfterHeadersAreNotReadAgain) {
+    // One line of headers and comments, eight megabytes long: were the
+    // comment after each header (or after its dictionary) skipped to the end
+    // of the line, the scan would read the line again for each of its
+    // hundreds of thousands of headers.
+    for (const char* unit : {"1 0 obj %", "1 0 obj <<>> %"}) {
+        SCOPED_TRACE(unit);
+        std::string text = "%PDF-1.4\n";
+        while (text.size() < (std::size_t{8} << 20)) text += unit;
+        auto scan = scan_objects(as_bytes(text));
+        ASSERT_TRUE(scan.ok());
+        EXPECT_EQ(scan->xref.entries.size(), 1u);
+    }
+}
+
 TEST(ScanObjects, BrokenDictionariesCostABoundedRereading) {
     // Every dictionary runs to the end of the data in an unterminated
     // string. Parsing each one to the end would cost the square of the
