@@ -4,8 +4,8 @@
 #include "repair.h"
 
 #include <algorithm>
-#include <map>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -307,13 +307,51 @@ void add_object_stream_entries(Xref& table, std::span<const std::uint32_t> objec
 }
 
 std::vector<std::uint32_t> catalogs_in_object_streams(const Resolver& resolver) {
-    std::vector<std::uint32_t> found;
+    std::set<std::uint32_t> streams;
     for (const auto& [num, entry] : resolver.xref.entries) {
-        if (!std::holds_alternative<XrefCompressed>(entry)) continue;
-        auto obj = resolver.lookup(num);
-        if (!obj) continue;
-        const Dictionary* dict = (*obj)->as_dict();
-        if (dict != nullptr && is_type(*dict, "Catalog")) found.push_back(num);
+        if (const auto* packed = std::get_if<XrefCompressed>(&entry)) streams.insert(packed->stream);
+    }
+    std::vector<std::uint32_t> found;
+    for (const std::uint32_t s : streams) {
+        auto read = resolver.object_stream(s);
+        if (!read) continue;
+        const ObjStm& objstm = **read;
+        const ByteView data(objstm.data);
+        // Each member is read up to the next one in offset order only: an
+        // index that lists many members at one offset (or overlapping ones)
+        // then costs the stream's bytes once, not once per member.
+        std::vector<std::size_t> order(objstm.offsets.size());
+        for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+        std::stable_sort(order.begin(), order.end(), [&objstm](std::size_t a, std::size_t b) {
+            return objstm.offsets[a] < objstm.offsets[b];
+        });
+        const auto position = [&objstm, &data](std::size_t k) {
+            std::uint64_t at = 0;
+            if (__builtin_add_overflow(objstm.first, objstm.offsets[k], &at) || at > data.size()) {
+                return data.size();
+            }
+            return static_cast<std::size_t>(at);
+        };
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            const std::size_t k = order[i];
+            const std::size_t start = position(k);
+            const std::size_t end = i + 1 < order.size() ? position(order[i + 1]) : data.size();
+            if (end <= start) continue;
+            Lexer lx(data.subspan(start, end - start));
+            skip_white(lx);
+            if (lx.pos + 1 >= lx.input.size() || lx.input[lx.pos] != '<' ||
+                lx.input[lx.pos + 1] != '<') {
+                continue;
+            }
+            auto dict = cos::parse_dictionary(lx);
+            if (!dict || !is_type(*dict, "Catalog")) continue;
+            // Only the number's current definition counts.
+            const auto entry = resolver.xref.entries.find(objstm.nums[k]);
+            const XrefEntry here = XrefCompressed{s, static_cast<std::uint32_t>(k)};
+            if (entry != resolver.xref.entries.end() && entry->second == here) {
+                found.push_back(objstm.nums[k]);
+            }
+        }
     }
     return found;
 }

@@ -45,7 +45,8 @@ void add_object_stream_entries(Xref& table, std::span<const std::uint32_t> objec
 
 // The objects stored in object streams (the compressed entries of the
 // resolver's table) whose dictionary says /Type /Catalog: for a damaged
-// object-stream file whose trailers name no usable catalog.
+// object-stream file whose trailers name no usable catalog. Every object
+// stream the table uses is read once, each member up to the next.
 std::vector<std::uint32_t> catalogs_in_object_streams(const Resolver& resolver);
 
 }  // namespace vellox_core

@@ -228,6 +228,37 @@ TEST(ObjectStreamEntries, StreamsThatDoNotReadAddNothing) {
     EXPECT_EQ(resolver.xref.entries.size(), 2u);
 }
 
+TEST(CatalogsInObjectStreams, CurrentDefinitionsOnly) {
+    PdfBuilder b;
+    b.objstm(10, {{1, "<< /Type /Catalog /Pages 2 0 R >>"}, {2, "<< /Type /Pages >>"},
+                  {3, "<< /Type /Catalog >>"}});
+    b.obj(3, "(replaced later in the file)");
+    b.xref_table("");
+    auto scan = scan_objects(b.bytes());
+    ASSERT_TRUE(scan.ok());
+    Resolver resolver(scan->xref, b.bytes());
+    add_object_stream_entries(resolver.xref, scan->object_streams, resolver);
+    EXPECT_EQ(catalogs_in_object_streams(resolver), (std::vector<std::uint32_t>{1}));
+}
+
+TEST(CatalogsInObjectStreams, MembersListedAtOneOffsetAreReadOnce) {
+    // Two hundred thousand members, all at the offset of one catalog of a
+    // megabyte: read once each, that is two hundred gigabytes of parsing.
+    std::string index;
+    for (std::uint32_t n = 1; n <= 200000; ++n) index += std::to_string(n) + " 0 ";
+    const std::string catalog = "<< /Type /Catalog /Filler (" + std::string(1 << 20, 'x') + ") >>";
+    PdfBuilder b;
+    b.stream(300000, "/Type /ObjStm /N 200000 /First " + std::to_string(index.size()),
+             index + catalog);
+    b.xref_table("");
+    auto scan = scan_objects(b.bytes());
+    ASSERT_TRUE(scan.ok());
+    Resolver resolver(scan->xref, b.bytes());
+    add_object_stream_entries(resolver.xref, scan->object_streams, resolver);
+    ASSERT_EQ(resolver.xref.entries.size(), 200001u);
+    EXPECT_EQ(catalogs_in_object_streams(resolver), (std::vector<std::uint32_t>{200000}));
+}
+
 // ---------------------------------------------------------------- resolver
 
 TEST(ResolverFallback, EntryThatMissesItsObjectIsFoundInTheBody) {
