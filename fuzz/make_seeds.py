@@ -27,7 +27,7 @@ MAX_SEED = 24 * 1024  # bytes; larger extracted streams are skipped
 
 # Harnesses whose seeds this script owns; font seeds are hand-written.
 GENERATED = ["pipeline", "parse_object", "inflate", "lzw", "small_decoders",
-             "decode_stream", "cmap", "content", "xref", "cidcmap"]
+             "decode_stream", "cmap", "content", "xref", "cidcmap", "repair"]
 
 
 def put(harness, name, data):
@@ -436,6 +436,48 @@ def seeds_pdfs():
                     put("xref", name, data)
 
 
+def damaged(pdf):
+    """Copies of a PDF with its cross-reference data lost in the ways real
+    files lose it."""
+    start = pdf.rindex(b"startxref")
+    digits = pdf[start + 9:].lstrip()
+    offset = int(digits[:len(digits) - len(digits.lstrip(b"0123456789"))])
+    late = pdf[:start] + b"startxref\n%d\n%%%%EOF\n" % (offset + 3)
+    comment = b"% edited\n"
+    inserted = pdf.replace(b"\n", b"\n" + comment, 1)
+    moved = inserted.rindex(b"startxref")
+    return {
+        "startxref-late": late,
+        "no-startxref": pdf[:start],
+        "cut-before-xref": pdf[:offset],
+        "junk-before-header": b"\x00" * 100 + pdf,
+        "inserted-comment": inserted[:moved] + b"startxref\n%d\n%%%%EOF\n" % (offset + len(comment)),
+    }
+
+
+def seeds_repair():
+    """Damaged copies of the tiny PDFs and of qpdf's object-stream and
+    encrypted layouts (user password "user", which the harness tries)."""
+    pdfs = {"one-page": tiny_pdfs()["one-page.pdf"]}
+    if shutil.which("qpdf"):
+        with tempfile.TemporaryDirectory() as tmp:
+            src = os.path.join(tmp, "src.pdf")
+            with open(src, "wb") as f:
+                f.write(pdfs["one-page"])
+            for name, args in {
+                "objstm": ["--object-streams=generate"],
+                "aes-128-objstm": ["--object-streams=generate", "--encrypt", "user", "owner",
+                                   "128", "--use-aes=y", "--"],
+            }.items():
+                dst = os.path.join(tmp, name + ".pdf")
+                if qpdf(args, src, dst):
+                    with open(dst, "rb") as f:
+                        pdfs[name] = f.read()
+    for name, pdf in pdfs.items():
+        for damage, data in damaged(pdf).items():
+            put("repair", "%s-%s.pdf" % (name, damage), data)
+
+
 def main():
     for h in GENERATED:
         shutil.rmtree(os.path.join(SEEDS, h), ignore_errors=True)
@@ -448,6 +490,7 @@ def main():
     seeds_cidcmap()
     seeds_content()
     seeds_pdfs()
+    seeds_repair()
     total = sum(os.path.getsize(os.path.join(r, f)) for r, _, fs in os.walk(SEEDS) for f in fs)
     print("seeds: %d bytes" % total, file=sys.stderr)
 

@@ -369,10 +369,14 @@ def test_object_stream_containing_itself(tmp_path):
 
 
 def test_xref_stream_with_huge_widths(tmp_path):
+    # The widths claim terabytes of records: the stream is refused without
+    # allocating for them, and the file is read through the table rebuilt
+    # from its body, where all three objects stand.
     for name, w in [("w_huge", b"[1 1099511627776 2]"), ("w_overflow",
                     b"[9223372036854775807 9223372036854775807 2]")]:
         pdf = xref_stream_pdf({1: CATALOG, 2: PAGES, 3: PAGE}, {}, w=w)
-        expect_error(run_child(tmp_path, name, pdf), "InvalidXref: xref stream truncated")
+        report = run_child(tmp_path, name, pdf)
+        assert report.get("error") is None and report["pages"] == 1, report
 
 
 # ------------------------------------------------------------------ fonts

@@ -104,9 +104,12 @@ def test_password(tmp_path):
     assert good.stdout == "Hello vellox\nsecond line\n"
     wrong = vellox(secret, "--password", "nope")
     no_traceback(wrong)
-    assert "Hello vellox" not in wrong.stdout
-    if wrong.returncode != 0:
-        assert "secret.pdf" in wrong.stderr
+    assert wrong.returncode == 1
+    assert wrong.stdout == ""
+    assert wrong.stderr == f"vellox: {secret}: InvalidPassword: wrong password\n"
+    missing = vellox(secret)
+    assert missing.returncode == 1
+    assert missing.stderr == f"vellox: {secret}: InvalidPassword: a password is required\n"
 
 
 @pytest.mark.parametrize("make, needle", [

@@ -25,6 +25,22 @@ inline constexpr std::uint32_t kMaxPageTreeDepth = 64;
 // each entry costs far more memory than the byte that described it.
 inline constexpr std::size_t kMaxXrefEntries = std::size_t{1} << 24;
 
+// Objects the scan of a damaged file (repair.cpp) may find, and its rebuilt
+// table may hold: the bound a table read from the file has, since the
+// rebuilt one replaces it. A header costs eight bytes of file ("1 0 obj "),
+// so without it a gigabyte of headers would ask for a table a hundred
+// times that size.
+inline constexpr std::size_t kMaxScannedObjects = kMaxXrefEntries;
+
+// The scan of a damaged file steps over every dictionary that parses, but a
+// dictionary that fails to parse can have read to the end of the file (an
+// unterminated string) and is read again from the next header. All such
+// failures may re-read this many times the file's size, after which the scan
+// only records headers. Real damage fails a handful of times; a file of
+// nothing but broken headers ("1 0 obj << (" over and over) would otherwise
+// cost the square of its size.
+inline constexpr std::size_t kMaxScanReparsePasses = 4;
+
 // Objects whose resolution may be under way at once. Resolving one object
 // can need another (an indirect /Length, the object stream holding it, that
 // stream's own /Length...); real files nest two or three deep, while a chain

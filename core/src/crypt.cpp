@@ -36,6 +36,8 @@ struct Params {
     std::int64_t r = 0;
     std::int64_t length = 40;
     std::int64_t p = 0;
+    // /EncryptMetadata false: revision 4 keys then hash four 0xFF bytes more.
+    bool encrypt_metadata = true;
 
     Bytes key_from_user_pw(ByteView id, ByteView password) const;
     bool user_validates(ByteView key, ByteView id) const;
@@ -149,26 +151,30 @@ const Dictionary* dict_or_stream_dict(const Object* o) {
     return nullptr;
 }
 
-// V 5 is AES-256; V 4 reads the method of the crypt filter named StdCF (the
-// one producers point StmF and StrF at); everything else is RC4.
+const std::int64_t* int_entry(const Dictionary& d, std::string_view key) {
+    const Object* o = d.get(key);
+    return o != nullptr ? o->as_int() : nullptr;
+}
+
+// The crypt filter named StdCF (the one producers point StmF and StrF at).
+const Dictionary* std_crypt_filter(const Dictionary& encrypt) {
+    const Dictionary* cf = dict_or_stream_dict(encrypt.get("CF"));
+    return cf != nullptr ? dict_or_stream_dict(cf->get("StdCF")) : nullptr;
+}
+
+// V 5 is AES-256; V 4 reads the method of the crypt filter StdCF;
+// everything else is RC4.
 CryptMethod read_method(const Dictionary& encrypt) {
-    const Object* v = encrypt.get("V");
-    const std::int64_t* version = v != nullptr ? v->as_int() : nullptr;
+    const std::int64_t* version = int_entry(encrypt, "V");
     if (version == nullptr) return CryptMethod::Rc4;
     if (*version == 5) return CryptMethod::Aes256;
     if (*version != 4) return CryptMethod::Rc4;
-    const Dictionary* cf = dict_or_stream_dict(encrypt.get("CF"));
-    const Dictionary* std_cf = cf != nullptr ? dict_or_stream_dict(cf->get("StdCF")) : nullptr;
+    const Dictionary* std_cf = std_crypt_filter(encrypt);
     const Object* cfm = std_cf != nullptr ? std_cf->get("CFM") : nullptr;
     if (cfm == nullptr) return CryptMethod::Rc4;
     if (cfm->is_name("AESV3")) return CryptMethod::Aes256;
     if (cfm->is_name("AESV2")) return CryptMethod::Aes128;
     return CryptMethod::Rc4;
-}
-
-const std::int64_t* int_entry(const Dictionary& d, std::string_view key) {
-    const Object* o = d.get(key);
-    return o != nullptr ? o->as_int() : nullptr;
 }
 
 const Bytes* string_entry(const Dictionary& d, std::string_view key) {
@@ -178,9 +184,10 @@ const Bytes* string_entry(const Dictionary& d, std::string_view key) {
 }
 
 // Revisions up to 4: the password as user password, then as owner password
-// (whose RC4-decrypted O entry is the user password), else the user-password
-// key anyway, so that a wrong password only shows later as unreadable data.
-Decryptor md5_path(const Params& params, ByteView id, ByteView password, CryptMethod method) {
+// (whose RC4-decrypted O entry is the user password); nothing when it is
+// neither.
+std::optional<Decryptor> md5_path(const Params& params, ByteView id, ByteView password,
+                                  CryptMethod method) {
     const std::size_t n = md5_key_size(params.length);
     Bytes key1 = params.key_from_user_pw(id, password);
     if (params.user_validates(key1, id)) return Decryptor{std::move(key1), method};
@@ -200,15 +207,13 @@ Decryptor md5_path(const Params& params, ByteView id, ByteView password, CryptMe
         Bytes key2 = params.key_from_user_pw(id, candidate);
         if (params.user_validates(key2, id)) return Decryptor{std::move(key2), method};
     }
-    return Decryptor{std::move(key1), method};
+    return std::nullopt;
 }
 
 ByteView slice(const Bytes& b, std::size_t from, std::size_t to) {
     return ByteView(b).subspan(from, to - from);
 }
 
-// Revisions 5 and 6 (treated alike, both with the hardened hash). Nothing
-// when neither password validates.
 using PasswordHash = Bytes (*)(ByteView password, ByteView salt, ByteView udata);
 
 // Revision 5 as first deployed (before the hardened hash of revision 6) hashed
@@ -241,6 +246,8 @@ std::optional<Decryptor> sha2_check(const Params& params, ByteView password, Cry
     return std::nullopt;
 }
 
+// Revisions 5 and 6 (treated alike): nothing when neither password
+// validates, or U is too short to check any.
 std::optional<Decryptor> sha2_path(const Params& params, ByteView password, CryptMethod method) {
     if (params.u.size() < kR6EntrySize) return std::nullopt;
     if (auto hardened = sha2_check(params, password, method, hash_r6)) return hardened;
@@ -248,6 +255,11 @@ std::optional<Decryptor> sha2_path(const Params& params, ByteView password, Cryp
     // without this check their correct passwords would never validate.
     if (params.r == 5) return sha2_check(params, password, method, single_sha256);
     return std::nullopt;
+}
+
+Error password_error(ByteView password) {
+    if (password.empty()) return {ErrorKind::InvalidPassword, "a password is required"};
+    return {ErrorKind::InvalidPassword, "wrong password"};
 }
 
 }  // namespace
@@ -350,6 +362,10 @@ Bytes Params::key_from_user_pw(ByteView id, ByteView password) const {
         input.push_back(static_cast<std::uint8_t>(p32 >> shift));
     }
     append(input, id);
+    // Algorithm 2 step f. PDF 1.7 writers that leave the XMP metadata in the
+    // clear say so with /EncryptMetadata false (pdfminer-samples'
+    // encryption-aes-128-m.pdf); without these bytes their passwords fail.
+    if (r >= 4 && !encrypt_metadata) input.insert(input.end(), 4, 0xFF);
     Bytes h = md5_iterations(md5_of(input), static_cast<unsigned>(n), r);
     h.resize(std::min(n, h.size()));
     return h;
@@ -372,36 +388,80 @@ bool Params::user_validates(ByteView key, ByteView id) const {
     return prefix_equal(x, u, kMd5Size);
 }
 
-std::optional<Decryptor> Decryptor::from_encrypt(const Dictionary& encrypt, ByteView id,
-                                                 ByteView password) {
-    if (const Object* filter = encrypt.get("Filter");
-        filter == nullptr || !filter->is_name("Standard")) {
-        return std::nullopt;
+// A crypt filter's /Length: ISO 32000-1 has the standard handler count it in
+// bytes, while most producers write bits, as for the top-level /Length (qpdf
+// and pypdf write 16, Acrobat 128). No key is longer than 32 bytes and none
+// shorter than 40 bits, so a value up to 32 is bytes and anything else bits.
+constexpr std::int64_t kMaxLengthInBytes = 32;
+// The RC4 key lengths a crypt filter of method V2 may ask for.
+constexpr std::int64_t kMinRc4KeyBits = 40;
+constexpr std::int64_t kMaxRc4KeyBits = 128;
+
+std::int64_t key_length_bits(const Dictionary& encrypt) {
+    const std::int64_t* version = int_entry(encrypt, "V");
+    const std::int64_t* length = int_entry(encrypt, "Length");
+    if (version != nullptr && *version == 5) return 256;
+    if (version == nullptr || *version != 4) return length != nullptr ? *length : 40;
+    // V 4: the top-level /Length is optional and its default of 40 bits is
+    // not meant for crypt filters (pypdf-resources'
+    // encryption-r4-aes-v2-no-key-length.pdf has none, and its key is 128
+    // bits). The AES methods fix the length; an RC4 filter may give its own,
+    // else the top-level one holds, else 128 bits.
+    const Dictionary* std_cf = std_crypt_filter(encrypt);
+    const Object* cfm = std_cf != nullptr ? std_cf->get("CFM") : nullptr;
+    if (cfm != nullptr && cfm->is_name("AESV2")) return 128;
+    if (cfm != nullptr && cfm->is_name("AESV3")) return 256;
+    if (const std::int64_t* own = std_cf != nullptr ? int_entry(*std_cf, "Length") : nullptr) {
+        const std::int64_t bits = *own >= 0 && *own <= kMaxLengthInBytes ? *own * 8 : *own;
+        if (bits >= kMinRc4KeyBits && bits <= kMaxRc4KeyBits) return bits;
+    }
+    return length != nullptr ? *length : 128;
+}
+
+Result<std::optional<Decryptor>> Decryptor::from_encrypt(const Dictionary& encrypt, ByteView id,
+                                                         ByteView password) {
+    const std::optional<Decryptor> unreadable;
+    const Object* filter = encrypt.get("Filter");
+    const Name* handler = filter != nullptr ? filter->as_name() : nullptr;
+    if (handler == nullptr) return unreadable;
+    // Public-key (Adobe.PubSec) and vendor handlers need certificates or
+    // plug-ins: the file cannot be read, and saying so beats reading it as
+    // stored and failing on the first encrypted stream.
+    if (handler->text != "Standard") {
+        return Error{ErrorKind::Unsupported, "security handler " + handler->text};
     }
     Params params;
     const std::int64_t* r = int_entry(encrypt, "R");
-    if (r == nullptr) return std::nullopt;
+    if (r == nullptr) return unreadable;
     params.r = *r;
-    if (const std::int64_t* length = int_entry(encrypt, "Length")) params.length = *length;
+    params.length = key_length_bits(encrypt);
     const Bytes* o = string_entry(encrypt, "O");
     const Bytes* u = string_entry(encrypt, "U");
-    if (o == nullptr || u == nullptr) return std::nullopt;
+    if (o == nullptr || u == nullptr) return unreadable;
     params.o = *o;
     params.u = *u;
     if (const Bytes* oe = string_entry(encrypt, "OE")) params.oe = *oe;
     if (const Bytes* ue = string_entry(encrypt, "UE")) params.ue = *ue;
     const std::int64_t* p = int_entry(encrypt, "P");
-    if (p == nullptr) return std::nullopt;
+    if (p == nullptr) return unreadable;
     params.p = *p;
+    if (const Object* flag = encrypt.get("EncryptMetadata"); flag != nullptr && flag->as_bool()) {
+        params.encrypt_metadata = *flag->as_bool();
+    }
     const CryptMethod method = read_method(encrypt);
 
-    if (params.r >= 5) return sha2_path(params, password, method);
-    // The MD5 path needs 1 to 16 key bytes: RC4 cannot run without a key,
-    // and one MD5 digest holds no more than 16.
-    if (params.length < 8 || params.length / 8 > static_cast<std::int64_t>(kMd5Size)) {
-        return std::nullopt;
+    std::optional<Decryptor> decryptor;
+    if (params.r >= 5) {
+        decryptor = sha2_path(params, password, method);
+    } else if (params.length < 8 || params.length / 8 > static_cast<std::int64_t>(kMd5Size)) {
+        // The MD5 path needs 1 to 16 key bytes: RC4 cannot run without a
+        // key, and one MD5 digest holds no more than 16.
+        return unreadable;
+    } else {
+        decryptor = md5_path(params, id, password, method);
     }
-    return md5_path(params, id, password, method);
+    if (!decryptor) return password_error(password);
+    return decryptor;
 }
 
 // ---------------------------------------------------------------- objects

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "object.h"
+#include "result.h"
 
 namespace vellox_core {
 
@@ -14,16 +15,29 @@ struct Decryptor {
     Bytes key;
     CryptMethod method = CryptMethod::Rc4;
 
-    // Checks the password (user, then owner) and derives the file key;
-    // nothing when the document is to be read without decryption.
-    static std::optional<Decryptor> from_encrypt(const Dictionary& encrypt, ByteView id,
-                                                 ByteView password);
+    // Checks the password (user, then owner) and derives the file key.
+    // InvalidPassword when the password is neither, Unsupported for a
+    // security handler other than the standard one; nothing when the
+    // dictionary cannot be read as the standard handler's, and the document
+    // is then read as stored.
+    static Result<std::optional<Decryptor>> from_encrypt(const Dictionary& encrypt, ByteView id,
+                                                         ByteView password);
 
     Object decrypt_object(std::uint32_t num, std::uint16_t gen, Object object) const;
     Dictionary decrypt_dict(std::uint32_t num, std::uint16_t gen, Dictionary dict) const;
     Bytes decrypt_bytes(std::uint32_t num, std::uint16_t gen, ByteView data) const;
     static Bytes object_key(ByteView key, std::uint32_t num, std::uint16_t gen, bool aes);
 };
+
+// The file key length in bits that revisions up to 4 derive (the MD5 path):
+// /Length of the encryption dictionary (40 when absent) up to V 3; for V 4
+// the crypt filter StdCF decides, for V 5 it is 256.
+std::int64_t key_length_bits(const Dictionary& encrypt);
+
+// The file key length in bits that revisions up to 4 derive (the MD5 path):
+// /Length of the encryption dictionary (40 when absent) up to V 3; for V 4
+// the crypt filter StdCF decides, for V 5 it is 256.
+std::int64_t key_length_bits(const Dictionary& encrypt);
 
 Bytes md5_iterations(Bytes digest, unsigned n, std::int64_t r);
 Bytes hash_r6(ByteView password, ByteView salt, ByteView udata);

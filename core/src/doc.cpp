@@ -1,5 +1,6 @@
-// Opening a document: the header, the cross-reference chain, the security
-// handler; and the catalog and page list of an opened document.
+// Opening a document: the header, the cross-reference chain (or, for a
+// damaged file, a table rebuilt from the body), the security handler; and
+// the catalog and page list of an opened document.
 #include "doc.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include "font.h"
 #include "image.h"
 #include "layout.h"
+#include "repair.h"
 #include "tables.h"
 #include "text.h"
 #include "utf8.h"
@@ -26,6 +28,124 @@ constexpr std::size_t kMaxVersionBytes = 8;
 
 Error missing_root() { return {ErrorKind::MissingTrailer, "trailer has no /Root"}; }
 
+// Failures that concern what the document asks of its reader (a password, a
+// security handler) rather than its structure: no other cross-reference
+// table can change them.
+bool is_final(const Error& error) {
+    return error.kind == ErrorKind::InvalidPassword || error.kind == ErrorKind::Unsupported;
+}
+
+// Installs the decryptor that the trailer's /Encrypt asks for, if any.
+Status set_up_decryption(Resolver& resolver, ByteView password) {
+    const Object* encrypt_value = resolver.xref.trailer.get("Encrypt");
+    if (encrypt_value == nullptr) return Unit{};
+    const Object encrypt = *encrypt_value;
+    std::optional<std::uint32_t> encrypt_num;
+    if (const Reference* ref = encrypt.as_ref()) encrypt_num = ref->num;
+    // Fetched before any decryptor exists, so it is read in the clear.
+    auto encrypt_dict = resolver.resolve_dict(encrypt);
+    if (!encrypt_dict) return std::move(encrypt_dict).error();
+
+    // The first string of /ID takes part in the key; only it is used.
+    Bytes id;
+    if (const Object* id_obj = resolver.xref.trailer.get("ID")) {
+        if (const Array* arr = id_obj->as_array(); arr != nullptr && !arr->empty()) {
+            if (const String* s = arr->front().as_string()) id = s->bytes;
+        }
+    }
+    auto decryptor = Decryptor::from_encrypt(**encrypt_dict, id, password);
+    if (!decryptor) return std::move(decryptor).error();
+    if (*decryptor) {
+        resolver.decryptor = std::move(*decryptor).value();
+        resolver.encrypt_ref = encrypt_num;
+    }
+    return Unit{};
+}
+
+// `root` is a catalog with a page tree: the errors are those that catalog()
+// and pages() would give later.
+Status check_catalog(const Resolver& resolver, const Object& root) {
+    auto catalog = resolver.resolve_dict(root);
+    if (!catalog) return std::move(catalog).error();
+    const Object* pages = (*catalog)->get("Pages");
+    if (pages == nullptr) return Error{ErrorKind::InvalidObject, "catalog has no /Pages"};
+    auto tree = resolver.resolve_dict(*pages);
+    if (!tree) return std::move(tree).error();
+    return Unit{};
+}
+
+// Through the file's own cross-reference chain, with `data` the file or the
+// part of it from the header on.
+Result<Document> open_as_written(ByteView data, const std::string& version, ByteView password) {
+    auto xref = read_xref(data);
+    if (!xref) return std::move(xref).error();
+    if (!xref->trailer.contains("Root")) return missing_root();
+    Document doc{Resolver(std::move(xref).value(), data), version};
+    auto decrypting = set_up_decryption(doc.resolver, password);
+    if (!decrypting) return std::move(decrypting).error();
+    auto usable = check_catalog(doc.resolver, *doc.resolver.xref.trailer.get("Root"));
+    if (!usable) return std::move(usable).error();
+    return doc;
+}
+
+// A direct catalog: `catalog` with a page tree whose leaves are `pages`.
+Object catalog_over(Dictionary catalog, const std::vector<std::uint32_t>& pages) {
+    Array kids;
+    kids.reserve(pages.size());
+    for (const std::uint32_t num : pages) kids.emplace_back(Reference{num, 0});
+    Dictionary tree;
+    tree.set("Type", Object(Name{"Pages"}));
+    tree.set("Kids", Object(std::move(kids)));
+    catalog.set("Pages", Object(std::move(tree)));
+    return Object(std::move(catalog));
+}
+
+// Through a table rebuilt from the file body (repair.h). The object streams
+// are read once the decryptor is in place, since they are encrypted as
+// wholes; the catalog is the trailer's if it has a page tree, else the last
+// object that calls itself one.
+Result<Document> open_rebuilt(ByteView data, const std::string& version, ByteView password) {
+    auto scan = scan_objects(data);
+    if (!scan) return std::move(scan).error();
+    Document doc{Resolver(std::move(scan->xref), data), version};
+    Resolver& resolver = doc.resolver;
+    resolver.xref_rebuilt = true;
+    auto decrypting = set_up_decryption(resolver, password);
+    if (!decrypting) return std::move(decrypting).error();
+    add_object_stream_entries(resolver.xref, scan->object_streams, resolver);
+
+    std::vector<Object> roots;
+    if (const Object* root = resolver.xref.trailer.get("Root")) roots.push_back(*root);
+    for (const std::uint32_t num : scan->catalogs) roots.emplace_back(Reference{num, 0});
+    const auto usable = [&resolver](const Object& root) {
+        return check_catalog(resolver, root).ok();
+    };
+    auto found = std::find_if(roots.begin(), roots.end(), usable);
+    if (found == roots.end()) {
+        for (const std::uint32_t num : catalogs_in_object_streams(resolver)) {
+            roots.emplace_back(Reference{num, 0});
+        }
+        found = std::find_if(roots.begin(), roots.end(), usable);
+    }
+    if (found != roots.end()) {
+        resolver.xref.trailer.set("Root", *found);
+        return doc;
+    }
+    // A catalog whose page tree is lost: the pages are then the objects that
+    // say they are one, in file order. unreadablemetadata.pdf (sample-files)
+    // is zeroed from the middle on, page tree root included, while three of
+    // its page objects and their contents stand before that.
+    if (!scan->pages.empty()) {
+        for (const Object& root : roots) {
+            auto catalog = resolver.resolve_dict(root);
+            if (!catalog) continue;
+            resolver.xref.trailer.set("Root", catalog_over(**catalog, scan->pages));
+            return doc;
+        }
+    }
+    return missing_root();
+}
+
 }  // namespace
 
 Result<Document> Document::parse_with_password(ByteView data, ByteView password) {
@@ -41,36 +161,22 @@ Result<Document> Document::parse_with_password(ByteView data, ByteView password)
         ++end;
     }
     const std::size_t start = p + kHeader.size();
-    std::string version = lossy_utf8(data.subspan(start, std::min(end - start, kMaxVersionBytes)));
+    const std::string version =
+        lossy_utf8(data.subspan(start, std::min(end - start, kMaxVersionBytes)));
 
-    auto xref = read_xref(data);
-    if (!xref) return std::move(xref).error();
-    if (!xref->trailer.contains("Root")) return missing_root();
-
-    Document doc{Resolver(std::move(xref).value(), data), std::move(version)};
-    Resolver& resolver = doc.resolver;
-
-    const Object* encrypt_value = resolver.xref.trailer.get("Encrypt");
-    if (encrypt_value != nullptr) {
-        std::optional<std::uint32_t> encrypt_num;
-        if (const Reference* ref = encrypt_value->as_ref()) encrypt_num = ref->num;
-        // Fetched before any decryptor exists, so it is read in the clear.
-        auto encrypt_dict = resolver.resolve_dict(*encrypt_value);
-        if (!encrypt_dict) return std::move(encrypt_dict).error();
-
-        // The first string of /ID takes part in the key; only it is used.
-        Bytes id;
-        if (const Object* id_obj = resolver.xref.trailer.get("ID")) {
-            if (const Array* arr = id_obj->as_array(); arr != nullptr && !arr->empty()) {
-                if (const String* s = arr->front().as_string()) id = s->bytes;
-            }
-        }
-        auto decryptor = Decryptor::from_encrypt(**encrypt_dict, id, password);
-        if (decryptor) {
-            resolver.decryptor = std::move(decryptor);
-            resolver.encrypt_ref = encrypt_num;
-        }
+    // A well-formed file opens here, without the scan below.
+    auto doc = open_as_written(data, version, password);
+    if (doc || is_final(doc.error())) return doc;
+    // Bytes in front of the header (a mail gateway's, a byte-order mark) are
+    // usually not counted by the offsets, which are then all short by as
+    // many bytes.
+    if (p > 0) {
+        auto shifted = open_as_written(data.subspan(p), version, password);
+        if (shifted || is_final(shifted.error())) return shifted;
     }
+    auto rebuilt = open_rebuilt(data, version, password);
+    if (rebuilt || is_final(rebuilt.error())) return rebuilt;
+    // Nothing usable in the body either: the file's own failure says most.
     return doc;
 }
 

@@ -13,6 +13,7 @@ std::string_view kind_name(ErrorKind kind) {
         case ErrorKind::MissingTrailer: return "MissingTrailer";
         case ErrorKind::ObjectNotFound: return "ObjectNotFound";
         case ErrorKind::Unsupported: return "Unsupported";
+        case ErrorKind::InvalidPassword: return "InvalidPassword";
     }
     return "Unknown";
 }

@@ -35,6 +35,7 @@ enum class ErrorKind : std::uint8_t {
     MissingTrailer,
     ObjectNotFound,
     Unsupported,
+    InvalidPassword,
 };
 
 std::string_view kind_name(ErrorKind kind);

@@ -6,6 +6,7 @@
 #include "cos.h"
 #include "filter/chain.h"
 #include "framing.h"
+#include "repair.h"
 
 namespace vellox_core {
 
@@ -42,54 +43,101 @@ Result<Object> Resolver::load(std::uint32_t num) const {
     if (found == xref.entries.end() || std::holds_alternative<XrefFree>(found->second)) {
         return Error{ErrorKind::ObjectNotFound, "no such object"};
     }
-
     if (const auto* in_file = std::get_if<XrefInFile>(&found->second)) {
-        const std::size_t at =
-            in_file->offset < data.size() ? static_cast<std::size_t>(in_file->offset) : data.size();
-        Lexer lx(data, at);
-        auto header = read_header(lx);
-        if (!header) return std::move(header).error();
-        if (header->num != num) return invalid("object number mismatch");
-        auto obj = cos::parse_object(lx);
-        if (!obj) return std::move(obj).error();
-        std::optional<std::uint64_t> declared;
-        if (const Dictionary* d = obj->as_dict()) declared = declared_length(*d);
-        Object assembled = assemble_stream(data, lx, std::move(obj).value(), declared);
-        // The encryption dictionary itself is stored in the clear.
-        if (decryptor && !(encrypt_ref && *encrypt_ref == num)) {
-            const auto gen = static_cast<std::uint16_t>(header->gen & 0xFFFFu);
-            assembled = decryptor->decrypt_object(num, gen, std::move(assembled));
-        }
-        return assembled;
+        const std::uint64_t offset = in_file->offset;
+        bool framed = false;
+        Result<Object> obj = load_in_file(num, offset, framed);
+        // Offsets that miss their objects are what an editor leaves when it
+        // changes bytes (line ends, an inserted comment) without rewriting
+        // the table: the object may still be in the file, elsewhere.
+        if (!framed) return load_rebuilt(num, offset, std::move(obj).error());
+        return obj;
     }
+    return load_compressed(std::get<XrefCompressed>(found->second));
+}
 
-    const auto& packed = std::get<XrefCompressed>(found->second);
-    std::shared_ptr<const ObjStm> objstm;
-    if (auto hit = objstm_cache_.find(packed.stream); hit != objstm_cache_.end()) {
-        objstm = hit->second;
-    } else {
-        auto container = lookup(packed.stream);
-        if (!container) return std::move(container).error();
-        const Stream* stream = (*container)->as_stream();
-        if (stream == nullptr) return invalid("ObjStm is not a stream");
-        auto decoded = decode_stream(stream->dict, stream->data);
-        if (!decoded) return std::move(decoded).error();
-        auto parsed = ObjStm::parse(stream->dict, std::move(decoded).value());
-        if (!parsed) return std::move(parsed).error();
-        objstm = std::make_shared<const ObjStm>(std::move(parsed).value());
-        objstm_cache_.insert_or_assign(packed.stream, objstm);
+Result<Object> Resolver::load_in_file(std::uint32_t num, std::uint64_t offset, bool& framed) const {
+    const std::size_t at = offset < data.size() ? static_cast<std::size_t>(offset) : data.size();
+    Lexer lx(data, at);
+    auto header = read_header(lx);
+    if (!header) return std::move(header).error();
+    if (header->num != num) return invalid("object number mismatch");
+    framed = true;
+    auto obj = cos::parse_object(lx);
+    if (!obj) return std::move(obj).error();
+    std::optional<std::uint64_t> declared;
+    if (const Dictionary* d = obj->as_dict()) declared = declared_length(*d);
+    Object assembled = assemble_stream(data, lx, std::move(obj).value(), declared);
+    // The encryption dictionary itself is stored in the clear.
+    if (decryptor && !(encrypt_ref && *encrypt_ref == num)) {
+        const auto gen = static_cast<std::uint16_t>(header->gen & 0xFFFFu);
+        assembled = decryptor->decrypt_object(num, gen, std::move(assembled));
     }
+    return assembled;
+}
 
-    if (packed.index >= objstm->offsets.size()) return invalid("objstm index out of range");
+Result<std::shared_ptr<const ObjStm>> Resolver::object_stream(std::uint32_t num) const {
+    if (auto hit = objstm_cache_.find(num); hit != objstm_cache_.end()) return hit->second;
+    auto container = lookup(num);
+    if (!container) return std::move(container).error();
+    const Stream* stream = (*container)->as_stream();
+    if (stream == nullptr) return invalid("ObjStm is not a stream");
+    auto decoded = decode_stream(stream->dict, stream->data);
+    if (!decoded) return std::move(decoded).error();
+    auto parsed = ObjStm::parse(stream->dict, std::move(decoded).value());
+    if (!parsed) return std::move(parsed).error();
+    auto objstm = std::make_shared<const ObjStm>(std::move(parsed).value());
+    objstm_cache_.insert_or_assign(num, objstm);
+    return objstm;
+}
+
+Result<Object> Resolver::load_compressed(const XrefCompressed& packed) const {
+    auto found = object_stream(packed.stream);
+    if (!found) return std::move(found).error();
+    const ObjStm& objstm = **found;
+    if (packed.index >= objstm.offsets.size()) return invalid("objstm index out of range");
     // Objects inside an object stream were decrypted with the stream as a
     // whole, and are never streams themselves.
     std::uint64_t start = 0;
-    if (__builtin_add_overflow(objstm->first, objstm->offsets[packed.index], &start) ||
-        start > objstm->data.size()) {
-        start = objstm->data.size();
+    if (__builtin_add_overflow(objstm.first, objstm.offsets[packed.index], &start) ||
+        start > objstm.data.size()) {
+        start = objstm.data.size();
     }
-    Lexer lx(objstm->data, static_cast<std::size_t>(start));
+    Lexer lx(objstm.data, static_cast<std::size_t>(start));
     return cos::parse_object(lx);
+}
+
+Result<Object> Resolver::load_rebuilt(std::uint32_t num, std::uint64_t tried,
+                                      Error not_there) const {
+    if (xref_rebuilt) return not_there;
+    if (!rebuilt_) {
+        rebuilt_.emplace();
+        if (auto scan = scan_objects(data)) {
+            rebuilt_->xref.entries = std::move(scan->xref.entries);
+            rebuilt_->object_streams = std::move(scan->object_streams);
+        }
+    }
+    auto found = rebuilt_->xref.entries.find(num);
+    // The object streams are read on the first object not in the body
+    // itself, and in an encrypted file only once its decryptor is in place:
+    // the lookup that finds the table off can be the one for /Encrypt, and
+    // object streams read before the decryptor would stay undecrypted.
+    if (found == rebuilt_->xref.entries.end() && !rebuilt_->object_streams.empty() &&
+        (decryptor || !xref.trailer.contains("Encrypt"))) {
+        const std::vector<std::uint32_t> streams = std::move(rebuilt_->object_streams);
+        rebuilt_->object_streams.clear();
+        add_object_stream_entries(rebuilt_->xref, streams, *this);
+        found = rebuilt_->xref.entries.find(num);
+    }
+    if (found == rebuilt_->xref.entries.end()) return not_there;
+    const XrefEntry entry = found->second;
+    if (const auto* in_file = std::get_if<XrefInFile>(&entry)) {
+        if (in_file->offset == tried) return not_there;
+        bool framed = false;
+        return load_in_file(num, in_file->offset, framed);
+    }
+    if (const auto* packed = std::get_if<XrefCompressed>(&entry)) return load_compressed(*packed);
+    return not_there;
 }
 
 Result<const Dictionary*> Resolver::resolve_dict(const Object& obj) const {

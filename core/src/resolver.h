@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "crypt.h"
 #include "object.h"
@@ -24,6 +25,9 @@ public:
     std::optional<Decryptor> decryptor;
     std::optional<std::uint32_t> encrypt_ref;
     ByteView data;
+    // `xref` was rebuilt from the file body at open (repair.h), so an entry
+    // that does not frame its object has nowhere else to be looked up.
+    bool xref_rebuilt = false;
 
     // Object `num` (generations play no part), as the resolver keeps it.
     // Loaded objects are never replaced or dropped and the cache is a
@@ -38,10 +42,28 @@ public:
     // The non-negative Integer /Length of a stream dictionary, following one
     // reference; nothing when absent or unusable.
     std::optional<std::uint64_t> declared_length(const Dictionary& dict) const;
+    // Object stream `num`, decoded and indexed; kept for the resolver's life.
+    Result<std::shared_ptr<const ObjStm>> object_stream(std::uint32_t num) const;
+    // Whether the file body has been scanned for objects: at open, or since,
+    // the first time an entry pointed at bytes that are not its object. Never
+    // for a well-formed file.
+    bool scanned() const { return xref_rebuilt || rebuilt_.has_value(); }
 
 private:
     Result<Object> load(std::uint32_t num) const;
+    // `framed` tells whether a header naming `num` stands at `offset`.
+    Result<Object> load_in_file(std::uint32_t num, std::uint64_t offset, bool& framed) const;
+    Result<Object> load_compressed(const XrefCompressed& packed) const;
+    // Object `num` from the table rebuilt from the file body, made on first
+    // use; `not_there` when it has no other definition than at `tried`.
+    Result<Object> load_rebuilt(std::uint32_t num, std::uint64_t tried, Error not_there) const;
 
+    // The table load_rebuilt makes; the file's own stays in `xref`.
+    struct Rebuilt {
+        Xref xref;
+        std::vector<std::uint32_t> object_streams;  // not yet read into `xref`
+    };
+    mutable std::optional<Rebuilt> rebuilt_;
     mutable std::unordered_map<std::uint32_t, Object> cache_;
     mutable std::unordered_map<std::uint32_t, std::shared_ptr<const ObjStm>> objstm_cache_;
     // Object numbers whose resolution is under way, to refuse cycles.

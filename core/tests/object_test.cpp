@@ -50,6 +50,8 @@ TEST(Error, PrintsKindColonSpaceMessage) {
     EXPECT_EQ((Error{ErrorKind::InvalidHeader, "no %PDF- header"}).to_string(),
               "InvalidHeader: no %PDF- header");
     EXPECT_EQ(kind_name(ErrorKind::Unsupported), "Unsupported");
+    EXPECT_EQ((Error{ErrorKind::InvalidPassword, "wrong password"}).to_string(),
+              "InvalidPassword: wrong password");
 }
 
 TEST(Result, CarriesValueOrError) {
