@@ -21,6 +21,7 @@ struct Page {
     Dictionary resources;  // effective /Resources, resolved; empty when none
     Rect media_box = kDefaultMediaBox;
     std::int64_t rotate = 0;  // 0..359
+    std::uint32_t object_num = 0;  // what destinations name it by; 0 when written inline
 };
 
 struct Inherited {
@@ -33,7 +34,7 @@ Result<std::vector<Page>> collect_pages(const Resolver& resolver, const Dictiona
 
 Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& inherited,
             std::vector<Page>& pages, std::unordered_set<std::uint32_t>& visited,
-            std::uint32_t depth);
+            std::uint32_t depth, std::uint32_t object_num = 0);
 
 // The decoded content of one page; an array of streams gets 0x0A after each.
 Result<Bytes> page_content(const Resolver& resolver, const Page& page);
