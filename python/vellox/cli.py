@@ -301,7 +301,7 @@ class Runner:
         """The failure text; a page list past a file's end says its length."""
         if isinstance(exc, IndexError) and self.pages is not None:
             try:
-                count = info(job.source)["page_count"]
+                count = info(job.source, self.args.password)["page_count"]
             except (ValueError, OSError):
                 return describe(exc)
             return f"--pages {self.args.pages}: the document has {count} " \
@@ -349,7 +349,7 @@ class Runner:
             self.verbose(f"{job.shown}: ok ({seconds:.3f} s)")
             return 0
         out = Path(self.args.output)
-        if self.args.output.endswith(os.sep) or self.args.output.endswith("/") or out.is_dir():
+        if self.args.output.endswith(("/", os.sep)) or out.is_dir():
             prepare_directory(out)
             out = out / job.relative.with_suffix(EXTENSIONS[self.args.format])
         try:
