@@ -336,24 +336,25 @@ def longest_pause(call):
 
 
 def test_extraction_releases_the_interpreter_lock():
-    data = long_document()
+    data = long_document(600)
     old = sys.getswitchinterval()
     sys.setswitchinterval(0.001)
     try:
-        # The module that keeps the lock stops this thread for its whole call;
-        # the package's functions let it run. Timing on a shared machine is
-        # noisy, so the second is tried a few times.
+        # The module that keeps the lock stops this thread for about its
+        # whole call; the package's functions let it run. Timing on a shared
+        # machine is noisy (this thread may wait for a core either way), so
+        # the pauses are compared with a wide margin and a few tries.
         held, took = longest_pause(lambda: _vellox.parse_to_markdown(data))
         assert took > 0.02, "document too small to time"
-        assert held > 0.8 * took
+        assert held > 0.5 * took
         pauses = []
         for _ in range(5):
             pause, took = longest_pause(lambda: vellox.parse_to_markdown(data))
-            pauses.append((pause, took))
-            if pause < 0.5 * took:
+            pauses.append(round(pause, 4))
+            if pause < 0.25 * held:
                 break
         else:
-            pytest.fail(f"the lock was held: (pause, call) = {pauses}")
+            pytest.fail(f"the lock was held: pauses {pauses} against {held:.4f} s held")
     finally:
         sys.setswitchinterval(old)
 

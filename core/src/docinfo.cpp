@@ -191,10 +191,10 @@ std::optional<std::string_view> element_body(std::string_view packet, std::strin
     std::size_t from = 0;
     while (true) {
         const std::size_t open = packet.find(tag, from);
-        if (open == std::string_view::npos || open == 0) return std::nullopt;
+        if (open == std::string_view::npos) return std::nullopt;
         from = open + tag.size();
-        // "<dc:title" must not match "<dc:titles" or an end tag.
-        if (packet[open - 1] != '<' || from >= packet.size()) continue;
+        // "<dc:title" must not match "<dc:titles", an end tag or plain text.
+        if (open == 0 || packet[open - 1] != '<' || from >= packet.size()) continue;
         const char next = packet[from];
         if (next != '>' && next != '/' && !is_xml_space(next)) continue;
         const std::size_t end_of_start = packet.find('>', from);

@@ -134,6 +134,7 @@ TEST(Xmp, ToleratesAndRefuses) {
         {"unclosed", "<dc:title><rdf:Alt><rdf:li>Lost", std::nullopt, std::nullopt},
         {"similar tag names", "<dc:titles>No</dc:titles><xdc:title>No</xdc:title>", std::nullopt,
          std::nullopt},
+        {"the name in text first", "dc:title is <dc:title>Yes</dc:title>", "Yes", std::nullopt},
         {"entities left alone when unknown or far", "<dc:title>a &nbsp; b &#xD800; c & d</dc:title>",
          "a &nbsp; b &#xD800; c & d", std::nullopt},
         {"single creator", "<dc:creator><rdf:Seq><rdf:li>Solo</rdf:li></rdf:Seq></dc:creator>",
