@@ -10,8 +10,10 @@ import io
 import json
 import os
 import shutil
+import site
 import subprocess
 import sys
+import sysconfig
 import textwrap
 import threading
 import time
@@ -291,8 +293,14 @@ def test_the_public_api_type_checks_under_mypy_strict(tmp_path):
         vellox.parse(b"", pages="1")
         size: float = vellox.parse(b"")["pages"][0]["width"]
     """))
-    package_root = str(Path(vellox.__file__).parents[1])
-    env = {**os.environ, "MYPYPATH": package_root}
+    # mypy finds an installed package by itself, and refuses to be pointed
+    # at site-packages; a package elsewhere (a --target build) is named.
+    package_root = Path(vellox.__file__).parents[1]
+    installed = {Path(p) for p in site.getsitepackages()} | \
+        {Path(sysconfig.get_paths()[k]) for k in ("purelib", "platlib")}
+    env = dict(os.environ)
+    if package_root not in installed:
+        env["MYPYPATH"] = str(package_root)
     command = [sys.executable, "-m", "mypy", "--strict", "--no-incremental",
                "--cache-dir", str(tmp_path / "cache")]
     ok = subprocess.run(command + [str(good)], capture_output=True, text=True, env=env,
