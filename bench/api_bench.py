@@ -17,12 +17,16 @@ pass converting every file once; then it runs vellox.parse_many over the
 paths with jobs=2 on threads and on processes, and with jobs=1. Each
 figure is the median of several rounds, with the spread, and the load
 average before and after is printed: the machine is shared, so numbers
-taken while others compile mean little.
+taken while others compile mean little. As a control, hashlib.sha256 over
+a large buffer (which also runs without the interpreter lock) is timed on 1
+and 2 threads: when it does not speed up either, the machine did not give
+this process a second core.
 """
 
 from __future__ import annotations
 
 import argparse
+import hashlib
 import os
 import statistics
 import sys
@@ -90,7 +94,20 @@ def corpus(dirs: list[Path]) -> list[tuple[Path, bytes]]:
     return files
 
 
+def control(rounds: int) -> str:
+    blob = b"x" * (16 << 20)
+    per_threads: dict[int, list[float]] = {}
+    for threads in (1, 2) * rounds:
+        with ThreadPoolExecutor(max_workers=threads) as pool:
+            start = time.perf_counter()
+            list(pool.map(lambda _: hashlib.sha256(blob).digest(), range(8)))
+            per_threads.setdefault(threads, []).append(time.perf_counter() - start)
+    one, two = (statistics.median(per_threads[n]) for n in (1, 2))
+    return f"control: hashlib.sha256 on 2 threads {one / two:.2f}x as fast as on 1"
+
+
 def bench_threads(dirs: list[Path], passes: int, rounds: int) -> None:
+    print(control(rounds))
     files = corpus(dirs)
     datas = [data for _, data in files] * passes
     print(f"{len(files)} files x {passes} passes = {len(datas)} conversions a round, "
@@ -121,6 +138,7 @@ def bench_threads(dirs: list[Path], passes: int, rounds: int) -> None:
                 samples.append(time.perf_counter() - start)
             many[(label, form)] = samples
             print(f"parse_many {label:<18} {form:<9} {spread(samples, 1.0, 3)} s")
+    print(control(rounds))
     print(load())
 
 
