@@ -27,7 +27,7 @@ MAX_SEED = 24 * 1024  # bytes; larger extracted streams are skipped
 
 # Harnesses whose seeds this script owns; font seeds are hand-written.
 GENERATED = ["pipeline", "parse_object", "inflate", "lzw", "small_decoders",
-             "decode_stream", "cmap", "content", "xref", "cidcmap", "repair"]
+             "decode_stream", "cmap", "content", "xref", "cidcmap", "repair", "docinfo"]
 
 
 def put(harness, name, data):
@@ -478,6 +478,58 @@ def seeds_repair():
             put("repair", "%s-%s.pdf" % (name, damage), data)
 
 
+XMP = (b'<?xpacket begin="" id="W5M0MpCehiHzreSzNTczkc9d"?><x:xmpmeta xmlns:x="adobe:ns:meta/">'
+       b'<rdf:RDF><rdf:Description xmlns:dc="http://purl.org/dc/elements/1.1/">'
+       b'<dc:title><rdf:Alt><rdf:li xml:lang="x-default">XMP &amp; title &#x2014;</rdf:li>'
+       b'</rdf:Alt></dc:title><dc:creator><rdf:Seq><rdf:li>One</rdf:li><rdf:li>Two</rdf:li>'
+       b'</rdf:Seq></dc:creator></rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end="w"?>')
+
+
+def seeds_docinfo():
+    """A document with every kind of metadata and destination the docinfo
+    reader knows, encrypted copies of it, and raw strings for the string
+    parsers the harness also feeds directly."""
+    objs = [
+        b"<< /Type /Catalog /Pages 2 0 R /Outlines 6 0 R /Metadata 12 0 R "
+        b"/Names << /Dests 13 0 R >> /Dests << /old [4 0 R /Fit] >> >>",
+        b"<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 612 792] >>",
+        b"<< /Type /Page /Parent 2 0 R >>",
+        b"<< /Type /Page /Parent 2 0 R /Rotate 90 /MediaBox [0 0 595 842] >>",
+        b"<< /Title <FEFF004400E9006A00E0> /Author (\223ligature \240) /Subject (S) "
+        b"/Keywords (k) /Creator (c) /Producer (p) /CreationDate (D:20230115103000+05'30') "
+        b"/ModDate (D:2024) >>",
+        b"<< /Type /Outlines /First 7 0 R /Last 8 0 R /Count 3 >>",
+        b"<< /Title (One) /Parent 6 0 R /Dest [3 0 R /XYZ 0 792 0] /Next 8 0 R /First 9 0 R >>",
+        b"<< /Title (Two) /Parent 6 0 R /Prev 7 0 R /A << /S /GoTo /D (named) >> >>",
+        b"<< /Title (Child) /Parent 7 0 R /Dest /old /Next 10 0 R >>",
+        b"<< /Title (Index) /Parent 7 0 R /Dest [1 /Fit] /Next 11 0 R >>",
+        b"<< /Title (Nowhere) /Parent 7 0 R /Dest (missing) >>",
+        stream(b"/Type /Metadata /Subtype /XML", XMP),
+        b"<< /Kids [14 0 R] >>",
+        b"<< /Limits [(a) (z)] /Names [(named) << /D [4 0 R /Fit] >>] >>",
+    ]
+    base = build_pdf(objs, extra_trailer=b" /Info 5 0 R")
+    put("docinfo", "info-outline.pdf", base)
+    put("docinfo", "date", b"D:20230115103000-08'00'")
+    put("docinfo", "utf16", b"\xfe\xff\xd8\x3d\xde\x00\x00\x1ben\x00\x1b\x00A")
+    put("docinfo", "xmp", XMP)
+    if not shutil.which("qpdf"):
+        return
+    with tempfile.TemporaryDirectory() as tmp:
+        src = os.path.join(tmp, "src.pdf")
+        with open(src, "wb") as f:
+            f.write(base)
+        variants = {
+            "rc4-40.pdf": ["--allow-weak-crypto", "--encrypt", "", "owner", "40", "--"],
+            "aes-256.pdf": ["--encrypt", "", "owner", "256", "--"],
+        }
+        for name, args in variants.items():
+            dst = os.path.join(tmp, name)
+            if qpdf(args, src, dst) and os.path.getsize(dst) > 0:
+                with open(dst, "rb") as f:
+                    put("docinfo", name, f.read())
+
+
 def main():
     for h in GENERATED:
         shutil.rmtree(os.path.join(SEEDS, h), ignore_errors=True)
@@ -491,6 +543,7 @@ def main():
     seeds_content()
     seeds_pdfs()
     seeds_repair()
+    seeds_docinfo()
     total = sum(os.path.getsize(os.path.join(r, f)) for r, _, fs in os.walk(SEEDS) for f in fs)
     print("seeds: %d bytes" % total, file=sys.stderr)
 

@@ -5,70 +5,22 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <cmath>
 #include <cstdint>
 #include <exception>
 #include <new>
-#include <string>
-#include <string_view>
 #include <utility>
 
+#include "convert.h"
 #include "doc.h"
-#include "image.h"
-#include "layout.h"
 #include "object.h"
 #include "serialize.h"
-#include "tables.h"
 
 namespace {
 
+using namespace vellox_py;
 using vellox_core::ByteView;
 using vellox_core::Document;
-using vellox_core::Error;
 using vellox_core::ExtractedDoc;
-
-// ------------------------------------------------------------ owned handle
-
-// Owns one strong reference. Every early return drops what was built so
-// far; `release` hands the reference to an API that steals it.
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(PyObject* p) : p_(p) {}
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-    Ref& operator=(Ref&& o) noexcept {
-        if (this != &o) {
-            Py_XDECREF(p_);
-            p_ = std::exchange(o.p_, nullptr);
-        }
-        return *this;
-    }
-    ~Ref() { Py_XDECREF(p_); }
-
-    PyObject* get() const { return p_; }
-    PyObject* release() { return std::exchange(p_, nullptr); }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    PyObject* p_ = nullptr;
-};
-
-// Dictionary keys of the `parse` tree. They are made once, with the module,
-// so each call neither creates them nor churns the interpreter's table of
-// interned strings.
-// clang-format off
-enum Key : int {
-    kVersion, kPages, kWidth, kHeight, kLines, kNeedsOcr, kTables, kImages, kText, kX, kY,
-    kRows, kCols, kCells, kName, kFormat, kBitsPerComponent, kColorSpace, kKeyCount,
-};
-
-constexpr const char* kKeyNames[kKeyCount] = {
-    "version", "pages", "width", "height", "lines", "needs_ocr", "tables", "images", "text",
-    "x", "y", "rows", "cols", "cells", "name", "format", "bits_per_component", "color_space",
-};
-// clang-format on
 
 // Per-module state: the exception type raised when a C++ failure escapes,
 // and the keys.
@@ -79,135 +31,6 @@ struct ModuleState {
 
 ModuleState* state_of(PyObject* module) {
     return static_cast<ModuleState*>(PyModule_GetState(module));
-}
-
-// ------------------------------------------------------------ converters
-
-// The core's text is UTF-8; a stray invalid byte becomes U+FFFD rather than
-// failing a whole call.
-PyObject* to_str(std::string_view text) {
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-}
-
-// Finite doubles become floats; infinities and NaN become None, as they are
-// `null` in the JSON text.
-PyObject* to_float(double value) {
-    if (!std::isfinite(value)) return Py_NewRef(Py_None);
-    return PyFloat_FromDouble(value);
-}
-
-PyObject* to_uint(std::uint64_t value) {
-    return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(value));
-}
-
-// Sets `key` to a new reference `value`, consuming it in every case.
-bool put(PyObject* dict, PyObject* key, PyObject* value) {
-    Ref owned(value);
-    if (!owned) return false;
-    return PyDict_SetItem(dict, key, owned.get()) == 0;
-}
-
-using Keys = PyObject* const*;
-
-// Builds a list of `items.size()` elements with `convert`, which returns a
-// new reference or nullptr with an exception set.
-template <class Items, class Convert>
-PyObject* to_list(const Items& items, Convert convert) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(items.size())));
-    if (!list) return nullptr;
-    Py_ssize_t i = 0;
-    for (const auto& item : items) {
-        PyObject* element = convert(item);
-        if (element == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), i++, element);  // steals
-    }
-    return list.release();
-}
-
-PyObject* line_to_py(Keys k, const vellox_core::Line& line) {
-    Ref dict(PyDict_New());
-    if (!dict || !put(dict.get(), k[kText], to_str(line.text)) ||
-        !put(dict.get(), k[kX], to_float(line.x)) || !put(dict.get(), k[kY], to_float(line.y))) {
-        return nullptr;
-    }
-    return dict.release();
-}
-
-PyObject* table_to_py(Keys k, const vellox_core::Table& table) {
-    Ref dict(PyDict_New());
-    if (!dict || !put(dict.get(), k[kRows], to_uint(table.rows)) ||
-        !put(dict.get(), k[kCols], to_uint(table.cols))) {
-        return nullptr;
-    }
-    PyObject* cells = to_list(table.cells, [](const std::vector<std::string>& row) {
-        return to_list(row, [](const std::string& cell) { return to_str(cell); });
-    });
-    if (!put(dict.get(), k[kCells], cells)) return nullptr;
-    return dict.release();
-}
-
-PyObject* image_to_py(Keys k, const vellox_core::ParsedImage& image) {
-    Ref dict(PyDict_New());
-    if (!dict || !put(dict.get(), k[kName], to_str(image.name)) ||
-        !put(dict.get(), k[kFormat], to_str(vellox_core::format_name(image.format))) ||
-        !put(dict.get(), k[kWidth], to_uint(image.width)) ||
-        !put(dict.get(), k[kHeight], to_uint(image.height)) ||
-        !put(dict.get(), k[kBitsPerComponent], to_uint(image.bits_per_component)) ||
-        !put(dict.get(), k[kColorSpace], to_str(image.color_space))) {
-        return nullptr;
-    }
-    return dict.release();
-}
-
-PyObject* page_to_py(Keys k, const vellox_core::PageText& page) {
-    Ref dict(PyDict_New());
-    if (!dict || !put(dict.get(), k[kWidth], to_float(page.width)) ||
-        !put(dict.get(), k[kHeight], to_float(page.height)) ||
-        !put(dict.get(), k[kLines],
-             to_list(page.lines, [k](const vellox_core::Line& l) { return line_to_py(k, l); })) ||
-        !put(dict.get(), k[kNeedsOcr], PyBool_FromLong(page.needs_ocr ? 1 : 0)) ||
-        !put(
-            dict.get(), k[kTables],
-            to_list(page.tables, [k](const vellox_core::Table& t) { return table_to_py(k, t); })) ||
-        !put(dict.get(), k[kImages], to_list(page.images, [k](const vellox_core::ParsedImage& i) {
-                 return image_to_py(k, i);
-             }))) {
-        return nullptr;
-    }
-    return dict.release();
-}
-
-PyObject* doc_to_py(Keys k, const ExtractedDoc& doc) {
-    Ref dict(PyDict_New());
-    if (!dict || !put(dict.get(), k[kVersion], to_str(doc.version)) ||
-        !put(dict.get(), k[kPages], to_list(doc.pages, [k](const vellox_core::PageText& p) {
-                 return page_to_py(k, p);
-             }))) {
-        return nullptr;
-    }
-    return dict.release();
-}
-
-// ------------------------------------------------------------ errors
-
-// The only place a core error meets Python: ValueError("Kind: message").
-PyObject* to_pyerr(const Error& error) {
-    Ref text(to_str(error.to_string()));
-    if (text) PyErr_SetObject(PyExc_ValueError, text.get());
-    return nullptr;
-}
-
-// "argument 'data': 'bytearray' object cannot be converted to 'PyBytes'"
-PyObject* wrong_type(const char* param, PyObject* value, const char* target) {
-    // The unqualified type name, as `type(value).__name__` prints it.
-    std::string_view type_name = Py_TYPE(value)->tp_name;
-    if (auto dot = type_name.rfind('.'); dot != std::string_view::npos) {
-        type_name.remove_prefix(dot + 1);
-    }
-    std::string name(type_name);
-    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be converted to '%s'", param,
-                 name.c_str(), target);
-    return nullptr;
 }
 
 // ------------------------------------------------------------ the calls
@@ -233,21 +56,7 @@ bool parse_args(PyObject* args, PyObject* kwargs, const char* format, Args& out)
     }
     out.data = ByteView(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(data)),
                         static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
-    out.password = ByteView();
-    if (password != Py_None) {
-        if (!PyUnicode_Check(password)) {
-            wrong_type("password", password, "PyString");
-            return false;
-        }
-        Py_ssize_t size = 0;
-        // Cached inside the str object, so it lives as long as the argument.
-        // Lone surrogates raise the interpreter's UnicodeEncodeError here.
-        const char* utf8 = PyUnicode_AsUTF8AndSize(password, &size);
-        if (utf8 == nullptr) return false;
-        out.password =
-            ByteView(reinterpret_cast<const std::uint8_t*>(utf8), static_cast<std::size_t>(size));
-    }
-    return true;
+    return password_arg(password, out.password);
 }
 
 enum class Form { Dict, Json, Html, Markdown };
@@ -355,10 +164,7 @@ PyObject* create_module() {
     if (!module) return nullptr;
     ModuleState* state = state_of(module.get());
     state->panic_type = nullptr;
-    for (int i = 0; i < kKeyCount; ++i) {
-        state->keys[i] = PyUnicode_InternFromString(kKeyNames[i]);
-        if (state->keys[i] == nullptr) return nullptr;
-    }
+    if (!make_keys(state->keys)) return nullptr;
 
     // Derived from BaseException so that `except Exception` does not swallow
     // a broken invariant of the library.

@@ -1,9 +1,11 @@
-"""parse_many: many files on worker processes, results in input order."""
+"""parse_many: many files on threads or worker processes, results in input order."""
 
 from __future__ import annotations
 
+import io
 import multiprocessing
 import os
+import pathlib
 
 import pytest
 
@@ -33,14 +35,17 @@ def check(paths, results, form="markdown"):
             assert str(result) == "InvalidXref: no startxref"
         elif form == "dict":
             assert result["pages"][0]["lines"][0]["text"] == f"file {i}"
-        else:
+        elif form == "text":
             assert result == f"file {i}"
+        else:
+            assert result == f"<!-- page 1 -->\n\nfile {i}"
 
 
+@pytest.mark.parametrize("processes", [False, True], ids=["threads", "processes"])
 @pytest.mark.parametrize("jobs", [1, 2, 3])
-def test_results_in_input_order_with_failures_as_values(tmp_path, jobs):
+def test_results_in_input_order_with_failures_as_values(tmp_path, jobs, processes):
     paths = make_files(tmp_path, 20)
-    check(paths, list(vellox.parse_many(paths, jobs=jobs)))
+    check(paths, list(vellox.parse_many(paths, jobs=jobs, processes=processes)))
 
 
 @pytest.mark.parametrize("form", ["text", "dict"])
@@ -53,37 +58,64 @@ def test_missing_file_is_an_os_error_value(tmp_path):
     paths = make_files(tmp_path, 2) + [tmp_path / "gone.pdf"]
     results = list(vellox.parse_many(paths, jobs=2))
     assert isinstance(results[2][1], FileNotFoundError)
-    assert results[0][1] == "file 0"
+    assert results[0][1] == "<!-- page 1 -->\n\nfile 0"
 
 
 def test_is_lazy_and_accepts_any_iterable(tmp_path):
     paths = make_files(tmp_path, 4)
     gen = vellox.parse_many(iter(paths), jobs=2)
-    assert next(gen) == (paths[0], "file 0")
+    assert next(gen) == (paths[0], "<!-- page 1 -->\n\nfile 0")
     gen.close()
 
 
-def test_argument_checks(tmp_path):
-    with pytest.raises(ValueError, match="unknown format"):
-        list(vellox.parse_many([], format="docx"))
-    with pytest.raises(ValueError, match="jobs"):
-        list(vellox.parse_many([], jobs=0))
+def test_argument_checks_happen_at_the_call(tmp_path):
+    with pytest.raises(ValueError, match="unknown format 'docx'"):
+        vellox.parse_many([], format="docx")
+    with pytest.raises(ValueError, match="jobs must be at least 1"):
+        vellox.parse_many([], jobs=0)
     assert list(vellox.parse_many([], jobs=4)) == []
 
 
-def crash_on_f01(path, format, password):
-    if path.endswith("f01.pdf"):
+@pytest.mark.parametrize("single", ["f.pdf", b"%PDF-1.4", bytearray(b"x"), memoryview(b"x"),
+                                    pathlib.Path("f.pdf")],
+                         ids=["str", "bytes", "bytearray", "memoryview", "Path"])
+def test_a_single_item_instead_of_an_iterable_is_a_type_error(single):
+    with pytest.raises(TypeError) as info:
+        vellox.parse_many(single)
+    assert str(info.value) == (f"parse_many takes an iterable of paths or bytes, not one "
+                               f"'{type(single).__name__}'; for a single file pass [item]")
+
+
+@pytest.mark.parametrize("processes", [False, True], ids=["threads", "processes"])
+def test_bytes_paths_and_file_objects_mixed_with_pages(tmp_path, processes):
+    paths = make_files(tmp_path, 2)
+    three = pdfgen.document([pdfgen.text_ops([(72, 720, b"p%d" % i)]) for i in range(3)])
+    with open(paths[1], "rb") as f:
+        items = [three, paths[0], io.BytesIO(three), f, bytearray(three)]
+        results = list(vellox.parse_many(items, format="text", jobs=2, processes=processes,
+                                         pages=[-1, 0]))
+    assert [item for item, _ in results] == items
+    texts = [r if isinstance(r, str) else type(r).__name__ for _, r in results]
+    # A one-page file has no page -1 and 0 that differ: both name its page.
+    assert texts == ["p2\fp0", "file 0\ffile 0", "p2\fp0", "file 1\ffile 1", "p2\fp0"]
+    short = list(vellox.parse_many([three], pages=5, jobs=2, processes=processes))
+    assert isinstance(short[0][1], IndexError)
+    assert str(short[0][1]) == "page index 5 is out of range for a document of 3 pages"
+
+
+def crash_on_f01(item, format, password, pages):
+    if str(item).endswith("f01.pdf"):
         os._exit(3)
-    return batch.__dict__["_real_convert_file"](path, format, password)
+    return batch.__dict__["_real_convert_timed"](item, format, password, pages)
 
 
 @pytest.mark.skipif(multiprocessing.get_start_method() != "fork",
                     reason="patching the worker needs forked workers")
 def test_a_worker_crash_costs_only_its_own_file(tmp_path, monkeypatch):
     paths = make_files(tmp_path, 9)
-    monkeypatch.setitem(batch.__dict__, "_real_convert_file", batch._convert_file)
-    monkeypatch.setattr(batch, "_convert_file", crash_on_f01)
-    results = list(vellox.parse_many(paths, jobs=2))
+    monkeypatch.setitem(batch.__dict__, "_real_convert_timed", batch.convert_timed)
+    monkeypatch.setattr(batch, "convert_timed", crash_on_f01)
+    results = list(vellox.parse_many(paths, jobs=2, processes=True))
     assert [p for p, _ in results] == paths
     assert isinstance(results[1][1], batch.WorkerDied)
     check(paths[:1], results[:1])
@@ -93,4 +125,4 @@ def test_a_worker_crash_costs_only_its_own_file(tmp_path, monkeypatch):
         if i % 3 == 2:
             assert isinstance(result, ValueError)
         else:
-            assert result == f"file {i}"
+            assert result == f"<!-- page 1 -->\n\nfile {i}"

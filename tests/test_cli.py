@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import json
+import re
 import shutil
 import subprocess
 import sys
@@ -40,7 +41,8 @@ def no_traceback(result):
 
 
 @pytest.mark.parametrize("fmt, check", [
-    ("markdown", lambda out: out == "First page\nmore text\n\n---\n\nSecond page\n"),
+    ("markdown", lambda out: out == "<!-- page 1 -->\n\nFirst page\nmore text\n\n---\n\n"
+                                    "<!-- page 2 -->\n\nSecond page\n"),
     ("text", lambda out: out == "First page\nmore text\fSecond page\n"),
     ("json", lambda out: [ln["text"] for p in json.loads(out)["pages"] for ln in p["lines"]]
      == ["First page", "more text", "Second page"]),
@@ -72,8 +74,9 @@ def test_directory_to_output_keeps_layout_and_reports_failures(tree, tmp_path, j
     assert result.returncode == 1
     written = sorted(p.relative_to(out).as_posix() for p in out.rglob("*") if p.is_file())
     assert written == ["a.md", "sub/b.md"]  # no temp files left, nothing for bad.pdf
-    assert (out / "a.md").read_text() == "First page\nmore text\n\n---\n\nSecond page"
-    assert (out / "sub" / "b.md").read_text() == "Hello vellox\nsecond line"
+    assert (out / "a.md").read_text() == \
+        "<!-- page 1 -->\n\nFirst page\nmore text\n\n---\n\n<!-- page 2 -->\n\nSecond page"
+    assert (out / "sub" / "b.md").read_text() == "<!-- page 1 -->\n\nHello vellox\nsecond line"
     failures = [ln for ln in result.stderr.splitlines() if "bad.pdf" in ln]
     assert len(failures) == 1
     assert str(Path("sub", "deeper", "bad.pdf")) in failures[0]
@@ -101,7 +104,7 @@ def test_password(tmp_path):
                     str(secret)], check=True)
     good = vellox(secret, "--password", "letmein")
     assert good.returncode == 0, good.stderr
-    assert good.stdout == "Hello vellox\nsecond line\n"
+    assert good.stdout == "<!-- page 1 -->\n\nHello vellox\nsecond line\n"
     wrong = vellox(secret, "--password", "nope")
     no_traceback(wrong)
     assert wrong.returncode == 1
@@ -112,20 +115,31 @@ def test_password(tmp_path):
     assert missing.stderr == f"vellox: {secret}: InvalidPassword: a password is required\n"
 
 
-@pytest.mark.parametrize("make, needle", [
-    (lambda d: [d / "missing.pdf"], "no such file or directory"),
-    (lambda d: [d / "empty"], "no PDF files"),
-    (lambda d: [d / "a.pdf", d / "b.pdf"], "-o OUT"),
-])
-def test_usage_problems_give_one_line(tmp_path, make, needle):
+@pytest.mark.parametrize("args, code, message", [
+    (["missing.pdf"], 1, "vellox: missing.pdf: cannot read: No such file or directory"),
+    (["empty", "-o", "out", "-q"], 1, "vellox: empty: no PDF files in this directory"),
+    (["a.pdf", "b.pdf"], 2, "vellox: several inputs need an output directory (-o OUT), "
+                            "or -f json for JSON Lines on standard output"),
+    (["a.pdf", "b.pdf", "-o", "a.pdf"], 2, "vellox: output a.pdf exists and is not a directory"),
+    (["a.pdf", "--pages", "0"], 2, "vellox: --pages: pages are numbered from 1"),
+    (["a.pdf", "--pages", "3-2"], 2, "vellox: --pages: 3-2: the range ends before it starts"),
+    (["a.pdf", "--pages", "1,x"], 2, "vellox: --pages: 'x' is not a page, a range like 2-5 "
+                                     "or 7-, or a page from the end like -1"),
+    (["a.pdf", "--pages", "2"], 1, "vellox: a.pdf: --pages 2: the document has 1 page"),
+    (["a.pdf", "--jobs", "0"], 2, "vellox: --jobs must be at least 1"),
+    (["--info", "a.pdf", "--pages", "1"], 2,
+     "vellox: info writes JSON lines to standard output; --pages and -o do not apply"),
+], ids=["missing", "empty-dir", "many-to-stdout", "output-is-file", "page-0", "backwards",
+        "not-a-page", "past-the-end", "jobs", "info-pages"])
+def test_problems_give_one_line_and_the_right_status(tmp_path, args, code, message):
     (tmp_path / "empty").mkdir()
     (tmp_path / "a.pdf").write_bytes(pdfgen.HELLO)
     (tmp_path / "b.pdf").write_bytes(pdfgen.HELLO)
-    result = vellox(*make(tmp_path))
+    result = vellox(*args, cwd=tmp_path)
     no_traceback(result)
-    assert result.returncode != 0
-    assert needle in result.stderr
-    assert len(result.stderr.strip().splitlines()) == 1
+    assert result.returncode == code
+    assert result.stderr == message + "\n"
+    assert result.stdout == ""
 
 
 def test_broken_single_file(tmp_path):
@@ -145,4 +159,160 @@ def test_console_script_is_installed(tmp_path):
     result = subprocess.run([str(script), str(tmp_path / "a.pdf")], capture_output=True,
                             text=True, timeout=120)
     assert result.returncode == 0, result.stderr
+    assert result.stdout == "<!-- page 1 -->\n\nHello vellox\nsecond line\n"
+
+
+# ------------------------------------------------------------ pages
+
+@pytest.mark.parametrize("spec, pages", [
+    ("1", [1]), ("2-3", [2, 3]), ("-1", [5]), ("4-", [4, 5]), ("5,1,5", [5, 1, 5]),
+    ("1-2, -2", [1, 2, 4]), ("3-3", [3]),
+])
+def test_pages_are_numbered_from_one(tmp_path, spec, pages):
+    pdf = tmp_path / "five.pdf"
+    pdf.write_bytes(pdfgen.document([pdfgen.text_ops([(72, 720, b"p%d" % i)])
+                                     for i in range(1, 6)]))
+    result = vellox(pdf, "--pages", spec, "-f", "json")
+    assert result.returncode == 0, result.stderr
+    doc = json.loads(result.stdout)
+    assert [p["page"] for p in doc["pages"]] == pages
+    assert [p["lines"][0]["text"] for p in doc["pages"]] == [f"p{n}" for n in pages]
+
+
+# ------------------------------------------------------------ standard streams
+
+def test_dash_is_standard_input_and_output(tmp_path):
+    result = subprocess.run([sys.executable, "-m", "vellox", "-", "-o", "-", "-f", "text"],
+                            input=TWO_PAGES, capture_output=True, timeout=120, cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == b"First page\nmore text\fSecond page\n"
+    assert list(tmp_path.iterdir()) == []  # no file called "-"
+
+
+def test_standard_input_in_a_batch_is_read_once(tmp_path):
+    (tmp_path / "a.pdf").write_bytes(pdfgen.HELLO)
+    result = subprocess.run([sys.executable, "-m", "vellox", "-", "a.pdf", "-", "-o", "out",
+                             "-q"], input=TWO_PAGES, capture_output=True, timeout=120,
+                            cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == ["a.md", "stdin.md"]
+    assert "Second page" in (tmp_path / "out" / "stdin.md").read_text()
+
+
+# ------------------------------------------------------------ outputs
+
+def test_outputs_follow_the_umask(tmp_path):
+    (tmp_path / "a.pdf").write_bytes(pdfgen.HELLO)
+    (tmp_path / "b.pdf").write_bytes(pdfgen.HELLO)
+    for umask, mode in [(0o022, 0o644), (0o077, 0o600), (0o002, 0o664)]:
+        code = (f"import os, sys; os.umask({umask}); from vellox.cli import main; "
+                f"sys.exit(main(sys.argv[1:]))")
+        out = tmp_path / f"out{umask:o}"
+        for args in (["a.pdf", "-o", str(out / "single.md")], ["a.pdf", "b.pdf", "-o", str(out)]):
+            result = subprocess.run([sys.executable, "-c", code, *args, "-q"], cwd=tmp_path,
+                                    capture_output=True, text=True, timeout=120)
+            assert result.returncode == 0, result.stderr
+        for name in ("single.md", "a.md", "b.md"):
+            assert (out / name).stat().st_mode & 0o777 == mode, (umask, name)
+
+
+@pytest.mark.parametrize("output, written", [
+    ("newdir/", "newdir/a.md"),   # a trailing slash makes a directory
+    ("existing", "existing/a.md"),  # an existing directory is one
+    ("deep/er/file.txt", "deep/er/file.txt"),  # anything else is the file
+])
+def test_single_input_output_path(tmp_path, output, written):
+    (tmp_path / "a.pdf").write_bytes(pdfgen.HELLO)
+    (tmp_path / "existing").mkdir()
+    result = vellox("a.pdf", "-o", output, cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    files = sorted(p.relative_to(tmp_path).as_posix() for p in tmp_path.rglob("*")
+                   if p.is_file() and p.name != "a.pdf")
+    assert files == [written]
+    assert "Hello vellox" in (tmp_path / written).read_text()
+
+
+@pytest.mark.parametrize("args, message", [
+    (["a.pdf", "-o", "a.pdf/x"], "vellox: cannot write a.pdf/x: a.pdf is not a directory"),
+    (["a.pdf", "-o", "a.pdf/x/"],
+     "vellox: cannot create output directory a.pdf/x: a.pdf is not a directory"),
+    (["a.pdf", "b.pdf", "-o", "a.pdf/out"],
+     "vellox: cannot create output directory a.pdf/out: a.pdf is not a directory"),
+])
+def test_an_unusable_output_is_one_line(tmp_path, args, message):
+    (tmp_path / "a.pdf").write_bytes(pdfgen.HELLO)
+    (tmp_path / "b.pdf").write_bytes(pdfgen.HELLO)
+    result = vellox(*args, cwd=tmp_path)
+    no_traceback(result)
+    assert result.returncode == 1
+    assert result.stderr == message + "\n"
+
+
+# ------------------------------------------------------------ batches
+
+def test_missing_input_fails_alone_and_duplicates_convert_once(tmp_path):
+    (tmp_path / "a.pdf").write_bytes(TWO_PAGES)
+    (tmp_path / "b.pdf").write_bytes(pdfgen.HELLO)
+    result = vellox("a.pdf", "missing.pdf", "b.pdf", "./a.pdf", "a.pdf", "-o", "out", "-v",
+                    cwd=tmp_path)
+    no_traceback(result)
+    assert result.returncode == 1
+    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == ["a.md", "b.md"]
+    lines = result.stderr.splitlines()
+    assert lines[1] == "vellox: missing.pdf: cannot read: No such file or directory"
+    assert re.fullmatch(r"vellox: a\.pdf -> out/a\.md \(\d+\.\d{3} s\)", lines[0]), lines
+    assert re.fullmatch(r"vellox: b\.pdf -> out/b\.md \(\d+\.\d{3} s\)", lines[2]), lines
+    assert lines[3].startswith("vellox: 2 of 3 files converted into out in ")
+    assert len(lines) == 4
+
+
+@pytest.mark.parametrize("extra", [[], ["--jobs", "1"], ["--processes", "-j", "2"]],
+                         ids=["threads", "one-job", "processes"])
+def test_json_lines_for_many_inputs_on_stdout(tree, tmp_path, extra):
+    result = vellox(tree, tree / "a.pdf", "-f", "json", "-v", *extra)
+    no_traceback(result)
+    assert result.returncode == 1
+    records = [json.loads(line) for line in result.stdout.splitlines()]
+    # The directory's files in path order; a.pdf given again is converted once.
+    assert [Path(r["path"]).name for r in records] == ["a.pdf", "b.pdf", "bad.pdf"]
+    assert records[2] == {"path": str(tree / "sub" / "deeper" / "bad.pdf"),
+                          "error": "InvalidXref: no startxref"}
+    assert list(records[0]) == ["path", "version", "pages"]
+    assert [p["page"] for p in records[0]["pages"]] == [1, 2]
+    assert records[1]["pages"][0]["lines"][0]["text"] == "Hello vellox"
+    err = result.stderr.splitlines()
+    assert err[2] == f"vellox: {tree / 'sub' / 'deeper' / 'bad.pdf'}: InvalidXref: no startxref"
+    assert all(re.fullmatch(r"vellox: .*\.pdf: ok \(\d+\.\d{3} s\)", e) for e in err[:2])
+    assert len(err) == 3
+
+
+def test_verbose_single_file_reports_its_time(tmp_path):
+    (tmp_path / "a.pdf").write_bytes(pdfgen.HELLO)
+    result = vellox("a.pdf", "-v", "-f", "text", cwd=tmp_path)
+    assert result.returncode == 0
+    assert re.fullmatch(r"vellox: a\.pdf: ok \(\d+\.\d{3} s\)\n", result.stderr)
+
+
+# ------------------------------------------------------------ info
+
+def test_info_prints_a_json_line_per_file(tmp_path):
+    (tmp_path / "a.pdf").write_bytes(TWO_PAGES)
+    (tmp_path / "bad.pdf").write_bytes(BROKEN)
+    result = vellox("info", "a.pdf", "bad.pdf", cwd=tmp_path)
+    no_traceback(result)
+    assert result.returncode == 1
+    first, second = [json.loads(line) for line in result.stdout.splitlines()]
+    assert first["path"] == "a.pdf" and first["page_count"] == 2
+    assert first["pages"][1] == {"page": 2, "width": 612.0, "height": 792.0, "rotation": 0}
+    assert second == {"path": "bad.pdf", "error": "InvalidXref: no startxref"}
+    assert result.stderr == "vellox: bad.pdf: InvalidXref: no startxref\n"
+
+
+def test_a_file_called_info_is_still_converted(tmp_path):
+    (tmp_path / "info").write_bytes(pdfgen.HELLO)
+    result = vellox("info", "-f", "text", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
     assert result.stdout == "Hello vellox\nsecond line\n"
+    flag = vellox("--info", "info", cwd=tmp_path)
+    assert flag.returncode == 0, flag.stderr
+    assert json.loads(flag.stdout)["page_count"] == 1

@@ -96,3 +96,28 @@ def test_encrypted_file_needs_its_password():
             with pytest.raises(ValueError) as info:
                 func(data, password)
             assert str(info.value) == text
+
+
+@pytest.mark.parametrize("path", FILES, ids=names(FILES))
+def test_package_functions_agree_with_the_module_that_keeps_the_lock(path):
+    import vellox
+
+    data = path.read_bytes()
+    password = PASSWORDS.get(path.name)
+    assert vellox.parse(path, password) == parsed(path)
+    for name in ("parse_to_json", "parse_to_markdown", "parse_to_html"):
+        assert getattr(vellox, name)(data, password) == getattr(_vellox, name)(data, password)
+
+
+@pytest.mark.parametrize("path", FILES, ids=names(FILES))
+def test_each_page_alone_is_that_page_of_the_whole(path):
+    import vellox
+
+    pages = parsed(path)["pages"]
+    data = path.read_bytes()
+    password = PASSWORDS.get(path.name)
+    # Every page alone for short files; first, middle and last of long ones.
+    chosen = range(len(pages)) if len(pages) <= 8 else [0, len(pages) // 2, len(pages) - 1]
+    for i in chosen:
+        assert vellox.parse(data, password, pages=i)["pages"] == [pages[i]]
+    assert vellox.parse(data, password, pages=slice(None, None, -1))["pages"] == pages[::-1]

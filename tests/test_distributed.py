@@ -49,7 +49,8 @@ def expected(path: Path, password: str | None = None) -> dict:
     return {"file": str(path), "error": None, "pages": len(doc["pages"]), "text": text}
 
 
-def test_recipe_on_the_process_scheduler(tmp_path):
+@pytest.mark.parametrize("scheduler", ["processes", "threads"])
+def test_recipe_on_the_local_schedulers(tmp_path, scheduler):
     files = []
     for i in range(7):
         path = tmp_path / f"doc{i}.pdf"
@@ -61,7 +62,7 @@ def test_recipe_on_the_process_scheduler(tmp_path):
             path.write_bytes(pdfgen.document(pages))
         files.append(str(path))
 
-    records = recipe()["extract_all"](files, partitions=3, scheduler="processes")
+    records = recipe()["extract_all"](files, partitions=3, scheduler=scheduler)
 
     assert [r["file"] for r in records] == files  # every file once, in input order
     broken = records[3]

@@ -160,4 +160,30 @@ inline constexpr std::size_t kMaxCidMappings = std::size_t{1} << 17;
 // skipped.
 inline constexpr std::size_t kMaxCMapOperandObjects = std::size_t{1} << 12;
 
+// Outline (bookmark) items read. The outline is walked with an explicit
+// stack and a set of visited objects, so a long /Next chain cannot recurse
+// or loop; this caps the list it yields. Books and manuals carry a few
+// thousand bookmarks (the largest real outlines, of standards and reference
+// manuals with every clause bookmarked, some tens of thousands).
+inline constexpr std::size_t kMaxOutlineItems = std::size_t{1} << 16;
+
+// Outline levels read below the top. Real outlines nest three to six levels
+// (part, chapter, section...); deeper items are left out with their subtree.
+inline constexpr std::uint32_t kMaxOutlineDepth = 64;
+
+// Named destinations kept from the /Dests name tree and dictionary, which
+// outline items may point through. LaTeX's hyperref names one per page,
+// section, figure and equation: some tens of thousands in a long thesis.
+// Each kept name costs its key and a pointer.
+inline constexpr std::size_t kMaxNamedDests = std::size_t{1} << 20;
+
+// Levels of /Kids below a name tree's root. Producers write two or three;
+// the walk keeps a stack entry per pending node, not a recursion.
+inline constexpr std::uint32_t kMaxNameTreeDepth = 64;
+
+// rdf:li items read from one XMP container (dc:creator's authors, dc:title's
+// languages). A paper lists at most a few hundred authors; the items are
+// joined into one text field.
+inline constexpr std::size_t kMaxXmpItems = 1024;
+
 }  // namespace vellox_core::limits

@@ -197,10 +197,20 @@ Result<std::vector<Page>> Document::pages() const {
 Result<ExtractedDoc> Document::extract(ImageDetail images) const {
     auto pages = this->pages();
     if (!pages) return std::move(pages).error();
+    std::vector<std::size_t> all(pages->size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    return extract_pages(*pages, all, images);
+}
+
+Result<ExtractedDoc> Document::extract_pages(const std::vector<Page>& pages,
+                                             std::span<const std::size_t> chosen,
+                                             ImageDetail images) const {
     ExtractedDoc doc;
-    doc.pages.reserve(pages->size());
+    doc.pages.reserve(chosen.size());
     FontCache font_cache;
-    for (const Page& page : *pages) {
+    for (const std::size_t index : chosen) {
+        if (index >= pages.size()) return Error{ErrorKind::InvalidObject, "no such page"};
+        const Page& page = pages[index];
         auto content = page_content(resolver, page);
         if (!content) return std::move(content).error();
         // Every stage below degrades instead of failing: a font that does not
@@ -210,6 +220,7 @@ Result<ExtractedDoc> Document::extract(ImageDetail images) const {
         const FontMap& fonts = load_fonts(resolver, page.resources, font_cache);
         std::vector<TextRun> runs = extract_runs(page_ops.ops, fonts);
         PageText text = layout_page(runs, page.media_box);
+        text.number = index + 1;
         text.tables = detect_tables(page_ops.ops, runs);
         // A page with images but no text is most likely a scan.
         if (images == ImageDetail::Full) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,12 @@ struct Document {
     // forms show of images, and it spares decoding the images of every page
     // that has text.
     Result<ExtractedDoc> extract(ImageDetail images = ImageDetail::Full) const;
+    // The pages `chosen` (indices into `pages`, this document's pages(), each
+    // below its size; resolve_pages makes them) in that order: only they are
+    // interpreted, so one page of a long document costs about one page.
+    Result<ExtractedDoc> extract_pages(const std::vector<Page>& pages,
+                                       std::span<const std::size_t> chosen,
+                                       ImageDetail images) const;
 };
 
 }  // namespace vellox_core

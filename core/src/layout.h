@@ -19,6 +19,7 @@ struct Line {
 };
 
 struct PageText {
+    std::size_t number = 0;  // 1-based position of the page in the document
     double width = 0;
     double height = 0;
     std::vector<Line> lines;

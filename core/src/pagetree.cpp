@@ -39,7 +39,7 @@ struct Inherited {
 // object numbers of the nodes reached so far; `depth` is that of `node`.
 Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& inherited,
             std::vector<Page>& pages, std::unordered_set<std::uint32_t>& visited,
-            std::uint32_t depth) {
+            std::uint32_t depth, std::uint32_t object_num) {
     if (depth > limits::kMaxPageTreeDepth) {
         return Error{ErrorKind::InvalidObject, "page tree too deep"};
     }
@@ -68,7 +68,9 @@ Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& i
             }
             auto kid_dict = resolver.resolve_dict(kid);
             if (!kid_dict) return std::move(kid_dict).error();
-            auto walked = walk(resolver, **kid_dict, own, pages, visited, depth + 1);
+            const Reference* kid_ref = kid.as_ref();
+            auto walked = walk(resolver, **kid_dict, own, pages, visited, depth + 1,
+                               kid_ref != nullptr ? kid_ref->num : 0);
             if (!walked) return walked;
         }
         return Unit{};
@@ -80,6 +82,7 @@ Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& i
     if (res) page.resources = **res;
     page.media_box = own.media_box;
     page.rotate = own.rotate;
+    page.object_num = object_num;
     pages.push_back(std::move(page));
     return Unit{};
 }
@@ -94,7 +97,7 @@ Result<std::vector<Page>> collect_pages(const Resolver& resolver, const Dictiona
 
     std::vector<Page> pages;
     std::unordered_set<std::uint32_t> visited;
-    auto walked = walk(resolver, **root, Inherited{}, pages, visited, 0);
+    auto walked = walk(resolver, **root, Inherited{}, pages, visited, 0, 0);
     if (!walked) return std::move(walked).error();
     return pages;
 }

@@ -19,7 +19,8 @@ struct Page {
     Dictionary dict;       // the leaf's own entries, unresolved
     Dictionary resources;  // effective /Resources, resolved; empty when none
     Rect media_box = kDefaultMediaBox;
-    std::int64_t rotate = 0;  // 0..359
+    std::int64_t rotate = 0;       // 0..359
+    std::uint32_t object_num = 0;  // what destinations name it by; 0 when written inline
 };
 
 Result<std::vector<Page>> collect_pages(const Resolver& resolver, const Dictionary& catalog);

@@ -141,7 +141,9 @@ void write_array(JsonWriter& w, std::size_t depth, const std::vector<T>& items, 
 void write_page(JsonWriter& w, std::size_t depth, const PageText& page) {
     std::string& out = w.out;
     out.push_back('{');
-    w.key(depth + 1, true, "width");
+    w.key(depth + 1, true, "page");
+    append_uint(out, page.number);
+    w.key(depth + 1, false, "width");
     write_json_float(out, page.width);
     w.key(depth + 1, false, "height");
     write_json_float(out, page.height);
@@ -294,6 +296,7 @@ namespace {
 constexpr std::string_view kOcrNotice =
     "_[scanned page \xE2\x80\x94 text extraction requires OCR]_";
 constexpr std::string_view kPageSeparator = "\n\n---\n\n";
+constexpr std::size_t kPageCommentSize = 24;  // "<!-- page 12345 -->\n\n"
 
 // "| a | b |": a bar inside a cell would end the cell early, so it is escaped;
 // nothing else is touched (a newline in a cell breaks the row, as written).
@@ -343,18 +346,26 @@ bool append_table_block(std::string& out, const Table& table, bool blank_line_be
     return true;
 }
 
+// Each page opens with "<!-- page N -->", a comment that renders as nothing
+// but tells a reader (or a program splitting the text) which page follows,
+// also when only some pages were extracted.
 void append_page_markdown(std::string& out, const PageText& page) {
+    out.append("<!-- page ");
+    append_uint(out, page.number);
+    out.append(" -->");
     if (page.needs_ocr) {
+        out.append("\n\n");
         out.append(kOcrNotice);
         return;
     }
     // The page's text, its lines joined by newlines, written in place.
-    const std::size_t start = out.size();
+    if (!page.lines.empty()) out.append("\n\n");
     for (std::size_t i = 0; i < page.lines.size(); ++i) {
         if (i > 0) out.push_back('\n');
         out.append(page.lines[i].text);
     }
-    bool any_block = out.size() != start;
+    // The comment counts as a block: a table follows it after a blank line.
+    bool any_block = true;
     for (const Table& table : page.tables) {
         if (append_table_block(out, table, any_block)) any_block = true;
     }
@@ -367,7 +378,7 @@ std::string ExtractedDoc::to_markdown() const {
     // may still grow it.
     std::size_t size = 0;
     for (const PageText& page : pages) {
-        size += kPageSeparator.size();
+        size += kPageSeparator.size() + kPageCommentSize;
         for (const Line& line : page.lines) size += line.text.size() + 1;
     }
     std::string out;
@@ -375,6 +386,15 @@ std::string ExtractedDoc::to_markdown() const {
     for (std::size_t i = 0; i < pages.size(); ++i) {
         if (i != 0) out.append(kPageSeparator);
         append_page_markdown(out, pages[i]);
+    }
+    return out;
+}
+
+std::string ExtractedDoc::to_text() const {
+    std::string out;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (i != 0) out.push_back('\f');
+        out.append(pages[i].text());
     }
     return out;
 }
@@ -457,7 +477,9 @@ std::string ExtractedDoc::to_html() const {
     out.reserve(size);
     out.append(kHtmlHead);
     for (const PageText& page : pages) {
-        out.append("<section class=\"page\" style=\"width:");
+        out.append("<section class=\"page\" data-page=\"");
+        append_uint(out, page.number);
+        out.append("\" style=\"width:");
         append_rounded(out, page.width);
         out.append("px;height:");
         append_rounded(out, page.height);

@@ -16,6 +16,8 @@ struct ExtractedDoc {
     std::string to_json() const;
     std::string to_markdown() const;
     std::string to_html() const;
+    // Each page's lines joined by line feeds, pages separated by form feeds.
+    std::string to_text() const;
 };
 
 std::string escape_html(std::string_view text);

@@ -65,6 +65,7 @@ TEST(Extract, PagesStagesAndOcrFlag) {
     ASSERT_TRUE(result.ok()) << result.error().to_string();
     EXPECT_EQ(result->version, "1.7");
     ASSERT_EQ(result->pages.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(result->pages[i].number, i + 1);
 
     const PageText& text_and_image = result->pages[0];
     ASSERT_EQ(text_and_image.lines.size(), 1u);
@@ -97,6 +98,44 @@ TEST(Extract, PagesStagesAndOcrFlag) {
     auto again = doc->extract();
     ASSERT_TRUE(again.ok());
     EXPECT_EQ(again->to_json(), result->to_json());
+}
+
+TEST(Extract, NumbersPagesAndInterpretsOnlyThoseChosen) {
+    // Page 2's content is not Flate data: interpreting it fails the call,
+    // so a call that succeeds without it has not touched it.
+    PdfBuilder b;
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] >>");
+    b.obj(3, "<< /Type /Page /Contents 10 0 R /Resources << /Font << /F1 20 0 R >> >> >>");
+    b.obj(4, "<< /Type /Page /Contents 11 0 R >>");
+    b.obj(5, "<< /Type /Page /Contents 12 0 R /Resources << /Font << /F1 20 0 R >> >> >>");
+    b.stream(10, "", "BT /F1 12 Tf 72 700 Td (one) Tj ET");
+    b.stream(11, "/Filter /FlateDecode", "not deflate data");
+    b.stream(12, "", "BT /F1 12 Tf 72 700 Td (three) Tj ET");
+    b.obj(20, kFont);
+    b.xref_table("/Root 1 0 R");
+    auto doc = Document::parse_with_password(b.bytes(), {});
+    ASSERT_TRUE(doc.ok());
+    auto pages = doc->pages();
+    ASSERT_TRUE(pages.ok());
+
+    const std::vector<std::size_t> chosen = {2, 0, 2};
+    auto some = doc->extract_pages(*pages, chosen, ImageDetail::Full);
+    ASSERT_TRUE(some.ok()) << some.error().to_string();
+    ASSERT_EQ(some->pages.size(), 3u);
+    EXPECT_EQ(some->pages[0].number, 3u);
+    EXPECT_EQ(some->pages[0].text(), "three");
+    EXPECT_EQ(some->pages[1].number, 1u);
+    EXPECT_EQ(some->pages[1].text(), "one");
+    EXPECT_EQ(some->pages[2].number, 3u);
+
+    EXPECT_FALSE(doc->extract().ok());
+    const std::vector<std::size_t> broken = {1};
+    EXPECT_FALSE(doc->extract_pages(*pages, broken, ImageDetail::Full).ok());
+    const std::vector<std::size_t> past_end = {3};
+    auto none = doc->extract_pages(*pages, past_end, ImageDetail::Full);
+    ASSERT_FALSE(none.ok());
+    EXPECT_EQ(none.error(), (Error{ErrorKind::InvalidObject, "no such page"}));
 }
 
 TEST(Extract, ImageEntries) {

@@ -39,6 +39,7 @@ std::string uncached_json(const Document& doc) {
         const FontMap& fonts = load_fonts(doc.resolver, page.resources, fresh);
         std::vector<TextRun> runs = extract_runs(ops, fonts);
         PageText text = layout_page(runs, page.media_box);
+        text.number = out.pages.size() + 1;
         text.tables = detect_tables(ops, runs);
         text.images = extract_images(doc.resolver, page.resources);
         text.needs_ocr = text.lines.empty() && !text.images.empty();
@@ -105,11 +106,11 @@ TEST(FontCache, SharedTablesFontsAndInlineDictionaries) {
     auto extracted = doc->extract();
     ASSERT_TRUE(extracted.ok());
     ASSERT_EQ(extracted->pages.size(), 6u);
-    std::string md3 = ExtractedDoc{"", {extracted->pages[0]}}.to_markdown();
-    std::string md5 = ExtractedDoc{"", {extracted->pages[2]}}.to_markdown();
-    std::string md6 = ExtractedDoc{"", {extracted->pages[3]}}.to_markdown();
-    std::string md7 = ExtractedDoc{"", {extracted->pages[4]}}.to_markdown();
-    std::string md8 = ExtractedDoc{"", {extracted->pages[5]}}.to_markdown();
+    std::string md3 = extracted->pages[0].text();
+    std::string md5 = extracted->pages[2].text();
+    std::string md6 = extracted->pages[3].text();
+    std::string md7 = extracted->pages[4].text();
+    std::string md8 = extracted->pages[5].text();
     EXPECT_NE(md3, md5);
     EXPECT_NE(md3, md6);
     EXPECT_EQ(md7, md3);

@@ -30,6 +30,12 @@ std::string json_string(std::string_view s) {
     return out;
 }
 
+// The pages numbered 1, 2, ... as the extraction numbers a whole document.
+std::vector<PageText> numbered(std::vector<PageText> pages) {
+    for (std::size_t i = 0; i < pages.size(); ++i) pages[i].number = i + 1;
+    return pages;
+}
+
 PageText page_with_lines(std::vector<std::string> texts) {
     PageText page;
     page.width = 612;
@@ -160,6 +166,7 @@ TEST(ToJson, DocumentWithoutPagesIsFourLines) {
 
 TEST(ToJson, WritesEveryFieldInOrderWithTwoSpaceIndentation) {
     PageText page;
+    page.number = 1;
     page.width = 612;
     page.height = 792;
     page.lines.push_back(Line{"Tab\there \"q\"", 72, 700.5});
@@ -184,6 +191,7 @@ TEST(ToJson, WritesEveryFieldInOrderWithTwoSpaceIndentation) {
     page.images.push_back(im);
 
     PageText empty;
+    empty.number = 7;  // the number as given, not the position
     empty.width = 595.276;
     empty.height = 841.89;
     empty.needs_ocr = true;
@@ -194,6 +202,7 @@ TEST(ToJson, WritesEveryFieldInOrderWithTwoSpaceIndentation) {
         "  \"version\": \"1.4\",\n"
         "  \"pages\": [\n"
         "    {\n"
+        "      \"page\": 1,\n"
         "      \"width\": 612.0,\n"
         "      \"height\": 792.0,\n"
         "      \"lines\": [\n"
@@ -247,6 +256,7 @@ TEST(ToJson, WritesEveryFieldInOrderWithTwoSpaceIndentation) {
         "      ]\n"
         "    },\n"
         "    {\n"
+        "      \"page\": 7,\n"
         "      \"width\": 595.276,\n"
         "      \"height\": 841.89,\n"
         "      \"lines\": [],\n"
@@ -319,44 +329,55 @@ TEST(ToMarkdown, RendersPagesBlocksAndTables) {
 
     PageText empty_lines = page_with_lines({"", ""});
 
+    // Each page opens with its number; a page without lines has only that.
+    const std::string P1 = "<!-- page 1 -->\n\n";
     struct Case {
         const char* name;
         std::vector<PageText> pages;
         std::string expected;
     } cases[] = {
         {"no pages", {}, ""},
-        {"two lines", {page_with_lines({"A", "B"})}, "A\nB"},
-        {"two pages", {page_with_lines({"A"}), page_with_lines({"B"})}, "A\n\n---\n\nB"},
+        {"two lines", {page_with_lines({"A", "B"})}, P1 + "A\nB"},
+        {"two pages",
+         {page_with_lines({"A"}), page_with_lines({"B"})},
+         P1 + "A\n\n---\n\n<!-- page 2 -->\n\nB"},
         {"empty page between",
          {page_with_lines({"A"}), PageText{}, page_with_lines({"B"})},
-         "A\n\n---\n\n\n\n---\n\nB"},
-        {"single empty page", {PageText{}}, ""},
-        {"ocr notice ignores tables", {ocr_with_table}, kNotice},
-        {"ocr between pages", {page_with_lines({"A"}), ocr_with_table}, "A\n\n---\n\n" + kNotice},
-        {"text then table", {text_and_table}, "Title\n\n| h1 | h2 |\n| --- | --- |\n| a | b |"},
-        {"table alone", {table_only}, "| x | y | z |\n| --- | --- | --- |"},
-        {"separator from cols", {ragged}, "| only |\n| --- | --- | --- |\n| p | q | r |"},
+         P1 + "A\n\n---\n\n<!-- page 2 -->\n\n---\n\n<!-- page 3 -->\n\nB"},
+        {"single empty page", {PageText{}}, "<!-- page 1 -->"},
+        {"ocr notice ignores tables", {ocr_with_table}, P1 + kNotice},
+        {"ocr between pages",
+         {page_with_lines({"A"}), ocr_with_table},
+         P1 + "A\n\n---\n\n<!-- page 2 -->\n\n" + kNotice},
+        {"text then table",
+         {text_and_table},
+         P1 + "Title\n\n| h1 | h2 |\n| --- | --- |\n| a | b |"},
+        {"table alone", {table_only}, P1 + "| x | y | z |\n| --- | --- | --- |"},
+        {"separator from cols", {ragged}, P1 + "| only |\n| --- | --- | --- |\n| p | q | r |"},
         {"bar escaped, rest kept",
          {escaped},
-         "| a\\|b | line\nbreak |  pad  |\n| --- | --- | --- |"},
-        {"cells empty, counts set", {separator_only}, "| --- | --- |"},
-        {"zero rows: no separator", {zero_counts}, "| a |\n| b |"},
-        {"row without cells", {empty_row}, "|  |\n| --- |\n| a |"},
-        {"empty tables dropped", {nothing_to_show}, "T\n\n| t |\n| --- |"},
+         P1 + "| a\\|b | line\nbreak |  pad  |\n| --- | --- | --- |"},
+        {"cells empty, counts set", {separator_only}, P1 + "| --- | --- |"},
+        {"zero rows: no separator", {zero_counts}, P1 + "| a |\n| b |"},
+        {"row without cells", {empty_row}, P1 + "|  |\n| --- |\n| a |"},
+        {"empty tables dropped", {nothing_to_show}, P1 + "T\n\n| t |\n| --- |"},
         // Lines with empty texts still join: the page text is one "\n".
-        {"empty line texts", {empty_lines}, "\n"},
+        {"empty line texts", {empty_lines}, P1 + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ((ExtractedDoc{"1.7", c.pages}.to_markdown()), c.expected);
+        EXPECT_EQ((ExtractedDoc{"1.7", numbered(c.pages)}.to_markdown()), c.expected);
     }
 }
 
 TEST(ToMarkdown, NoticeIsFortyNineBytesWithEmDash) {
     PageText page;
+    page.number = 12;
     page.needs_ocr = true;
     const std::string md = ExtractedDoc{"1.7", {page}}.to_markdown();
-    EXPECT_EQ(md.size(), 49u);
+    const std::string comment = "<!-- page 12 -->\n\n";
+    ASSERT_EQ(md.substr(0, comment.size()), comment);
+    EXPECT_EQ(md.size() - comment.size(), 49u);
     EXPECT_NE(md.find("\xE2\x80\x94"), std::string::npos);
 }
 
@@ -404,11 +425,13 @@ TEST(ToHtml, RoundsPageSizeHalfToEven) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
         PageText page;
+        page.number = 3;
         page.width = c.value;
         page.height = 1;
         const std::string html = ExtractedDoc{"1.7", {page}}.to_html();
-        const std::string tag = std::string("<section class=\"page\" style=\"width:") + c.expected +
-                                "px;height:1px\">\n</section>\n";
+        const std::string tag =
+            std::string("<section class=\"page\" data-page=\"3\" style=\"width:") + c.expected +
+            "px;height:1px\">\n</section>\n";
         EXPECT_EQ(html, kHead + tag + kTail);
     }
 }
@@ -432,10 +455,11 @@ TEST(ToHtml, WritesSectionsParagraphsAndTables) {
         {"no pages", {}, ""},
         {"empty page",
          {page_with_lines({})},
-         "<section class=\"page\" style=\"width:612px;height:792px\">\n</section>\n"},
+         "<section class=\"page\" data-page=\"1\" "
+         "style=\"width:612px;height:792px\">\n</section>\n"},
         {"lines before table, ragged rows",
          {a4},
-         "<section class=\"page\" style=\"width:595px;height:842px\">\n"
+         "<section class=\"page\" data-page=\"1\" style=\"width:595px;height:842px\">\n"
          "<p>x &lt; y &amp; &#39;z&#39;</p>\n"
          "<p>two\nlines</p>\n"
          "<table>\n"
@@ -446,14 +470,39 @@ TEST(ToHtml, WritesSectionsParagraphsAndTables) {
          "</section>\n"},
         {"needs_ocr attribute only",
          {scanned, page_with_lines({"A"})},
-         "<section class=\"page\" style=\"width:612px;height:792px\" data-needs-ocr=\"true\">\n"
+         "<section class=\"page\" data-page=\"1\" style=\"width:612px;height:792px\" "
+         "data-needs-ocr=\"true\">\n"
          "</section>\n"
-         "<section class=\"page\" style=\"width:612px;height:792px\">\n"
+         "<section class=\"page\" data-page=\"2\" style=\"width:612px;height:792px\">\n"
          "<p>A</p>\n"
          "</section>\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ((ExtractedDoc{"1.7", c.pages}.to_html()), kHead + c.body + kTail);
+        EXPECT_EQ((ExtractedDoc{"1.7", numbered(c.pages)}.to_html()), kHead + c.body + kTail);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Text
+// ---------------------------------------------------------------------------
+
+TEST(ToText, LinesByLineFeedsPagesByFormFeeds) {
+    PageText scanned;
+    scanned.needs_ocr = true;
+    struct Case {
+        const char* name;
+        std::vector<PageText> pages;
+        std::string expected;
+    } cases[] = {
+        {"no pages", {}, ""},
+        {"one page", {page_with_lines({"A", "B"})}, "A\nB"},
+        {"empty and scanned pages keep their place",
+         {page_with_lines({"A"}), PageText{}, scanned, page_with_lines({"B"})},
+         "A\f\f\fB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ((ExtractedDoc{"1.7", numbered(c.pages)}.to_text()), c.expected);
     }
 }

@@ -1,27 +1,40 @@
 """vellox: fast PDF text, table and image extraction with a C++ core.
 
-Each function takes the bytes of one PDF file and an optional password and
-returns the extracted document in one form:
+Each function takes a PDF (its bytes or any bytes-like object, a path, or a
+binary file object), an optional password and optionally the pages to read,
+and returns the extracted document in one form:
 
-- ``parse``: a dict (version, and per page: size, text lines with positions,
-  the ruled table, the images, and whether the page needs OCR);
+- ``parse``: a dict (version, and per page: its number, size, text lines
+  with positions, the ruled table, the images, and whether it needs OCR);
 - ``parse_to_json``: the same tree as indented JSON text;
 - ``parse_to_markdown``: Markdown text;
-- ``parse_to_html``: a standalone HTML document.
+- ``parse_to_html``: a standalone HTML document;
+- ``convert``: any of these, or plain text, by name;
+- ``info``: metadata, page sizes and the outline, without extraction.
 
 Core errors raise ``ValueError`` with a text such as
-``"InvalidHeader: no %PDF- header"``. Every call holds the interpreter lock;
-``parse_many`` spreads many files over worker processes.
+``"InvalidHeader: no %PDF- header"``. The extraction runs with the
+interpreter lock released, so threads convert in parallel; ``parse_many``
+converts many files on threads (or processes).
 """
 
-from vellox._vellox import (
-    PanicException,
-    parse,
-    parse_to_html,
-    parse_to_json,
-    parse_to_markdown,
+from vellox._api import convert, info, parse, parse_to_html, parse_to_json, parse_to_markdown
+from vellox._types import (
+    FORMATS,
+    Document,
+    Format,
+    Image,
+    Info,
+    Line,
+    OutlineItem,
+    Page,
+    PageInfo,
+    Pages,
+    Source,
+    Table,
 )
-from vellox.batch import FORMATS, convert, parse_many
+from vellox._vellox import PanicException
+from vellox.batch import WorkerDied, parse_many
 
 __version__ = "0.1.0"
 
@@ -30,9 +43,22 @@ __all__ = [
     "parse_to_json",
     "parse_to_html",
     "parse_to_markdown",
-    "parse_many",
     "convert",
+    "info",
+    "parse_many",
     "FORMATS",
+    "Format",
+    "Source",
+    "Pages",
+    "Document",
+    "Page",
+    "Line",
+    "Table",
+    "Image",
+    "Info",
+    "PageInfo",
+    "OutlineItem",
     "PanicException",
+    "WorkerDied",
     "__version__",
 ]

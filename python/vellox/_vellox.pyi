@@ -1,38 +1,12 @@
 """The native extension module (`vellox._vellox`)."""
 
-from typing import Literal, TypedDict
+from vellox._types import Document as Document
+from vellox._types import Image as Image
+from vellox._types import Line as Line
+from vellox._types import Page as Page
+from vellox._types import Table as Table
 
 __all__: list[str]
-
-class Line(TypedDict):
-    text: str
-    x: float | None
-    y: float | None
-
-class Table(TypedDict):
-    rows: int
-    cols: int
-    cells: list[list[str]]
-
-class Image(TypedDict):
-    name: str
-    format: Literal["Jpeg", "Jpeg2000", "Ccitt", "Jbig2", "Raw"]
-    width: int
-    height: int
-    bits_per_component: int
-    color_space: str
-
-class Page(TypedDict):
-    width: float | None
-    height: float | None
-    lines: list[Line]
-    needs_ocr: bool
-    tables: list[Table]
-    images: list[Image]
-
-class Document(TypedDict):
-    version: str
-    pages: list[Page]
 
 class PanicException(BaseException):
     """An internal failure of the native library (a bug, not a bad PDF)."""

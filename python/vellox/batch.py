@@ -1,147 +1,188 @@
-"""Converting many files at once, on a pool of worker processes."""
+"""Converting many files at once: on threads (the default), or on worker
+processes for callers who want a crash to cost one worker, not the caller."""
 
 from __future__ import annotations
 
 import collections
 import os
-from concurrent.futures import Future, ProcessPoolExecutor
+import time
+from concurrent.futures import Executor, Future, ProcessPoolExecutor, ThreadPoolExecutor
 from concurrent.futures.process import BrokenProcessPool
-from typing import Any, Iterable, Iterator, Union
+from typing import Any, Iterable, Iterator, Optional, Union
 
-from vellox._vellox import (
-    PanicException,
-    parse,
-    parse_to_html,
-    parse_to_json,
-    parse_to_markdown,
-)
+from vellox._api import convert, load
+from vellox._types import FORMATS, Format, Pages, Source
+from vellox._vellox import PanicException
 
-PathLike = Union[str, "os.PathLike[str]"]
+__all__ = ["parse_many", "WorkerDied"]
 
-#: The output forms ``convert`` and ``parse_many`` know.
-FORMATS = ("markdown", "json", "html", "text", "dict")
-
-
-def page_texts(document: dict) -> str:
-    """Plain text of a ``parse`` result: each page's lines joined by line
-    feeds, pages separated by form feeds."""
-    return "\f".join(
-        "\n".join(line["text"] for line in page["lines"]) for page in document["pages"]
-    )
-
-
-def convert(data: bytes, format: str = "markdown", password: str | None = None) -> Any:
-    """Convert the bytes of one PDF to ``format`` (one of ``FORMATS``)."""
-    if format == "markdown":
-        return parse_to_markdown(data, password)
-    if format == "json":
-        return parse_to_json(data, password)
-    if format == "html":
-        return parse_to_html(data, password)
-    if format == "text":
-        return page_texts(parse(data, password))
-    if format == "dict":
-        return parse(data, password)
-    raise ValueError(f"unknown format {format!r}; expected one of {', '.join(FORMATS)}")
-
-
-def _convert_file(path: str, format: str, password: str | None) -> Any:
-    """Worker body: the result, or the exception as a value so that one bad
-    file never stops a batch."""
-    try:
-        with open(path, "rb") as f:
-            data = f.read()
-        return convert(data, format, password)
-    except (Exception, PanicException) as exc:  # noqa: BLE001 - reported per file
-        return exc
+Item = Union[str, "os.PathLike[str]", "os.PathLike[bytes]", bytes, bytearray, memoryview]
 
 
 class WorkerDied(RuntimeError):
     """A worker process ended abnormally while converting a file."""
 
 
+def convert_timed(item: Source, format: Format, password: Optional[str],
+                  pages: Optional[Pages]) -> tuple[Any, float]:
+    """The result of one item (or the exception it raised, as a value, so
+    that one bad file never stops a batch) and the seconds it took."""
+    start = time.perf_counter()
+    try:
+        result: Any = convert(item, format, password, pages=pages)
+    except (Exception, PanicException) as exc:  # noqa: BLE001 - reported per file
+        result = exc
+    return result, time.perf_counter() - start
+
+
+def check_items(items: Any) -> None:
+    if isinstance(items, (str, bytes, bytearray, memoryview, os.PathLike)):
+        raise TypeError(
+            f"parse_many takes an iterable of paths or bytes, not one "
+            f"'{type(items).__name__}'; for a single file pass [item]")
+
+
 def parse_many(
-    paths: Iterable[PathLike],
-    format: str = "markdown",
-    password: str | None = None,
-    jobs: int | None = None,
-) -> Iterator[tuple[PathLike, Any]]:
-    """Convert many PDF files on a pool of worker processes.
+    items: Iterable[Item],
+    format: Format = "markdown",
+    password: Optional[str] = None,
+    jobs: Optional[int] = None,
+    *,
+    pages: Optional[Pages] = None,
+    processes: bool = False,
+) -> Iterator[tuple[Item, Any]]:
+    """Convert many PDFs, given as paths or as bytes.
 
-    Yields ``(path, result_or_exception)`` pairs in the order of ``paths``:
-    the result of ``format`` (``"markdown"``, ``"json"``, ``"html"``,
-    ``"text"`` or ``"dict"``) or the exception that converting that file
-    raised (``ValueError`` for a broken PDF, ``OSError`` for an unreadable
-    file). One failing file does not stop the others.
+    Yields ``(item, result_or_exception)`` pairs in the order of ``items``:
+    the result in ``format`` (one of ``FORMATS``) or the exception that
+    converting that item raised (``ValueError`` for a broken PDF,
+    ``OSError`` for an unreadable file, ``IndexError`` for ``pages`` past
+    its end). One failing item does not stop the others.
 
-    Every ``parse*`` call keeps the interpreter lock held from start to end,
-    so threads do not make conversions run in parallel: this function is the
-    way to use several cores. ``jobs`` is the number of worker processes
-    (default: the number of CPUs); with ``jobs=1`` the files are converted in
-    this process. Results are produced lazily, with a bounded number of files
-    in flight, so a long list does not fill memory.
+    ``jobs`` conversions run at once (default: the number of CPUs), on
+    threads: the extraction releases the interpreter lock, so threads use
+    every core and the results need no pickling. ``processes=True`` uses
+    worker processes instead, so that a crash of the native code costs one
+    worker (its item yields ``WorkerDied``) rather than this process.
+    ``jobs=1`` converts in the calling thread. Results are produced lazily,
+    with a bounded number of items in flight, so a long iterable does not
+    fill memory.
     """
+    timed = run(items, format, password, jobs, pages, processes)
+    return ((item, result) for item, result, _ in timed)
+
+
+def run(items: Iterable[Item], format: Format, password: Optional[str], jobs: Optional[int],
+        pages: Optional[Pages], processes: bool) -> Iterator[tuple[Item, Any, float]]:
+    """``parse_many`` with each item's conversion time, which the command
+    line reports. The arguments are checked at once, not on the first item."""
+    check_items(items)
     if format not in FORMATS:
         raise ValueError(f"unknown format {format!r}; expected one of {', '.join(FORMATS)}")
     if jobs is None:
         jobs = os.cpu_count() or 1
     if jobs < 1:
         raise ValueError("jobs must be at least 1")
-    paths = list(paths)
-    if jobs == 1 or len(paths) <= 1:
-        for path in paths:
-            yield path, _convert_file(os.fspath(path), format, password)
+    return _run(items, format, password, jobs, pages, processes)
+
+
+def _run(items: Iterable[Item], format: Format, password: Optional[str], jobs: int,
+         pages: Optional[Pages], processes: bool) -> Iterator[tuple[Item, Any, float]]:
+    if jobs == 1:
+        for item in items:
+            yield (item, *convert_timed(item, format, password, pages))
         return
-    yield from _pooled(paths, format, password, min(jobs, len(paths)))
+    if processes:
+        yield from _on_processes(iter(items), format, password, pages, jobs)
+    else:
+        yield from _on_threads(iter(items), format, password, pages, jobs)
 
 
-def _pooled(paths: list, format: str, password: str | None, jobs: int) -> Iterator[tuple]:
-    window = jobs * 4  # files in flight: keeps the workers busy, memory bounded
-    todo = iter(paths)
-    redo: collections.deque = collections.deque()  # files to run again, first
-    pending: collections.deque = collections.deque()  # (path, future), input order
-    careful = 0  # how many of the next files run one at a time
-    pool = ProcessPoolExecutor(max_workers=jobs)
+_END = object()
 
-    def submit(path: Any) -> Future:
+
+def _on_threads(todo: Iterator[Item], format: Format, password: Optional[str],
+                pages: Optional[Pages], jobs: int) -> Iterator[tuple[Item, Any, float]]:
+    window = jobs * 4  # items in flight: keeps the threads busy, memory bounded
+    pending: collections.deque[tuple[Item, Future[tuple[Any, float]]]] = collections.deque()
+    with ThreadPoolExecutor(max_workers=jobs, thread_name_prefix="vellox") as pool:
         try:
-            return pool.submit(_convert_file, os.fspath(path), format, password)
+            while True:
+                while len(pending) < window:
+                    item = next(todo, _END)
+                    if item is _END:
+                        break
+                    pending.append((item, pool.submit(convert_timed, item, format, password,
+                                                      pages)))  # type: ignore[arg-type]
+                if not pending:
+                    return
+                item, future = pending.popleft()
+                yield (item, *future.result())
+        finally:
+            for _, future in pending:
+                future.cancel()
+
+
+def _for_worker(item: Item) -> Item:
+    """What is sent to a worker process: a path as text, bytes as they are;
+    a file object is read here, since it cannot travel."""
+    if isinstance(item, (str, os.PathLike)):
+        return os.fsdecode(item)
+    if isinstance(item, bytes):
+        return item
+    return bytes(load(item))
+
+
+def _on_processes(todo: Iterator[Item], format: Format, password: Optional[str],
+                  pages: Optional[Pages], jobs: int) -> Iterator[tuple[Item, Any, float]]:
+    window = jobs * 4  # items in flight: keeps the workers busy, memory bounded
+    redo: collections.deque[Item] = collections.deque()  # items to run again, first
+    pending: collections.deque[tuple[Item, Future[Any]]] = collections.deque()  # input order
+    careful = 0  # how many of the next items run one at a time
+    pool: Executor = ProcessPoolExecutor(max_workers=jobs)
+    # A slice is sent as itself; a generator of pages is read once, here.
+    sent_pages = pages if pages is None or isinstance(pages, (int, range, slice)) else list(pages)
+
+    def submit(item: Item) -> Future[Any]:
+        try:
+            return pool.submit(convert_timed, _for_worker(item), format, password, sent_pages)
         except BrokenProcessPool as exc:  # the pool broke since the last look
-            future: Future = Future()
+            future: Future[Any] = Future()
             future.set_exception(exc)
+            return future
+        except OSError as exc:  # a file object that could not be read
+            future = Future()
+            future.set_result((exc, 0.0))
             return future
 
     try:
         while True:
             limit = 1 if careful else window
             while len(pending) < limit:
-                path = redo.popleft() if redo else next(todo, _END)
-                if path is _END:
+                item = redo.popleft() if redo else next(todo, _END)
+                if item is _END:
                     break
-                pending.append((path, submit(path)))
+                pending.append((item, submit(item)))  # type: ignore[arg-type]
             if not pending:
                 return
-            path, future = pending.popleft()
+            item, future = pending.popleft()
             try:
-                result = future.result()
+                result, seconds = future.result()
             except BrokenProcessPool:
                 # A worker that dies takes the whole pool down, and every
-                # file in flight fails with it. Start a new pool; a file that
-                # was running alone is the culprit, otherwise run the files
+                # item in flight fails with it. Start a new pool; an item that
+                # was running alone is the culprit, otherwise run the items
                 # that were in flight again one at a time to find it.
                 pool.shutdown(wait=False, cancel_futures=True)
                 pool = ProcessPoolExecutor(max_workers=jobs)
                 if not careful:
-                    redo.extendleft(reversed([path] + [p for p, _ in pending]))
+                    redo.extendleft(reversed([item] + [p for p, _ in pending]))
                     pending.clear()
                     careful = len(redo)
                     continue
-                result = WorkerDied("worker process died while converting this file")
+                result, seconds = WorkerDied("worker process died while converting this file"), 0.0
             if careful:
                 careful -= 1
-            yield path, result
+            yield item, result, seconds
     finally:
         pool.shutdown(wait=True, cancel_futures=True)
-
-
-_END = object()

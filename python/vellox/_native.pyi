@@ -1,0 +1,12 @@
+"""Extraction with the interpreter lock released (`vellox._native`)."""
+
+from typing import Any, Optional, Union
+
+from vellox._types import Info, Pages
+
+def extract(data: Union[bytes, bytearray, memoryview], password: Optional[str] = None, *,
+            format: str = "dict", pages: Optional[Pages] = None) -> Any:
+    """Extract a PDF in one of the forms markdown, json, html, text or dict, with the interpreter lock released."""
+
+def info(data: Union[bytes, bytearray, memoryview], password: Optional[str] = None) -> Info:
+    """Read a PDF's metadata, page sizes and outline without interpreting any page."""
