@@ -47,8 +47,8 @@ inline constexpr std::size_t kMaxScanReparsePasses = 4;
 // of streams whose lengths point at one another would recurse once per link.
 inline constexpr std::size_t kMaxResolveNesting = 32;
 
-// Highest character code whose width a /W range stores: codes are at most two
-// bytes wide, so nothing above 65535 can ever be shown.
+// Highest CID whose width a /W or /W2 range stores: CIDs are 16-bit (a CID
+// CMap maps no code past 65535), so nothing above it can ever be shown.
 inline constexpr std::uint32_t kMaxWidthCode = 65535;
 
 // Cells of the one ruled table a page may yield. The grid is the cross product
@@ -185,5 +185,16 @@ inline constexpr std::uint32_t kMaxNameTreeDepth = 64;
 // languages). A paper lists at most a few hundred authors; the items are
 // joined into one text field.
 inline constexpr std::size_t kMaxXmpItems = 1024;
+
+// Decoded bytes of one embedded font program that the font loader reads.
+// Whole CJK and pan-Unicode fonts embedded unsubsetted run to 20-30 MB
+// (Arial Unicode, Noto CJK); a program past this is not read, and its font
+// keeps what the PDF dictionaries say.
+inline constexpr std::size_t kMaxFontProgramBytes = std::size_t{64} << 20;
+
+// Entries of a /CIDToGIDMap stream read (two bytes each, one per CID from
+// 0). CIDs are 16-bit, so a longer stream maps nothing more that a shown
+// code can reach.
+inline constexpr std::size_t kMaxCidToGidEntries = std::size_t{1} << 16;
 
 }  // namespace vellox_core::limits

@@ -416,48 +416,53 @@ CidLookup CidCMap::lookup(std::uint32_t code, std::uint8_t length) const {
     return {0, false};
 }
 
+ShownCode CidCMap::next_code(ByteView rest) const {
+    ShownCode shown;
+    if (rest.empty()) return shown;
+    std::size_t length = 0;
+    for (std::size_t n = 1; n <= 4 && n <= rest.size() && length == 0; ++n) {
+        for (const CodespaceRange& r : codespace) {
+            if (r.length == n && matches(r, rest)) {
+                length = n;
+                break;
+            }
+        }
+    }
+    if (length != 0) {
+        shown.valid = true;
+    } else {
+        // No range matches: the bytes make one invalid code. Its length
+        // is that of the shortest range whose first byte admits ours,
+        // else of the shortest range, so that one bad code does not
+        // shift every later one (a lone low surrogate in UTF-16 still
+        // takes two bytes).
+        std::size_t any = 4;
+        std::size_t admitting = 0;
+        for (const CodespaceRange& r : codespace) {
+            any = std::min<std::size_t>(any, r.length);
+            if (rest[0] >= r.lo[0] && rest[0] <= r.hi[0] &&
+                (admitting == 0 || r.length < admitting)) {
+                admitting = r.length;
+            }
+        }
+        length = std::min(admitting != 0 ? admitting : any, rest.size());
+    }
+    shown.length = static_cast<std::uint8_t>(length);
+    shown.code = big_endian(rest.first(length));
+    if (shown.valid) {
+        const CidLookup found = lookup(shown.code, shown.length);
+        shown.cid = found.cid;
+        shown.mapped = found.mapped;
+    }
+    return shown;
+}
+
 void CidCMap::decode(ByteView bytes, std::vector<ShownCode>& out) const {
     std::size_t pos = 0;
     while (pos < bytes.size()) {
-        const ByteView rest = bytes.subspan(pos);
-        std::size_t length = 0;
-        for (std::size_t n = 1; n <= 4 && n <= rest.size() && length == 0; ++n) {
-            for (const CodespaceRange& r : codespace) {
-                if (r.length == n && matches(r, rest)) {
-                    length = n;
-                    break;
-                }
-            }
-        }
-        ShownCode shown;
-        if (length != 0) {
-            shown.valid = true;
-        } else {
-            // No range matches: the bytes make one invalid code. Its length
-            // is that of the shortest range whose first byte admits ours,
-            // else of the shortest range, so that one bad code does not
-            // shift every later one (a lone low surrogate in UTF-16 still
-            // takes two bytes).
-            std::size_t any = 4;
-            std::size_t admitting = 0;
-            for (const CodespaceRange& r : codespace) {
-                any = std::min<std::size_t>(any, r.length);
-                if (rest[0] >= r.lo[0] && rest[0] <= r.hi[0] &&
-                    (admitting == 0 || r.length < admitting)) {
-                    admitting = r.length;
-                }
-            }
-            length = std::min(admitting != 0 ? admitting : any, rest.size());
-        }
-        shown.length = static_cast<std::uint8_t>(length);
-        shown.code = big_endian(rest.first(length));
-        if (shown.valid) {
-            const CidLookup found = lookup(shown.code, shown.length);
-            shown.cid = found.cid;
-            shown.mapped = found.mapped;
-        }
+        const ShownCode shown = next_code(bytes.subspan(pos));
         out.push_back(shown);
-        pos += length;
+        pos += shown.length;
     }
 }
 

@@ -143,6 +143,10 @@ struct CidCMap {
     // or the shortest range at all when no first byte does, and never
     // longer than what is left. Allocates only when `out` grows.
     void decode(ByteView bytes, std::vector<ShownCode>& out) const;
+    // The first code of `bytes`, split as decode() splits it; its length is
+    // 0 only when `bytes` is empty. For callers that handle one code at a
+    // time without a vector (Font::show_into).
+    ShownCode next_code(ByteView bytes) const;
 
     // The character of a code when the font has no ToUnicode entry for it:
     // a Unicode CMap's code decoded as its own text (unicode_of_code);

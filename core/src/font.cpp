@@ -4,6 +4,8 @@
 
 #include "bounds.h"
 #include "filter/chain.h"
+#include "fontprog.h"
+#include "std14.h"
 #include "utf8.h"
 
 namespace vellox_core {
@@ -66,6 +68,40 @@ void read_cid_widths(WidthMap& widths, const Array& w) {
     }
 }
 
+// /W2 of a vertical CIDFont, laid out like /W with three numbers per CID,
+// (w1y vx vy): "c [w1y vx vy ...]" or "c_first c_last w1y vx vy". Only w1y,
+// the vertical advance (negative: down the page), is kept, negated.
+void read_vertical_advances(WidthMap& advances, const Array& w2) {
+    const auto store = [&advances](std::int64_t cid, const Object& w1y) {
+        const std::optional<double> v = w1y.number();
+        if (!v || cid < 0 || cid > limits::kMaxWidthCode) return;
+        advances[static_cast<std::uint32_t>(cid)] = -*v / 1000.0;
+    };
+    std::size_t i = 0;
+    while (i < w2.size()) {
+        const std::int64_t* c = w2[i].as_int();
+        if (c == nullptr || i + 1 >= w2.size()) return;
+        if (const Array* list = w2[i + 1].as_array()) {
+            // The triples run on from c; a cut-off last triple still counts.
+            std::int64_t cid = *c;
+            for (std::size_t k = 0; k < list->size(); k += 3) {
+                store(cid, (*list)[k]);
+                if (__builtin_add_overflow(cid, 1, &cid)) break;
+            }
+            i += 2;
+            continue;
+        }
+        if (i + 4 >= w2.size()) return;
+        const std::int64_t* last = w2[i + 1].as_int();
+        if (last != nullptr) {
+            const std::int64_t lo = std::max<std::int64_t>(*c, 0);
+            const std::int64_t hi = std::min<std::int64_t>(*last, limits::kMaxWidthCode);
+            for (std::int64_t cid = lo; cid <= hi; ++cid) store(cid, w2[i + 2]);
+        }
+        i += 5;
+    }
+}
+
 std::optional<CMap> load_to_unicode(const Resolver& resolver, const Dictionary& font) {
     const Object* value = fetch_entry(resolver, font, "ToUnicode");
     if (!value) return std::nullopt;
@@ -76,25 +112,302 @@ std::optional<CMap> load_to_unicode(const Resolver& resolver, const Dictionary& 
     return CMap::parse(decoded.value());
 }
 
-// A Type0 font takes its widths from its first descendant CIDFont; its codes
-// are always two bytes and map to text only through /ToUnicode.
-void load_composite(const Resolver& resolver, const Dictionary& dict, Font& font) {
-    font.composite = true;
-    font.default_width = 1.0;
-    const Array* descendants = array_entry(resolver, dict, "DescendantFonts");
-    if (descendants == nullptr || descendants->empty()) return;
-    auto cid_font = resolver.resolve_dict(descendants->front());
-    if (!cid_font) return;
-    if (const Object* dw = (*cid_font)->get("DW")) {
-        if (const std::optional<double> v = dw->number()) font.default_width = *v / 1000.0;
+const Dictionary* dict_entry(const Resolver& resolver, const Dictionary& dict,
+                             std::string_view key) {
+    const Object* value = fetch_entry(resolver, dict, key);
+    if (value == nullptr) return nullptr;
+    if (const Stream* stream = value->as_stream()) return &stream->dict;
+    return value->as_dict();
+}
+
+std::string_view name_entry(const Resolver& resolver, const Dictionary& dict,
+                            std::string_view key) {
+    const Object* value = fetch_entry(resolver, dict, key);
+    const Name* name = value != nullptr ? value->as_name() : nullptr;
+    return name != nullptr ? std::string_view(name->text) : std::string_view();
+}
+
+std::string_view string_entry(const Resolver& resolver, const Dictionary& dict,
+                              std::string_view key) {
+    const Object* value = fetch_entry(resolver, dict, key);
+    const String* text = value != nullptr ? value->as_string() : nullptr;
+    return text != nullptr ? as_text(text->bytes) : std::string_view();
+}
+
+// The embedded program of a font descriptor, read once when the loader
+// first needs it. A program that is missing, does not decode, is larger
+// than limits::kMaxFontProgramBytes or that no reader accepts gives
+// nothing, and the font keeps what its dictionaries say.
+class ProgramSource {
+public:
+    ProgramSource(const Resolver& resolver, const Dictionary* descriptor)
+        : resolver_(resolver), descriptor_(descriptor) {}
+
+    bool embedded() const { return find().first != nullptr; }
+
+    const FontProgram* get() {
+        if (!read_) {
+            read_ = true;
+            program_ = read();
+        }
+        return program_ ? &*program_ : nullptr;
     }
-    if (const Array* w = array_entry(resolver, **cid_font, "W")) {
-        read_cid_widths(font.widths, *w);
+
+private:
+    std::pair<const Stream*, FontFileKey> find() const {
+        if (descriptor_ == nullptr) return {nullptr, FontFileKey::FontFile};
+        const std::pair<std::string_view, FontFileKey> keys[] = {
+            {"FontFile", FontFileKey::FontFile},
+            {"FontFile2", FontFileKey::FontFile2},
+            {"FontFile3", FontFileKey::FontFile3},
+        };
+        for (const auto& [key, file] : keys) {
+            const Object* value = fetch_entry(resolver_, *descriptor_, key);
+            if (const Stream* stream = value != nullptr ? value->as_stream() : nullptr) {
+                return {stream, file};
+            }
+        }
+        return {nullptr, FontFileKey::FontFile};
+    }
+
+    std::optional<FontProgram> read() const {
+        const auto [stream, key] = find();
+        if (stream == nullptr) return std::nullopt;
+        auto decoded = decode_stream(stream->dict, stream->data);
+        if (!decoded || decoded->size() > limits::kMaxFontProgramBytes) return std::nullopt;
+        const Object* subtype = stream->dict.get("Subtype");
+        const Name* name = subtype != nullptr ? subtype->as_name() : nullptr;
+        return read_font_program(key, name != nullptr ? std::string_view(name->text) : "",
+                                 decoded.value());
+    }
+
+    const Resolver& resolver_;
+    const Dictionary* descriptor_;
+    bool read_ = false;
+    std::optional<FontProgram> program_;
+};
+
+// Glyph names as text, with the standard Symbol font's exceptions. The
+// glyph list maps Omega, Delta and mu to the ohm, increment and micro signs
+// (U+2126, U+2206, U+00B5), which is what those names mean in a Latin font
+// next to Ω-shaped unit symbols; in the Symbol font they are the Greek
+// capitals and small letter of its Greek alphabet, beside Alpha...omega,
+// and a reader searching the text expects Ω, Δ and μ there.
+struct GlyphReader {
+    GlyphList list = GlyphList::Adobe;
+    bool symbol_font = false;
+
+    bool text(std::string_view name, std::string& out) const {
+        if (symbol_font) {
+            const std::pair<std::string_view, char32_t> greek[] = {
+                {"Omega", U'\u03A9'}, {"Delta", U'\u0394'}, {"mu", U'\u03BC'}};
+            for (const auto& [glyph, cp] : greek) {
+                if (name == glyph) {
+                    append_utf8(out, cp);
+                    return true;
+                }
+            }
+        }
+        return glyph_text(name, out, list);
+    }
+};
+
+void append_scalar(std::string& out, std::uint32_t cp) {
+    if (cp != 0 && is_scalar_value(cp)) append_utf8(out, static_cast<char32_t>(cp));
+}
+
+// The /Encoding of a simple font as the loader reads it: the base encoding
+// it names (nothing when it names none, or one that is not StandardEncoding,
+// MacRomanEncoding or WinAnsiEncoding) and its /Differences.
+struct SimpleEncoding {
+    bool present = false;  // a name, a dictionary or a stream
+    std::optional<BaseEncoding> base;
+    const Array* differences = nullptr;
+};
+
+SimpleEncoding read_simple_encoding(const Resolver& resolver, const Dictionary& font) {
+    SimpleEncoding enc;
+    const Object* value = fetch_entry(resolver, font, "Encoding");
+    if (value == nullptr) return enc;
+    if (const Name* name = value->as_name()) {
+        enc.present = true;
+        enc.base = base_encoding_named(name->text);
+        return enc;
+    }
+    const Dictionary* dict = value->as_dict();
+    if (const Stream* stream = value->as_stream()) dict = &stream->dict;
+    if (dict == nullptr) return enc;
+    enc.present = true;
+    // /BaseEncoding and /Differences must be direct.
+    if (const Object* base = dict->get("BaseEncoding")) {
+        if (const Name* name = base->as_name()) enc.base = base_encoding_named(name->text);
+    }
+    if (const Object* diffs = dict->get("Differences")) enc.differences = diffs->as_array();
+    return enc;
+}
+
+// A simple font's codes, per code: the glyph name the encoding or program
+// gives (for standard-font widths), the text, and whether that text is only
+// the Windows code page guess of a font that states no encoding.
+struct SimpleCodes {
+    GlyphNameTable names{};
+    std::array<std::string, 256> text;
+    std::array<bool, 256> guessed{};
+
+    void set_base(BaseEncoding base, const GlyphReader& reader, bool guess) {
+        names = encoding_glyph_names(base);
+        const EncodingTable& chars = encoding_unicode(base);
+        for (std::size_t code = 0; code < 256; ++code) {
+            text[code].clear();
+            guessed[code] = guess;
+            // The Symbol font's Greek names, as GlyphReader reads them.
+            if (reader.symbol_font && !names[code].empty() && reader.text(names[code], text[code]))
+                continue;
+            // The control codes of WinAnsi and MacRoman name no glyph: a
+            // font that shows them (reportlab's TrueType subsets number
+            // their glyphs from 1) draws something else, and the control
+            // character is no text for it.
+            if (chars[code] >= 0x20 && chars[code] != 0x7F) append_scalar(text[code], chars[code]);
+        }
+    }
+};
+
+// The codes of a simple font the program is asked about: those the
+// ToUnicode map leaves out and the encoding leaves without text (or only
+// guessed), among the codes the font can show. /Widths lists the codes a
+// producer used, /FirstChar to /LastChar; without it every code counts.
+std::array<bool, 256> codes_needing_program(const Font& font, const Dictionary& dict,
+                                            const SimpleCodes& codes) {
+    std::array<bool, 256> need{};
+    std::int64_t first = 0;
+    std::int64_t last = 255;
+    if (dict.get("Widths") != nullptr) {
+        const Object* fc = dict.get("FirstChar");
+        const Object* lc = dict.get("LastChar");
+        if (fc != nullptr && fc->as_int() != nullptr) first = *fc->as_int();
+        if (lc != nullptr && lc->as_int() != nullptr) last = *lc->as_int();
+    }
+    first = std::max<std::int64_t>(first, 0);
+    last = std::min<std::int64_t>(last, 255);
+    for (std::int64_t code = first; code <= last; ++code) {
+        const auto c = static_cast<std::size_t>(code);
+        if (!codes.text[c].empty() && !codes.guessed[c]) continue;
+        if (font.to_unicode && font.to_unicode->lookup(static_cast<std::uint32_t>(c))) continue;
+        need[c] = true;
+    }
+    return need;
+}
+
+// Fills the codes the program is asked about from it: a Type 1 or CFF
+// program's built-in encoding, or a TrueType program's cmaps and glyph
+// names. Codes the program gives nothing for keep their text.
+void read_codes_from_program(const FontProgram& program, const SimpleEncoding& enc, bool symbolic,
+                             const GlyphReader& reader, const std::array<bool, 256>& need,
+                             SimpleCodes& codes) {
+    const auto take = [&](std::size_t code, std::string_view name, std::uint32_t unicode) {
+        std::string text;
+        if (unicode != 0) {
+            append_scalar(text, unicode);
+        } else if (!name.empty()) {
+            reader.text(name, text);
+        }
+        if (text.empty()) return;
+        codes.text[code] = std::move(text);
+        codes.guessed[code] = false;
+    };
+    if (program.encoding != BuiltinEncoding::None) {
+        for (std::size_t code = 0; code < 256; ++code) {
+            if (need[code]) take(code, program.code_names[code], 0);
+        }
+        return;
+    }
+    if (program.cmaps.empty()) return;
+    // The glyph names the PDF /Encoding gives; none when it has none.
+    GlyphNameTable encoding_names{};
+    if (enc.present) {
+        for (std::size_t code = 0; code < 256; ++code) {
+            if (!codes.guessed[code]) encoding_names[code] = codes.names[code];
+        }
+    }
+    const std::array<CodeReading, 256> readings =
+        simple_truetype_codes(program, symbolic, encoding_names);
+    for (std::size_t code = 0; code < 256; ++code) {
+        if (need[code]) take(code, readings[code].name, readings[code].unicode);
     }
 }
 
 void load_simple(const Resolver& resolver, const Dictionary& dict, Font& font) {
-    font.encoding = build_encoding(resolver, dict);
+    const std::optional<Std14Font> std14 = std14_font(name_entry(resolver, dict, "BaseFont"));
+    const Dictionary* descriptor = dict_entry(resolver, dict, "FontDescriptor");
+    ProgramSource source(resolver, descriptor);
+    GlyphReader reader;
+    reader.list = std14 == Std14Font::ZapfDingbats ? GlyphList::ZapfDingbats : GlyphList::Adobe;
+    reader.symbol_font = std14 == Std14Font::Symbol;
+    const SimpleEncoding enc = read_simple_encoding(resolver, dict);
+    bool symbolic = false;
+    if (descriptor != nullptr) {
+        if (const Object* flags = descriptor->get("Flags")) {
+            if (const std::int64_t* v = flags->as_int()) symbolic = (*v & 4) != 0;
+        }
+    }
+
+    // The base encoding: the one /Encoding names, else the font's built-in
+    // one, which only an embedded Type 1 or CFF program or a standard font
+    // has. A TrueType program has none: its codes select glyphs through
+    // its cmaps, read below.
+    SimpleCodes codes;
+    if (enc.base) {
+        codes.set_base(*enc.base, reader, false);
+    } else if (std14 && !source.embedded()) {
+        codes.set_base(std14_builtin_encoding(*std14), reader, false);
+    } else {
+        codes.set_base(BaseEncoding::WinAnsi, reader, true);
+        const FontProgram* program = nullptr;
+        if (source.embedded()) {
+            // Whether any code needs the program: the ToUnicode map may
+            // cover every code the font shows (most producers but TeX).
+            const std::array<bool, 256> need = codes_needing_program(font, dict, codes);
+            if (std::find(need.begin(), need.end(), true) != need.end()) program = source.get();
+        }
+        if (program != nullptr && program->encoding != BuiltinEncoding::None) {
+            for (std::size_t code = 0; code < 256; ++code) {
+                codes.names[code] = program->code_names[code];
+                codes.text[code].clear();
+                codes.guessed[code] = false;
+                if (!codes.names[code].empty()) reader.text(codes.names[code], codes.text[code]);
+            }
+        } else if (std14 && program == nullptr) {
+            codes.set_base(std14_builtin_encoding(*std14), reader, false);
+        }
+    }
+    if (enc.differences != nullptr) {
+        for_each_difference(*enc.differences, [&](std::uint8_t code, std::string_view name) {
+            codes.names[code] = name;
+            // A name that gives no text (g42, a producer's glyph index)
+            // keeps the base encoding's character.
+            std::string text;
+            if (reader.text(name, text)) {
+                codes.text[code] = std::move(text);
+                codes.guessed[code] = false;
+            }
+        });
+    }
+    if (source.embedded()) {
+        const std::array<bool, 256> need = codes_needing_program(font, dict, codes);
+        if (std::find(need.begin(), need.end(), true) != need.end()) {
+            if (const FontProgram* program = source.get()) {
+                read_codes_from_program(*program, enc, symbolic, reader, need, codes);
+            }
+        }
+    }
+
+    for (std::size_t code = 0; code < 256; ++code) {
+        const std::string& text = codes.text[code];
+        font.texts.push_back(text);
+        if (text.size() == 1 && static_cast<unsigned char>(text[0]) - 1u < 0x7Fu)
+            font.ascii[code] = text[0];
+    }
+
     std::int64_t first = 0;
     if (const Object* fc = dict.get("FirstChar")) {
         if (const std::int64_t* v = fc->as_int()) first = *v;
@@ -103,37 +416,155 @@ void load_simple(const Resolver& resolver, const Dictionary& dict, Font& font) {
         insert_width_list(font.widths, first, *w);
     }
     font.byte_widths.assign(256, font.default_width);
+    if (std14) {
+        // A standard font's codes without a /Widths entry (all of them in
+        // the many files that name Helvetica or Times without widths) take
+        // the standard metrics; a code whose glyph the font lacks takes
+        // /MissingWidth, 0 by default.
+        double missing = 0;
+        if (descriptor != nullptr) {
+            if (const Object* mw = descriptor->get("MissingWidth")) {
+                missing = mw->number().value_or(0.0) / 1000.0;
+            }
+        }
+        for (std::size_t code = 0; code < 256; ++code) {
+            const std::optional<std::uint16_t> w = std14_width(*std14, codes.names[code]);
+            font.byte_widths[code] = w ? *w / 1000.0 : missing;
+        }
+    }
     for (const auto& [code, width] : font.widths) {
         if (code < 256) font.byte_widths[code] = width;
     }
 }
 
-// /Differences must be a direct array; anything else leaves the base table.
-EncodingTable with_differences(const EncodingTable& base, const Dictionary& dict) {
-    const Object* diffs = dict.get("Differences");
-    const Array* list = diffs != nullptr ? diffs->as_array() : nullptr;
-    if (list == nullptr) return base;
-    return apply_differences(base, *list);
+// The text a composite font's embedded program gives each CID when the
+// font has no other source of text: TrueType glyphs (CID to glyph id through
+// /CIDToGIDMap) through the program's Unicode cmap or 'post' names, CFF
+// glyphs through the charset (CID-keyed: the glyph of each CID; name-keyed:
+// the CID is the glyph id).
+void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, Font& font) {
+    ProgramSource source(resolver, dict_entry(resolver, cid_font, "FontDescriptor"));
+    const FontProgram* program = source.get();
+    if (program == nullptr) return;
+    const GlyphReader reader;
+    const auto glyph_text_of = [&](std::uint32_t gid, std::string& out) {
+        if (gid < program->glyph_unicode.size() && program->glyph_unicode[gid] != 0) {
+            append_scalar(out, program->glyph_unicode[gid]);
+        } else if (gid < program->glyph_names.size() && !program->glyph_names[gid].empty()) {
+            reader.text(program->glyph_names[gid], out);
+        }
+    };
+    std::vector<std::string> by_cid;
+    if (program->cid_system) {
+        // A CID-keyed CFF program whose ROS names a collection gives text
+        // through it, as the descendant's /CIDSystemInfo would have.
+        if (!font.collection) {
+            font.collection =
+                collection_named(program->cid_system->registry, program->cid_system->ordering);
+        }
+        for (std::uint32_t gid = 0; gid < program->glyph_cids.size(); ++gid) {
+            const std::uint32_t cid = program->glyph_cids[gid];
+            if (cid > limits::kMaxWidthCode) continue;
+            std::string text;
+            glyph_text_of(gid, text);
+            if (text.empty()) continue;
+            if (by_cid.size() <= cid) by_cid.resize(cid + 1);
+            by_cid[cid] = std::move(text);
+        }
+    } else {
+        // CIDToGIDMap: /Identity (also the default) or a stream of
+        // two-byte glyph ids by CID. It belongs to TrueType descendants; a
+        // CFF descendant's CIDs are its glyph ids.
+        const Object* map = fetch_entry(resolver, cid_font, "CIDToGIDMap");
+        const Stream* stream = map != nullptr ? map->as_stream() : nullptr;
+        std::optional<Bytes> gids;
+        if (stream != nullptr && program->format != FontProgramFormat::Cff) {
+            auto decoded = decode_stream(stream->dict, stream->data);
+            if (decoded) gids = std::move(decoded.value());
+        }
+        const std::size_t count =
+            gids ? std::min(gids->size() / 2, limits::kMaxCidToGidEntries)
+                 : std::max(program->glyph_unicode.size(), program->glyph_names.size());
+        by_cid.resize(std::min(count, limits::kMaxCidToGidEntries));
+        for (std::uint32_t cid = 0; cid < by_cid.size(); ++cid) {
+            const std::uint32_t gid =
+                gids ? static_cast<std::uint32_t>(((*gids)[2 * cid] << 8) | (*gids)[2 * cid + 1])
+                     : cid;
+            glyph_text_of(gid, by_cid[cid]);
+        }
+    }
+    if (std::all_of(by_cid.begin(), by_cid.end(), [](const auto& t) { return t.empty(); })) return;
+    for (const std::string& text : by_cid) font.texts.push_back(text);
+}
+
+// A Type0 font: its CMap splits the shown bytes into codes and gives their
+// CIDs; widths and text come by CID from its first descendant CIDFont.
+void load_composite(const Resolver& resolver, const Dictionary& dict, Font& font) {
+    font.composite = true;
+    font.default_width = 1.0;
+    if (const Object* enc = fetch_entry(resolver, dict, "Encoding")) {
+        if (const Name* name = enc->as_name()) {
+            font.cmap = CidCMap::predefined(name->text);
+        } else if (const Stream* stream = enc->as_stream()) {
+            if (auto decoded = decode_stream(stream->dict, stream->data)) {
+                const Object* use = stream->dict.get("UseCMap");
+                const Name* use_name = use != nullptr ? use->as_name() : nullptr;
+                font.cmap = CidCMap::parse(decoded.value(), use_name != nullptr
+                                                                ? std::string_view(use_name->text)
+                                                                : std::string_view());
+                const Object* wmode = stream->dict.get("WMode");
+                if (wmode != nullptr && wmode->as_int() != nullptr && *wmode->as_int() == 1) {
+                    font.cmap->wmode = WritingMode::Vertical;
+                }
+            }
+        }
+    }
+    font.vertical = font.cmap && font.cmap->vertical();
+    if (font.cmap) font.collection = font.cmap->collection();
+
+    const Array* descendants = array_entry(resolver, dict, "DescendantFonts");
+    if (descendants == nullptr || descendants->empty()) return;
+    auto cid_font = resolver.resolve_dict(descendants->front());
+    if (!cid_font) return;
+    const Dictionary& cid = **cid_font;
+    if (!font.collection) {
+        // The CMap names no collection (Identity-H/V): the descendant's
+        // /CIDSystemInfo does (jo.pdf pairs Identity-V with Adobe-Japan1).
+        if (const Dictionary* info = dict_entry(resolver, cid, "CIDSystemInfo")) {
+            font.collection = collection_named(string_entry(resolver, *info, "Registry"),
+                                               string_entry(resolver, *info, "Ordering"));
+        }
+    }
+    if (const Object* dw = cid.get("DW")) {
+        if (const std::optional<double> v = dw->number()) font.default_width = *v / 1000.0;
+    }
+    if (const Array* w = array_entry(resolver, cid, "W")) {
+        read_cid_widths(font.widths, *w);
+    }
+    if (font.vertical) {
+        // /DW2 is [vy w1y]: the vertical origin and the advance, by default
+        // [880 -1000], 1000 units down.
+        if (const Array* dw2 = array_entry(resolver, cid, "DW2")) {
+            if (dw2->size() == 2) {
+                if (const std::optional<double> v = (*dw2)[1].number()) {
+                    font.default_vertical_advance = -*v / 1000.0;
+                }
+            }
+        }
+        if (const Array* w2 = array_entry(resolver, cid, "W2")) {
+            read_vertical_advances(font.vertical_advances, *w2);
+        }
+    }
+    // The program is read only when nothing else can give text: a font
+    // with a ToUnicode map, a Unicode CMap or a known collection has its
+    // text without it.
+    const bool unicode_cmap = font.cmap && font.cmap->unicode_form != UnicodeForm::None;
+    if (!font.to_unicode && !unicode_cmap && !font.collection) {
+        read_cid_texts(resolver, cid, font);
+    }
 }
 
 }  // namespace
-
-EncodingTable build_encoding(const Resolver& resolver, const Dictionary& font) {
-    const Object* value = fetch_entry(resolver, font, "Encoding");
-    if (!value) return win_ansi_encoding();
-    if (const Name* name = value->as_name()) return base_encoding(name->text);
-    if (const Dictionary* dict = value->as_dict()) {
-        const Object* base_name = dict->get("BaseEncoding");
-        const Name* name = base_name != nullptr ? base_name->as_name() : nullptr;
-        const EncodingTable& base =
-            name != nullptr ? base_encoding(name->text) : win_ansi_encoding();
-        return with_differences(base, *dict);
-    }
-    if (const Stream* stream = value->as_stream()) {
-        return with_differences(win_ansi_encoding(), stream->dict);
-    }
-    return win_ansi_encoding();
-}
 
 Font load_font(const Resolver& resolver, const Dictionary& dict) {
     Font font;
@@ -217,6 +648,11 @@ double Font::width_of(std::uint32_t code) const {
     return found != widths.end() ? found->second : default_width;
 }
 
+double Font::vertical_advance_of(std::uint32_t cid) const {
+    const auto found = vertical_advances.find(cid);
+    return found != vertical_advances.end() ? found->second : default_vertical_advance;
+}
+
 namespace {
 
 // The advance of one-byte codes through a full 256-entry width table: one
@@ -235,33 +671,63 @@ namespace {
     return sum;
 }
 
+// The next code of a composite font without a CMap: two bytes, or an odd
+// last byte that is no whole code (CID 0).
+ShownCode two_byte_code(ByteView rest) {
+    ShownCode shown;
+    if (rest.size() >= 2) {
+        shown.code = (static_cast<std::uint32_t>(rest[0]) << 8) | rest[1];
+        shown.length = 2;
+        shown.valid = true;
+        shown.mapped = true;
+        shown.cid = shown.code;
+    } else if (!rest.empty()) {
+        shown.code = rest[0];
+        shown.length = 1;
+    }
+    return shown;
+}
+
 }  // namespace
 
 double Font::show_into(ByteView bytes, std::string& out, double char_spacing, double word_spacing,
                        double font_size, double horizontal_scale) const {
     double advance = 0;
-    if (!composite && !to_unicode) {
-        // The common simple font without a CMap: one byte is one code, its
-        // text comes from the encoding table alone, mostly one byte of it.
-        // The text is written first, straight into place while it is ASCII;
-        // the first other character sends the rest through the encoder.
-        const std::size_t start = out.size();
-        out.resize(start + bytes.size());
-        char* text = out.data() + start;
-        std::size_t ascii = 0;
-        while (ascii < bytes.size()) {
-            const std::uint32_t cp = encoding[bytes[ascii]];
-            if (cp - 1 >= 0x7F) break;
-            text[ascii++] = static_cast<char>(cp);
-        }
-        if (ascii < bytes.size()) {
-            out.resize(start + ascii);
-            for (const std::uint8_t code : bytes.subspan(ascii)) {
-                const std::uint32_t cp = encoding[code];
-                if (cp - 1 < 0x7F)
-                    out.push_back(static_cast<char>(cp));
-                else if (cp != 0 && is_scalar_value(cp))
-                    append_utf8(out, static_cast<char32_t>(cp));
+    if (!composite) {
+        if (!to_unicode) {
+            // The common simple font without a CMap: one byte is one code,
+            // its text comes from the code table alone, mostly one ASCII
+            // byte. The text is written first, straight into place while it
+            // is ASCII; the first other code sends the rest through the
+            // table of texts.
+            const std::size_t start = out.size();
+            out.resize(start + bytes.size());
+            char* text = out.data() + start;
+            std::size_t ascii_run = 0;
+            while (ascii_run < bytes.size()) {
+                const char c = ascii[bytes[ascii_run]];
+                if (c == 0) break;
+                text[ascii_run++] = c;
+            }
+            if (ascii_run < bytes.size()) {
+                out.resize(start + ascii_run);
+                for (const std::uint8_t code : bytes.subspan(ascii_run)) {
+                    const char c = ascii[code];
+                    if (c != 0)
+                        out.push_back(c);
+                    else
+                        out += texts[code];
+                }
+            }
+        } else {
+            for (const std::uint8_t code : bytes) {
+                if (std::optional<std::string> mapped = to_unicode->lookup(code)) {
+                    out += *mapped;
+                } else if (const char c = ascii[code]; c != 0) {
+                    out.push_back(c);
+                } else {
+                    out += texts[code];
+                }
             }
         }
         if (byte_widths.size() >= 256) {
@@ -274,30 +740,36 @@ double Font::show_into(ByteView bytes, std::string& out, double char_spacing, do
         }
         return advance;
     }
-    const std::size_t n = composite ? 2 : 1;
-    for (std::size_t pos = 0; pos < bytes.size(); pos += n) {
-        const std::size_t end = std::min(bytes.size(), pos + n);
-        std::uint32_t code = 0;
-        for (std::size_t k = pos; k < end; ++k) code = (code << 8) | bytes[k];
+
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        const ByteView rest = bytes.subspan(pos);
+        const ShownCode shown = cmap ? cmap->next_code(rest) : two_byte_code(rest);
+        pos += shown.length;
 
         std::optional<std::string> mapped;
-        if (to_unicode) mapped = to_unicode->lookup(code);
+        if (to_unicode) mapped = to_unicode->lookup(shown.code);
         if (mapped) {
             out += *mapped;
-        } else if (!composite && code < 256) {
-            const std::uint32_t cp = encoding[code];
-            // ASCII, by far the most common, without the general encoder.
-            if (cp - 1 < 0x7F)
-                out.push_back(static_cast<char>(cp));
-            else if (cp != 0 && is_scalar_value(cp))
-                append_utf8(out, static_cast<char32_t>(cp));
+        } else if (std::optional<char32_t> cp =
+                       cmap
+                           ? cmap->unicode_of(shown, collection)
+                           : (shown.valid && collection ? collection_unicode(*collection, shown.cid)
+                                                        : std::nullopt)) {
+            append_utf8(out, *cp);
+        } else if (shown.mapped) {
+            out += texts[shown.cid];
         }
 
-        const double w = width_of(code);
-        // Word spacing belongs to the single-byte code 32 only; a two-byte
-        // 0x0020 of a composite font is not a word break for this rule.
-        const double s = !composite && code == 32 ? word_spacing : 0.0;
-        advance += (w * font_size + char_spacing + s) * horizontal_scale;
+        // Word spacing belongs to the single-byte code 32 only (a CMap with
+        // one-byte codes, 90ms-RKSJ-H's ASCII); a two-byte 0x0020, or a
+        // stray last byte 0x20, is not a word break for this rule.
+        const double s = shown.valid && shown.length == 1 && shown.code == 32 ? word_spacing : 0.0;
+        if (vertical) {
+            advance += vertical_advance_of(shown.cid) * font_size + char_spacing + s;
+        } else {
+            advance += (width_of(shown.cid) * font_size + char_spacing + s) * horizontal_scale;
+        }
     }
     return advance;
 }

@@ -1,15 +1,50 @@
 // Fonts as text extraction needs them: code to Unicode, and glyph widths.
+//
+// How a code becomes text, in order of precedence (load_font, show_into):
+//
+// Simple fonts (Type1, MMType1, TrueType, Type3): one byte is one code.
+//   1. The /ToUnicode map's entry for the code.
+//   2. The glyph name the /Encoding gives the code: /Differences over the
+//      base encoding, read by the Adobe Glyph List's rules (agl.h), or the
+//      character the base encoding itself defines. The base encoding is the
+//      one /Encoding or its /BaseEncoding names; without one, the font's
+//      built-in encoding: the embedded Type 1 or CFF program's, else that of
+//      a standard font (std14.h), else, for any other font, Windows code
+//      page 1252 as before.
+//   3. The embedded program, for a code the first two leave without text
+//      (or when the font has no /Encoding at all and the program decides
+//      what every code draws): a Type 1 or CFF program's built-in encoding,
+//      or a TrueType program's cmap and 'post' names
+//      (simple_truetype_codes).
+//   Widths: /Widths; a standard font's metrics by glyph name for codes it
+//   leaves out; else 0.5 em.
+//
+// Composite fonts (Type0): the /Encoding CMap (cidcmap.h) splits the bytes
+// into codes of one to four bytes and gives each its CID.
+//   1. The /ToUnicode map's entry for the code, as the CMap splits it.
+//   2. A Unicode CMap's code read as the UTF-16 (or UCS-2...) text it is.
+//   3. The character collection's character for the CID (Adobe-GB1, -CNS1,
+//      -Japan1, -Korea1, -KR), from the CMap's or the descendant's
+//      /CIDSystemInfo.
+//   4. The embedded program: a TrueType descendant's glyph (CID through
+//      /CIDToGIDMap) read back through its Unicode cmap or 'post' name, a
+//      CFF descendant's glyph (through the charset) likewise.
+//   Widths by CID: /W and /DW; vertical fonts advance by /W2 and /DW2.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "agl.h"
+#include "cidcmap.h"
 #include "cmap.h"
+#include "collection.h"
 #include "object.h"
 #include "resolver.h"
 
@@ -17,14 +52,39 @@ namespace vellox_core {
 
 using WidthMap = std::unordered_map<std::uint32_t, double>;
 
+// Short UTF-8 texts by a small dense key (a simple font's code, a composite
+// font's CID), packed into one buffer so that showing a code copies its
+// text without allocating and loading a font allocates twice.
+struct KeyedTexts {
+    std::string pool;
+    // ends[k] is where the text of key k ends in `pool`; it starts where
+    // the text of key k - 1 ends.
+    std::vector<std::uint32_t> ends;
+
+    // Empty for keys past the end.
+    std::string_view operator[](std::uint32_t key) const {
+        if (key >= ends.size()) return {};
+        const std::uint32_t begin = key == 0 ? 0 : ends[key - 1];
+        return std::string_view(pool).substr(begin, ends[key] - begin);
+    }
+    std::size_t size() const { return ends.size(); }
+    // Appends the text of the next key.
+    void push_back(std::string_view text) {
+        pool += text;
+        ends.push_back(static_cast<std::uint32_t>(pool.size()));
+    }
+    bool operator==(const KeyedTexts&) const = default;
+};
+
 struct Font {
     std::optional<CMap> to_unicode;
-    WidthMap widths;  // divided by 1000
-    EncodingTable encoding{};
+    // Divided by 1000: by code in a simple font, by CID in a composite one.
+    WidthMap widths;
     double default_width = 0.5;
     bool composite = false;
-    // Vertical writing (a composite font whose CMap has /WMode 1): glyphs
-    // advance down the page, and show_into's advance is measured downwards.
+    // Vertical writing (a composite font whose CMap is vertical: a -V name,
+    // Identity-V, or /WMode 1): glyphs advance down the page, and
+    // show_into's advance is measured downwards.
     bool vertical = false;
     // A simple font's width for every one-byte code (default included),
     // filled by load_font from `widths` so that showing text needs no hash
@@ -32,10 +92,35 @@ struct Font {
     // field by field, whose widths come from the map.
     std::vector<double> byte_widths;
 
-    // The width of one code, divided by 1000.
+    // The text of each code of a simple font (256 entries) from its
+    // encoding and program, and of each CID of a composite font from its
+    // program (empty when the font has none or needs none). Below the
+    // ToUnicode map in precedence.
+    KeyedTexts texts;
+    // A simple font's code whose text in `texts` is one ASCII character
+    // holds that character here, every other code 0: the common case shown
+    // without looking at `texts`.
+    std::array<char, 256> ascii{};
+
+    // Composite fonts: the CMap of /Encoding (none: two-byte codes, each
+    // its own CID, as Identity-H), and the collection whose CIDs the font
+    // shows (none: CIDs give no text of themselves).
+    std::optional<CidCMap> cmap;
+    std::optional<Collection> collection;
+    // Vertical fonts: the advance down the page by CID (/W2's w1y, negated
+    // and divided by 1000) and for other CIDs (/DW2's).
+    WidthMap vertical_advances;
+    double default_vertical_advance = 1.0;
+
+    // The width of one code of a simple font, or one CID of a composite
+    // font, divided by 1000.
     double width_of(std::uint32_t code) const;
+    // The advance of one CID of a vertical font, downwards, divided by 1000.
+    double vertical_advance_of(std::uint32_t cid) const;
     // Appends the text of `bytes` to `out`; returns the advance in unscaled
-    // text space (before the text matrix).
+    // text space (before the text matrix) along the writing direction: to
+    // the right, or downwards for a vertical font (whose advances the
+    // horizontal scale does not touch).
     double show_into(ByteView bytes, std::string& out, double char_spacing, double word_spacing,
                      double font_size, double horizontal_scale) const;
 };
@@ -50,8 +135,9 @@ using FontMap = std::unordered_map<std::string, std::shared_ptr<const Font>>;
 // pairs when every entry is a reference. Pages of one document mostly share
 // fonts, often through equal or identical tables, and a font's result
 // depends only on its dictionary and the file, so loading it once per
-// document gives the same fonts as loading it on every page. Sharing whole
-// tables also saves building their maps again.
+// document gives the same fonts as loading it on every page (and reads each
+// embedded font program at most once). Sharing whole tables also saves
+// building their maps again.
 struct FontCache {
     std::unordered_map<std::uint32_t, std::shared_ptr<const Font>> fonts;
     std::unordered_map<std::string, FontMap> tables;
@@ -65,7 +151,5 @@ struct FontCache {
 // with it.
 const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources, FontCache& cache);
 Font load_font(const Resolver& resolver, const Dictionary& font);
-// The 256-entry table of a simple font from its /Encoding.
-EncodingTable build_encoding(const Resolver& resolver, const Dictionary& font);
 
 }  // namespace vellox_core

@@ -2,14 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
+#include "content.h"
+#include "doc.h"
 #include "support/cpu_time.h"
 #include "support/parse.h"
+#include "support/read_file.h"
 #include "support/tiny_pdf.h"
+#include "text.h"
 
 using namespace vellox_core;
+using namespace std::string_view_literals;
 using vellox_test::TinyPdf;
 
 namespace {
@@ -27,6 +35,43 @@ Font font_of(std::string_view text) {
 }
 
 std::map<std::uint32_t, double> sorted(const WidthMap& w) { return {w.begin(), w.end()}; }
+
+const std::filesystem::path kFixtures =
+    std::filesystem::path(VELLOX_SOURCE_DIR) / "core" / "tests" / "fixtures";
+
+// The text runs of the first page of a fixture, through the page pipeline:
+// fonts loaded from the page's resources, the content through the text
+// machine.
+std::vector<TextRun> first_page_runs(const std::filesystem::path& path) {
+    const std::string data = vellox_test::read_file(path);
+    auto doc = Document::parse_with_password(as_bytes(data), {});
+    EXPECT_TRUE(doc.ok()) << path;
+    if (!doc) return {};
+    auto pages = doc->pages();
+    if (!pages || pages->empty()) return {};
+    auto content = page_content(doc->resolver, pages->front());
+    EXPECT_TRUE(content.ok());
+    if (!content) return {};
+    FontCache cache;
+    const FontMap& fonts = load_fonts(doc->resolver, pages->front().resources, cache);
+    return extract_runs(parse_content(content.value()), fonts);
+}
+
+// Everything but ASCII spaces: TeX sets words apart by moving, not by
+// space characters, so the runs of a line have no spaces to compare.
+std::string squeezed(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        if (c != ' ' && c != '\n') out += c;
+    }
+    return out;
+}
+
+std::string joined(const std::vector<TextRun>& runs) {
+    std::string out;
+    for (const TextRun& run : runs) out += run.text;
+    return out;
+}
 
 std::string shown(const Font& font, std::string_view bytes, double* advance = nullptr) {
     std::string out = "<";  // show_into appends; it must not clear
@@ -122,7 +167,7 @@ TEST(FontWidths, DefaultWidthOfComposites) {
         EXPECT_TRUE(f.composite);
         EXPECT_DOUBLE_EQ(f.default_width, c.dw);
         EXPECT_TRUE(f.widths.empty());
-        EXPECT_EQ(f.encoding, EncodingTable{});
+        EXPECT_EQ(f.texts, KeyedTexts{});
     }
     // Only a direct name of exactly "Type0" makes a composite font.
     EXPECT_FALSE(font_of("<< /Subtype /Type0x /DescendantFonts [<< /DW 500 >>] >>").composite);
@@ -201,11 +246,12 @@ TEST(FontShow, EveryByteAdvancesByItsMappedWidth) {
 }
 
 TEST(FontShow, CompositeCodesAreTwoBytesWithOddTail) {
-    // 0x0102 is one code; the trailing 0x03 is a code of its own.
+    // 0x0102 is one code; the trailing 0x03 is a stray byte.
     Font f = font_of("<< /Subtype /Type0 /DescendantFonts [<< /DW 0 /W [258 [100] 3 [200]] >>] >>");
     double adv = 0;
     EXPECT_EQ(shown(f, "\x01\x02\x03", &adv), "");  // no CMap: no text
-    EXPECT_DOUBLE_EQ(adv, (0.1 + 0.2) * 10);
+    // The odd last byte is no whole code: it shows CID 0, of width /DW.
+    EXPECT_DOUBLE_EQ(adv, (0.1 + 0) * 10);
 
     f.to_unicode = CMap{};
     f.to_unicode->map[258] = "X";
@@ -239,16 +285,6 @@ TEST(FontShow, CMapBeforeEncoding) {
               "\xef\xac\x81"
               "C\xce\xb1\xce\xb2");
     EXPECT_DOUBLE_EQ(adv, 25);  // every code advances, mapped or not
-}
-
-TEST(FontShow, EncodingEntriesThatAreNotCharacters) {
-    Font f = font_of("<< >>");
-    f.encoding['a'] = 0xD800;
-    f.encoding['b'] = 0x110000;
-    f.encoding['c'] = 0x1F600;
-    double adv = 0;
-    EXPECT_EQ(shown(f, "abc\x81", &adv), "\xf0\x9f\x98\x80");
-    EXPECT_DOUBLE_EQ(adv, 20);
 }
 
 TEST(FontEncoding, BuildsFromEncodingEntry) {
@@ -339,4 +375,383 @@ TEST(FontLoad, FontsOfResources) {
     EXPECT_TRUE(load("<< /Font [2 0 R] >>").empty());
     EXPECT_TRUE(load("<< /XObject << >> >>").empty());
     EXPECT_EQ(load("<< /Font << /A 2 0 R >> >>").count("A"), 1u);
+}
+
+// ------------------------------------------------ the 14 standard fonts
+
+TEST(FontStandard, BuiltInEncodingsWithoutEncodingEntry) {
+    TinyPdf pdf;
+    pdf.add(1, "<< /Type /FontDescriptor /Flags 32 >>");
+    const Resolver r = pdf.resolver();
+    struct Case {
+        std::string_view font;
+        std::string_view bytes;
+        std::string_view text;
+    };
+    const Case cases[] = {
+        // Latin standard fonts: StandardEncoding, upper half included.
+        {"<< /BaseFont /Helvetica >>",
+         "\xaa"
+         "a\xba'`\xe9\xfb",
+         "\u201ca\u201d\u2019\u2018\u00d8\u00df"},
+        {"<< /BaseFont /Times-Bold >>", "\xae\xaf\xd0", "\ufb01\ufb02\u2014"},
+        {"<< /BaseFont /ABCDEF+Courier /FontDescriptor 1 0 R >>", "\xe8", "\u0141"},
+        {"<< /BaseFont /Arial,Bold /Encoding << /Differences [65 /B] >> >>", "A\xaa", "B\u201c"},
+        {"<< /BaseFont /Helvetica /Encoding /StandardEncoding >>", "\xaa\xe9", "\u201c\u00d8"},
+        // A named base encoding still wins over the built-in one.
+        {"<< /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>", "\xaa\xe9", "\u00aa\u00e9"},
+        {"<< /BaseFont /Helvetica /Encoding << /BaseEncoding /MacRomanEncoding >> >>", "\x8e",
+         "\u00e9"},
+        // Symbol: Greek letters, Ω Δ μ as the Greek alphabet's, not the
+        // ohm, increment and micro signs.
+        {"<< /BaseFont /Symbol >>", "abgWDm\xce\xc8",
+         "\u03b1\u03b2\u03b3\u03a9\u0394\u03bc\u2208\u222a"},
+        {"<< /BaseFont /Symbol /Encoding << /Differences [65 /Omega /mu /pi] >> >>", "ABC",
+         "\u03a9\u03bc\u03c0"},
+        // Outside the Symbol font the names keep the glyph list's meaning.
+        {"<< /BaseFont /Helvetica /Encoding << /Differences [65 /Omega /mu] >> >>", "AB",
+         "\u2126\u00b5"},
+        {"<< /BaseFont /ZapfDingbats >>", "34(", "\u2713\u2714\u2708"},
+        // Not a standard font: the Windows code page, as before.
+        {"<< /BaseFont /Verdana >>", "\xaa\xe9", "\u00aa\u00e9"},
+        {"<< /BaseFont /Arial-Black >>", "\x80", "\u20ac"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.font));
+        EXPECT_EQ(shown(load_font(r, dict_of(c.font)), c.bytes), c.text);
+    }
+}
+
+TEST(FontStandard, WidthsFromMetricsWhereWidthsAreMissing) {
+    struct Case {
+        std::string_view font;
+        std::string_view bytes;
+        double width;  // of the string, at size 10
+    };
+    const Case cases[] = {
+        // Helvetica A 667, space 278, W 944.
+        {"<< /BaseFont /Helvetica >>", "A W", 6.67 + 2.78 + 9.44},
+        {"<< /BaseFont /Courier-Oblique >>", "iW", 12},
+        // Times-Roman fi (StandardEncoding 0xAE) 556; WinAnsi's 0x80 is the
+        // Euro, 500 in Times.
+        {"<< /BaseFont /Times-Roman >>", "\xae", 5.56},
+        {"<< /BaseFont /Times-Roman /Encoding /WinAnsiEncoding >>", "\x80", 5},
+        // /Widths wins for the codes it covers; the others take the metrics.
+        {"<< /BaseFont /Helvetica /FirstChar 65 /LastChar 65 /Widths [1000] >>", "AB", 10 + 6.67},
+        // A code without a glyph: /MissingWidth, else 0.
+        {"<< /BaseFont /Helvetica >>", "\x01", 0},
+        {"<< /BaseFont /Helvetica /FontDescriptor << /MissingWidth 250 >> >>", "\x01", 2.5},
+        {"<< /BaseFont /Helvetica /Encoding << /Differences [1 /Lslash] >> >>", "\x01", 5.56},
+        // Not a standard font: 0.5 em, as before.
+        {"<< /BaseFont /Verdana >>", "A W", 15},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.font));
+        double advance = 0;
+        shown(font_of(c.font), c.bytes, &advance);
+        EXPECT_NEAR(advance, c.width, 1e-9);
+    }
+}
+
+// reportlab writes the standard fonts without /Widths, and Symbol and
+// ZapfDingbats without /Encoding: the text and the string widths it
+// computed from the same metrics come back.
+TEST(FontStandard, ReportlabStandardFonts) {
+    const std::vector<TextRun> runs = first_page_runs(kFixtures / "font" / "reportlab-std14.pdf");
+    std::ifstream in(kFixtures / "font" / "reportlab-std14.txt");
+    ASSERT_TRUE(in);
+    std::string line;
+    std::size_t i = 0;
+    while (std::getline(in, line)) {
+        const auto a = line.find('\t');
+        const auto b = line.find('\t', a + 1);
+        SCOPED_TRACE(line);
+        ASSERT_LT(i, runs.size());
+        EXPECT_EQ(runs[i].text, line.substr(a + 1, b - a - 1));
+        EXPECT_NEAR(runs[i].width, std::stod(line.substr(b + 1)), 1e-3);
+        ++i;
+    }
+    EXPECT_EQ(i, 5u);
+    EXPECT_EQ(runs.size(), i);
+}
+
+// ---------------------------------------------------------- glyph names
+
+TEST(FontGlyphNames, DifferencesByTheGlyphListRules) {
+    struct Case {
+        std::string_view differences;
+        std::string_view text;  // of codes 1, 2, 3
+    };
+    const Case cases[] = {
+        {"[1 /f_f_i /uni00410042 /a.sc]", "ffiABa"},
+        {"[1 /u1F600 /u0041 /uniD83D]", "\U0001F600A"},  // no surrogates
+        {"[1 /Lslash /quotedblleft /quotedblright]", "\u0141\u201c\u201d"},
+        // Names outside the rules keep the base encoding's character, and
+        // the Windows code page's control codes are no text.
+        {"[1 /g42 /uni00e9 /cid00042]", ""},
+        {"[65 /g42 /uni00e9 /cid00042]", "ABC"},
+        {"[1 /space.alt /fi /T_h]", " \ufb01Th"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.differences));
+        const Font f =
+            font_of("<< /Encoding << /Differences " + std::string(c.differences) + " >> >>");
+        const bool at_65 = c.differences.starts_with("[65");
+        EXPECT_EQ(shown(f, at_65 ? "ABC" : "\x01\x02\x03"), c.text);
+    }
+}
+
+TEST(FontGlyphNames, ReportlabDifferences) {
+    const std::vector<TextRun> runs =
+        first_page_runs(kFixtures / "font" / "reportlab-differences.pdf");
+    std::string expected = vellox_test::read_file(kFixtures / "font" / "reportlab-differences.txt");
+    expected.pop_back();  // the line feed
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].text, expected);
+}
+
+TEST(FontShow, LongTextsWithoutByteFastPath) {
+    // Codes with several characters mixed with ASCII codes, around the
+    // switch from the in-place ASCII copy to the table of texts.
+    const Font f = font_of("<< /Encoding << /Differences [1 /f_f_l /eacute] >> >>");
+    EXPECT_EQ(shown(f,
+                    "ab\x01"
+                    "c\x02\x01"),
+              "abfflc\u00e9ffl");
+    EXPECT_EQ(shown(f, "\x02"), "\u00e9");
+    EXPECT_EQ(shown(f, ""), "");
+    Font with_cmap = f;
+    with_cmap.to_unicode = CMap{};
+    with_cmap.to_unicode->map['c'] = "C";
+    EXPECT_EQ(shown(with_cmap,
+                    "ab\x01"
+                    "c\x02"),
+              "abfflC\u00e9");
+}
+
+// ------------------------------------------------------ font programs
+
+// Fixtures of fontprog_test with their ToUnicode maps removed
+// (fixtures/font/make_fixtures.py): the text comes from the programs.
+TEST(FontProgram, TextFromEmbeddedPrograms) {
+    struct Case {
+        std::string_view file;
+        std::string_view text;
+    };
+    const Case cases[] = {
+        // pdfTeX's Type 1 Computer Modern: CMR10's fi and ffi ligatures at
+        // 0x0C and 0x0E, CMSY10's element sign at 0x32 ("2" by the Windows
+        // code page), all from the programs' built-in encodings.
+        {"pdflatex-cm-no-tounicode.pdf", "The \ufb01rst \ufb01ne o\ufb03ce: x \u2208 A \u222a B."},
+        // The same page re-distilled by Ghostscript: CFF programs with
+        // encodings of their own.
+        {"ghostscript-cff-no-tounicode.pdf",
+         "The \ufb01rst \ufb01ne o\ufb03ce: x \u2208 A \u222a B."},
+        // LuaTeX's Identity-H CIDFontType2: glyph ids back to Unicode
+        // through the program's cmap.
+        {"lualatex-dejavu-no-tounicode.pdf",
+         "Gr\u00fc\u00dfe, na\u00efve caf\u00e9: x \u2208 A \u222a B"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file));
+        EXPECT_EQ(squeezed(joined(first_page_runs(kFixtures / "font" / c.file))), squeezed(c.text));
+    }
+}
+
+TEST(FontProgram, SimpleTrueTypeCodesThroughTheProgram) {
+    // reportlab's subset gives its own codes (ASCII kept, others from 1 up)
+    // and only a (1,0) cmap with a 'post' table without names: the ASCII
+    // codes still read, and the others have nothing to go by (pdftotext
+    // drops them too), not even the control characters of the Windows
+    // code page.
+    const std::string text =
+        joined(first_page_runs(kFixtures / "font" / "reportlab-dejavu-no-tounicode.pdf"));
+    EXPECT_EQ(squeezed(text), squeezed("Gre, nave caf: x  A  B"));
+}
+
+TEST(FontProgram, ProgramsAreReadOnlyWhenNeeded) {
+    // A ToUnicode map for every code the font shows (/FirstChar to
+    // /LastChar) leaves the program unread: a program that is not one
+    // changes nothing then, and gives nothing when it is read.
+    TinyPdf pdf;
+    const std::string cmap = "begincmap 1 beginbfrange <41> <42> <0061> endbfrange endcmap";
+    pdf.add(1,
+            "<< /Length " + std::to_string(cmap.size()) + " >>\nstream\n" + cmap + "\nendstream");
+    pdf.add(2, "<< /FontFile 3 0 R >>");
+    pdf.add(3, "<< /Length 9 >>\nstream\nnot a font\nendstream");
+    const Resolver r = pdf.resolver();
+    const Font covered =
+        load_font(r, dict_of("<< /ToUnicode 1 0 R /FontDescriptor 2 0 R /FirstChar 65 /LastChar 66 "
+                             "/Widths [500 500] >>"));
+    EXPECT_EQ(shown(covered, "AB"), "ab");
+    const Font uncovered = load_font(r, dict_of("<< /FontDescriptor 2 0 R >>"));
+    EXPECT_EQ(shown(uncovered, "AB\x80"), "AB\u20ac");  // the Windows code page stays
+}
+
+// ------------------------------------------------------- composite fonts
+
+// Vertical CMaps select vertical glyphs, whose characters in the
+// collections are the vertical presentation forms; Traditional Chinese
+// centres its full stop, so Adobe-CNS1 keeps it.
+std::string vertical_forms(std::string text, bool full_stop) {
+    const std::pair<std::string_view, std::string_view> forms[] = {
+        {"\u3001", "\uFE11"}, {"\u3002", full_stop ? "\uFE12" : "\u3002"}, {"\uFF0C", "\uFE10"}};
+    for (const auto& [from, to] : forms) {
+        for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+            text.replace(at, from.size(), to);
+            at += to.size();
+        }
+    }
+    return text;
+}
+
+// reportlab's non-embedded CID fonts without ToUnicode, one string each:
+// the Unicode CMaps (UniJIS-UCS2-H...) decoded as UTF-16, the legacy ones
+// (90ms-RKSJ-H, GBK-EUC-H, KSCms-UHC-H, ETen-B5-H) through the CMap to
+// CIDs and the collection to Unicode; vertically with the -V CMaps.
+TEST(FontComposite, ReportlabCidFonts) {
+    const std::filesystem::path dir = kFixtures / "cidcmap";
+    std::ifstream in(dir / "reportlab-cjk.txt");
+    ASSERT_TRUE(in);
+    std::map<std::string, std::vector<std::string>> expected;  // file -> texts in order
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto a = line.find('\t');
+        const auto b = line.find('\t', a + 1);
+        expected[line.substr(0, a)].push_back(line.substr(b + 1));
+    }
+    ASSERT_EQ(expected.size(), 2u);
+    for (const auto& [file, texts] : expected) {
+        SCOPED_TRACE(file);
+        const bool vertical = file.find("vertical") != std::string::npos;
+        const std::vector<TextRun> runs = first_page_runs(dir / file);
+        ASSERT_EQ(runs.size(), texts.size());
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            SCOPED_TRACE(runs[i].font);
+            // Even entries are the Unicode CMaps, odd ones the legacy CMaps.
+            const bool legacy = i % 2 == 1;
+            const bool cns = texts[i].find("\u7e41") != std::string::npos;  // 繁
+            EXPECT_EQ(runs[i].text, vertical && legacy ? vertical_forms(texts[i], !cns) : texts[i]);
+        }
+    }
+}
+
+TEST(FontComposite, CMapsAndCollections) {
+    TinyPdf pdf;
+    const std::string cmap =
+        "/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
+        "/CIDSystemInfo << /Registry (Adobe) /Ordering (Japan1) /Supplement 2 >> def\n"
+        "2 begincodespacerange <00> <7f> <8140> <9ffc> endcodespacerange\n"
+        "2 begincidrange <20> <7e> 1 <889f> <88fc> 1125 endcidrange endcmap";
+    pdf.add(1,
+            "<< /Length " + std::to_string(cmap.size()) + " >>\nstream\n" + cmap + "\nendstream");
+    pdf.add(2, "<< /WMode 1 /Length " + std::to_string(cmap.size()) + " >>\nstream\n" + cmap +
+                   "\nendstream");
+    const std::string to_unicode = "begincmap 1 beginbfchar <41> <0078> endbfchar endcmap";
+    pdf.add(3, "<< /Length " + std::to_string(to_unicode.size()) + " >>\nstream\n" + to_unicode +
+                   "\nendstream");
+    const Resolver r = pdf.resolver();
+    const std::string japan1 =
+        " /DescendantFonts [<< /CIDSystemInfo << /Registry (Adobe) /Ordering (Japan1) >> >>]";
+    struct Case {
+        std::string font;
+        std::string_view bytes;
+        std::string_view text;
+        bool vertical;
+    };
+    const Case cases[] = {
+        // Unicode CMaps: the codes are the text (UTF-16 pairs included).
+        {"<< /Subtype /Type0 /Encoding /UniGB-UCS2-H >>", "\x4e\x2d\x65\x87", "\u4e2d\u6587",
+         false},
+        {"<< /Subtype /Type0 /Encoding /UniJIS-UTF16-V >>", "\xd8\x3d\xde\x00\x00\x41"sv,
+         "\U0001F600A", true},
+        // A legacy CMap: one- and two-byte codes, CIDs of its collection.
+        {"<< /Subtype /Type0 /Encoding /90ms-RKSJ-H >>",
+         "A\x88\x9f"
+         "B",
+         "A\u4e9c"
+         "B",
+         false},
+        // Identity-H with the collection from the descendant.
+        {"<< /Subtype /Type0 /Encoding /Identity-H" + japan1 + " >>", "\x00\x22\x04\x65"sv,
+         "A\u4e9c", false},
+        {"<< /Subtype /Type0 /Encoding /Identity-V" + japan1 + " >>", "\x00\x22"sv, "A", true},
+        // Adobe-Identity means nothing without a program.
+        {"<< /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /CIDSystemInfo << "
+         "/Registry (Adobe) /Ordering (Identity) >> >>] >>",
+         "\x00\x22"sv, "", false},
+        // An embedded CMap: its code space splits, its CIDSystemInfo names
+        // the collection; /WMode 1 of its stream makes it vertical.
+        {"<< /Subtype /Type0 /Encoding 1 0 R >>", "A\x88\x9f", "A\u4e9c", false},
+        {"<< /Subtype /Type0 /Encoding 2 0 R >>", "A\x88\x9f", "A\u4e9c", true},
+        // ToUnicode wins for the codes it maps, keyed by the split code.
+        {"<< /Subtype /Type0 /Encoding 1 0 R /ToUnicode 3 0 R >>", "A\x88\x9f", "x\u4e9c", false},
+        // An unknown CMap name: two-byte codes, no text.
+        {"<< /Subtype /Type0 /Encoding /No-Such-CMap" + japan1 + " >>", "\x00\x22"sv, "A", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.font);
+        const Font f = load_font(r, dict_of(c.font));
+        EXPECT_EQ(shown(f, c.bytes), c.text);
+        EXPECT_EQ(f.vertical, c.vertical);
+    }
+}
+
+TEST(FontComposite, WidthsByCidAndWordSpacingOfOneByteCodes) {
+    // 90ms-RKSJ-H: "A" is CID 264 (its ASCII is Adobe-Japan1's
+    // proportional Latin), 0x889F CID 1125, the space CID 231: widths are
+    // looked up by CID, not by code.
+    const Font f = font_of(
+        "<< /Subtype /Type0 /Encoding /90ms-RKSJ-H /DescendantFonts [<< /DW 1000 "
+        "/W [264 [500] 1125 [900] 231 [250] 32 [0] 65 [0]] >>] >>");
+    std::string out;
+    EXPECT_DOUBLE_EQ(f.show_into(as_bytes("A\x88\x9f"), out, 0, 0, 10, 1), 5 + 9);
+    // The one-byte space gets word spacing; a two-byte code 0x0020 does not.
+    EXPECT_DOUBLE_EQ(f.show_into(as_bytes(" "), out, 1, 2, 10, 1), 2.5 + 1 + 2);
+    const Font identity =
+        font_of("<< /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /DW 1000 >>] >>");
+    EXPECT_DOUBLE_EQ(identity.show_into(as_bytes("\x00\x20"sv), out, 1, 2, 10, 1), 11);
+}
+
+TEST(FontComposite, VerticalAdvances) {
+    struct Case {
+        std::string_view descendant;
+        std::string_view bytes;  // Identity-V codes: the CIDs
+        double advance;          // size 10, Tc 1, Th 0.5 (which vertical text ignores)
+    };
+    const Case cases[] = {
+        // No /DW2: 1000 units down per glyph, whatever /W says.
+        {"<< /W [1 [500]] >>", "\x00\x01\x00\x02"sv, (10 + 1) * 2},
+        {"<< /DW2 [880 -500] >>", "\x00\x01"sv, 5 + 1},
+        // /W2: "c [w1y vx vy ...]" and "first last w1y vx vy".
+        {"<< /W2 [1 [-800 500 880 -600 500 880] 10 20 -300 500 880] >>",
+         "\x00\x01\x00\x02\x00\x0f\x00\x03"sv, 8 + 6 + 3 + 10 + 4},
+        // Elements that are no numbers store nothing; a bad /DW2 keeps 1000.
+        {"<< /W2 [1 [/x 500 880] 2 2 -200 0 0] /DW2 [880] >>", "\x00\x01\x00\x02"sv, 10 + 2 + 2},
+        {"<< /W2 [1 2 -200 0] /DW2 5 >>", "\x00\x01"sv, 10 + 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.descendant));
+        const Font f = font_of("<< /Subtype /Type0 /Encoding /Identity-V /DescendantFonts [" +
+                               std::string(c.descendant) + "] >>");
+        ASSERT_TRUE(f.vertical);
+        std::string out;
+        EXPECT_DOUBLE_EQ(f.show_into(as_bytes(c.bytes), out, 1, 0, 10, 0.5), c.advance);
+    }
+    // reportlab's vertical CID fonts write no /W2: each glyph advances by
+    // the default 1000 units, down.
+    const std::vector<TextRun> runs =
+        first_page_runs(kFixtures / "cidcmap" / "reportlab-cjk-vertical.pdf");
+    ASSERT_FALSE(runs.empty());
+    EXPECT_DOUBLE_EQ(runs[0].width, 12.0 * 25);  // 25 glyphs of HeiseiMin-W3 at 12 pt
+}
+
+TEST(FontComposite, HugeW2RangeStopsAtSixteenBitCids) {
+    const double start = vellox_test::cpu_seconds();
+    const Font f = font_of(
+        "<< /Subtype /Type0 /Encoding /Identity-V /DescendantFonts [<< /W2 [0 4294967295 -500 0 "
+        "0 4294967290 4294967295 -100 0 0 -9223372036854775807 [-1 0 0]] >>] >>");
+    EXPECT_LT(vellox_test::cpu_seconds() - start, 2.0);
+    EXPECT_EQ(f.vertical_advances.size(), 65536u);
+    EXPECT_DOUBLE_EQ(f.vertical_advance_of(65535), 0.5);
 }
