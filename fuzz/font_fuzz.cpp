@@ -7,7 +7,7 @@
 #include "content.h"
 #include "cos.h"
 #include "font.h"
-#include "text.h"
+#include "page.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vellox_core;
@@ -23,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FontMap fonts;
     fonts["F1"] = std::make_shared<const Font>(load_font(resolver, *obj->as_dict()));
     const ByteView content = font_len < size ? bytes.subspan(font_len + 1) : ByteView{};
-    (void)extract_runs(parse_content(content).ops, fonts);
+    (void)interpret_ops(parse_content(content).ops, fonts);
     return 0;
 }

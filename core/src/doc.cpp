@@ -5,12 +5,11 @@
 #include <algorithm>
 #include <string_view>
 
-#include "content.h"
 #include "font.h"
 #include "image.h"
 #include "layout.h"
+#include "page.h"
 #include "tables.h"
-#include "text.h"
 #include "utf8.h"
 #include "xref.h"
 
@@ -95,22 +94,21 @@ Result<ExtractedDoc> Document::extract(ImageDetail images) const {
     doc.pages.reserve(pages->size());
     FontCache font_cache;
     for (const Page& page : *pages) {
-        auto content = page_content(resolver, page);
-        if (!content) return std::move(content).error();
-        // Every stage below degrades instead of failing: a font that does not
-        // load decodes less text, an image that does not decode is left out.
-        // The operations borrow the content bytes, which outlive them here.
-        const Content page_ops = parse_content(*content);
-        const FontMap& fonts = load_fonts(resolver, page.resources, font_cache);
-        std::vector<TextRun> runs = extract_runs(page_ops.ops, fonts);
-        PageText text = layout_page(runs, page.media_box);
-        text.tables = detect_tables(page_ops.ops, runs);
+        // Only the page's own content can fail the page; every stage below
+        // degrades instead: a font that does not load decodes less text, a
+        // form that cannot be read is not drawn, an image that does not
+        // decode is left out.
+        auto drawing = interpret_page(resolver, page, font_cache);
+        if (!drawing) return std::move(drawing).error();
+        PageText text = layout_page(drawing->runs, page.media_box, page.rotate);
+        text.tables = detect_tables(drawing->rules, drawing->runs, page.rotate);
         // A page with images but no text is most likely a scan.
         if (images == ImageDetail::Full) {
-            text.images = extract_images(resolver, page.resources);
+            text.images = extract_images(resolver, page.resources, drawing->images);
             text.needs_ocr = text.lines.empty() && !text.images.empty();
         } else {
-            text.needs_ocr = text.lines.empty() && has_image(resolver, page.resources);
+            text.needs_ocr =
+                text.lines.empty() && has_image(resolver, page.resources, drawing->images);
         }
         doc.pages.push_back(std::move(text));
     }
