@@ -6,9 +6,11 @@
 // Stages: "open+decode" opens the file, walks the page tree and decodes every
 // page's content; "lex only" adds a pass of the lexer over the content that
 // keeps nothing (the least any reading of the operators can cost with this
-// lexer); "operations" parses the operations instead; then "text runs",
-// "lines", "tables", and "markdown", the whole extraction as
-// parse_to_markdown runs it. Prints the best time of N passes per stage.
+// lexer); "operations" parses the operations instead; then "drawing", the
+// page's interpretation (decoding and parsing included: the text runs, the
+// rules, the forms and annotations drawn), "lines", "tables", and
+// "markdown", the whole extraction as parse_to_markdown runs it. Prints the best time of N passes
+// per stage.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include "font.h"
 #include "layout.h"
 #include "lex.h"
+#include "page.h"
 #include "pagetree.h"
 #include "tables.h"
 #include "text.h"
@@ -32,7 +35,7 @@ namespace {
 using namespace vellox_core;
 
 enum Stage { OpenDecode, LexOnly, Operations, TextRuns, Lines, Tables, Markdown, kStages };
-const char* const kStageNames[kStages] = {"open+decode", "lex only", "operations", "text runs",
+const char* const kStageNames[kStages] = {"open+decode", "lex only", "operations", "drawing",
                                           "lines",       "tables",   "markdown"};
 
 struct Input {
@@ -57,6 +60,16 @@ std::size_t run(const std::vector<Input>& inputs, Stage stage) {
         if (!pages) continue;
         FontCache cache;
         for (const Page& page : *pages) {
+            if (stage >= TextRuns) {
+                auto drawing = interpret_page(doc->resolver, page, cache);
+                if (!drawing) break;
+                sink += drawing->runs.size();
+                if (stage < Lines) continue;
+                sink += layout_page(drawing->runs, page.media_box, page.rotate).lines.size();
+                if (stage < Tables) continue;
+                sink += detect_tables(drawing->rules, drawing->runs, page.rotate).size();
+                continue;
+            }
             auto content = page_content(doc->resolver, page);
             if (!content) break;
             sink += content->size();
@@ -72,14 +85,6 @@ std::size_t run(const std::vector<Input>& inputs, Stage stage) {
             if (stage < Operations) continue;
             const Content ops = parse_content(*content);
             sink += ops.ops.size();
-            if (stage < TextRuns) continue;
-            const FontMap& fonts = load_fonts(doc->resolver, page.resources, cache);
-            const std::vector<TextRun> runs = extract_runs(ops.ops, fonts);
-            sink += runs.size();
-            if (stage < Lines) continue;
-            sink += layout_page(runs, page.media_box).lines.size();
-            if (stage < Tables) continue;
-            sink += detect_tables(ops.ops, runs).size();
         }
     }
     return sink;

@@ -7,6 +7,7 @@
 
 #include "content.h"
 #include "layout.h"
+#include "page.h"
 #include "support/content_reference.h"
 #include "support/same_operand.h"
 #include "tables.h"
@@ -21,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
     }
     // No fonts: every shown string takes the fallback path.
-    const auto runs = extract_runs(content.ops, FontMap{});
-    (void)detect_tables(content.ops, runs);
-    (void)layout_page(runs, Rect{0, 0, 612, 792});
+    const PageDrawing drawing = interpret_ops(content.ops, FontMap{});
+    (void)detect_tables(drawing.rules, drawing.runs);
+    (void)layout_page(drawing.runs, Rect{0, 0, 612, 792});
     return 0;
 }

@@ -17,7 +17,7 @@
 #include "content.h"
 #include "cos.h"
 #include "font.h"
-#include "text.h"
+#include "page.h"
 #include "utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!is_valid_utf8(as_bytes(text))) std::abort();
     FontMap fonts;
     fonts["F1"] = std::make_shared<const Font>(font);
-    for (const TextRun& run : extract_runs(parse_content(as_bytes(content)).ops, fonts)) {
+    for (const TextRun& run : interpret_ops(parse_content(as_bytes(content)).ops, fonts).runs) {
         if (!is_valid_utf8(as_bytes(run.text))) std::abort();
     }
     return 0;

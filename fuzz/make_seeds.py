@@ -381,10 +381,43 @@ def seeds_cidcmap():
             put("cidcmap", "%s-damaged-%d" % (name, k), bytes(damaged))
 
 
+def drawing_pdfs():
+    """Pages that reach the page's interpretation past its own content: form
+    XObjects (placed, nested, drawing themselves), annotation appearances
+    and field values, inline images whose data holds EI, and content
+    streams damaged part-way."""
+    font = b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"
+    form = lambda entries, content: stream(b"/Type /XObject /Subtype /Form /BBox [0 0 612 792] " + entries, content)
+    cut = zlib.compress(b"BT /F1 12 Tf 72 500 Td (kept before the damage) Tj ET " * 8)
+    objs = [
+        b"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [8 0 R] /NeedAppearances true >> >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox [0 0 612 792] >>",
+        b"<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 4 0 R >> "
+        b"/XObject << /A 5 0 R /B 6 0 R >> >> /Contents [7 0 R 11 0 R] /Annots [8 0 R 9 0 R] >>",
+        font,
+        form(b"/Matrix [1 0 0 1 0 -50] /Resources << /Font << /F1 4 0 R >> /XObject << /B 6 0 R /A 5 0 R >> >>",
+             b"BT /F1 10 Tf 72 700 Td (in form A) Tj ET /B Do /A Do 100 100 200 1 re f"),
+        form(b"/Matrix [2 0 0 2 0 0]", b"q BT /F1 5 Tf 36 300 Td (in form B) Tj ET /A Do"),
+        stream(b"", b"q 1 0 0 1 0 -100 cm /A Do Q BT /F1 1 Tf 12 0 0 12 72 720 Tm (page) Tj ET "
+               b"q BI /W 3 /H 1 /CS /RGB /BPC 8 ID EI\nEI\n EI Q "
+               b"BI /F [/A85 /Fl] /W 1 /H 1 ID 9j\nEI ~> EI 100 100 m 300 100 l S"),
+        b"<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (field value) /F 4 "
+        b"/Rect [100 600 300 620] /DA (/Helv 10 Tf 0 g) >>",
+        b"<< /Type /Annot /Subtype /Stamp /F 4 /Rect [300 300 400 340] /AS /On "
+        b"/AP << /N << /On 10 0 R >> >> >>",
+        stream(b"/Subtype /Form /BBox [0 0 100 40] /Matrix [0 1 -1 0 0 0] "
+               b"/Resources << /Font << /F1 4 0 R >> >>", b"BT /F1 10 Tf 5 5 Td (stamp) Tj ET"),
+        stream(b"/Filter /FlateDecode", cut[: len(cut) // 2]),
+    ]
+    return {"forms-annotations.pdf": build_pdf(objs)}
+
+
 def seeds_content():
     put("content", "text", PAGE_TEXT)
     put("content", "inline-image", b"q BI /W 4 /H 1 /CS /RGB /BPC 8 /F /AHx ID 00112233445566778899AABB> EI Q "
         b"BT /F1 1 Tf 12 0 0 12 5 5 Tm (after) Tj ET")
+    put("content", "inline-ends", b"BI /L 4 ID EI\nx EI BI /W 2 /H 1 /CS /G /BPC 8 ID EI EI "
+        b"BI /F /A85 ID 9j\nEI ~>\nEI BI /F /AHx ID 4 EI 1> EI q 1 0 0 1 5 5 cm /Fm Do Q")
     put("content", "graphics", b"1 0 0 RG 0 0 1 rg 2 w [3 1] 0 d 10 10 m 20 20 l 30 10 40 40 50 10 c h f* "
         b"q 0.5 0 0 0.5 0 0 cm 0 0 100 100 re W n /GS1 gs Q BX /Foo 1 2 unknownop EX "
         b"/Tag << /MCID 0 >> BDC EMC")
@@ -410,6 +443,8 @@ def seeds_content():
 
 def seeds_pdfs():
     pdfs = tiny_pdfs()
+    for name, data in drawing_pdfs().items():
+        put("pipeline", name, data)
     for name, data in pdfs.items():
         put("pipeline", name, data)
         put("xref", name, data)

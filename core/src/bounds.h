@@ -84,6 +84,54 @@ inline constexpr std::size_t kMaxInitialContentOps = std::size_t{1} << 16;
 // past the bound is dropped.
 inline constexpr std::size_t kMaxPageRuns = std::size_t{1} << 18;
 
+// Rule positions one page keeps for its table. Each painted straight piece
+// of a path gives at most one, so a page of vector art (a map drawn with
+// hundreds of thousands of segments, forms drawn again and again) could
+// otherwise keep one per operation it interprets; the grid only needs the
+// distinct positions, and real tables have at most a few hundred. Rules
+// past the bound are dropped.
+inline constexpr std::size_t kMaxPageRules = std::size_t{1} << 20;
+
+// Form XObjects and annotation appearances drawn inside one another, the
+// page's content being depth 0. Producers nest forms a few levels (a
+// group inside a group inside an artwork); the walk recurses once per
+// level, and a chain of distinct forms each drawing the next would
+// otherwise recurse as deep as the file has objects.
+inline constexpr std::uint32_t kMaxFormDepth = 32;
+
+// Operations interpreted on one page, each form's counted every time it is
+// drawn. A form drawn ten times by a form drawn ten times... grows the work
+// tenfold a level from a few bytes of content; real pages interpret at
+// most some hundred thousand operations (the GeoTopo map page 30,000). Past
+// the bound no further form or appearance is drawn and the page's own
+// content goes on alone.
+inline constexpr std::size_t kMaxPageDrawnOps = std::size_t{1} << 24;
+
+// Decoded bytes of the form and appearance streams drawn on one page, all
+// together (each decoded once per page). Each stream alone may decode to
+// kMaxDecodedBytes; a page drawing many distinct forms would otherwise
+// decode that many times over. Once reached, no further form is decoded,
+// so a page decodes at most twice this bound in all.
+inline constexpr std::size_t kMaxPageFormBytes = kMaxDecodedBytes;
+
+// Graphics states saved by q and not yet restored. Each costs some 150
+// bytes (the CTM and the text parameters); real content nests a few dozen
+// levels, and some producers leave a q open per text object, reaching
+// thousands. A q past the bound saves nothing, and the Q that matches it
+// restores nothing.
+inline constexpr std::size_t kMaxSavedStates = std::size_t{1} << 16;
+
+// Images one page lists besides the image XObjects of its resources:
+// inline images and images drawn inside forms. Each becomes a record in
+// the output; a scan split into strips has a few hundred, while a content
+// stream of tiny inline images could otherwise ask for millions.
+inline constexpr std::size_t kMaxDrawnImages = std::size_t{1} << 12;
+
+// Form fields followed up their /Parent chain for an inherited value or
+// type. Real forms nest fields a few levels; a cycle or a chain as long as
+// the file is hostile.
+inline constexpr std::uint32_t kMaxFieldDepth = 32;
+
 // Output room an inflate call reserves before decoding, at eight times the
 // compressed size (Flate commonly compresses page content 3 to 10 times): a
 // guess from data that exists, not from anything the stream claims, and at

@@ -23,13 +23,136 @@ bool starts_operand(std::uint8_t c) {
            (c >= '0' && c <= '9');
 }
 
-// Position just behind the first "EI" at or after `from`, or the end.
-std::size_t skip_inline_image(ByteView data, std::size_t from) {
-    constexpr std::uint8_t kEI[] = {'E', 'I'};
-    const auto it = std::search(data.begin() + static_cast<std::ptrdiff_t>(from), data.end(),
-                                std::begin(kEI), std::end(kEI));
-    if (it == data.end()) return data.size();
-    return static_cast<std::size_t>(it - data.begin()) + 2;
+// The first filter of an inline image, in full or abbreviated.
+std::string_view first_filter(const Dictionary& dict) {
+    const Object* f = dict.get("F");
+    if (f == nullptr) f = dict.get("Filter");
+    if (f == nullptr) return {};
+    if (const Array* items = f->as_array()) {
+        if (items->empty()) return {};
+        f = &items->front();
+    }
+    const Name* name = f->as_name();
+    return name != nullptr ? std::string_view(name->text) : std::string_view{};
+}
+
+bool has_filter(const Dictionary& dict) {
+    const Object* f = dict.get("F");
+    if (f == nullptr) f = dict.get("Filter");
+    if (f == nullptr || f->is_null()) return false;
+    const Array* items = f->as_array();
+    return items == nullptr || !items->empty();
+}
+
+// A non-negative integer entry under either of two keys.
+std::optional<std::uint64_t> count_entry(const Dictionary& dict, std::string_view a,
+                                         std::string_view b) {
+    const Object* v = dict.get(a);
+    if (v == nullptr) v = dict.get(b);
+    const std::int64_t* i = v != nullptr ? v->as_int() : nullptr;
+    if (i == nullptr || *i < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(*i);
+}
+
+bool is_mask(const Dictionary& dict) {
+    const Object* mask = dict.get("IM");
+    if (mask == nullptr) mask = dict.get("ImageMask");
+    return mask != nullptr && mask->as_bool() != nullptr && *mask->as_bool();
+}
+
+// Colour components of an inline image's colour space, when the
+// dictionary alone says: device spaces by name or abbreviation, an indexed
+// space as one; a name of the page's /ColorSpace resources does not say.
+std::optional<std::uint64_t> components(const Dictionary& dict) {
+    if (is_mask(dict)) return 1;
+    const Object* cs = dict.get("CS");
+    if (cs == nullptr) cs = dict.get("ColorSpace");
+    if (cs == nullptr) return std::nullopt;
+    if (const Array* items = cs->as_array()) {
+        if (items->empty()) return std::nullopt;
+        const Object& family = items->front();
+        if (family.is_name("I") || family.is_name("Indexed")) return 1;
+        return std::nullopt;
+    }
+    const Name* name = cs->as_name();
+    if (name == nullptr) return std::nullopt;
+    const std::string_view n = name->text;
+    if (n == "G" || n == "DeviceGray" || n == "I" || n == "Indexed") return 1;
+    if (n == "RGB" || n == "DeviceRGB") return 3;
+    if (n == "CMYK" || n == "DeviceCMYK") return 4;
+    return std::nullopt;
+}
+
+// The data's length in bytes when the dictionary makes it computable.
+std::optional<std::uint64_t> inline_data_length(const Dictionary& dict) {
+    if (const auto declared = count_entry(dict, "L", "Length")) return declared;
+    if (has_filter(dict)) return std::nullopt;
+    const auto width = count_entry(dict, "W", "Width");
+    const auto height = count_entry(dict, "H", "Height");
+    const auto comps = components(dict);
+    const auto bpc = is_mask(dict) ? std::optional<std::uint64_t>(1)
+                                   : count_entry(dict, "BPC", "BitsPerComponent");
+    if (!width || !height || !comps || !bpc) return std::nullopt;
+    std::uint64_t row_bits = 0;
+    std::uint64_t total = 0;
+    if (__builtin_mul_overflow(*width, *comps, &row_bits) ||
+        __builtin_mul_overflow(row_bits, *bpc, &row_bits) ||
+        __builtin_mul_overflow(row_bits / 8 + (row_bits % 8 != 0 ? 1 : 0), *height, &total)) {
+        return std::nullopt;
+    }
+    return total;
+}
+
+// "EI" at `at`, followed by white space, a delimiter or the end.
+bool ei_at(ByteView data, std::size_t at) {
+    return data.size() - at >= 2 && data[at] == 'E' && data[at + 1] == 'I' &&
+           (data.size() - at == 2 || !is_regular(data[at + 2]));
+}
+
+// Position of the first occurrence of `marker` in `data`.
+std::optional<std::size_t> find(ByteView data, std::string_view marker) {
+    const ByteView bytes = as_bytes(marker);
+    const auto it = std::search(data.begin(), data.end(), bytes.begin(), bytes.end());
+    if (it == data.end()) return std::nullopt;
+    return static_cast<std::size_t>(it - data.begin());
+}
+
+// Where the data of an inline image ends, by the rule in content.h: the
+// data's length and the length through "EI", counted from the data's first
+// byte (`rest` runs from there to the end of the content). Nothing when no
+// EI is found.
+struct InlineImageEnd {
+    std::size_t data_length = 0;
+    std::size_t through_ei = 0;
+};
+
+std::optional<InlineImageEnd> inline_image_end(const Dictionary& dict, ByteView rest,
+                                               bool after_white_space) {
+    // A known end: EI must follow it, after nothing but white space.
+    std::size_t search_from = 0;
+    std::optional<std::size_t> known_end;
+    const std::string_view filter = first_filter(dict);
+    if (const auto length = inline_data_length(dict)) {
+        if (*length <= rest.size()) known_end = static_cast<std::size_t>(*length);
+    } else if (filter == "AHx" || filter == "ASCIIHexDecode") {
+        if (const auto at = find(rest, ">")) known_end = search_from = *at + 1;
+    } else if (filter == "A85" || filter == "ASCII85Decode") {
+        if (const auto at = find(rest, "~>")) known_end = search_from = *at + 2;
+    }
+    if (known_end) {
+        std::size_t at = *known_end;
+        while (at < rest.size() && is_whitespace(rest[at])) ++at;
+        if (ei_at(rest, at)) return InlineImageEnd{*known_end, at + 2};
+    }
+    // Otherwise the first EI with white space before it. The white space
+    // after ID counts for an EI at the very start (an image of no bytes);
+    // the white space before EI is not data.
+    for (std::size_t at = search_from; at + 2 <= rest.size(); ++at) {
+        if (!ei_at(rest, at)) continue;
+        if (!(at > 0 ? is_whitespace(rest[at - 1]) : after_white_space)) continue;
+        return InlineImageEnd{at > search_from ? at - 1 : search_from, at + 2};
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -50,6 +173,10 @@ Operator operator_of(std::string_view keyword) {
             case 'B': return Operator::FillStroke;
             case 'b': return Operator::CloseFillStroke;
             case 'n': return Operator::EndPath;
+            case 'h': return Operator::ClosePath;
+            case 'c':
+            case 'v':
+            case 'y': return Operator::CurveTo;
             default: return Operator::Other;
         }
     }
@@ -84,6 +211,8 @@ Operator operator_of(std::string_view keyword) {
     if (a == 'c' && b == 'm') return Operator::Concat;
     if (a == 'B' && b == 'T') return Operator::BeginText;
     if (a == 'r' && b == 'e') return Operator::Rectangle;
+    if (a == 'D' && b == 'o') return Operator::PaintXObject;
+    if (a == 'B' && b == 'I') return Operator::InlineImage;
     return Operator::Other;
 }
 
@@ -281,7 +410,58 @@ Operand operand_of(const Object& o, BlockList& items, std::deque<std::string>& t
 
 }  // namespace
 
+namespace {
+
+// Reads an inline image from just behind BI, adding its operation with the
+// dictionary's bytes and the data as string operands; the cursor ends up
+// behind EI. False where the content ends: the dictionary does not parse
+// (its objects take from the budget like any operand's), or no EI follows.
+bool read_inline_image(Lexer& lexer, std::size_t& budget, std::vector<Object>& scratch,
+                       ContentBuilder& out) {
+    const ByteView data = lexer.input;
+    const std::size_t dict_begin = lexer.pos;
+    Dictionary dict;
+    while (true) {
+        lexer.skip_whitespace();
+        if (lexer.at_end()) return false;
+        if (data.size() - lexer.pos >= 2 && data[lexer.pos] == 'I' && data[lexer.pos + 1] == 'D') {
+            break;
+        }
+        auto key = cos::parse_object(lexer, budget, scratch);
+        if (!key) return false;
+        auto value = cos::parse_object(lexer, budget, scratch);
+        if (!value) return false;
+        // An entry whose key is no name says nothing; a repeated key's last
+        // value counts.
+        if (const Name* name = key->as_name()) dict.set(name->text, std::move(value).value());
+    }
+    const std::size_t dict_end = lexer.pos;
+    std::size_t start = lexer.pos + 2;
+    const bool white = start < data.size() && is_whitespace(data[start]);
+    if (white) ++start;
+    const auto end = inline_image_end(dict, data.subspan(start), white);
+    if (!end || budget == 0) return false;
+    --budget;
+    Operand dict_text;
+    dict_text.set_text(Operand::Kind::String,
+                       as_text(data.subspan(dict_begin, dict_end - dict_begin)));
+    Operand image;
+    image.set_text(Operand::Kind::String, as_text(data.subspan(start, end->data_length)));
+    out.push_operand(dict_text);
+    out.push_operand(image);
+    out.add_op("BI");
+    lexer.pos = start + end->through_ei;
+    return true;
+}
+
+}  // namespace
+
 Content parse_content(ByteView data) {
+    std::size_t budget = limits::kMaxContentObjects;
+    return parse_content(data, budget);
+}
+
+Content parse_content(ByteView data, std::size_t& budget) {
     Content content;
     ContentBuilder out;
     BlockList items;
@@ -291,8 +471,6 @@ Content parse_content(ByteView data) {
     // the cap keeps a huge page from reserving more than a megabyte or two up
     // front, past which the list grows as it needs.
     out.reserve_ops(std::min<std::size_t>(data.size() / 12, limits::kMaxInitialContentOps));
-    // Operations and operand objects still allowed on this page.
-    std::size_t budget = limits::kMaxContentObjects;
     Lexer lexer(data);
     while (true) {
         lexer.skip_whitespace();
@@ -326,12 +504,11 @@ Content parse_content(ByteView data) {
         }
 
         if (keyword->size() == 2 && (*keyword)[0] == 'B' && (*keyword)[1] == 'I') {
-            // An inline image: its dictionary, ID and binary data up to the
-            // first EI are passed over unread. The data may contain any
-            // bytes, so it is not tokenized; a plain search is what keeps
-            // the binary from being read as operators.
-            lexer.pos = skip_inline_image(data, lexer.pos);
+            // The data may contain any bytes, so it is never tokenized:
+            // finding its end is what keeps binary from being read as
+            // operators (see parse_content in content.h).
             out.drop_operands();
+            if (!read_inline_image(lexer, budget, array_items, out)) break;
             continue;
         }
 

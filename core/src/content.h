@@ -52,6 +52,12 @@ enum class Operator : std::uint8_t {
     CloseFillStroke,         // b
     CloseFillStrokeEvenOdd,  // b*
     EndPath,                 // n
+    ClosePath,               // h
+    CurveTo,                 // c, v and y: only their end point matters here
+    PaintXObject,            // Do
+    // BI ... ID ... EI, read as one operation with two string operands:
+    // the dictionary as it stands between BI and ID, and the image data.
+    InlineImage,
 };
 
 // The operator a keyword names; Other for every keyword not listed above.
@@ -171,6 +177,25 @@ struct Content {
 // and table passes read them. Never fails; stops quietly at the first
 // operand that does not parse, and where the page's object budget runs out.
 // The result borrows `data`.
+//
+// An inline image (BI, its dictionary, ID, the data, EI) becomes one
+// operation, keyword "BI", whose operands are two strings: the dictionary's
+// bytes between BI and ID, and the image data. The data may hold any bytes,
+// "EI" among them, so its end is found in this order:
+// - where the dictionary gives the data's length (/L or /Length; or, with
+//   no filter, from /W, /H, /BPC and the colour components), or the first
+//   filter ends it with a marker (ASCIIHexDecode at ">", ASCII85Decode at
+//   "~>"): there, when EI follows after optional white space;
+// - else the first EI preceded by white space and followed by white space,
+//   a delimiter or the end, searched from the data's start (from behind
+//   the marker when a marker was found).
+// One white-space byte after ID belongs to the syntax, not the data. A
+// dictionary that does not parse ends the content, as any operand that
+// does not parse, and so does data with no EI after it.
 Content parse_content(ByteView data);
+// The same, taking the objects it makes from `budget` instead of a fresh
+// kMaxContentObjects: the content of form XObjects drawn on one page shares
+// the page's budget.
+Content parse_content(ByteView data, std::size_t& budget);
 
 }  // namespace vellox_core

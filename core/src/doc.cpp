@@ -6,13 +6,12 @@
 #include <algorithm>
 #include <string_view>
 
-#include "content.h"
 #include "font.h"
 #include "image.h"
 #include "layout.h"
+#include "page.h"
 #include "repair.h"
 #include "tables.h"
-#include "text.h"
 #include "utf8.h"
 #include "xref.h"
 
@@ -211,23 +210,22 @@ Result<ExtractedDoc> Document::extract_pages(const std::vector<Page>& pages,
     for (const std::size_t index : chosen) {
         if (index >= pages.size()) return Error{ErrorKind::InvalidObject, "no such page"};
         const Page& page = pages[index];
-        auto content = page_content(resolver, page);
-        if (!content) return std::move(content).error();
-        // Every stage below degrades instead of failing: a font that does not
-        // load decodes less text, an image that does not decode is left out.
-        // The operations borrow the content bytes, which outlive them here.
-        const Content page_ops = parse_content(*content);
-        const FontMap& fonts = load_fonts(resolver, page.resources, font_cache);
-        std::vector<TextRun> runs = extract_runs(page_ops.ops, fonts);
-        PageText text = layout_page(runs, page.media_box);
+        // Only the page's own content can fail the page; every stage below
+        // degrades instead: a font that does not load decodes less text, a
+        // form that cannot be read is not drawn, an image that does not
+        // decode is left out.
+        auto drawing = interpret_page(resolver, page, font_cache);
+        if (!drawing) return std::move(drawing).error();
+        PageText text = layout_page(drawing->runs, page.media_box, page.rotate);
         text.number = index + 1;
-        text.tables = detect_tables(page_ops.ops, runs);
+        text.tables = detect_tables(drawing->rules, drawing->runs, page.rotate);
         // A page with images but no text is most likely a scan.
         if (images == ImageDetail::Full) {
-            text.images = extract_images(resolver, page.resources);
+            text.images = extract_images(resolver, page.resources, drawing->images);
             text.needs_ocr = text.lines.empty() && !text.images.empty();
         } else {
-            text.needs_ocr = text.lines.empty() && has_image(resolver, page.resources);
+            text.needs_ocr =
+                text.lines.empty() && has_image(resolver, page.resources, drawing->images);
         }
         doc.pages.push_back(std::move(text));
     }

@@ -1,8 +1,10 @@
 #include "image.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "filter/chain.h"
+#include "pagetree.h"
 
 namespace vellox_core {
 
@@ -21,6 +23,7 @@ namespace {
 
 // The coarse kind of an image comes from the last filter of its chain: an
 // image stored as [/FlateDecode /DCTDecode] is still a JPEG once inflated.
+// Inline images abbreviate the names (DCT, CCF).
 ImageFormat format_of(const Dictionary& dict) {
     const Object* filter = dict.get("Filter");
     if (filter == nullptr) filter = dict.get("F");
@@ -30,10 +33,11 @@ ImageFormat format_of(const Dictionary& dict) {
         name = arr->back().as_name();
     }
     if (name == nullptr) return ImageFormat::Raw;
-    if (name->text == "DCTDecode") return ImageFormat::Jpeg;
-    if (name->text == "JPXDecode") return ImageFormat::Jpeg2000;
-    if (name->text == "CCITTFaxDecode") return ImageFormat::Ccitt;
-    if (name->text == "JBIG2Decode") return ImageFormat::Jbig2;
+    const std::string_view n = name->text;
+    if (n == "DCTDecode" || n == "DCT") return ImageFormat::Jpeg;
+    if (n == "JPXDecode") return ImageFormat::Jpeg2000;
+    if (n == "CCITTFaxDecode" || n == "CCF") return ImageFormat::Ccitt;
+    if (n == "JBIG2Decode") return ImageFormat::Jbig2;
     return ImageFormat::Raw;
 }
 
@@ -57,10 +61,6 @@ std::string color_space_of(const Resolver& resolver, const Dictionary& dict) {
     return "DeviceRGB";
 }
 
-}  // namespace
-
-namespace {
-
 // The image XObject `value` of the page's resources under `key`, decoded;
 // nothing when it is no image or does not decode.
 std::optional<ParsedImage> image_of(const Resolver& resolver, const std::string& key,
@@ -75,11 +75,14 @@ std::optional<ParsedImage> image_of(const Resolver& resolver, const std::string&
     if (stream == nullptr) return std::nullopt;
     const Object* subtype = stream->dict.get("Subtype");
     if (subtype == nullptr || !subtype->is_name("Image")) return std::nullopt;
-    auto decoded = decode_stream(stream->dict, stream->data);
+    // Filter entries may be indirect (contrib-issue-1062-filters.pdf).
+    const std::optional<Dictionary> direct = direct_filters(resolver, stream->dict);
+    const Dictionary& filters = direct ? *direct : stream->dict;
+    auto decoded = decode_stream(filters, stream->data);
     if (!decoded) return std::nullopt;
     ParsedImage image;
     image.name = key;
-    image.format = format_of(stream->dict);
+    image.format = format_of(filters);
     image.data = std::move(decoded).value();
     image.width = u32_entry(stream->dict, "Width", 0);
     image.height = u32_entry(stream->dict, "Height", 0);
@@ -96,25 +99,119 @@ const Dictionary* xobjects_of(const Resolver& resolver, const Dictionary& resour
     return dict ? *dict : nullptr;
 }
 
+// The object an XObject entry stands for: the resolver's, through a
+// reference, or the entry itself.
+const Object* target_of(const Resolver& resolver, const Object& value) {
+    const Reference* ref = value.as_ref();
+    if (ref == nullptr) return &value;
+    auto got = resolver.lookup(ref->num);
+    return got ? *got : nullptr;
+}
+
+// Calls `take` with each image the page lists, in order, until it returns
+// false.
+template <class Take>
+void each_image(const Resolver& resolver, const Dictionary& resources, const DrawnImages& drawn,
+                Take take) {
+    std::vector<const Object*> listed;
+    if (const Dictionary* xobjects = xobjects_of(resolver, resources)) {
+        for (const auto& [key, value] : *xobjects) {
+            listed.push_back(target_of(resolver, value));
+            if (auto image = image_of(resolver, key, value)) {
+                if (!take(std::move(*image))) return;
+            }
+        }
+    }
+    for (const DrawnImages::XObject& x : drawn.xobjects) {
+        if (std::find(listed.begin(), listed.end(), x.image) != listed.end()) continue;
+        if (auto image = image_of(resolver, x.name, *x.image)) {
+            if (!take(std::move(*image))) return;
+        }
+    }
+    for (const ParsedImage& image : drawn.inline_images) {
+        if (!take(ParsedImage(image))) return;
+    }
+}
+
+// The colour space of an inline image: abbreviations of the device spaces
+// and of Indexed expanded, any other name looked up in the resources.
+std::string inline_color_space(const Resolver* resolver, const Dictionary& dict,
+                               const Dictionary* resources) {
+    const Object* value = dict.get("CS");
+    if (value == nullptr) value = dict.get("ColorSpace");
+    if (value == nullptr) return "DeviceRGB";
+    const auto expand = [](std::string_view n) -> std::string {
+        if (n == "G") return "DeviceGray";
+        if (n == "RGB") return "DeviceRGB";
+        if (n == "CMYK") return "DeviceCMYK";
+        if (n == "I") return "Indexed";
+        return std::string(n);
+    };
+    if (const Array* arr = value->as_array()) {
+        if (!arr->empty()) {
+            if (const Name* family = arr->front().as_name()) return expand(family->text);
+        }
+        return "Unknown";
+    }
+    const Name* name = value->as_name();
+    if (name == nullptr) return "DeviceRGB";
+    const std::string expanded = expand(name->text);
+    if (expanded == "DeviceGray" || expanded == "DeviceRGB" || expanded == "DeviceCMYK" ||
+        expanded == "Indexed" || resolver == nullptr || resources == nullptr) {
+        return expanded;
+    }
+    // A named colour space of the resources, as an XObject's would read.
+    const Object* spaces = fetch_entry(*resolver, *resources, "ColorSpace");
+    const Dictionary* table = spaces != nullptr ? spaces->as_dict() : nullptr;
+    if (table == nullptr || table->get(name->text) == nullptr) return expanded;
+    Dictionary probe;
+    probe.set("ColorSpace", *table->get(name->text));
+    return color_space_of(*resolver, probe);
+}
+
 }  // namespace
 
-std::vector<ParsedImage> extract_images(const Resolver& resolver, const Dictionary& resources) {
+std::vector<ParsedImage> extract_images(const Resolver& resolver, const Dictionary& resources,
+                                        const DrawnImages& drawn) {
     std::vector<ParsedImage> images;
-    const Dictionary* xobjects = xobjects_of(resolver, resources);
-    if (xobjects == nullptr) return images;
-    for (const auto& [key, value] : *xobjects) {
-        if (auto image = image_of(resolver, key, value)) images.push_back(std::move(*image));
-    }
+    each_image(resolver, resources, drawn, [&images](ParsedImage image) {
+        images.push_back(std::move(image));
+        return true;
+    });
     return images;
 }
 
-bool has_image(const Resolver& resolver, const Dictionary& resources) {
-    const Dictionary* xobjects = xobjects_of(resolver, resources);
-    if (xobjects == nullptr) return false;
-    for (const auto& [key, value] : *xobjects) {
-        if (image_of(resolver, key, value)) return true;
-    }
-    return false;
+bool has_image(const Resolver& resolver, const Dictionary& resources, const DrawnImages& drawn) {
+    bool found = false;
+    each_image(resolver, resources, drawn, [&found](ParsedImage) {
+        found = true;
+        return false;
+    });
+    return found;
+}
+
+ParsedImage inline_image(const Resolver* resolver, const Dictionary& dict, ByteView data,
+                         const Dictionary* resources, std::string name) {
+    const auto entry = [&dict](std::string_view abbreviated, std::string_view full) {
+        const Object* v = dict.get(abbreviated);
+        return v != nullptr ? v : dict.get(full);
+    };
+    const auto u32 = [](const Object* v, std::uint32_t fallback) {
+        const std::int64_t* i = v != nullptr ? v->as_int() : nullptr;
+        if (i == nullptr || *i < 0 || *i > 4294967295LL) return fallback;
+        return static_cast<std::uint32_t>(*i);
+    };
+    ParsedImage image;
+    image.name = std::move(name);
+    image.format = format_of(dict);
+    image.width = u32(entry("W", "Width"), 0);
+    image.height = u32(entry("H", "Height"), 0);
+    const Object* mask = entry("IM", "ImageMask");
+    const bool is_mask = mask != nullptr && mask->as_bool() != nullptr && *mask->as_bool();
+    image.bits_per_component = is_mask ? 1 : u32(entry("BPC", "BitsPerComponent"), 8);
+    image.color_space = inline_color_space(resolver, dict, resources);
+    image.data.assign(data.begin(), data.end());
+    return image;
 }
 
 }  // namespace vellox_core

@@ -101,8 +101,10 @@ Line make_line(const std::vector<const TextRun*>& runs) {
     return line;
 }
 
-PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box) {
+PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box,
+                     std::int64_t rotation) {
     PageText page;
+    page.rotation = rotation;
     page.width = std::fabs(media_box[2] - media_box[0]);
     page.height = std::fabs(media_box[3] - media_box[1]);
     page.needs_ocr = runs.empty();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,12 +27,18 @@ struct PageText {
     bool needs_ocr = false;
     std::vector<Table> tables;
     std::vector<ParsedImage> images;
+    // The page's /Rotate: 0, 90, 180 or 270, clockwise, as handed to
+    // layout_page.
+    std::int64_t rotation = 0;
 
     // Line texts joined by "\n", no trailing line feed.
     std::string text() const;
 };
 
-PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box);
+// `rotation` is the page's /Rotate (Page::rotate), which a viewer applies
+// when it shows the page.
+PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box,
+                     std::int64_t rotation = 0);
 
 // The runs' indices in reading order: higher on the page first, then left
 // to right, equal positions in input order.

@@ -2,6 +2,7 @@
 // /Rotate down to their leaves; the leaves, in order, are the pages.
 #include "pagetree.h"
 
+#include <cmath>
 #include <unordered_set>
 
 #include "bounds.h"
@@ -26,6 +27,24 @@ std::optional<Rect> media_box_of(const Object& value) {
     }
     if (n != box.size()) return std::nullopt;
     return box;
+}
+
+// A /Rotate value as a quarter turn: any multiple of 90, negative ones too,
+// as 0, 90, 180 or 270. A value that is no multiple of 90 names no
+// orientation a page can have and is ignored, as viewers ignore it
+// (inheriting the parent's); a real is taken when it is a whole number.
+std::optional<std::int64_t> rotation_of(const Object& value) {
+    std::int64_t r = 0;
+    if (const std::int64_t* i = value.as_int()) {
+        r = *i;
+    } else if (const double* d = value.as_real();
+               d != nullptr && std::fabs(*d) < 1e15 && *d == std::floor(*d)) {
+        r = static_cast<std::int64_t>(*d);
+    } else {
+        return std::nullopt;
+    }
+    if (r % 90 != 0) return std::nullopt;
+    return ((r % 360) + 360) % 360;
 }
 
 // What a page-tree node hands down to the nodes below it.
@@ -53,7 +72,7 @@ Status walk(const Resolver& resolver, const Dictionary& node, const Inherited& i
     own.resources = resources != nullptr ? *resources : inherited.resources;
     own.rotate = inherited.rotate;
     if (const Object* rotate = fetch_entry(resolver, node, "Rotate")) {
-        if (const std::int64_t* r = rotate->as_int()) own.rotate = ((*r % 360) + 360) % 360;
+        if (const auto r = rotation_of(*rotate)) own.rotate = *r;
     }
 
     // A node with /Kids is an intermediate node, whatever its /Type says.
@@ -102,6 +121,60 @@ Result<std::vector<Page>> collect_pages(const Resolver& resolver, const Dictiona
     return pages;
 }
 
+namespace {
+
+// The value with one reference followed; itself when direct, nullptr when
+// the reference does not resolve.
+const Object* direct(const Resolver& resolver, const Object& value) {
+    const Reference* ref = value.as_ref();
+    if (ref == nullptr) return &value;
+    auto got = resolver.lookup(ref->num);
+    return got ? *got : nullptr;
+}
+
+// Whether a /Filter or /DecodeParms value, or an element of it, is indirect.
+bool has_reference(const Object* value) {
+    if (value == nullptr) return false;
+    if (value->as_ref() != nullptr) return true;
+    const Array* items = value->as_array();
+    if (items == nullptr) return false;
+    for (const Object& item : *items) {
+        if (item.as_ref() != nullptr) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<Dictionary> direct_filters(const Resolver& resolver, const Dictionary& dict) {
+    constexpr std::string_view kKeys[] = {"Filter", "F", "DecodeParms", "DP"};
+    bool indirect = false;
+    for (const std::string_view key : kKeys) indirect = indirect || has_reference(dict.get(key));
+    if (!indirect) return std::nullopt;
+    Dictionary out = dict;
+    for (const std::string_view key : kKeys) {
+        Object* value = out.get(key);
+        if (value == nullptr) continue;
+        if (value->as_ref() != nullptr) {
+            const Object* target = direct(resolver, *value);
+            *value = target != nullptr ? *target : Object();
+        }
+        if (Array* items = value->as_array()) {
+            for (Object& item : *items) {
+                if (item.as_ref() == nullptr) continue;
+                const Object* target = direct(resolver, item);
+                item = target != nullptr ? *target : Object();
+            }
+        }
+    }
+    return out;
+}
+
+Result<Bytes> decode_stream(const Resolver& resolver, const Stream& stream, Reading reading) {
+    const std::optional<Dictionary> resolved = direct_filters(resolver, stream.dict);
+    return decode_stream(resolved ? *resolved : stream.dict, stream.data, reading);
+}
+
 Result<Bytes> page_content(const Resolver& resolver, const Page& page) {
     const Object* contents = page.dict.get("Contents");
     if (contents == nullptr) return Bytes{};
@@ -112,7 +185,7 @@ Result<Bytes> page_content(const Resolver& resolver, const Page& page) {
         value = *got;
     }
 
-    if (const Stream* s = value->as_stream()) return decode_stream(s->dict, s->data);
+    if (const Stream* s = value->as_stream()) return decode_stream(resolver, *s, Reading::Lenient);
     const Array* parts = value->as_array();
     if (parts == nullptr) return Bytes{};
 
@@ -129,7 +202,7 @@ Result<Bytes> page_content(const Resolver& resolver, const Page& page) {
         }
         const Stream* s = element->as_stream();
         if (s == nullptr) continue;
-        auto decoded = decode_stream(s->dict, s->data);
+        auto decoded = decode_stream(resolver, *s, Reading::Lenient);
         if (!decoded) return std::move(decoded).error();
         // One small stream listed a million times must not multiply into
         // more memory than any single decoder may produce.

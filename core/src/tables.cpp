@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "bounds.h"
+#include "layout.h"
 
 namespace vellox_core {
 
@@ -17,38 +18,30 @@ namespace {
 // unit thick, so both of their long edges fall within it.
 constexpr double kTolerance = 2.0;
 
-struct Point {
-    double x = 0;
-    double y = 0;
-};
+using Point = RulePath::Point;
 
 Point transform(const Matrix& m, double x, double y) {
     return {m.a * x + m.c * y + m.e, m.b * x + m.d * y + m.f};
 }
 
-// A straight piece that is flat in y is a horizontal rule, else one flat in x
-// a vertical rule; only the start's coordinate is kept. A difference under
-// the tolerance needs both of its coordinates finite, so a NaN or infinity
-// from a hostile matrix is never recorded.
+// Straight pieces: a horizontal rule when flat in y and long in x, a
+// vertical one the other way round; only the start's coordinate is kept.
+// Both tests need finite coordinates, so a NaN or infinity from a hostile
+// matrix is never recorded.
 void edge_test(Point s, Point p, Segments& out) {
-    if (std::fabs(s.y - p.y) < kTolerance) {
+    const double dx = std::fabs(s.x - p.x);
+    const double dy = std::fabs(s.y - p.y);
+    if (dy < kTolerance && dx > kTolerance && std::isfinite(dx)) {
         out.horizontals.push_back(s.y);
-    } else if (std::fabs(s.x - p.x) < kTolerance) {
+    } else if (dx < kTolerance && dy > kTolerance && std::isfinite(dy)) {
         out.verticals.push_back(s.x);
     }
 }
 
-// The operators that paint the current path. A path ended by `n` instead is
-// only a clipping path (or discarded) and draws no rule: many producers open
-// every page with `0 0 612 792 re W n`, which would otherwise make the whole
-// page one table cell.
-bool paints(Operator op) {
+bool strokes(Operator op) {
     switch (op) {
         case Operator::Stroke:
         case Operator::CloseStroke:
-        case Operator::Fill:
-        case Operator::FillOld:
-        case Operator::FillEvenOdd:
         case Operator::FillStroke:
         case Operator::FillStrokeEvenOdd:
         case Operator::CloseFillStroke:
@@ -57,56 +50,118 @@ bool paints(Operator op) {
     }
 }
 
-Segments collect_rules(std::span<const Op> ops) {
-    Segments rules;
-    // The pieces of the path under construction, each transformed by the
-    // matrix in force when it was drawn; kept until the path is painted or
-    // dropped. Grows by at most four per operation.
-    Segments pending;
-    Matrix ctm;
-    std::vector<Matrix> saved;
-    Point current;
-    for (const Op& op : ops) {
-        const Operator name = op.code;
-        const std::span<const Operand> args = op.operands;
-        if (name == Operator::Save) {
-            saved.push_back(ctm);
-        } else if (name == Operator::Restore) {
-            if (!saved.empty()) {
-                ctm = saved.back();
-                saved.pop_back();
-            }
-        } else if (name == Operator::Concat) {
-            // The operand matrix applies first, then the one in force.
-            ctm = multiply(matrix_of(args), ctm);
-        } else if (name == Operator::MoveTo) {
-            current = transform(ctm, number_at(args, 0, 0.0), number_at(args, 1, 0.0));
-        } else if (name == Operator::LineTo) {
-            const Point p = transform(ctm, number_at(args, 0, 0.0), number_at(args, 1, 0.0));
-            edge_test(current, p, pending);
-            current = p;
-        } else if (name == Operator::Rectangle) {
+bool fills_only(Operator op) {
+    return op == Operator::Fill || op == Operator::FillOld || op == Operator::FillEvenOdd;
+}
+
+bool closes(Operator op) {
+    return op == Operator::CloseStroke || op == Operator::CloseFillStroke ||
+           op == Operator::CloseFillStrokeEvenOdd;
+}
+
+void keep(std::vector<double>& rules, const std::vector<double>& found) {
+    const std::size_t room = limits::kMaxPageRules - std::min(rules.size(), limits::kMaxPageRules);
+    rules.insert(rules.end(), found.begin(),
+                 found.begin() + static_cast<std::ptrdiff_t>(std::min(room, found.size())));
+}
+
+}  // namespace
+
+void RulePath::Box::add(Point p) {
+    if (empty) {
+        x0 = x1 = p.x;
+        y0 = y1 = p.y;
+        empty = false;
+        return;
+    }
+    x0 = std::fmin(x0, p.x);
+    x1 = std::fmax(x1, p.x);
+    y0 = std::fmin(y0, p.y);
+    y1 = std::fmax(y1, p.y);
+}
+
+void RulePath::start_subpath(Point p) {
+    if (!box_.empty) boxes_.push_back(box_);
+    box_ = Box{};
+    box_.add(p);
+    start_ = current_ = p;
+}
+
+void RulePath::line_to(Point p) {
+    edge_test(current_, p, edges_);
+    box_.add(p);
+    current_ = p;
+}
+
+void RulePath::close_subpath() {
+    edge_test(current_, start_, edges_);
+    current_ = start_;
+}
+
+void RulePath::clear() {
+    edges_.verticals.clear();
+    edges_.horizontals.clear();
+    boxes_.clear();
+    box_ = Box{};
+}
+
+void RulePath::apply(const Op& op, const Matrix& ctm, Segments& rules) {
+    const std::span<const Operand> args = op.operands;
+    const auto point = [&](std::size_t k) {
+        return transform(ctm, number_at(args, k, 0.0), number_at(args, k + 1, 0.0));
+    };
+    switch (op.code) {
+        case Operator::MoveTo: start_subpath(point(0)); return;
+        case Operator::LineTo: line_to(point(0)); return;
+        case Operator::CurveTo: {
+            // A curve is no rule, but its control points bound the subpath
+            // and it moves the current point to its end (the last pair).
+            const std::size_t pairs = std::min<std::size_t>(args.size() / 2, 3);
+            for (std::size_t k = 0; k < pairs; ++k) box_.add(point(2 * k));
+            if (pairs > 0) current_ = point(2 * (pairs - 1));
+            return;
+        }
+        case Operator::ClosePath: close_subpath(); return;
+        case Operator::Rectangle: {
             const double x = number_at(args, 0, 0.0);
             const double y = number_at(args, 1, 0.0);
             const double w = number_at(args, 2, 0.0);
             const double h = number_at(args, 3, 0.0);
-            const Point corners[4] = {transform(ctm, x, y), transform(ctm, x + w, y),
-                                      transform(ctm, x + w, y + h), transform(ctm, x, y + h)};
-            for (int i = 0; i < 4; ++i) edge_test(corners[i], corners[(i + 1) % 4], pending);
-        } else if (paints(name)) {
-            rules.verticals.insert(rules.verticals.end(), pending.verticals.begin(),
-                                   pending.verticals.end());
-            rules.horizontals.insert(rules.horizontals.end(), pending.horizontals.begin(),
-                                     pending.horizontals.end());
-            pending.verticals.clear();
-            pending.horizontals.clear();
-        } else if (name == Operator::EndPath) {
-            pending.verticals.clear();
-            pending.horizontals.clear();
+            start_subpath(transform(ctm, x, y));
+            line_to(transform(ctm, x + w, y));
+            line_to(transform(ctm, x + w, y + h));
+            line_to(transform(ctm, x, y + h));
+            close_subpath();
+            return;
         }
+        case Operator::EndPath: clear(); return;
+        default: break;
     }
-    return rules;
+    if (strokes(op.code)) {
+        if (closes(op.code)) close_subpath();
+        keep(rules.verticals, edges_.verticals);
+        keep(rules.horizontals, edges_.horizontals);
+    } else if (fills_only(op.code)) {
+        if (!box_.empty) boxes_.push_back(box_);
+        Segments thin;
+        for (const Box& b : boxes_) {
+            const double w = b.x1 - b.x0;
+            const double h = b.y1 - b.y0;
+            if (h <= kTolerance && w > kTolerance && std::isfinite(w)) {
+                thin.horizontals.push_back((b.y0 + b.y1) / 2);
+            } else if (w <= kTolerance && h > kTolerance && std::isfinite(h)) {
+                thin.verticals.push_back((b.x0 + b.x1) / 2);
+            }
+        }
+        keep(rules.verticals, thin.verticals);
+        keep(rules.horizontals, thin.horizontals);
+    } else {
+        return;  // not a path operator
+    }
+    clear();
 }
+
+namespace {
 
 // The grid searches below find, exactly as a left-to-right scan would, the
 // first cell whose span (widened by the tolerance on both sides) holds the
@@ -168,11 +223,12 @@ std::vector<double> cluster(std::vector<double> values, bool descending) {
     return kept;
 }
 
-std::vector<Table> detect_tables(std::span<const Op> ops, const std::vector<TextRun>& runs) {
-    Segments rules = collect_rules(ops);
-    const std::vector<double> xs = cluster(std::move(rules.verticals), false);
-    const std::vector<double> ys = cluster(std::move(rules.horizontals), true);
-    if (xs.size() < 2 || ys.size() < 2) return {};
+std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRun>& runs,
+                                 std::int64_t rotation) {
+    const std::vector<double> xs = cluster(rules.verticals, false);
+    const std::vector<double> ys = cluster(rules.horizontals, true);
+    // One cell is a frame, not a table.
+    if (xs.size() < 2 || ys.size() < 2 || (xs.size() == 2 && ys.size() == 2)) return {};
 
     Table table;
     table.cols = xs.size() - 1;
@@ -184,13 +240,22 @@ std::vector<Table> detect_tables(std::span<const Op> ops, const std::vector<Text
     }
     table.cells.assign(ys.size() - 1, std::vector<std::string>(xs.size() - 1));
 
+    std::vector<std::vector<TextRun>> cell_runs(cells);
     for (const TextRun& run : runs) {
         const std::optional<std::size_t> col = column_of(xs, run.x);
         const std::optional<std::size_t> row = row_of(ys, run.y);
         if (!col || !row) continue;
-        std::string& cell = table.cells[*row][*col];
-        if (!cell.empty() && cell.back() != ' ') cell.push_back(' ');
-        cell += run.text;
+        cell_runs[*row * table.cols + *col].push_back(run);
+    }
+    for (std::size_t i = 0; i < cells; ++i) {
+        if (cell_runs[i].empty()) continue;
+        const Rect box{xs[i % table.cols], ys[i / table.cols + 1], xs[i % table.cols + 1],
+                       ys[i / table.cols]};
+        std::string& cell = table.cells[i / table.cols][i % table.cols];
+        for (const Line& line : layout_page(cell_runs[i], box, rotation).lines) {
+            if (!cell.empty()) cell.push_back(' ');
+            cell += line.text;
+        }
     }
 
     std::vector<Table> out;

@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <cmath>
 #include <string_view>
 
 #include "bounds.h"
@@ -32,153 +33,145 @@ Matrix translated(const Matrix& m, double tx, double ty) {
     return r;
 }
 
-struct TextState {
-    explicit TextState(const FontMap& table) : fonts(table) {}
+double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
 
-    const FontMap& fonts;
-    std::vector<Matrix> stack;  // the CTMs saved by q
-    std::string font_name;
-    const Font* font = nullptr;  // fonts[font_name], looked up once by Tf
-    bool font_selected = false;  // by any Tf yet
-    Matrix ctm;
-    Matrix tm;
-    Matrix tlm;
-    double font_size = 0;
-    double char_spacing = 0;
-    double word_spacing = 0;
-    double horizontal_scale = 1.0;
-    double leading = 0;
-    double rise = 0;
+void select_font(TextParams& p, const FontMap& fonts, std::string_view name) {
+    // Producers often select the font again before every string; the same
+    // name in the same table finds the same font. A form XObject's table
+    // may give the same name to another font.
+    if (p.table == &fonts && name == p.font_name) return;
+    p.table = &fonts;
+    p.font_name = name;
+    const auto found = fonts.find(p.font_name);
+    p.font = found != fonts.end() ? found->second.get() : nullptr;
+}
 
-    void select_font(std::string_view name) {
-        // Producers often select the font again before every string; the
-        // same name finds the same font.
-        if (font_selected && name == font_name) return;
-        font_selected = true;
-        font_name = name;
-        const auto found = fonts.find(font_name);
-        font = found != fonts.end() ? found->second.get() : nullptr;
-    }
+void next_line(const TextParams& p, TextObject& o) {
+    o.tlm = translated(o.tlm, 0, -p.leading);
+    o.tm = o.tlm;
+}
 
-    void next_line() {
-        tlm = translated(tlm, 0, -leading);
-        tm = tlm;
-    }
+bool vertical(const TextParams& p) { return p.font != nullptr && p.font->vertical; }
 
-    void show(ByteView bytes, std::vector<TextRun>& runs) {
-        if (runs.size() >= limits::kMaxPageRuns) return;
-        const Matrix m = multiply(tm, ctm);
-        TextRun run;
-        run.x = m.c * rise + m.e;
-        run.y = m.d * rise + m.f;
-        run.font = font_name;
-        run.font_size = font_size;
+// Moves the text matrix along the writing direction by a text-space
+// advance: right for horizontal writing, down for vertical.
+void advance_by(const TextParams& p, TextObject& o, double advance) {
+    o.tm = vertical(p) ? translated(o.tm, 0, -advance) : translated(o.tm, advance, 0);
+}
 
-        double advance = 0;
-        if (font != nullptr) {
-            advance = font->show_into(bytes, run.text, char_spacing, word_spacing, font_size,
-                                      horizontal_scale);
-        } else {
-            // No usable font: read the bytes as ISO 8859-1 with the default
-            // glyph width, so text in fonts we could not load still shows up.
-            for (const std::uint8_t b : bytes) {
-                append_utf8(run.text, static_cast<char32_t>(b));
-                const double s = b == 32 ? word_spacing : 0.0;
-                advance += (0.5 * font_size + char_spacing + s) * horizontal_scale;
-            }
+void show(const TextParams& p, TextObject& o, const Matrix& ctm, ByteView bytes,
+          std::vector<TextRun>& runs) {
+    if (runs.size() >= limits::kMaxPageRuns) return;
+    const Matrix m = multiply(o.tm, ctm);
+    TextRun run;
+    run.x = m.c * p.rise + m.e;
+    run.y = m.d * p.rise + m.f;
+    run.font = p.font_name;
+
+    double advance = 0;
+    if (p.font != nullptr) {
+        advance = p.font->show_into(bytes, run.text, p.char_spacing, p.word_spacing, p.font_size,
+                                    p.horizontal_scale);
+    } else {
+        // No usable font: read the bytes as ISO 8859-1 with the default
+        // glyph width, so text in fonts we could not load still shows up.
+        for (const std::uint8_t b : bytes) {
+            append_utf8(run.text, static_cast<char32_t>(b));
+            const double s = b == 32 ? p.word_spacing : 0.0;
+            advance += (0.5 * p.font_size + p.char_spacing + s) * p.horizontal_scale;
         }
-        run.width = advance;
-        runs.push_back(std::move(run));
-        tm = translated(tm, advance, 0);
     }
-};
+
+    // The writing direction is the image of text space's x axis (its −y
+    // axis for vertical writing); the glyph size is measured across it,
+    // from the axis the glyphs stand on.
+    const bool down = vertical(p);
+    const double along_x = down ? -m.c : m.a;
+    const double along_y = down ? -m.d : m.b;
+    const double across_x = down ? m.a * p.horizontal_scale : m.c;
+    const double across_y = down ? m.b * p.horizontal_scale : m.d;
+    const double scale = std::hypot(along_x, along_y);
+    if (scale > 0 && std::isfinite(scale)) {
+        run.dir_x = along_x / scale;
+        run.dir_y = along_y / scale;
+    }
+    run.width = finite_or_zero(advance * (std::isfinite(scale) ? scale : 0.0));
+    run.font_size =
+        finite_or_zero(std::fabs(p.font_size * (across_y * run.dir_x - across_x * run.dir_y)));
+    runs.push_back(std::move(run));
+    advance_by(p, o, advance);
+}
 
 }  // namespace
 
-std::vector<TextRun> extract_runs(std::span<const Op> ops, const FontMap& fonts) {
-    std::vector<TextRun> runs;
-    TextState st(fonts);
-    for (const Op& op : ops) {
-        // Past the bound the rest of the page's text is dropped: nothing
-        // else the state machine does is visible without more runs.
-        if (runs.size() >= limits::kMaxPageRuns) break;
-        const std::span<const Operand> args = op.operands;
-        const std::optional<ByteView> first_string =
-            args.empty() ? std::nullopt : string_of(args[0]);
-
-        switch (op.code) {
-            case Operator::Save: st.stack.push_back(st.ctm); break;
-            case Operator::Restore:
-                if (!st.stack.empty()) {
-                    st.ctm = st.stack.back();
-                    st.stack.pop_back();
-                }
-                break;
-            case Operator::Concat: st.ctm = multiply(matrix_of(args), st.ctm); break;
-            case Operator::BeginText:
-                st.tm = Matrix{};
-                st.tlm = Matrix{};
-                break;
-            case Operator::SetFont:
-                if (!args.empty()) {
-                    if (const auto name = name_of(args[0])) st.select_font(*name);
-                }
-                st.font_size = number_at(args, 1, 0.0);
-                break;
-            case Operator::CharSpacing: st.char_spacing = number_at(args, 0, 0.0); break;
-            case Operator::WordSpacing: st.word_spacing = number_at(args, 0, 0.0); break;
-            case Operator::HorizontalScale:
-                st.horizontal_scale = number_at(args, 0, 0.0) / 100.0;
-                break;
-            case Operator::Leading: st.leading = number_at(args, 0, 0.0); break;
-            case Operator::Rise: st.rise = number_at(args, 0, 0.0); break;
-            case Operator::MoveTextSetLeading:
-                st.leading = -number_at(args, 1, 0.0);
-                [[fallthrough]];
-            case Operator::MoveText:
-                st.tlm = translated(st.tlm, number_at(args, 0, 0.0), number_at(args, 1, 0.0));
-                st.tm = st.tlm;
-                break;
-            case Operator::TextMatrix:
-                st.tlm = matrix_of(args);
-                st.tm = st.tlm;
-                break;
-            case Operator::NextLine: st.next_line(); break;
-            case Operator::Show:
-                if (first_string) st.show(*first_string, runs);
-                break;
-            case Operator::NextLineShow:
-                st.next_line();
-                if (first_string) st.show(*first_string, runs);
-                break;
-            case Operator::SpacingNextLineShow:
-                st.word_spacing = number_at(args, 0, 0.0);
-                st.char_spacing = number_at(args, 1, 0.0);
-                st.next_line();
-                if (args.size() >= 3) {
-                    if (const auto s = string_of(args[2])) st.show(*s, runs);
-                }
-                break;
-            case Operator::ShowArray: {
-                const auto items = args.empty() ? std::nullopt : array_of(args[0]);
-                if (!items) break;
-                for (const Operand& item : *items) {
-                    if (const auto s = string_of(item)) {
-                        st.show(*s, runs);
-                    } else {
-                        // A number pulls the next glyph left by thousandths of
-                        // the font size; anything else counts as no adjustment.
-                        const double v = number_of(item).value_or(0.0);
-                        st.tm =
-                            translated(st.tm, -v / 1000.0 * st.font_size * st.horizontal_scale, 0);
-                    }
-                }
-                break;
+void apply_text_op(const Op& op, const Matrix& ctm, const FontMap& fonts, TextParams& p,
+                   TextObject& o, std::vector<TextRun>& runs) {
+    const std::span<const Operand> args = op.operands;
+    switch (op.code) {
+        case Operator::BeginText:
+            o.tm = Matrix{};
+            o.tlm = Matrix{};
+            break;
+        case Operator::SetFont:
+            if (!args.empty()) {
+                if (const auto name = name_of(args[0])) select_font(p, fonts, *name);
             }
-            default: break;  // not a text operator
+            p.font_size = number_at(args, 1, 0.0);
+            break;
+        case Operator::CharSpacing: p.char_spacing = number_at(args, 0, 0.0); break;
+        case Operator::WordSpacing: p.word_spacing = number_at(args, 0, 0.0); break;
+        case Operator::HorizontalScale: p.horizontal_scale = number_at(args, 0, 0.0) / 100.0; break;
+        case Operator::Leading: p.leading = number_at(args, 0, 0.0); break;
+        case Operator::Rise: p.rise = number_at(args, 0, 0.0); break;
+        case Operator::MoveTextSetLeading: p.leading = -number_at(args, 1, 0.0); [[fallthrough]];
+        case Operator::MoveText:
+            o.tlm = translated(o.tlm, number_at(args, 0, 0.0), number_at(args, 1, 0.0));
+            o.tm = o.tlm;
+            break;
+        case Operator::TextMatrix:
+            o.tlm = matrix_of(args);
+            o.tm = o.tlm;
+            break;
+        case Operator::NextLine: next_line(p, o); break;
+        case Operator::Show:
+            if (!args.empty()) {
+                if (const auto s = string_of(args[0])) show(p, o, ctm, *s, runs);
+            }
+            break;
+        case Operator::NextLineShow:
+            next_line(p, o);
+            if (!args.empty()) {
+                if (const auto s = string_of(args[0])) show(p, o, ctm, *s, runs);
+            }
+            break;
+        case Operator::SpacingNextLineShow:
+            p.word_spacing = number_at(args, 0, 0.0);
+            p.char_spacing = number_at(args, 1, 0.0);
+            next_line(p, o);
+            if (args.size() >= 3) {
+                if (const auto s = string_of(args[2])) show(p, o, ctm, *s, runs);
+            }
+            break;
+        case Operator::ShowArray: {
+            const auto items = args.empty() ? std::nullopt : array_of(args[0]);
+            if (!items) break;
+            for (const Operand& item : *items) {
+                if (const auto s = string_of(item)) {
+                    show(p, o, ctm, *s, runs);
+                } else {
+                    // A number moves the next glyph by thousandths of the
+                    // font size: back (left, scaled by Tz) in horizontal
+                    // writing, but down in vertical writing, where the
+                    // displacement is ty = (w1 - n/1000)·Tfs with w1
+                    // negative. Anything else counts as no adjustment.
+                    const double v = number_of(item).value_or(0.0) / 1000.0 * p.font_size;
+                    advance_by(p, o, vertical(p) ? v : -v * p.horizontal_scale);
+                }
+            }
+            break;
         }
+        default: break;  // not a text operator
     }
-    return runs;
 }
 
 }  // namespace vellox_core

@@ -89,3 +89,60 @@ std::string lossy_utf8(ByteView bytes) {
 }
 
 }  // namespace vellox_core
+
+namespace vellox_core {
+
+namespace {
+
+// PDFDocEncoding where it differs from ISO 8859-1: 0x18..0x1F (spacing
+// accents) and 0x80..0xA0; 0 marks a code with no character (0x7F, 0x9F,
+// 0xAD).
+constexpr char32_t kDocLow[8] = {0x02D8, 0x02C7, 0x02C6, 0x02D9, 0x02DD, 0x02DB, 0x02DA, 0x02DC};
+constexpr char32_t kDocHigh[33] = {
+    0x2022, 0x2020, 0x2021, 0x2026, 0x2014, 0x2013, 0x0192, 0x2044, 0x2039, 0x203A, 0x2212,
+    0x2030, 0x201E, 0x201C, 0x201D, 0x2018, 0x2019, 0x201A, 0x2122, 0xFB01, 0xFB02, 0x0141,
+    0x0152, 0x0160, 0x0178, 0x017D, 0x0131, 0x0142, 0x0153, 0x0161, 0x017E, 0,      0x20AC,
+};
+
+}  // namespace
+
+std::string text_string(ByteView bytes) {
+    std::string out;
+    if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+        // UTF-16BE; an unpaired surrogate or a final odd byte is U+FFFD.
+        for (std::size_t i = 2; i < bytes.size(); i += 2) {
+            if (i + 1 >= bytes.size()) {
+                append_utf8(out, 0xFFFD);
+                break;
+            }
+            char32_t unit = static_cast<char32_t>(bytes[i] << 8 | bytes[i + 1]);
+            if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
+                const char32_t low = static_cast<char32_t>(bytes[i + 2] << 8 | bytes[i + 3]);
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                    i += 2;
+                    continue;
+                }
+            }
+            append_utf8(out, is_scalar_value(unit) ? unit : 0xFFFD);
+        }
+        return out;
+    }
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        return lossy_utf8(bytes.subspan(3));
+    }
+    for (const std::uint8_t b : bytes) {
+        char32_t cp = b;
+        if (b >= 0x18 && b <= 0x1F) {
+            cp = kDocLow[b - 0x18];
+        } else if (b >= 0x80 && b <= 0xA0) {
+            cp = kDocHigh[b - 0x80];
+        } else if (b == 0x7F || b == 0xAD) {
+            cp = 0;
+        }
+        append_utf8(out, cp == 0 && b != 0 ? 0xFFFD : cp);
+    }
+    return out;
+}
+
+}  // namespace vellox_core

@@ -23,4 +23,9 @@ bool is_valid_utf8(ByteView bytes);
 // recommends and as common lossy decoders do).
 std::string lossy_utf8(ByteView bytes);
 
+// A PDF text string (form field values, annotation contents): UTF-16BE
+// after a byte-order mark, UTF-8 after its mark, else PDFDocEncoding.
+// Bytes and units with no character become U+FFFD.
+std::string text_string(ByteView bytes);
+
 }  // namespace vellox_core

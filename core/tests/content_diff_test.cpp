@@ -113,6 +113,10 @@ TEST(ContentDiff, RandomTokens) {
         // operators and stray bytes
         "Tj", "TJ", "Tf", "Tm", "cm", "re", "S", "n", "BT", "ET", "q", "Q", "true", "null",
         "BI /W 1 ID xx EI", "{", "}", ")", ">", "%c\n", "\n", "\t", "\x00",
+        // inline images: dictionaries that give the data's end, and look-alikes
+        "BI", "ID", "EI", "EIx", "/L 2", "/Length 1", "/F /AHx", "/F [/A85 /Fl]",
+        "/Filter /ASCII85Decode", "~>", "/W 2 /H 1 /CS /G /BPC 8", "/IM true", "/CS [/I /RGB 1 <00>]",
+        "/L -1", "/W 99999999999 /H 99999999999 /CS /CMYK /BPC 16",
     };
     // clang-format on
     std::mt19937 rng(161803);

@@ -11,6 +11,7 @@
 #include "support/content_reference.h"
 #include "support/damage.h"
 #include "support/read_file.h"
+#include "support/same_operand.h"
 
 using namespace vellox_core;
 using vellox_test::parse_content_reference;
@@ -67,11 +68,13 @@ std::string as_operand_letters(std::string_view summary) {
     return out;
 }
 
-// One line per operation: the operator, a space, one letter per operand.
+// One line per operation: the operator, a space, one letter per operand;
+// inline images left out on request, as pypdf's listing leaves them.
 template <class Ops>
-std::string summary(const Ops& ops) {
+std::string summary(const Ops& ops, bool without_inline_images = false) {
     std::string out;
     for (const auto& op : ops) {
+        if (without_inline_images && op.code == Operator::InlineImage) continue;
         out.append(op.bytes.data(), op.len);
         out.push_back(' ');
         for (const auto& o : op.operands) out.push_back(kind_letter(o));
@@ -112,14 +115,18 @@ TEST(Content, OperatorsAndOperands) {
         {"q +x Q", "q \n"},
         {"q /A [1 2 Q", "q \n"},
         {"Q 1 2 3 <</A 1 /B>> gs", "Q \n"},
-        {"q BI /W 1 /H 1 ID xyz EI Q", "q \nQ \n"},
-        {"q BI /W 1 ID \x01\xff)]Q Tj EI Q", "q \nQ \n"},
-        {"1 2 BI ID x EI m", "m \n"},             // operands before BI are dropped
-        {"BI ID abEIcd EI Q", "cd \nEI \nQ \n"},  // plain search: the first EI ends it
+        // Inline images: one operation, the dictionary and the data as
+        // strings (InlineImageData below checks where the data ends).
+        {"q BI /W 1 /H 1 ID xyz EI Q", "q \nBI SS\nQ \n"},
+        {"q BI /W 1 ID \x01\xff)]Q Tj EI Q", "q \nBI SS\nQ \n"},
+        {"1 2 BI ID x EI m", "BI SS\nm \n"},   // operands before BI are dropped
+        {"BI ID abEIcd EI Q", "BI SS\nQ \n"},  // EI inside the data is not the end
         {"q BIEI Q", "q \nBIEI \nQ \n"},
-        {"q 1 0 0 1 0 0 cm BI /W 1 ID xyz", "q \ncm IIIIII\n"},
+        {"q 1 0 0 1 0 0 cm BI /W 1 ID xyz", "q \ncm IIIIII\n"},  // no EI: the content ends
         {"q BI /W 1 ID xyzE", "q \n"},
         {"q BI", "q \n"},
+        {"q BI /W ( ID x EI Q", "q \n"},  // a dictionary that does not parse ends it
+        {"q BI /W 1 /H", "q \n"},
         {"BI EI", ""},
         {"EI ID", "EI \nID \n"},
     };
@@ -128,6 +135,73 @@ TEST(Content, OperatorsAndOperands) {
         SCOPED_TRACE(std::string(c.content));
         EXPECT_EQ(summary(parse_content_reference(as_bytes(c.content))), c.ops);
         EXPECT_EQ(summary(parse(c.content)), as_operand_letters(c.ops));
+    }
+}
+
+// Where an inline image's data ends: a length the dictionary gives (or
+// that its samples make, with no filter), an ASCII marker of its first
+// filter, else the first EI between white space. The data of
+// contrib-issue-1008-inline-ascii85.pdf holds "EI" after a line break.
+TEST(Content, InlineImageData) {
+    struct Case {
+        const char* name;
+        std::string_view content;
+        std::string_view dict;
+        std::string_view data;
+        std::string_view after;  // the operators behind the image
+    };
+    const Case cases[] = {
+        {"plain search", "BI /F /Fl ID xy\nEI Q", " /F /Fl ", "xy", "Q \n"},
+        {"EI must follow white space", "BI /F /Fl ID aEI b\rEI\tQ", " /F /Fl ", "aEI b", "Q \n"},
+        {"EI must precede white space or a delimiter", "BI /F /Fl ID a EIx b EI/x Q", " /F /Fl ",
+         "a EIx b", "Q \n"},
+        {"EI at the end of the content", "BI /F /Fl ID a EI", " /F /Fl ", "a", ""},
+        {"no data", "BI ID EI Q", " ", "", "Q \n"},
+        {"only one white-space byte after ID belongs to it", "BI ID  \nx EI Q", " ", " \nx",
+         "Q \n"},
+        {"declared length", "BI /L 6 /F /Fl ID ab\nEI EI Q", " /L 6 /F /Fl ", "ab\nEI ", "Q \n"},
+        {"declared length under its full name", "BI /Length 4 ID a EI EI Q", " /Length 4 ", "a EI",
+         "Q \n"},
+        {"declared length without white space before EI", "BI /L 2 ID abEI Q", " /L 2 ", "ab",
+         "Q \n"},
+        {"declared length that overshoots: the search", "BI /L 99 ID ab EI Q", " /L 99 ", "ab",
+         "Q \n"},
+        {"declared length not followed by EI: the search", "BI /L 1 ID ab EI Q", " /L 1 ", "ab",
+         "Q \n"},
+        {"samples of 3 RGB pixels", "BI /W 3 /H 1 /CS /RGB /BPC 8 ID 123 EI456EI Q",
+         " /W 3 /H 1 /CS /RGB /BPC 8 ", "123 EI456", "Q \n"},
+        {"a 9x2 mask: two bytes a row", "BI /W 9 /H 2 /IM true ID \n EI EI Q",
+         " /W 9 /H 2 /IM true ", "\n EI", "Q \n"},
+        {"indexed samples", "BI /W 2 /H 1 /CS [/I /RGB 1 <000000FFFFFF>] /BPC 8 ID \nEEI Q",
+         " /W 2 /H 1 /CS [/I /RGB 1 <000000FFFFFF>] /BPC 8 ", "\nE", "Q \n"},
+        {"a named colour space gives no length", "BI /W 2 /H 1 /CS /Cs1 /BPC 8 ID a EI EI Q",
+         " /W 2 /H 1 /CS /Cs1 /BPC 8 ", "a", "EI \nQ \n"},
+        {"a filter gives no length", "BI /W 2 /H 1 /CS /G /BPC 8 /F /Fl ID a EI EI Q",
+         " /W 2 /H 1 /CS /G /BPC 8 /F /Fl ", "a", "EI \nQ \n"},
+        {"ASCII85 up to ~>", "BI /F [/A85 /Fl] ID 9jq\nEI o~>\nEI Q", " /F [/A85 /Fl] ",
+         "9jq\nEI o~>", "Q \n"},
+        {"ASCIIHex up to >", "BI /F /AHx ID 41 EI 42>EI Q", " /F /AHx ", "41 EI 42>", "Q \n"},
+        {"ASCIIHex marker without EI: the search goes on behind it",
+         "BI /Filter /ASCIIHexDecode ID 41 EI 4> x EI Q", " /Filter /ASCIIHexDecode ", "41 EI 4> x",
+         "Q \n"},
+        {"a later filter's marker counts for nothing", "BI /F [/Fl /A85] ID a EI ~> EI Q",
+         " /F [/Fl /A85] ", "a", "~ \nEI \nQ \n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Content page = parse(c.content);
+        ASSERT_GE(page.size(), 1u);
+        EXPECT_EQ(page[0].code, Operator::InlineImage);
+        ASSERT_EQ(page[0].operands.size(), 2u);
+        EXPECT_EQ(as_text(*string_of(page[0].operands[0])), c.dict);
+        EXPECT_EQ(as_text(*string_of(page[0].operands[1])), c.data);
+        std::string rest;
+        for (std::size_t i = 1; i < page.size(); ++i) {
+            rest += std::string(page[i].op()) + " \n";
+        }
+        EXPECT_EQ(rest, c.after);
+        // The reference reader, written apart, agrees.
+        EXPECT_TRUE(vellox_test::same_ops(parse_content_reference(as_bytes(c.content)), page));
     }
 }
 
@@ -202,6 +276,11 @@ TEST(Content, OperatorCodes) {
         {"b", Operator::CloseFillStroke},
         {"b*", Operator::CloseFillStrokeEvenOdd},
         {"n", Operator::EndPath},
+        {"h", Operator::ClosePath},
+        {"c", Operator::CurveTo},
+        {"v", Operator::CurveTo},
+        {"y", Operator::CurveTo},
+        {"Do", Operator::PaintXObject},
     };
     std::string text;
     for (const auto& [keyword, code] : known) {
@@ -209,8 +288,8 @@ TEST(Content, OperatorCodes) {
         text += std::string(keyword) + " ";
     }
     // Near misses, other operators and keywords cut to four bytes.
-    for (std::string_view other : {"", "ET", "Do", "W", "W*", "h", "c", "T", "Tx", "tj", "Tj*",
-                                   "qq", "cmx", "*f", "BT ", "TJTJ"}) {
+    for (std::string_view other : {"", "ET", "W", "W*", "T", "Tx", "tj", "Tj*", "qq", "cmx", "*f",
+                                   "BT ", "TJTJ", "DO", "hh", "ID", "EI"}) {
         EXPECT_EQ(operator_of(other), Operator::Other) << other;
     }
     // The parser names each operation from its keyword as stored.
@@ -253,8 +332,8 @@ TEST(Content, MatchesPypdfOnRealPages) {
         const std::string content = read_file(dir + stem + ".content");
         const std::string expected = read_file(dir + stem + ".ops");
         ASSERT_FALSE(expected.empty());
-        EXPECT_EQ(summary(parse_content_reference(as_bytes(content))), expected);
-        EXPECT_EQ(summary(parse_content(as_bytes(content))), as_operand_letters(expected));
+        EXPECT_EQ(summary(parse_content_reference(as_bytes(content)), true), expected);
+        EXPECT_EQ(summary(parse_content(as_bytes(content)), true), as_operand_letters(expected));
     }
 }
 

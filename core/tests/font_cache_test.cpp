@@ -14,6 +14,7 @@
 #include "font.h"
 #include "image.h"
 #include "layout.h"
+#include "page.h"
 #include "support/corpus.h"
 #include "support/pdf_builder.h"
 #include "tables.h"
@@ -32,16 +33,13 @@ std::string uncached_json(const Document& doc) {
     ExtractedDoc out;
     out.version = doc.version;
     for (const Page& page : *pages) {
-        auto content = page_content(doc.resolver, page);
-        if (!content) return "content failed";
-        const Content ops = parse_content(*content);
         FontCache fresh;  // nothing loaded for another page is reused
-        const FontMap& fonts = load_fonts(doc.resolver, page.resources, fresh);
-        std::vector<TextRun> runs = extract_runs(ops, fonts);
-        PageText text = layout_page(runs, page.media_box);
+        auto drawing = interpret_page(doc.resolver, page, fresh);
+        if (!drawing) return "content failed";
+        PageText text = layout_page(drawing->runs, page.media_box, page.rotate);
         text.number = out.pages.size() + 1;
-        text.tables = detect_tables(ops, runs);
-        text.images = extract_images(doc.resolver, page.resources);
+        text.tables = detect_tables(drawing->rules, drawing->runs, page.rotate);
+        text.images = extract_images(doc.resolver, page.resources, drawing->images);
         text.needs_ocr = text.lines.empty() && !text.images.empty();
         out.pages.push_back(std::move(text));
     }

@@ -10,6 +10,7 @@
 
 #include "content.h"
 #include "doc.h"
+#include "page.h"
 #include "support/cpu_time.h"
 #include "support/parse.h"
 #include "support/read_file.h"
@@ -49,12 +50,11 @@ std::vector<TextRun> first_page_runs(const std::filesystem::path& path) {
     if (!doc) return {};
     auto pages = doc->pages();
     if (!pages || pages->empty()) return {};
-    auto content = page_content(doc->resolver, pages->front());
-    EXPECT_TRUE(content.ok());
-    if (!content) return {};
     FontCache cache;
-    const FontMap& fonts = load_fonts(doc->resolver, pages->front().resources, cache);
-    return extract_runs(parse_content(content.value()), fonts);
+    auto drawing = interpret_page(doc->resolver, pages->front(), cache);
+    EXPECT_TRUE(drawing.ok());
+    if (!drawing) return {};
+    return std::move(drawing->runs);
 }
 
 // Everything but ASCII spaces: TeX sets words apart by moving, not by

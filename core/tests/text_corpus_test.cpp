@@ -8,6 +8,7 @@
 
 #include "content.h"
 #include "doc.h"
+#include "page.h"
 #include "support/corpus.h"
 #include "support/read_file.h"
 #include "text.h"
@@ -41,11 +42,10 @@ PageRuns runs_of_file(const std::string& data) {
     if (!pages) return out;
     FontCache fonts_of_file;
     for (const Page& page : pages.value()) {
-        auto content = page_content(doc->resolver, page);
-        EXPECT_TRUE(content.ok());
-        if (!content) return out;
-        const FontMap& fonts = load_fonts(doc->resolver, page.resources, fonts_of_file);
-        out.pages.push_back(extract_runs(parse_content(content.value()), fonts));
+        auto drawing = interpret_page(doc->resolver, page, fonts_of_file);
+        EXPECT_TRUE(drawing.ok());
+        if (!drawing) return out;
+        out.pages.push_back(std::move(drawing->runs));
     }
     return out;
 }

@@ -6,19 +6,31 @@
 #include <string>
 #include <vector>
 
+#include "agl.h"
 #include "bounds.h"
 #include "content.h"
+#include "page.h"
+#include "utf8.h"
 
 using namespace vellox_core;
 
 namespace {
 
-// A simple font with the default width 0.5 and the Windows table.
-Font plain_font() {
+// A simple font with the default width 0.5 whose codes read as the given
+// table says (the Windows table unless replaced).
+Font font_with(const EncodingTable& table) {
     Font f;
-    f.encoding = win_ansi_encoding();
+    for (std::size_t code = 0; code < table.size(); ++code) {
+        std::string text;
+        if (table[code] != 0) append_utf8(text, static_cast<char32_t>(table[code]));
+        f.texts.push_back(text);
+        if (text.size() == 1 && static_cast<unsigned char>(text[0]) - 1u < 0x7Fu)
+            f.ascii[code] = text[0];
+    }
     return f;
 }
+
+Font plain_font() { return font_with(win_ansi_encoding()); }
 
 FontMap one_font() {
     FontMap fonts;
@@ -27,7 +39,7 @@ FontMap one_font() {
 }
 
 std::vector<TextRun> runs_of(std::string_view content, const FontMap& fonts = one_font()) {
-    return extract_runs(parse_content(as_bytes(content)), fonts);
+    return interpret_ops(parse_content(as_bytes(content)).ops, fonts).runs;
 }
 
 struct Expect {
@@ -100,18 +112,18 @@ TEST(TextRuns, PositionsAndAdvances) {
         {"TJ non-numbers count as zero",
          "BT /F1 10 Tf [(A) /x (B)] TJ ET",
          {{"A", 0, 0, 5}, {"B", 5, 0, 5}}},
-        {"cm scales positions not widths",
+        {"cm scales positions and widths",
          "2 0 0 2 0 0 cm BT /F1 10 Tf 10 20 Td (ab) Tj (c) Tj ET",
-         {{"ab", 20, 40, 10}, {"c", 40, 40, 5}}},
+         {{"ab", 20, 40, 20}, {"c", 40, 40, 10}}},
         {"cm composes with the earlier CTM",
          "1 0 0 1 100 0 cm 2 0 0 2 0 0 cm BT /F1 10 Tf 1 1 Td (a) Tj ET",
-         {{"a", 102, 2, 5}}},
+         {{"a", 102, 2, 10}}},
         {"Tm replaces the line matrix",
          "BT /F1 10 Tf 5 5 Td 1 0 0 1 30 40 Tm (a) Tj ET",
          {{"a", 30, 40, 5}}},
         {"Tm scale applies to Td and advance",
          "BT /F1 10 Tf 2 0 0 2 0 0 Tm 10 10 Td (a) Tj (b) Tj ET",
-         {{"a", 20, 20, 5}, {"b", 30, 20, 5}}},
+         {{"a", 20, 20, 10}, {"b", 30, 20, 10}}},
         {"Td moves from the line start, not the pen",
          "BT /F1 10 Tf 10 100 Td (abcd) Tj 0 -12 Td (e) Tj ET",
          {{"abcd", 10, 100, 20}, {"e", 10, 88, 5}}},
@@ -139,7 +151,13 @@ TEST(TextRuns, PositionsAndAdvances) {
          {{"ab", 0, 0, 0}, {"c", 0, 0, 0}}},
         {"Tc and Tw add spacing", "BT /F1 10 Tf 1 Tc 2 Tw (a b) Tj ET", {{"a b", 0, 0, 20}}},
         {"q/Q restore the CTM", "q 1 0 0 1 50 0 cm Q BT /F1 10 Tf (a) Tj ET", {{"a", 0, 0, 5}}},
-        {"q/Q keep Tc", "q 10 Tc Q BT /F1 10 Tf (a) Tj ET", {{"a", 0, 0, 15}}},
+        // The text parameters belong to the graphics state.
+        {"Q restores Tc", "q 10 Tc Q BT /F1 10 Tf (a) Tj ET", {{"a", 0, 0, 5}}},
+        {"Q restores the font size and Tz",
+         "BT /F1 10 Tf q /F1 20 Tf 50 Tz Q (a) Tj ET",
+         {{"a", 0, 0, 5}}},
+        {"Q restores TL and Ts", "BT /F1 10 Tf 0 50 Td q 30 TL 7 Ts Q (a) ' ET", {{"a", 0, 50, 5}}},
+        {"Q keeps the text matrix", "BT /F1 10 Tf q 5 5 Td Q (a) Tj ET", {{"a", 5, 5, 5}}},
         {"Q on an empty stack is ignored",
          "Q Q 1 0 0 1 7 0 cm q Q Q BT /F1 10 Tf (a) Tj ET",
          {{"a", 7, 0, 5}}},
@@ -165,9 +183,9 @@ TEST(TextRuns, RecordsFontNameAndSize) {
     const auto runs = runs_of("BT /F1 12 Tf 3 0 0 3 0 0 Tm (a) Tj /Missing 7 Tf (b) Tj ET");
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0].font, "F1");
-    EXPECT_DOUBLE_EQ(runs[0].font_size, 12);
+    EXPECT_DOUBLE_EQ(runs[0].font_size, 36);  // the Tf size through the text matrix
     EXPECT_EQ(runs[1].font, "Missing");
-    EXPECT_DOUBLE_EQ(runs[1].font_size, 7);
+    EXPECT_DOUBLE_EQ(runs[1].font_size, 21);
 }
 
 TEST(TextRuns, FontMissingFromTableReadsLatin1) {
@@ -183,7 +201,7 @@ TEST(TextRuns, FontMissingFromTableReadsLatin1) {
     EXPECT_DOUBLE_EQ(runs[0].width, 3 * (5 + 1) + 4);
     EXPECT_EQ(runs[0].font, "F2");
 
-    const auto before_tf = extract_runs(parse_content(as_bytes("BT (A) Tj ET")), FontMap{});
+    const auto before_tf = runs_of("BT (A) Tj ET", FontMap{});
     ASSERT_EQ(before_tf.size(), 1u);
     EXPECT_EQ(before_tf[0].text, "A");
     EXPECT_EQ(before_tf[0].font, "");
@@ -192,9 +210,10 @@ TEST(TextRuns, FontMissingFromTableReadsLatin1) {
 
 TEST(TextRuns, UsesTheFontOfTheTable) {
     FontMap fonts;
-    Font f = plain_font();
+    EncodingTable smiley_a = win_ansi_encoding();
+    smiley_a[65] = 0x263A;
+    Font f = font_with(smiley_a);
     f.widths[65] = 0.25;
-    f.encoding[65] = 0x263A;
     fonts["F1"] = std::make_shared<const Font>(f);
     const auto runs = runs_of("BT /F1 20 Tf (AB) Tj ET", fonts);
     ASSERT_EQ(runs.size(), 1u);
@@ -208,8 +227,9 @@ TEST(TextRuns, UsesTheFontOfTheTable) {
 // resource name is empty ("/") is still found by its first selection.
 TEST(TextRuns, SelectingFontsAgainAndTheEmptyName) {
     FontMap fonts;
-    Font smiley = plain_font();
-    smiley.encoding[65] = 0x263A;
+    EncodingTable smiley_a = win_ansi_encoding();
+    smiley_a[65] = 0x263A;
+    const Font smiley = font_with(smiley_a);
     fonts[""] = std::make_shared<const Font>(smiley);
     fonts["F1"] = std::make_shared<const Font>(plain_font());
     const auto runs = runs_of(
@@ -238,7 +258,124 @@ TEST(TextRuns, HostileNumbersStayDefined) {
         "[(a) -1e308 (b)] TJ 1e308 1e308 TD T* (c) ' ET");
     ASSERT_EQ(runs.size(), 3u);
     EXPECT_EQ(runs[0].text + runs[1].text + runs[2].text, "abc");
-    EXPECT_FALSE(std::isfinite(runs[1].width));
+    // Measures that overflow are 0 rather than infinite; the direction
+    // falls back to upright.
+    for (const TextRun& r : runs) {
+        EXPECT_TRUE(std::isfinite(r.width));
+        EXPECT_TRUE(std::isfinite(r.font_size));
+        EXPECT_EQ(r.dir_x, 1);
+        EXPECT_EQ(r.dir_y, 0);
+    }
+}
+
+// Every measure of a run in user-space units: text set with 1 Tf in a
+// matrix that scales by 12 measures exactly as text set with 12 Tf, and
+// the cm of the page counts as the text matrix does.
+TEST(TextRuns, MeasuresInUserSpaceWhateverTheMatrices) {
+    const char* const same[] = {
+        "BT /F1 12 Tf 72 700 Td (ab) Tj 10 0 Td (c) Tj ET",
+        "BT /F1 1 Tf 12 0 0 12 72 700 Tm (ab) Tj 0.83333333333333337 0 Td (c) Tj ET",
+        "12 0 0 12 0 0 cm BT /F1 1 Tf 6 0 0 1 Tm 1 0 0 1 6 58.333333333333336 Tm (ab) Tj "
+        "0.83333333333333337 0 Td (c) Tj ET",
+        "q 3 0 0 3 0 0 cm BT /F1 4 Tf 24 233.33333333333334 Td (ab) Tj 3.3333333333333335 0 "
+        "Td (c) Tj ET Q",
+    };
+    const auto want = runs_of(same[0]);
+    ASSERT_EQ(want.size(), 2u);
+    EXPECT_DOUBLE_EQ(want[0].width, 12);
+    EXPECT_DOUBLE_EQ(want[0].font_size, 12);
+    for (const char* content : same) {
+        SCOPED_TRACE(content);
+        const auto got = runs_of(content);
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].text, want[i].text);
+            EXPECT_NEAR(got[i].x, want[i].x, 1e-9);
+            EXPECT_NEAR(got[i].y, want[i].y, 1e-9);
+            EXPECT_NEAR(got[i].width, want[i].width, 1e-9);
+            EXPECT_NEAR(got[i].font_size, want[i].font_size, 1e-9);
+            EXPECT_EQ(got[i].dir_x, 1);
+            EXPECT_EQ(got[i].dir_y, 0);
+        }
+    }
+}
+
+// The writing direction is the text rendering matrix's x axis, the size is
+// measured across it, and a degenerate matrix falls back to upright.
+TEST(TextRuns, DirectionAndSizeFollowTheMatrix) {
+    struct Case {
+        const char* name;
+        std::string_view content;
+        double x, y, width, size, dir_x, dir_y;
+    };
+    const double h = std::sqrt(0.5);
+    const Case cases[] = {
+        {"upright", "BT /F1 10 Tf (ab) Tj ET", 0, 0, 10, 10, 1, 0},
+        {"quarter turn counter-clockwise", "BT /F1 10 Tf 0 1 -1 0 100 50 Tm (ab) Tj ET", 100, 50,
+         10, 10, 0, 1},
+        {"quarter turn by cm", "0 -1 1 0 0 700 cm BT /F1 10 Tf (ab) Tj ET", 0, 700, 10, 10, 0, -1},
+        {"upside down", "BT /F1 10 Tf -2 0 0 -2 300 300 Tm (ab) Tj ET", 300, 300, 20, 20, -1, 0},
+        {"45 degrees, scaled by 2",
+         "BT /F1 10 Tf 1.4142135623730951 1.4142135623730951 -1.4142135623730951 "
+         "1.4142135623730951 0 0 Tm (ab) Tj ET",
+         0, 0, 20, 20, h, h},
+        // Skewed (oblique) text: the size is the height across the baseline.
+        {"skewed", "BT /F1 10 Tf 1 0 0.5 1 0 0 Tm (ab) Tj ET", 0, 0, 10, 10, 1, 0},
+        {"wider than high", "BT /F1 10 Tf 3 0 0 1 0 0 Tm (ab) Tj ET", 0, 0, 30, 10, 1, 0},
+        {"mirrored", "BT /F1 10 Tf 1 0 0 -1 0 0 Tm (ab) Tj ET", 0, 0, 10, 10, 1, 0},
+        {"negative font size", "BT /F1 -10 Tf (ab) Tj ET", 0, 0, -10, 10, 1, 0},
+        {"no x axis", "BT /F1 10 Tf 0 0 0 1 5 5 Tm (ab) Tj ET", 5, 5, 0, 10, 1, 0},
+        {"all zero", "BT /F1 10 Tf 0 0 0 0 5 5 Tm (ab) Tj ET", 5, 5, 0, 0, 1, 0},
+        {"infinite scale along", "BT /F1 10 Tf +inf 0 0 1 5 5 Tm (ab) Tj ET", 5, 5, 0, 10, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto runs = runs_of(c.content);
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_NEAR(runs[0].x, c.x, 1e-9);
+        EXPECT_NEAR(runs[0].y, c.y, 1e-9);
+        EXPECT_NEAR(runs[0].width, c.width, 1e-9);
+        EXPECT_NEAR(runs[0].font_size, c.size, 1e-9);
+        EXPECT_NEAR(runs[0].dir_x, c.dir_x, 1e-12);
+        EXPECT_NEAR(runs[0].dir_y, c.dir_y, 1e-12);
+    }
+}
+
+// A vertical font: each advance moves the text matrix down, the direction
+// is the matrix's -y axis, the size is measured across the column, and a
+// TJ number moves the next glyph down.
+TEST(TextRuns, VerticalWriting) {
+    FontMap fonts;
+    Font vertical = plain_font();
+    vertical.vertical = true;
+    fonts["V"] = std::make_shared<const Font>(vertical);
+    fonts["F1"] = std::make_shared<const Font>(plain_font());
+    const auto runs = runs_of(
+        "BT /V 10 Tf 100 700 Td (ab) Tj (c) Tj [(d) 1000 (e)] TJ 50 Tz (f) Tj "
+        "/F1 10 Tf 100 Tz (g) Tj ET "
+        "BT /V 10 Tf 0 1 -1 0 300 300 Tm (h) Tj ET",
+        fonts);
+    ASSERT_EQ(runs.size(), 7u);
+    struct Want {
+        double x, y, width, size, dir_x, dir_y;
+    };
+    const Want want[] = {
+        {100, 700, 10, 10, 0, -1},  // two glyphs of 5 units going down
+        {100, 690, 5, 10, 0, -1},  {100, 685, 5, 10, 0, -1},
+        {100, 670, 5, 10, 0, -1},   // 1000/1000 of the size further down
+        {100, 665, 2.5, 5, 0, -1},  // Tz narrows the column and the advance
+        {100, 662.5, 5, 10, 1, 0},  // a horizontal font in the same text object
+        {300, 300, 5, 10, 1, 0},    // turned: down in text space is right on the page
+    };
+    for (std::size_t i = 0; i < std::size(want); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(runs[i].x, want[i].x, 1e-9);
+        EXPECT_NEAR(runs[i].y, want[i].y, 1e-9);
+        EXPECT_NEAR(runs[i].width, want[i].width, 1e-9);
+        EXPECT_NEAR(runs[i].font_size, want[i].size, 1e-9);
+        EXPECT_NEAR(runs[i].dir_x, want[i].dir_x, 1e-12);
+        EXPECT_NEAR(runs[i].dir_y, want[i].dir_y, 1e-12);
+    }
 }
 
 TEST(TextRuns, RunsPerPageAreBounded) {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "bounds.h"
+#include "filter/output.h"
 #include "lex.h"
 
 namespace vellox_core {
@@ -44,9 +45,12 @@ struct Output {
 
 }  // namespace
 
-Result<Bytes> ascii85_decode(ByteView data) {
-    const Error too_large{ErrorKind::BadStream, "decoded stream too large"};
+Result<Decoded> ascii85_decode_partial(ByteView data) {
     Output out;
+    const auto damaged = [&out]() -> Result<Decoded> {
+        out.bytes.resize(out.used);
+        return Decoded{std::move(out.bytes), bad_data()};
+    };
     out.bytes.resize(std::min(data.size(), limits::kMaxDecodedBytes));
     // The group so far, as a number in base 85, most significant digit
     // first. A group above "s8W-!" (2^32 - 1) wraps rather than failing, as
@@ -66,7 +70,7 @@ Result<Bytes> ascii85_decode(ByteView data) {
             std::uint32_t group = 0;
             for (std::size_t k = 0; k < 5; ++k)
                 group = group * 85u + (data[pos + k] - unsigned{'!'});
-            if (!out.put(group, 4)) return too_large;
+            if (!out.put(group, 4)) return too_large();
             pos += 5;
             continue;
         }
@@ -76,7 +80,7 @@ Result<Bytes> ascii85_decode(ByteView data) {
         if (is_digit85(c)) {
             value = value * 85u + static_cast<std::uint32_t>(c - '!');
             if (++n == 5) {
-                if (!out.put(value, 4)) return too_large;
+                if (!out.put(value, 4)) return too_large();
                 value = 0;
                 n = 0;
             }
@@ -84,20 +88,22 @@ Result<Bytes> ascii85_decode(ByteView data) {
         }
         if (is_whitespace(c)) continue;
         if (c == '~') break;  // the '>' that should follow is not examined
-        if (c != 'z' || n != 0) return bad_data();
-        if (!out.put(0, 4)) return too_large;
+        if (c != 'z' || n != 0) return damaged();
+        if (!out.put(0, 4)) return too_large();
     }
 
     // A final partial group of k digits encodes k - 1 bytes; the encoder
     // dropped trailing digits of a value padded with zero bytes, so padding
     // with the highest digit restores it.
-    if (n == 1) return bad_data();
+    if (n == 1) return damaged();
     if (n > 1) {
         for (std::size_t i = n; i < 5; ++i) value = value * 85u + 84u;
-        if (!out.put(value, n - 1)) return too_large;
+        if (!out.put(value, n - 1)) return too_large();
     }
     out.bytes.resize(out.used);
-    return std::move(out.bytes);
+    return Decoded{std::move(out.bytes), std::nullopt};
 }
+
+Result<Bytes> ascii85_decode(ByteView data) { return strictly(ascii85_decode_partial(data)); }
 
 }  // namespace vellox_core

@@ -20,7 +20,7 @@ constexpr int hex_value(std::uint8_t c) {
 
 }  // namespace
 
-Result<Bytes> ascii_hex_decode(ByteView data) {
+Result<Decoded> ascii_hex_decode_partial(ByteView data) {
     Bytes out;
     out.reserve(data.size() / 2);
     int high = -1;  // the first digit of a pair, while waiting for the second
@@ -29,7 +29,7 @@ Result<Bytes> ascii_hex_decode(ByteView data) {
         if (c == '>') break;
         if (is_whitespace(c)) continue;
         int v = hex_value(c);
-        if (v < 0) return Error{ErrorKind::BadStream, "bad ASCIIHex data"};
+        if (v < 0) return Decoded{std::move(out), Error{ErrorKind::BadStream, "bad ASCIIHex data"}};
         if (high < 0) {
             high = v;
         } else {
@@ -39,7 +39,9 @@ Result<Bytes> ascii_hex_decode(ByteView data) {
     }
     // An odd final digit is the high nibble of a last byte, as if followed by 0.
     if (high >= 0) out.push_back(static_cast<std::uint8_t>(high << 4));
-    return out;
+    return Decoded{std::move(out), std::nullopt};
 }
+
+Result<Bytes> ascii_hex_decode(ByteView data) { return strictly(ascii_hex_decode_partial(data)); }
 
 }  // namespace vellox_core

@@ -12,6 +12,7 @@
 #include "filter/asciihex.h"
 #include "filter/inflate.h"
 #include "filter/lzw.h"
+#include "filter/output.h"
 #include "filter/predictor.h"
 #include "filter/runlength.h"
 
@@ -75,28 +76,33 @@ bool early_change(const std::optional<Dictionary>& parms) {
     return v == nullptr || v->as_int() == nullptr || *v->as_int() != 0;
 }
 
-Result<Bytes> apply_predictor(Result<Bytes> decoded, const std::optional<Dictionary>& parms) {
+// A predictor only follows a decoder that reached the end of its data, or
+// the part before the damage; what stopped the decoder stays the damage.
+Result<Decoded> apply_predictor(Result<Decoded> decoded, const std::optional<Dictionary>& parms) {
     if (!decoded || !parms) return decoded;
-    return predictor::apply(std::move(decoded).value(), *parms);
+    auto predicted = predictor::apply_partial(std::move(decoded->bytes), *parms);
+    if (!predicted) return predicted;
+    if (!predicted->damage) predicted->damage = std::move(decoded->damage);
+    return predicted;
 }
 
-Result<Bytes> run_filter(const std::string& name, Bytes buf,
-                         const std::optional<Dictionary>& parms) {
+Result<Decoded> run_filter(const std::string& name, Bytes buf,
+                           const std::optional<Dictionary>& parms) {
     if (name == "FlateDecode" || name == "Fl") {
         ByteView body(buf);
         if (has_zlib_header(buf)) body = body.subspan(2);
-        return apply_predictor(inflate(body), parms);
+        return apply_predictor(inflate_partial(body), parms);
     }
     if (name == "LZWDecode" || name == "LZW") {
-        return apply_predictor(lzw_decode(buf, early_change(parms)), parms);
+        return apply_predictor(lzw_decode_partial(buf, early_change(parms)), parms);
     }
-    if (name == "ASCII85Decode" || name == "A85") return ascii85_decode(buf);
-    if (name == "ASCIIHexDecode" || name == "AHx") return ascii_hex_decode(buf);
-    if (name == "RunLengthDecode" || name == "RL") return run_length_decode(buf);
+    if (name == "ASCII85Decode" || name == "A85") return ascii85_decode_partial(buf);
+    if (name == "ASCIIHexDecode" || name == "AHx") return ascii_hex_decode_partial(buf);
+    if (name == "RunLengthDecode" || name == "RL") return run_length_decode_partial(buf);
     // Image codecs are not decoded here: the image lister only reports them.
     if (name == "DCTDecode" || name == "JPXDecode" || name == "JBIG2Decode" ||
         name == "CCITTFaxDecode") {
-        return buf;
+        return Decoded{std::move(buf), std::nullopt};
     }
     // Includes /Crypt (per-stream encryption filters are not supported) and
     // the inline-image abbreviations DCT and CCF, which are not valid here.
@@ -105,7 +111,7 @@ Result<Bytes> run_filter(const std::string& name, Bytes buf,
 
 }  // namespace
 
-Result<Bytes> decode_stream(const Dictionary& dict, ByteView data) {
+Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading reading) {
     std::vector<std::string> names = filter_names(dict);
     std::vector<std::optional<Dictionary>> parms = filter_parms(dict, names.size());
 
@@ -114,7 +120,11 @@ Result<Bytes> decode_stream(const Dictionary& dict, ByteView data) {
     for (std::size_t i = 0; i < steps; ++i) {
         auto next = run_filter(names[i], std::move(buf), parms[i]);
         if (!next) return std::move(next).error();
-        buf = std::move(next).value();
+        if (next->damage && reading == Reading::Strict) return std::move(*next->damage);
+        // Leniently, the part decoded before the damage goes on through the
+        // rest of the chain: it is what the later filters would have seen
+        // first.
+        buf = std::move(next->bytes);
     }
     return buf;
 }

@@ -1,13 +1,23 @@
 // The filter chain: every stream's stored bytes become decoded bytes here.
 #pragma once
 
+#include <cstdint>
+
 #include "object.h"
 #include "result.h"
 
 namespace vellox_core {
 
+// How damaged data is taken. Strict: any damage is the error. Lenient, for
+// content streams only: data that ends early or turns corrupt part-way
+// gives what decoded before the damage (see Decoded in filter/output.h).
+// Both fail alike on an unsupported filter, on predictor parameters that
+// describe no row, and on output past kMaxDecodedBytes.
+enum class Reading : std::uint8_t { Strict, Lenient };
+
 // Applies the stream's /Filter (or /F) list with its /DecodeParms (or /DP).
 // Indirect filter names or parameters count as absent.
-Result<Bytes> decode_stream(const Dictionary& dict, ByteView data);
+Result<Bytes> decode_stream(const Dictionary& dict, ByteView data,
+                            Reading reading = Reading::Strict);
 
 }  // namespace vellox_core

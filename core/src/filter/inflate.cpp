@@ -40,6 +40,7 @@
 
 #include "bounds.h"
 #include "filter/deflate_tables.h"
+#include "filter/output.h"
 
 namespace vellox_core {
 
@@ -52,7 +53,6 @@ using deflate::kLengthBase;
 using deflate::kLengthExtra;
 
 Error corrupt() { return Error{ErrorKind::BadStream, "corrupt DEFLATE data"}; }
-Error too_large() { return Error{ErrorKind::BadStream, "decoded stream too large"}; }
 
 constexpr unsigned kMaxCodeBits = 15;
 
@@ -314,14 +314,18 @@ Status stored_block(BitReader& in, Output& out) {
     // be present but is not checked: a mismatch says nothing the data does
     // not say itself.
     if (in.size - in.pos < 4) return corrupt();
-    std::size_t len = in.input[in.pos] | (std::size_t{in.input[in.pos + 1]} << 8);
+    const std::size_t len = in.input[in.pos] | (std::size_t{in.input[in.pos + 1]} << 8);
     in.pos += 4;
-    if (in.size - in.pos < len) return corrupt();
-    if (len > limits::kMaxDecodedBytes - out.used) return too_large();
-    out.make_room(len);
-    std::memcpy(out.bytes.data() + out.used, in.input + in.pos, len);
-    out.used += len;
-    in.pos += len;
+    // A block cut short by the end of the data still gives the bytes that
+    // are there, as a streaming decoder would have written them before
+    // noticing; the lenient reading of a truncated stream keeps them.
+    const std::size_t have = std::min(len, in.size - in.pos);
+    if (have > limits::kMaxDecodedBytes - out.used) return too_large();
+    out.make_room(have);
+    std::memcpy(out.bytes.data() + out.used, in.input + in.pos, have);
+    out.used += have;
+    in.pos += have;
+    if (have < len) return corrupt();
     return Unit{};
 }
 
@@ -405,7 +409,7 @@ Status fixed_block(BitReader& in, Output& out, Tables& t) {
 
 }  // namespace
 
-Result<Bytes> inflate(ByteView data) {
+Result<Decoded> inflate_partial(ByteView data) {
     BitReader in{data.data(), data.size()};
     Output out;
     constexpr std::size_t kReserve = limits::kMaxInflateInitialReserve;
@@ -415,8 +419,14 @@ Result<Bytes> inflate(ByteView data) {
     // streams.
     std::unique_ptr<Tables> tables(new Tables);
 
+    // What was decoded before `error`; passing the size cap is no damage.
+    const auto stopped = [&out](Error error) -> Result<Decoded> {
+        if (error == too_large()) return error;
+        out.bytes.resize(out.used);
+        return Decoded{std::move(out.bytes), std::move(error)};
+    };
     for (;;) {
-        if (!in.need(3)) return corrupt();
+        if (!in.need(3)) return stopped(corrupt());
         std::uint32_t header = in.take(3);
         bool last = (header & 1u) != 0;
         Status block = Unit{};
@@ -424,16 +434,18 @@ Result<Bytes> inflate(ByteView data) {
             case 0: block = stored_block(in, out); break;
             case 1: block = fixed_block(in, out, *tables); break;
             case 2: block = dynamic_block(in, out, *tables); break;
-            default: return corrupt();
+            default: return stopped(corrupt());
         }
-        if (!block) return std::move(block).error();
+        if (!block) return stopped(std::move(block).error());
         // Whatever follows the final block (a zlib Adler-32 trailer, padding,
         // garbage) is not read.
         if (last) {
             out.bytes.resize(out.used);
-            return std::move(out.bytes);
+            return Decoded{std::move(out.bytes), std::nullopt};
         }
     }
 }
+
+Result<Bytes> inflate(ByteView data) { return strictly(inflate_partial(data)); }
 
 }  // namespace vellox_core

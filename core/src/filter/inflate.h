@@ -1,11 +1,16 @@
 // DEFLATE (RFC 1951) decoding of raw data, from the first byte.
 #pragma once
 
+#include "filter/output.h"
 #include "object.h"
 #include "result.h"
 
 namespace vellox_core {
 
 Result<Bytes> inflate(ByteView data);
+// The same decoding; data that ends early or turns corrupt gives the bytes
+// decoded before that point, with the error as the damage. Only passing the
+// decoded-size cap is an error.
+Result<Decoded> inflate_partial(ByteView data);
 
 }  // namespace vellox_core

@@ -77,7 +77,7 @@ struct CodeReader {
 
 }  // namespace
 
-Result<Bytes> lzw_decode(ByteView data, bool early_change) {
+Result<Decoded> lzw_decode_partial(ByteView data, bool early_change) {
     Table table;
     table.early = early_change;
     table.reset();
@@ -103,14 +103,12 @@ Result<Bytes> lzw_decode(ByteView data, bool early_change) {
         } else {
             // The KwKwK case: the encoder used the entry it was just about to
             // create, which is the previous string plus its own first byte.
-            if (!prev_known) return bad_data();
+            if (!prev_known) return Decoded{std::move(out), bad_data()};
             string = table.entries[prev];
             string.push_back(string.front());
         }
 
-        if (!make_room(out, string.size())) {
-            return Error{ErrorKind::BadStream, "decoded stream too large"};
-        }
+        if (!make_room(out, string.size())) return too_large();
         out.insert(out.end(), string.begin(), string.end());
 
         if (prev_known) {
@@ -120,7 +118,11 @@ Result<Bytes> lzw_decode(ByteView data, bool early_change) {
         }
         prev = *code;
     }
-    return out;
+    return Decoded{std::move(out), std::nullopt};
+}
+
+Result<Bytes> lzw_decode(ByteView data, bool early_change) {
+    return strictly(lzw_decode_partial(data, early_change));
 }
 
 }  // namespace vellox_core

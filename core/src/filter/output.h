@@ -3,11 +3,35 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
+#include <utility>
 
 #include "bounds.h"
 #include "object.h"
+#include "result.h"
 
 namespace vellox_core {
+
+// What a decoder made of data that may be damaged. Content streams are read
+// leniently: a page whose stream was cut short (a truncated file) or turns
+// corrupt part-way still shows what decoded before the damage, which is
+// exactly what the strict reading had produced when it stopped. Every other
+// stream is read strictly (`strictly`), where any damage is an error.
+struct Decoded {
+    Bytes bytes;  // all of it, or what decoded before the damage
+    std::optional<Error> damage;
+};
+
+// The error of every decoder whose output would pass kMaxDecodedBytes. It is
+// a bound, not damage: a lenient reading fails on it too.
+inline Error too_large() { return Error{ErrorKind::BadStream, "decoded stream too large"}; }
+
+// The strict reading of a decoder's result: damage is the error.
+inline Result<Bytes> strictly(Result<Decoded> decoded) {
+    if (!decoded) return std::move(decoded).error();
+    if (decoded->damage) return std::move(*decoded->damage);
+    return std::move(decoded->bytes);
+}
 
 // Makes room for `n` more bytes in `out`, or returns false when they would
 // pass the cap. The buffer doubles, so appending stays linear; once doubling

@@ -72,7 +72,7 @@ std::uint8_t paeth(int left, int up, int upleft) {
 // the /Predictor value itself does not matter. The previous row of the first
 // row is all zeros; here it is an empty row whose missing bytes read as 0,
 // so nothing is allocated from the claimed row length.
-Result<Bytes> undo_png(const Bytes& data, Geometry g) {
+Decoded undo_png(const Bytes& data, Geometry g) {
     Bytes out;
     out.reserve(data.size());
     std::size_t prev_start = 0;
@@ -84,7 +84,8 @@ Result<Bytes> undo_png(const Bytes& data, Geometry g) {
         std::size_t len = data.size() - pos < chunk ? data.size() - pos - 1 : g.row_length;
         if (len == 0) break;  // a lone type byte at the end: not examined
         std::uint8_t type = data[pos];
-        if (type > 4) return Error{ErrorKind::BadStream, "bad predictor row filter"};
+        if (type > 4)
+            return Decoded{std::move(out), Error{ErrorKind::BadStream, "bad predictor row filter"}};
 
         std::size_t start = out.size();
         for (std::size_t i = 0; i < len; ++i) {
@@ -104,20 +105,26 @@ Result<Bytes> undo_png(const Bytes& data, Geometry g) {
         prev_start = start;
         prev_len = len;
     }
-    return out;
+    return Decoded{std::move(out), std::nullopt};
 }
 
 }  // namespace
 
 namespace predictor {
 
-Result<Bytes> apply(Bytes data, const Dictionary& parms) {
+Result<Decoded> apply_partial(Bytes data, const Dictionary& parms) {
     const Object* p = parms.get("Predictor");
-    if (p == nullptr || p->as_int() == nullptr || *p->as_int() < 2) return data;
+    if (p == nullptr || p->as_int() == nullptr || *p->as_int() < 2) {
+        return Decoded{std::move(data), std::nullopt};
+    }
     auto g = geometry(parms);
     if (!g) return std::move(g).error();
-    if (*p->as_int() == 2) return undo_tiff(std::move(data), *g);
+    if (*p->as_int() == 2) return Decoded{undo_tiff(std::move(data), *g), std::nullopt};
     return undo_png(data, *g);
+}
+
+Result<Bytes> apply(Bytes data, const Dictionary& parms) {
+    return strictly(apply_partial(std::move(data), parms));
 }
 
 }  // namespace predictor

@@ -12,7 +12,7 @@
 
 namespace vellox_core {
 
-Result<Bytes> run_length_decode(ByteView data) {
+Result<Decoded> run_length_decode_partial(ByteView data) {
     const Error truncated{ErrorKind::BadStream, "truncated RunLength data"};
     Bytes out;
     out.reserve(std::min(data.size(), limits::kMaxDecodedBytes / 2) * 2);
@@ -24,19 +24,19 @@ Result<Bytes> run_length_decode(ByteView data) {
         std::size_t count = len < 128 ? std::size_t{len} + 1 : 257u - len;
         // A repeat run expands 2 bytes into up to 128, so the output cap
         // matters here too.
-        if (!make_room(out, count)) {
-            return Error{ErrorKind::BadStream, "decoded stream too large"};
-        }
+        if (!make_room(out, count)) return too_large();
         if (len < 128) {
-            if (data.size() - pos < count) return truncated;
+            if (data.size() - pos < count) return Decoded{std::move(out), truncated};
             out.insert(out.end(), data.begin() + pos, data.begin() + pos + count);
             pos += count;
         } else {
-            if (pos >= data.size()) return truncated;
+            if (pos >= data.size()) return Decoded{std::move(out), truncated};
             out.insert(out.end(), count, data[pos++]);
         }
     }
-    return out;
+    return Decoded{std::move(out), std::nullopt};
 }
+
+Result<Bytes> run_length_decode(ByteView data) { return strictly(run_length_decode_partial(data)); }
 
 }  // namespace vellox_core

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -233,4 +235,120 @@ TEST(DecodeStream, Failures) {
         ASSERT_FALSE(got.ok());
         EXPECT_EQ(got.error(), c.expected);
     }
+}
+
+// The lenient reading of content streams: Flate data cut short or damaged
+// anywhere gives what zlib writes before it stops (all of it when only the
+// checksum is missing or wrong), never an error, and never more than the
+// strict decoder had produced when it failed. Where zlib rejects data that
+// this decoder accepts (zlib checks code sets for completeness), zlib's
+// output is where both agree, so it must be the start of ours.
+TEST(DecodeStream, LenientReadingKeepsWhatDecodedBeforeTheDamage) {
+    std::mt19937 rng(1057);
+    const Dictionary flate = dict({{"Filter", name("FlateDecode")}});
+    int cut = 0, invalid = 0;
+    for (int round = 0; round < 2000; ++round) {
+        SCOPED_TRACE(round);
+        Bytes plain;
+        const std::size_t size = 1 + rng() % 4000;
+        while (plain.size() < size) {
+            // Content-like text: operators, numbers, repeats.
+            const char* words[] = {"BT ", "ET ", "q ", "Q ", "(Hello) Tj ", "72 700 Td ", "re f "};
+            const std::string_view w = words[rng() % std::size(words)];
+            plain.insert(plain.end(), w.begin(), w.end());
+        }
+        Bytes packed = vellox_test::zlib_deflate(plain, static_cast<int>(rng() % 10),
+                                                 rng() % 2 ? Z_DEFAULT_STRATEGY : Z_FIXED, 15);
+        if (rng() % 2) {
+            packed.resize(rng() % (packed.size() + 1));
+        } else {
+            packed[rng() % packed.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+        }
+        Bytes expected;
+        const vellox_test::ZlibOutcome outcome = vellox_test::zlib_inflate(packed, expected, 15);
+        auto got = decode_stream(flate, packed, Reading::Lenient);
+        ASSERT_TRUE(got.ok()) << got.error().to_string();
+        auto strict = decode_stream(flate, packed);
+        if (strict) {
+            EXPECT_EQ(*got, *strict);  // undamaged data reads alike both ways
+        }
+        if (outcome == vellox_test::ZlibOutcome::NeedsInput) {
+            ++cut;
+            ASSERT_EQ(*got, expected);
+        } else if (outcome == vellox_test::ZlibOutcome::Invalid) {
+            ++invalid;
+            ASSERT_GE(got->size(), expected.size());
+            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), got->begin()));
+        } else {
+            ASSERT_EQ(*got, expected);
+        }
+    }
+    EXPECT_GT(cut, 300);
+    EXPECT_GT(invalid, 100);
+}
+
+// Each decoder's lenient reading stops where its strict reading fails, and
+// passes what it has to the next filter; bounds and unknown filters stay
+// errors.
+TEST(DecodeStream, LenientReadingOfEachFilter) {
+    struct Case {
+        const char* name;
+        Dictionary dict;
+        std::string data;
+        std::string expected;
+    };
+    const Bytes hello = text("Hello, world");
+    // 9-bit codes, most significant bit first: "A", "B", a clear code, then
+    // 300, which names no entry of a fresh table.
+    std::string cut_lzw;
+    {
+        std::uint32_t acc = 0;
+        unsigned nbits = 0;
+        for (const std::uint32_t code : {65u, 66u, 256u, 300u}) {
+            acc = (acc << 9) | code;
+            nbits += 9;
+            while (nbits >= 8) {
+                nbits -= 8;
+                cut_lzw += static_cast<char>((acc >> nbits) & 0xFF);
+            }
+            acc &= (1u << nbits) - 1;
+        }
+        if (nbits > 0) cut_lzw += static_cast<char>((acc << (8 - nbits)) & 0xFF);
+    }
+    const Case cases[] = {
+        {"ASCII85 stray byte", dict({{"Filter", name("ASCII85Decode")}}), "9jqo^v", "Man "},
+        {"ASCII85 lone final digit", dict({{"Filter", name("A85")}}), "9jqo^9~>", "Man "},
+        {"ASCIIHex stray byte", dict({{"Filter", name("AHx")}}), "4142 G43", "AB"},
+        {"RunLength cut inside a literal run", dict({{"Filter", name("RL")}}),
+         std::string("\x01xy\x04"
+                     "ab",
+                     6),
+         "xy"},
+        {"RunLength cut before a repeated byte", dict({{"Filter", name("RL")}}),
+         std::string("\x00z\xfe", 3), "z"},
+        {"LZW code naming no entry", dict({{"Filter", name("LZWDecode")}}), cut_lzw, "AB"},
+        {"PNG row with an unknown filter type",
+         dict({{"Filter", name("FlateDecode")},
+               {"DecodeParms", Object(dict({{"Predictor", Object(12)}, {"Columns", Object(2)}}))}}),
+         [] {
+             const Bytes rows = {0, 'a', 'b', 0, 'c', 'd', 9, 'e', 'f'};
+             const Bytes packed = zlib(rows);
+             return std::string(packed.begin(), packed.end());
+         }(),
+         "abcd"},
+        {"damage carried into the next filter",
+         dict({{"Filter", Object(Array{name("AHx"), name("FlateDecode")})}}),
+         hex(zlib(hello)).substr(0, hex(zlib(hello)).size() - 8) + "!", "Hello, world"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto lenient = decode_stream(c.dict, text(c.data), Reading::Lenient);
+        ASSERT_TRUE(lenient.ok()) << lenient.error().to_string();
+        EXPECT_EQ(std::string(lenient->begin(), lenient->end()), c.expected);
+        EXPECT_FALSE(decode_stream(c.dict, text(c.data)).ok());
+    }
+
+    auto unknown = decode_stream(dict({{"Filter", name("NoSuch")}}), text("x"), Reading::Lenient);
+    ASSERT_FALSE(unknown.ok());
+    EXPECT_EQ(unknown.error().kind, ErrorKind::Unsupported);
 }

@@ -27,6 +27,47 @@ inline Bytes zlib_deflate(const Bytes& input, int level, int strategy, int windo
     return rc == Z_STREAM_END ? out : Bytes{};
 }
 
+enum class ZlibOutcome { Complete, NeedsInput, Invalid };
+
+// zlib's inflate of `in` into `out`: raw DEFLATE, or with the zlib wrapper
+// when `window_bits` is 15. The reference decoder for corrupted data: on
+// data that ends early or turns invalid, `out` holds what zlib wrote before.
+inline ZlibOutcome zlib_inflate(const Bytes& in, Bytes& out, int window_bits = -15) {
+    z_stream zs{};
+    if (inflateInit2(&zs, window_bits) != Z_OK) return ZlibOutcome::Invalid;
+    out.assign(4096, 0);
+    zs.next_in = const_cast<Bytef*>(in.data());
+    zs.avail_in = static_cast<uInt>(in.size());
+    zs.next_out = out.data();
+    zs.avail_out = static_cast<uInt>(out.size());
+    ZlibOutcome result;
+    for (;;) {
+        int rc = inflate(&zs, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END) {
+            result = ZlibOutcome::Complete;
+            break;
+        }
+        if (rc != Z_OK && rc != Z_BUF_ERROR) {
+            result = ZlibOutcome::Invalid;
+            break;
+        }
+        if (zs.avail_out == 0) {
+            std::size_t used = out.size();
+            out.resize(used * 2);
+            zs.next_out = out.data() + used;
+            zs.avail_out = static_cast<uInt>(out.size() - used);
+            continue;
+        }
+        if (zs.avail_in == 0) {
+            result = ZlibOutcome::NeedsInput;
+            break;
+        }
+    }
+    out.resize(zs.total_out);
+    inflateEnd(&zs);
+    return result;
+}
+
 // LSB-first bit packing as DEFLATE does; Huffman codes go MSB first.
 struct BitWriter {
     Bytes out;

@@ -14,49 +14,12 @@
 using namespace vellox_core;
 using vellox_test::BitWriter;
 using vellox_test::zlib_deflate;
+using vellox_test::zlib_inflate;
+using vellox_test::ZlibOutcome;
 
 namespace {
 
 const Error kCorrupt{ErrorKind::BadStream, "corrupt DEFLATE data"};
-
-enum class ZlibOutcome { Complete, NeedsInput, Invalid };
-
-// zlib's raw inflate of `in`: the reference decoder for corrupted data.
-ZlibOutcome zlib_inflate(const Bytes& in, Bytes& out) {
-    z_stream zs{};
-    if (inflateInit2(&zs, -15) != Z_OK) return ZlibOutcome::Invalid;
-    out.assign(4096, 0);
-    zs.next_in = const_cast<Bytef*>(in.data());
-    zs.avail_in = static_cast<uInt>(in.size());
-    zs.next_out = out.data();
-    zs.avail_out = static_cast<uInt>(out.size());
-    ZlibOutcome result;
-    for (;;) {
-        int rc = inflate(&zs, Z_NO_FLUSH);
-        if (rc == Z_STREAM_END) {
-            result = ZlibOutcome::Complete;
-            break;
-        }
-        if (rc != Z_OK && rc != Z_BUF_ERROR) {
-            result = ZlibOutcome::Invalid;
-            break;
-        }
-        if (zs.avail_out == 0) {
-            std::size_t used = out.size();
-            out.resize(used * 2);
-            zs.next_out = out.data() + used;
-            zs.avail_out = static_cast<uInt>(out.size() - used);
-            continue;
-        }
-        if (zs.avail_in == 0) {
-            result = ZlibOutcome::NeedsInput;
-            break;
-        }
-    }
-    out.resize(zs.total_out);
-    inflateEnd(&zs);
-    return result;
-}
 
 // Test data of different characters: incompressible, English-like text,
 // long runs, and a mix that makes zlib switch block types.
