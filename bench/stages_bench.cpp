@@ -77,7 +77,7 @@ std::size_t run(const std::vector<Input>& inputs, Stage stage) {
             const std::vector<TextRun> runs = extract_runs(ops.ops, fonts);
             sink += runs.size();
             if (stage < Lines) continue;
-            sink += layout_page(runs, page.media_box).lines.size();
+            sink += layout_page(runs, page.media_box, page.rotate).lines.size();
             if (stage < Tables) continue;
             sink += detect_tables(ops.ops, runs).size();
         }

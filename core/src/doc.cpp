@@ -103,7 +103,7 @@ Result<ExtractedDoc> Document::extract(ImageDetail images) const {
         const Content page_ops = parse_content(*content);
         const FontMap& fonts = load_fonts(resolver, page.resources, font_cache);
         std::vector<TextRun> runs = extract_runs(page_ops.ops, fonts);
-        PageText text = layout_page(runs, page.media_box);
+        PageText text = layout_page(runs, page.media_box, page.rotate);
         text.tables = detect_tables(page_ops.ops, runs);
         // A page with images but no text is most likely a scan.
         if (images == ImageDetail::Full) {

@@ -38,7 +38,7 @@ std::string uncached_json(const Document& doc) {
         FontCache fresh;  // nothing loaded for another page is reused
         const FontMap& fonts = load_fonts(doc.resolver, page.resources, fresh);
         std::vector<TextRun> runs = extract_runs(ops, fonts);
-        PageText text = layout_page(runs, page.media_box);
+        PageText text = layout_page(runs, page.media_box, page.rotate);
         text.tables = detect_tables(ops, runs);
         text.images = extract_images(doc.resolver, page.resources);
         text.needs_ocr = text.lines.empty() && !text.images.empty();
