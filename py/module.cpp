@@ -61,12 +61,13 @@ private:
 // clang-format off
 enum Key : int {
     kVersion, kPages, kWidth, kHeight, kLines, kNeedsOcr, kTables, kImages, kText, kX, kY,
-    kRows, kCols, kCells, kName, kFormat, kBitsPerComponent, kColorSpace, kKeyCount,
+    kRows, kCols, kCells, kName, kFormat, kBitsPerComponent, kColorSpace, kRotation, kKeyCount,
 };
 
 constexpr const char* kKeyNames[kKeyCount] = {
     "version", "pages", "width", "height", "lines", "needs_ocr", "tables", "images", "text",
     "x", "y", "rows", "cols", "cells", "name", "format", "bits_per_component", "color_space",
+    "rotation",
 };
 // clang-format on
 
@@ -163,6 +164,7 @@ PyObject* page_to_py(Keys k, const vellox_core::PageText& page) {
     Ref dict(PyDict_New());
     if (!dict || !put(dict.get(), k[kWidth], to_float(page.width)) ||
         !put(dict.get(), k[kHeight], to_float(page.height)) ||
+        !put(dict.get(), k[kRotation], PyLong_FromLong(page.rotation)) ||
         !put(dict.get(), k[kLines],
              to_list(page.lines, [k](const vellox_core::Line& l) { return line_to_py(k, l); })) ||
         !put(dict.get(), k[kNeedsOcr], PyBool_FromLong(page.needs_ocr ? 1 : 0)) ||

@@ -189,7 +189,8 @@ def test_parse_tree_of_a_text_page():
     assert list(doc) == ["version", "pages"]
     assert doc["version"] == "1.4"
     (page,) = doc["pages"]
-    assert list(page) == ["width", "height", "lines", "needs_ocr", "tables", "images"]
+    assert list(page) == ["width", "height", "rotation", "lines", "needs_ocr", "tables", "images"]
+    assert page["rotation"] == 0 and type(page["rotation"]) is int
     assert page["width"] == 612.0 and type(page["width"]) is float
     assert page["height"] == 792.0
     assert page["needs_ocr"] is False
@@ -239,7 +240,7 @@ def test_markdown_and_html_of_a_text_page():
     assert _vellox.parse_to_markdown(pdfgen.HELLO) == "Hello vellox\nsecond line"
     html = _vellox.parse_to_html(pdfgen.HELLO)
     assert html.startswith("<!DOCTYPE html>")
-    assert '<section class="page" style="width:612px;height:792px">\n' \
+    assert '<section class="page" style="width:612px;height:792px" data-rotation="0">\n' \
            "<p>Hello vellox</p>\n<p>second line</p>\n</section>\n" in html
 
 

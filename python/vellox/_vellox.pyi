@@ -25,6 +25,7 @@ class Image(TypedDict):
 class Page(TypedDict):
     width: float | None
     height: float | None
+    rotation: Literal[0, 90, 180, 270]
     lines: list[Line]
     needs_ocr: bool
     tables: list[Table]
