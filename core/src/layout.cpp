@@ -35,6 +35,7 @@ struct Placed {
     double along = 0;   // origin along the writing direction
     double across = 0;  // baseline across it, growing toward the glyphs' tops
     double size = 0;    // layout_size of the run
+    double width = 0;   // advance along the writing direction
 };
 
 bool same_line(const Placed& ref, const Placed& p) {
@@ -119,6 +120,56 @@ struct Draft {
     Placed ref;
 };
 
+// The interval a run's advance covers along the line.
+double span_start(const Placed& p) { return std::fmin(p.along, p.along + p.width); }
+double span_end(const Placed& p) { return std::fmax(p.along, p.along + p.width); }
+
+// True when the short line `script` is a superscript or subscript of a run
+// of `base`: set smaller than that run, its baseline near, and starting
+// where the run ends or ending where it starts. A label set over an arrow
+// (the "Vor." over an implication in GeoTopo-komprimiert.pdf) lies within
+// its run instead, and stays a line of its own.
+bool scripts_onto(const Draft& script, const Draft& base) {
+    const double size = script.ref.size;
+    if (!(size <= kScriptSizeRatio * base.ref.size)) return false;
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -lo;
+    for (const Placed& p : script.runs) {
+        lo = std::fmin(lo, span_start(p));
+        hi = std::fmax(hi, span_end(p));
+    }
+    if (!(hi - lo <= kMaxScriptLength * size)) return false;
+    const double reach = kScriptReach * size;
+    return std::any_of(base.runs.begin(), base.runs.end(), [&](const Placed& b) {
+        return size <= kScriptSizeRatio * b.size &&
+               std::fabs(b.across - script.ref.across) <= kMaxBaselineShift * size &&
+               (std::fabs(lo - span_end(b)) <= reach || std::fabs(hi - span_start(b)) <= reach);
+    });
+}
+
+// Scripts whose bands overlap their base text too little to join its line
+// while the lines were swept (reportlab's, in scripts.pdf) are lines of
+// their own so far, next to their base line in the direction's order: a
+// superscript's just before it, a subscript's just after, or one further
+// when another column's line sits between. Each such line is moved into
+// the base line. Every line is compared with four others at most, so the
+// pass is linear in the runs.
+void attach_scripts(std::vector<Draft>& drafts) {
+    for (std::size_t i = 0; i < drafts.size(); ++i) {
+        Draft& script = drafts[i];
+        if (script.runs.empty()) continue;
+        for (const std::ptrdiff_t step : {1, -1, 2, -2}) {
+            const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) + step;
+            if (j < 0 || j >= static_cast<std::ptrdiff_t>(drafts.size())) continue;
+            Draft& base = drafts[static_cast<std::size_t>(j)];
+            if (base.runs.empty() || !scripts_onto(script, base)) continue;
+            base.runs.insert(base.runs.end(), script.runs.begin(), script.runs.end());
+            script.runs.clear();
+            break;
+        }
+    }
+}
+
 Line finish_line(const std::vector<TextRun>& runs, const Frame& frame,
                  std::vector<Placed>& members) {
     // Along the line, equal positions in sweep order.
@@ -162,9 +213,8 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame,
         }
         // fmin and fmax pass over NaN, so one bad run leaves the others'
         // extent standing.
-        const double end = p.along + r.width;
-        a0 = std::fmin(a0, std::fmin(p.along, end));
-        a1 = std::fmax(a1, std::fmax(p.along, end));
+        a0 = std::fmin(a0, span_start(p));
+        a1 = std::fmax(a1, span_end(p));
         c0 = std::fmin(c0, p.across - kBelowBaseline * p.size);
         c1 = std::fmax(c1, p.across + kAboveBaseline * p.size);
         line.font_size = std::fmax(line.font_size, std::fabs(r.font_size));
@@ -185,6 +235,7 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame,
 struct Group {
     int bin = 0;
     std::size_t text_bytes = 0;
+    std::vector<Draft> drafts;
     std::vector<Line> lines;
 };
 
@@ -242,34 +293,34 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
         const Vec2 p = to_frame(frames[static_cast<std::size_t>(group)],
                                 to_display({r.x, r.y}, page.rotation));
         keys[i] = {group, p.y, p.x};
-        placed[i] = {i, p.x, p.y, layout_size(r.font_size)};
+        placed[i] = {i, p.x, p.y, layout_size(r.font_size), r.width};
     }
 
     std::vector<Group> groups(frames.size());
     for (std::size_t g = 0; g < frames.size(); ++g) groups[g].bin = frames[g].bin;
     const std::vector<std::size_t> order = sweep_order(keys);
-    Draft draft;
+    Draft* draft = nullptr;
     int draft_group = -1;
-    const auto flush = [&] {
-        if (draft.runs.empty()) return;
-        const auto g = static_cast<std::size_t>(draft_group);
-        groups[g].lines.push_back(finish_line(runs, frames[g], draft.runs));
-        draft.runs.clear();
-    };
     for (const std::size_t i : order) {
         const Placed& p = placed[i];
         const int group = keys[i].group;
-        if (group != draft_group || !same_line(draft.ref, p)) {
-            flush();
+        Group& g = groups[static_cast<std::size_t>(group)];
+        if (group != draft_group || !same_line(draft->ref, p)) {
+            draft = &g.drafts.emplace_back();
             draft_group = group;
-            draft.ref = p;
-        } else if (p.size > draft.ref.size) {
-            draft.ref = p;
+            draft->ref = p;
+        } else if (p.size > draft->ref.size) {
+            draft->ref = p;
         }
-        draft.runs.push_back(p);
-        groups[static_cast<std::size_t>(group)].text_bytes += runs[i].text.size();
+        draft->runs.push_back(p);
+        g.text_bytes += runs[i].text.size();
     }
-    flush();
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        attach_scripts(groups[g].drafts);
+        for (Draft& d : groups[g].drafts) {
+            if (!d.runs.empty()) groups[g].lines.push_back(finish_line(runs, frames[g], d.runs));
+        }
+    }
 
     // The main direction first (most text; on a tie the lower bin, so
     // upright text before other directions), then the others by the top of

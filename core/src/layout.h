@@ -95,6 +95,24 @@ inline constexpr double kSameLineOverlap = 0.6;
 // (LaTeX's superscripts in pdflatex-4-pages.pdf: 3.6 units at size 7).
 inline constexpr double kMaxBaselineShift = 0.8;
 
+// A line whose runs are all set smaller than a run of a line next to it,
+// that spans at most kMaxScriptLength of its size along the line, whose
+// baseline is within kMaxBaselineShift of its size from that run's, and
+// which starts within kScriptReach of its size from where that run ends, or
+// ends as near where it starts, is a
+// superscript or subscript of it and joins its line. reportlab raises and
+// lowers scripts set at 0.8 of the size by half the base size (scripts.pdf):
+// their bands overlap the base's by 0.56 and 0.44, too little for
+// kSameLineOverlap, which keeps a column of 8-unit type apart from the
+// 11-unit column beside it in Seige_of_Vicksburg_Sample_OCR.pdf (0.56
+// too, but 5.4 units away along the line, not touching). Scripts are set at
+// 0.58 to 0.8 of the base size in the corpora and fixtures, and are a few
+// characters long: exponents, footnote marks, "[cited]" in toy.pdf (3.5
+// of its size).
+inline constexpr double kScriptSizeRatio = 0.9;
+inline constexpr double kMaxScriptLength = 4.0;
+inline constexpr double kScriptReach = 0.25;
+
 // The keys a run is swept in: its direction's place among the page's
 // directions, then across its direction (descending: the first line of the
 // direction first), then along it (ascending).
