@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "content.h"
+#include "doc.h"
+#include "font.h"
 #include "layout.h"
+#include "support/read_file.h"
 
 using namespace vellox_core;
 
@@ -118,6 +122,33 @@ TEST(Layout, GroupsUprightRunsIntoLines) {
          {run("x", 100, 700, 5, 10), run("i", 105, 697.5, 2, 7), run("2", 105, 704.2, 3.5, 7),
           run("+ y", 109, 700, 12, 10)},
          {"x2i + y"}},
+        // reportlab's scripts: 0.8 of the size, raised or lowered by half
+        // the base size; their bands overlap the base's too little, but
+        // they touch a larger run whose baseline is near.
+        {"raised by half the base size",
+         {run("E = mc", 72, 704, 70, 10), run("2", 142, 709, 4, 8),
+          run("exactly", 149, 704, 35, 10)},
+         {"E = mc2 exactly"}},
+        {"lowered by half the base size",
+         {run("Water is H", 72, 674, 50, 10), run("2", 122, 669, 4, 8), run("O", 126, 674, 8, 10)},
+         {"Water is H2O"}},
+        {"a script before its base", {run("2", 100, 705, 4, 8), run("H", 104, 700, 7, 10)}, {"2H"}},
+        {"scripts set one run per glyph",
+         joined({glyphs("E = mc", 72, 704, 1, 0), glyphs("12", 108, 709, 1, 0, 4, 8),
+                 glyphs("ok", 118, 704, 1, 0)}),
+         {"E = mc12 ok"}},
+        // A label set over an arrow lies within its run, not beside it.
+        {"a label over an arrow",
+         {run("=====)", 100, 700, 40, 10), run("Vor.", 110, 705, 15, 8)},
+         {"Vor.", "=====)"}},
+        // Seige_of_Vicksburg_Sample_OCR.pdf: a column of 8-unit type beside
+        // one of 11-unit type, 5.4 units apart, baselines 5.8 apart.
+        {"small type beside a larger column",
+         {run("them", 183.12, 378.96, 18, 8), run("cause,", 208.56, 373.2, 28, 11)},
+         {"them", "cause,"}},
+        {"a long run of small type is no script",
+         {run("a long line of small type", 72, 709, 100, 8), run("base", 172, 704, 20, 10)},
+         {"a long line of small type", "base"}},
         {"big heading over small text",
          {run("Big Text", 72, 700, 100, 24), run("Small Text", 72, 690, 50, 10)},
          {"Big Text", "Small Text"}},
@@ -460,4 +491,103 @@ TEST(Layout, SweepOrderAgreesWithMergeSort) {
         if (round % 10 == 9 && n > 0) keys[rng() % n].across = kNaN;
         ASSERT_EQ(sweep_order(keys), sweep_order_merge(keys));
     }
+}
+
+// Real producers' files (core/tests/fixtures/layout/make.py), checked
+// exactly against the text that script draws.
+namespace {
+
+const std::string kFixtures = std::string(VELLOX_SOURCE_DIR) + "/core/tests/fixtures/layout/";
+
+struct FixturePage {
+    std::vector<std::string> lines;
+    int rotation = 0;
+};
+
+std::vector<FixturePage> fixture_pages(const std::string& name) {
+    const std::string data = vellox_test::read_file(kFixtures + name);
+    auto doc = Document::parse_with_password(as_bytes(data), {});
+    EXPECT_TRUE(doc) << name;
+    if (!doc) return {};
+    auto extracted = doc->extract();
+    EXPECT_TRUE(extracted) << name;
+    if (!extracted) return {};
+    std::vector<FixturePage> out;
+    for (const PageText& page : extracted->pages) out.push_back({line_texts(page), page.rotation});
+    return out;
+}
+
+// Whether the text stage gives runs their writing direction in user space:
+// until it does, text turned by a matrix reaches layout as upright runs.
+bool runs_carry_direction(const std::string& name) {
+    const std::string data = vellox_test::read_file(kFixtures + name);
+    auto doc = Document::parse_with_password(as_bytes(data), {});
+    if (!doc) return false;
+    auto pages = doc->pages();
+    if (!pages) return false;
+    FontCache cache;
+    for (const Page& page : *pages) {
+        auto content = page_content(doc->resolver, page);
+        if (!content) return false;
+        const Content ops = parse_content(*content);
+        for (const TextRun& r :
+             extract_runs(ops.ops, load_fonts(doc->resolver, page.resources, cache))) {
+            if (r.dir_x != 1 || r.dir_y != 0) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(LayoutFixtures, PagesTurnedByQpdf) {
+    // qpdf --rotate of an upright reportlab page: every page reads the same,
+    // the last one's /Rotate -90 reduced to 270.
+    const std::vector<FixturePage> pages = fixture_pages("rotated_pages.pdf");
+    ASSERT_EQ(pages.size(), 5u);
+    const int rotations[] = {0, 90, 180, 270, 270};
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(pages[i].rotation, rotations[i]);
+        EXPECT_EQ(pages[i].lines, (std::vector<std::string>{"First line of the page", "Second line",
+                                                            "Third and last line"}));
+    }
+}
+
+TEST(LayoutFixtures, ReportlabScriptsHeadingsAndCells) {
+    const std::vector<FixturePage> pages = fixture_pages("scripts.pdf");
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].lines,
+              (std::vector<std::string>{"Energy: E = mc2 exactly", "Water is H2O and salt NaCl",
+                                        "Footnote mark12 after a word", "Big Text", "Small Text",
+                                        "3.9 2.33 1.16 0.25", "next row"}));
+}
+
+TEST(LayoutFixtures, TextTurnedByMatrices) {
+    if (!runs_carry_direction("turned_text.pdf")) {
+        GTEST_SKIP() << "the text stage does not yet give runs their writing direction";
+    }
+    const std::vector<FixturePage> pages = fixture_pages("turned_text.pdf");
+    ASSERT_EQ(pages.size(), 3u);
+    EXPECT_EQ(pages[0].lines,
+              (std::vector<std::string>{
+                  "upright body text", "second upright line", "at thirty degrees", "reads downward",
+                  "next downward", "reads upward", "next upward", "upside down", "next upside"}));
+    // A landscape page drawn turned by cm and shown upright by /Rotate 90.
+    EXPECT_EQ(pages[1].rotation, 90);
+    EXPECT_EQ(pages[1].lines, (std::vector<std::string>{"Landscape title", "first row of the table",
+                                                        "second row"}));
+    EXPECT_EQ(pages[2].lines, (std::vector<std::string>{"scaled twofold", "second scaled line"}));
+}
+
+TEST(LayoutFixtures, LibreOfficeColumnHeadersTurnedUpright) {
+    if (!runs_carry_direction("column_headers.pdf")) {
+        GTEST_SKIP() << "the text stage does not yet give runs their writing direction";
+    }
+    const std::vector<FixturePage> pages = fixture_pages("column_headers.pdf");
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].lines,
+              (std::vector<std::string>{"Towns", "Town", "Springfield 30720 52 1796",
+                                        "Shelbyville 21400 38 1802", "Page 1", "Population",
+                                        "Area km2", "Founded"}));
 }
