@@ -591,3 +591,18 @@ TEST(LayoutFixtures, LibreOfficeColumnHeadersTurnedUpright) {
                                         "Shelbyville 21400 38 1802", "Page 1", "Population",
                                         "Area km2", "Founded"}));
 }
+
+TEST(LayoutFixtures, VerticalWritingColumnsRightToLeft) {
+    // Vertical CID fonts advance down the page; the font stage marks them
+    // and the text stage gives their runs the direction (0, -1).
+    if (!runs_carry_direction("vertical.pdf")) {
+        GTEST_SKIP() << "vertical fonts do not yet give runs a downward direction";
+    }
+    const std::vector<FixturePage> pages = fixture_pages("vertical.pdf");
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(
+        pages[0].lines,
+        (std::vector<std::string>{
+            "\xE7\xB8\xA6\xE6\x9B\xB8\xE3\x81\x8D\xE3\x81\xAE\xE4\xB8\x80\xE8\xA1\x8C\xE7\x9B\xAE",
+            "\xE4\xBA\x8C\xE8\xA1\x8C\xE7\x9B\xAE\xE3\x81\xA7\xE3\x81\x99"}));
+}
