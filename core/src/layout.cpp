@@ -49,8 +49,9 @@ bool same_line(const Placed& ref, const Placed& p) {
            std::fabs(ref.across - p.across) <= kMaxBaselineShift * smaller;
 }
 
-// The frame of a direction: `unit` along the writing, `normal` a quarter
-// turn counterclockwise from it, toward the tops of the glyphs.
+// The frame of a direction: along is measured by `unit`, across by the
+// vector a quarter turn counterclockwise from it, toward the tops of the
+// glyphs.
 struct Frame {
     Vec2 unit{1, 0};
     int bin = kUprightBin;
