@@ -188,6 +188,7 @@ inline PyObject* page_to_py(Keys k, const vellox_core::PageText& page) {
     if (!dict || !put(dict.get(), k[kPage], to_uint(page.number)) ||
         !put(dict.get(), k[kWidth], to_float(page.width)) ||
         !put(dict.get(), k[kHeight], to_float(page.height)) ||
+        !put(dict.get(), k[kRotation], PyLong_FromLong(page.rotation)) ||
         !put(dict.get(), k[kLines],
              to_list(page.lines, [k](const vellox_core::Line& l) { return line_to_py(k, l); })) ||
         !put(dict.get(), k[kNeedsOcr], PyBool_FromLong(page.needs_ocr ? 1 : 0)) ||

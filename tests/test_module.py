@@ -187,8 +187,10 @@ def test_parse_tree_of_a_text_page():
     assert list(doc) == ["version", "pages"]
     assert doc["version"] == "1.4"
     (page,) = doc["pages"]
-    assert list(page) == ["page", "width", "height", "lines", "needs_ocr", "tables", "images"]
+    assert list(page) == ["page", "width", "height", "rotation", "lines", "needs_ocr", "tables",
+                          "images"]
     assert page["page"] == 1
+    assert page["rotation"] == 0 and type(page["rotation"]) is int
     assert page["width"] == 612.0 and type(page["width"]) is float
     assert page["height"] == 792.0
     assert page["needs_ocr"] is False
@@ -240,7 +242,7 @@ def test_markdown_and_html_of_a_text_page():
         "<!-- page 1 -->\n\nHello vellox\nsecond line"
     html = _vellox.parse_to_html(pdfgen.HELLO)
     assert html.startswith("<!DOCTYPE html>")
-    assert '<section class="page" data-page="1" style="width:612px;height:792px">\n' \
+    assert '<section class="page" data-page="1" style="width:612px;height:792px" data-rotation="0">\n' \
            "<p>Hello vellox</p>\n<p>second line</p>\n</section>\n" in html
 
 

@@ -1,33 +1,88 @@
 #include "layout.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
+#include <limits>
+
+#include "spacing.h"
 
 namespace vellox_core {
 
 namespace {
 
-// Reading order: higher on the page first, then left to right. Coordinates
-// are compared exactly; a NaN (reachable through a degenerate or hostile text
-// matrix) compares false both ways, so it falls through to the next key and
-// finally leaves the two runs in their input order.
-bool reads_before(const TextRun& a, const TextRun& b) {
-    if (a.y > b.y) return true;
-    if (a.y < b.y) return false;
-    return a.x < b.x;
+// Sweep order: direction group first, then the first line of the direction
+// first, then along the line. Coordinates are compared exactly; a NaN
+// compares false both ways, so it falls through to the next key and finally
+// leaves the two runs in their input order.
+bool sweeps_before(const SweepKey& a, const SweepKey& b) {
+    if (a.group != b.group) return a.group < b.group;
+    if (a.across > b.across) return true;
+    if (a.across < b.across) return false;
+    return a.along < b.along;
 }
 
-}  // namespace
+// A size as layout measures with it: the magnitude (a mirrored matrix gives
+// a negative one), and at least one unit, so that a zero or NaN size (a
+// degenerate matrix, a missing Tf) still gives a line a band to hold it.
+double layout_size(double font_size) { return std::fmax(std::fabs(font_size), 1.0); }
 
-// A stable merge sort over indices. std::stable_sort is only defined for a
-// strict weak ordering, and "NaN equals everything" is not one (NaN ~ 1 and
-// NaN ~ 2 while 1 < 2). Here the comparator only ever decides which of two
-// in-range indices goes next, so an inconsistent comparator can produce an
-// odd order but never reads outside the lists; for consistent input the
-// result is exactly the stable order.
-std::vector<std::size_t> reading_order_merge(const std::vector<TextRun>& runs) {
-    const std::size_t n = runs.size();
+// One run in the frame of its direction.
+struct Placed {
+    std::size_t run = 0;
+    double along = 0;   // origin along the writing direction
+    double across = 0;  // baseline across it, growing toward the glyphs' tops
+    double size = 0;    // layout_size of the run
+    double width = 0;   // advance along the writing direction
+};
+
+bool same_line(const Placed& ref, const Placed& p) {
+    const double low =
+        std::fmax(ref.across - kBelowBaseline * ref.size, p.across - kBelowBaseline * p.size);
+    const double high =
+        std::fmin(ref.across + kAboveBaseline * ref.size, p.across + kAboveBaseline * p.size);
+    const double smaller = std::fmin(ref.size, p.size);
+    // Written so that a NaN anywhere answers false: the run starts a line.
+    return high - low >= kSameLineOverlap * smaller &&
+           std::fabs(ref.across - p.across) <= kMaxBaselineShift * smaller;
+}
+
+// The frame of a direction: along is measured by `unit`, across by the
+// vector a quarter turn counterclockwise from it, toward the tops of the
+// glyphs.
+struct Frame {
+    Vec2 unit{1, 0};
+    int bin = kUprightBin;
+};
+
+// Frame coordinates of a displayed point. The axis frames swap and negate,
+// so that an infinite coordinate stays infinite instead of meeting a zero
+// factor.
+Vec2 to_frame(const Frame& f, Vec2 p) {
+    switch (f.bin) {
+        case kUprightBin: return {p.x, p.y};
+        case kBottomToTopBin: return {p.y, -p.x};
+        case kUpsideDownBin: return {-p.x, -p.y};
+        case kTopToBottomBin: return {-p.y, p.x};
+        default: return {p.x * f.unit.x + p.y * f.unit.y, -p.x * f.unit.y + p.y * f.unit.x};
+    }
+}
+
+Vec2 from_frame(const Frame& f, double along, double across) {
+    switch (f.bin) {
+        case kUprightBin: return {along, across};
+        case kBottomToTopBin: return {-across, along};
+        case kUpsideDownBin: return {-along, -across};
+        case kTopToBottomBin: return {across, -along};
+        default:
+            return {along * f.unit.x - across * f.unit.y, along * f.unit.y + across * f.unit.x};
+    }
+}
+
+template <class Before>
+std::vector<std::size_t> merge_order(std::size_t n, Before before) {
     std::vector<std::size_t> order(n);
     for (std::size_t i = 0; i < n; ++i) order[i] = i;
     std::vector<std::size_t> scratch(n);
@@ -41,7 +96,7 @@ std::vector<std::size_t> reading_order_merge(const std::vector<TextRun>& runs) {
             while (i < mid && j < hi) {
                 // Take from the right half only when strictly earlier, so
                 // equal keys keep their input order.
-                if (reads_before(runs[order[j]], runs[order[i]])) {
+                if (before(order[j], order[i])) {
                     scratch[k++] = order[j++];
                 } else {
                     scratch[k++] = order[i++];
@@ -56,19 +111,156 @@ std::vector<std::size_t> reading_order_merge(const std::vector<TextRun>& runs) {
     return order;
 }
 
-std::vector<std::size_t> reading_order(const std::vector<TextRun>& runs) {
+// A line as it is being formed: its runs, and the largest of them, which
+// the runs that follow are measured against. Measuring against one run and
+// not the growing line keeps a slowly descending baseline from pulling a
+// whole paragraph into one line; the largest, so that a subscript after a
+// superscript is measured against the base text both sit on.
+struct Draft {
+    std::vector<Placed> runs;
+    Placed ref;
+};
+
+// The interval a run's advance covers along the line.
+double span_start(const Placed& p) { return std::fmin(p.along, p.along + p.width); }
+double span_end(const Placed& p) { return std::fmax(p.along, p.along + p.width); }
+
+// True when the short line `script` is a superscript or subscript of a run
+// of `base`: set smaller than that run, its baseline near, and starting
+// where the run ends or ending where it starts. A label set over an arrow
+// (the "Vor." over an implication in GeoTopo-komprimiert.pdf) lies within
+// its run instead, and stays a line of its own.
+bool scripts_onto(const Draft& script, const Draft& base) {
+    const double size = script.ref.size;
+    if (!(size <= kScriptSizeRatio * base.ref.size)) return false;
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -lo;
+    for (const Placed& p : script.runs) {
+        lo = std::fmin(lo, span_start(p));
+        hi = std::fmax(hi, span_end(p));
+    }
+    if (!(hi - lo <= kMaxScriptLength * size)) return false;
+    const double reach = kScriptReach * size;
+    return std::any_of(base.runs.begin(), base.runs.end(), [&](const Placed& b) {
+        return size <= kScriptSizeRatio * b.size &&
+               std::fabs(b.across - script.ref.across) <= kMaxBaselineShift * size &&
+               (std::fabs(lo - span_end(b)) <= reach || std::fabs(hi - span_start(b)) <= reach);
+    });
+}
+
+// Scripts whose bands overlap their base text too little to join its line
+// while the lines were swept (reportlab's, in scripts.pdf) are lines of
+// their own so far, next to their base line in the direction's order: a
+// superscript's just before it, a subscript's just after, or one further
+// when another column's line sits between. Each such line is moved into
+// the base line. Every line is compared with four others at most, so the
+// pass is linear in the runs.
+void attach_scripts(std::vector<Draft>& drafts) {
+    for (std::size_t i = 0; i < drafts.size(); ++i) {
+        Draft& script = drafts[i];
+        if (script.runs.empty()) continue;
+        for (const std::ptrdiff_t step : {1, -1, 2, -2}) {
+            const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) + step;
+            if (j < 0 || j >= static_cast<std::ptrdiff_t>(drafts.size())) continue;
+            Draft& base = drafts[static_cast<std::size_t>(j)];
+            if (base.runs.empty() || !scripts_onto(script, base)) continue;
+            base.runs.insert(base.runs.end(), script.runs.begin(), script.runs.end());
+            script.runs.clear();
+            break;
+        }
+    }
+}
+
+Line finish_line(const std::vector<TextRun>& runs, const Frame& frame,
+                 std::vector<Placed>& members) {
+    // Along the line, equal positions in sweep order.
+    const bool comparable = std::none_of(members.begin(), members.end(),
+                                         [](const Placed& p) { return std::isnan(p.along); });
+    if (comparable) {
+        std::stable_sort(members.begin(), members.end(),
+                         [](const Placed& a, const Placed& b) { return a.along < b.along; });
+    } else {
+        const std::vector<std::size_t> order =
+            merge_order(members.size(), [&members](std::size_t a, std::size_t b) {
+                return members[a].along < members[b].along;
+            });
+        std::vector<Placed> sorted;
+        sorted.reserve(members.size());
+        for (const std::size_t i : order) sorted.push_back(members[i]);
+        members.swap(sorted);
+    }
+
+    Line line;
+    const TextRun& first = runs[members.front().run];
+    line.x = first.x;
+    line.y = first.y;
+    line.direction = frame.unit;
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    double a0 = kInf, a1 = -kInf, c0 = kInf, c1 = -kInf;
+    // The gap before a run is measured from the last run that has text: a
+    // run of glyphs that map to no text (the space of habibi-rotated.pdf,
+    // shown in a font without a ToUnicode entry for it) is a gap to the
+    // reader too.
+    const TextRun* last_text = nullptr;
+    for (const Placed& p : members) {
+        const TextRun& r = runs[p.run];
+        if (!r.text.empty()) {
+            if (last_text != nullptr) {
+                append_run_text(line.text, *last_text, r);
+            } else {
+                line.text = r.text;
+            }
+            last_text = &r;
+        }
+        // fmin and fmax pass over NaN, so one bad run leaves the others'
+        // extent standing.
+        a0 = std::fmin(a0, span_start(p));
+        a1 = std::fmax(a1, span_end(p));
+        c0 = std::fmin(c0, p.across - kBelowBaseline * p.size);
+        c1 = std::fmax(c1, p.across + kAboveBaseline * p.size);
+        line.font_size = std::fmax(line.font_size, std::fabs(r.font_size));
+    }
+    const Vec2 corners[4] = {from_frame(frame, a0, c0), from_frame(frame, a1, c0),
+                             from_frame(frame, a0, c1), from_frame(frame, a1, c1)};
+    line.box = {kInf, kInf, -kInf, -kInf};
+    for (const Vec2& c : corners) {
+        line.box.x0 = std::fmin(line.box.x0, c.x);
+        line.box.y0 = std::fmin(line.box.y0, c.y);
+        line.box.x1 = std::fmax(line.box.x1, c.x);
+        line.box.y1 = std::fmax(line.box.y1, c.y);
+    }
+    return line;
+}
+
+// The lines of one direction, as a group of the page.
+struct Group {
+    int bin = 0;
+    std::size_t text_bytes = 0;
+    std::vector<Draft> drafts;
+    std::vector<Line> lines;
+};
+
+}  // namespace
+
+std::vector<std::size_t> sweep_order_merge(std::span<const SweepKey> keys) {
+    return merge_order(keys.size(), [keys](std::size_t a, std::size_t b) {
+        return sweeps_before(keys[a], keys[b]);
+    });
+}
+
+std::vector<std::size_t> sweep_order(std::span<const SweepKey> keys) {
     // Without NaN the comparison is a strict weak ordering, so every stable
     // sort gives the same order and the library's may be used; most pages
-    // arrive nearly or wholly in reading order, which it is quick on, and
-    // an already ordered page needs no sort at all.
-    const bool comparable = std::none_of(runs.begin(), runs.end(), [](const TextRun& r) {
-        return std::isnan(r.x) || std::isnan(r.y);
+    // arrive nearly or wholly in order, which it is quick on, and an already
+    // ordered page needs no sort at all.
+    const bool comparable = std::none_of(keys.begin(), keys.end(), [](const SweepKey& k) {
+        return std::isnan(k.across) || std::isnan(k.along);
     });
-    if (!comparable) return reading_order_merge(runs);
-    std::vector<std::size_t> order(runs.size());
+    if (!comparable) return sweep_order_merge(keys);
+    std::vector<std::size_t> order(keys.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    const auto before = [&runs](std::size_t a, std::size_t b) {
-        return reads_before(runs[a], runs[b]);
+    const auto before = [keys](std::size_t a, std::size_t b) {
+        return sweeps_before(keys[a], keys[b]);
     };
     if (!std::is_sorted(order.begin(), order.end(), before)) {
         std::stable_sort(order.begin(), order.end(), before);
@@ -76,57 +268,88 @@ std::vector<std::size_t> reading_order(const std::vector<TextRun>& runs) {
     return order;
 }
 
-Line make_line(const std::vector<const TextRun*>& runs) {
-    Line line;
-    if (runs.empty()) return line;
-    const TextRun& first = *runs.front();
-    line.text = first.text;
-    line.x = first.x;
-    line.y = first.y;
-    double end = first.x + first.width;
-    for (std::size_t i = 1; i < runs.size(); ++i) {
-        const TextRun& r = *runs[i];
-        // Producers often position each word with its own Td/Tm instead of
-        // showing a space glyph; a visible gap of a fifth of the font size
-        // stands for the missing space. fmax ignores a NaN size.
-        const double gap = r.x - end;
-        if (gap > 0.2 * std::fmax(r.font_size, 1.0) &&
-            (line.text.empty() || line.text.back() != ' ') &&
-            (r.text.empty() || r.text.front() != ' ')) {
-            line.text.push_back(' ');
-        }
-        line.text += r.text;
-        end = r.x + r.width;
-    }
-    return line;
-}
-
-PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box,
-                     std::int64_t rotation) {
+PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, std::int64_t rotate) {
     PageText page;
-    page.rotation = rotation;
     page.width = std::fabs(media_box[2] - media_box[0]);
     page.height = std::fabs(media_box[3] - media_box[1]);
+    page.rotation = page_rotation(rotate);
     page.needs_ocr = runs.empty();
+    if (runs.empty()) return page;
 
-    const std::vector<std::size_t> order = reading_order(runs);
-    std::vector<const TextRun*> current;
-    for (const std::size_t index : order) {
-        const TextRun& r = runs[index];
-        if (!current.empty()) {
-            // Measured against the line's first run, never its last, so a
-            // slowly descending baseline cannot pull a whole paragraph into
-            // one line. A NaN difference keeps the run in the line.
-            const TextRun& f = *current.front();
-            const double tol = std::fmax(0.5 * std::fmax(f.font_size, r.font_size), 1.0);
-            if (std::fabs(f.y - r.y) > tol) {
-                page.lines.push_back(make_line(current));
-                current.clear();
-            }
+    // Each direction's frame is that of its first run in content order: the
+    // axis itself for the axis bins, the run's own direction otherwise.
+    std::array<int, kDirectionBins> group_of;
+    group_of.fill(-1);
+    std::vector<Frame> frames;
+    std::vector<SweepKey> keys(runs.size());
+    std::vector<Placed> placed(runs.size());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const TextRun& r = runs[i];
+        const Direction d = display_direction(r.dir_x, r.dir_y, page.rotation);
+        int& group = group_of[static_cast<std::size_t>(d.bin)];
+        if (group < 0) {
+            group = static_cast<int>(frames.size());
+            frames.push_back({d.unit, d.bin});
         }
-        current.push_back(&r);
+        const Vec2 p = to_frame(frames[static_cast<std::size_t>(group)],
+                                to_display({r.x, r.y}, page.rotation));
+        keys[i] = {group, p.y, p.x};
+        placed[i] = {i, p.x, p.y, layout_size(r.font_size), r.width};
     }
-    if (!current.empty()) page.lines.push_back(make_line(current));
+
+    std::vector<Group> groups(frames.size());
+    for (std::size_t g = 0; g < frames.size(); ++g) groups[g].bin = frames[g].bin;
+    const std::vector<std::size_t> order = sweep_order(keys);
+    Draft* draft = nullptr;
+    int draft_group = -1;
+    for (const std::size_t i : order) {
+        const Placed& p = placed[i];
+        const int group = keys[i].group;
+        Group& g = groups[static_cast<std::size_t>(group)];
+        if (group != draft_group || !same_line(draft->ref, p)) {
+            draft = &g.drafts.emplace_back();
+            draft_group = group;
+            draft->ref = p;
+        } else if (p.size > draft->ref.size) {
+            draft->ref = p;
+        }
+        draft->runs.push_back(p);
+        g.text_bytes += runs[i].text.size();
+    }
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        attach_scripts(groups[g].drafts);
+        for (Draft& d : groups[g].drafts) {
+            if (!d.runs.empty()) groups[g].lines.push_back(finish_line(runs, frames[g], d.runs));
+        }
+    }
+
+    // The main direction first (most text; on a tie the lower bin, so
+    // upright text before other directions), then the others by the top of
+    // their first line, highest first; a NaN top counts as the lowest.
+    std::size_t main = 0;
+    for (std::size_t g = 1; g < groups.size(); ++g) {
+        const Group& a = groups[g];
+        const Group& b = groups[main];
+        if (a.text_bytes > b.text_bytes || (a.text_bytes == b.text_bytes && a.bin < b.bin)) {
+            main = g;
+        }
+    }
+    const auto top = [](const Group& g) {
+        const double y = g.lines.front().box.y1;
+        return std::isnan(y) ? -std::numeric_limits<double>::infinity() : y;
+    };
+    std::vector<std::size_t> rest;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        if (g != main) rest.push_back(g);
+    }
+    std::sort(rest.begin(), rest.end(), [&](std::size_t a, std::size_t b) {
+        if (top(groups[a]) != top(groups[b])) return top(groups[a]) > top(groups[b]);
+        return groups[a].bin < groups[b].bin;
+    });
+    page.lines = std::move(groups[main].lines);
+    for (const std::size_t g : rest) {
+        std::move(groups[g].lines.begin(), groups[g].lines.end(), std::back_inserter(page.lines));
+    }
     return page;
 }
 

@@ -1,52 +1,134 @@
-// Line layout: a page's runs ordered top to bottom into lines.
+// Line layout: a page's runs grouped into lines as the displayed page shows
+// them, and the lines put in order.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "image.h"
+#include "orientation.h"
 #include "pagetree.h"
 #include "tables.h"
 #include "text.h"
 
 namespace vellox_core {
 
+// A rectangle on the displayed page (user space turned by the page's
+// rotation, see to_display): x0 <= x1 and y0 <= y1 when finite.
+struct Box {
+    double x0 = 0;
+    double y0 = 0;
+    double x1 = 0;
+    double y1 = 0;
+};
+
 struct Line {
     std::string text;
+    // The origin of the line's first run in user space, as the output
+    // reports it.
     double x = 0;
     double y = 0;
+    // Not in the output; what grouping lines into blocks needs. The extent
+    // of the line's runs on the displayed page: each run spans its advance
+    // along the line and its em box across it (kBelowBaseline and
+    // kAboveBaseline of its size about the baseline).
+    Box box;
+    // The largest font size among the line's runs, in user-space units.
+    double font_size = 0;
+    // The writing direction on the displayed page, a unit vector.
+    Vec2 direction{1, 0};
 };
 
 struct PageText {
     std::size_t number = 0;  // 1-based position of the page in the document
     double width = 0;
     double height = 0;
+    int rotation = 0;  // 0, 90, 180 or 270 degrees clockwise, as displayed
     std::vector<Line> lines;
     bool needs_ocr = false;
     std::vector<Table> tables;
     std::vector<ParsedImage> images;
-    // The page's /Rotate: 0, 90, 180 or 270, clockwise, as handed to
-    // layout_page.
-    std::int64_t rotation = 0;
 
     // Line texts joined by "\n", no trailing line feed.
     std::string text() const;
 };
 
-// `rotation` is the page's /Rotate (Page::rotate), which a viewer applies
-// when it shows the page.
-PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box,
-                     std::int64_t rotation = 0);
+// Latin fonts put about a quarter of the em below the baseline (Helvetica's
+// descender is 0.207 of the size, Times' 0.217) and the rest above: the band
+// across the line that a run of size s covers is [base - 0.25 s, base +
+// 0.75 s].
+inline constexpr double kBelowBaseline = 0.25;
+inline constexpr double kAboveBaseline = 0.75;
 
-// The runs' indices in reading order: higher on the page first, then left
-// to right, equal positions in input order.
-std::vector<std::size_t> reading_order(const std::vector<TextRun>& runs);
-// The same by a merge sort that stays in bounds whatever the comparisons
-// say: what reading_order falls back on when a coordinate is NaN, and the
-// reference it is tested against.
-std::vector<std::size_t> reading_order_merge(const std::vector<TextRun>& runs);
-Line make_line(const std::vector<const TextRun*>& runs);
+// Lines of `runs` on a page of `media_box` displayed turned by `rotate`
+// degrees (the page's /Rotate; anything but a multiple of 90 counts as 0).
+//
+// Runs are grouped by their writing direction on the displayed page
+// (display_direction). Within a direction, a run joins the line being formed
+// when its band overlaps the band of the line's largest run by at least
+// kSameLineOverlap of the smaller of the two, and its baseline is at most
+// kMaxBaselineShift of the smaller size away from that run's. Lines of a
+// direction come in the order that direction is read (upright text top to
+// bottom; text turned 90 degrees counterclockwise left to right; vertical
+// writing right to left), and the runs of a line along the direction.
+//
+// The page's main direction, the one holding the most text, comes first;
+// the lines of each other direction follow it, a direction at a time, the
+// directions in the order of their first line's top on the displayed page.
+PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box,
+                     std::int64_t rotate = 0);
+
+// Two runs whose bands overlap by less than this share of the smaller band
+// are on different lines: the line under a large heading stays apart from it
+// ("Big Text" at 24 over "Small Text" at 10, 10 units lower, overlap 0.35)
+// while superscripts and subscripts (raised or lowered by a third of the
+// size, set at two thirds of it: overlap 0.7 and more) and baselines a
+// fraction of a unit apart stay on theirs.
+inline constexpr double kSameLineOverlap = 0.6;
+
+// And two runs whose baselines are further apart than this share of the
+// smaller size are on different lines even when one band covers the other:
+// a watermark or a huge initial would otherwise take in every line its
+// band covers. Superscripts are raised by up to 0.6 of their own size
+// (LaTeX's superscripts in pdflatex-4-pages.pdf: 3.6 units at size 7).
+inline constexpr double kMaxBaselineShift = 0.8;
+
+// A line whose runs are all set smaller than a run of a line next to it,
+// that spans at most kMaxScriptLength of its size along the line, whose
+// baseline is within kMaxBaselineShift of its size from that run's, and
+// which starts within kScriptReach of its size from where that run ends, or
+// ends as near where it starts, is a
+// superscript or subscript of it and joins its line. reportlab raises and
+// lowers scripts set at 0.8 of the size by half the base size (scripts.pdf):
+// their bands overlap the base's by 0.56 and 0.44, too little for
+// kSameLineOverlap, which keeps a column of 8-unit type apart from the
+// 11-unit column beside it in Seige_of_Vicksburg_Sample_OCR.pdf (0.56
+// too, but 5.4 units away along the line, not touching). Scripts are set at
+// 0.58 to 0.8 of the base size in the corpora and fixtures, and are a few
+// characters long: exponents, footnote marks, "[cited]" in toy.pdf (3.5
+// of its size).
+inline constexpr double kScriptSizeRatio = 0.9;
+inline constexpr double kMaxScriptLength = 4.0;
+inline constexpr double kScriptReach = 0.25;
+
+// The keys a run is swept in: its direction's place among the page's
+// directions, then across its direction (descending: the first line of the
+// direction first), then along it (ascending).
+struct SweepKey {
+    int group = 0;
+    double across = 0;
+    double along = 0;
+};
+
+// The keys' indices in sweep order, equal keys in input order. A NaN key
+// compares false both ways; sweep_order then falls back on
+// sweep_order_merge, a merge sort that stays in bounds whatever the
+// comparisons say (std::stable_sort may not), and that it is tested
+// against.
+std::vector<std::size_t> sweep_order(std::span<const SweepKey> keys);
+std::vector<std::size_t> sweep_order_merge(std::span<const SweepKey> keys);
 
 }  // namespace vellox_core

@@ -147,6 +147,8 @@ void write_page(JsonWriter& w, std::size_t depth, const PageText& page) {
     write_json_float(out, page.width);
     w.key(depth + 1, false, "height");
     write_json_float(out, page.height);
+    w.key(depth + 1, false, "rotation");
+    append_uint(out, static_cast<std::uint64_t>(page.rotation));
     w.key(depth + 1, false, "lines");
     write_array(w, depth + 1, page.lines, write_line);
     w.key(depth + 1, false, "needs_ocr");
@@ -483,7 +485,9 @@ std::string ExtractedDoc::to_html() const {
         append_rounded(out, page.width);
         out.append("px;height:");
         append_rounded(out, page.height);
-        out.append("px\"");
+        out.append("px\" data-rotation=\"");
+        append_uint(out, static_cast<std::uint64_t>(page.rotation));
+        out.append("\"");
         if (page.needs_ocr) out.append(" data-needs-ocr=\"true\"");
         out.append(">\n");
         for (const Line& line : page.lines) {

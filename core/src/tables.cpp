@@ -253,7 +253,11 @@ std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRu
                        ys[i / table.cols]};
         std::string& cell = table.cells[i / table.cols][i % table.cols];
         for (const Line& line : layout_page(cell_runs[i], box, rotation).lines) {
-            if (!cell.empty()) cell.push_back(' ');
+            // Lines are joined by one space, not two when a line already
+            // ends or starts with one.
+            if (!cell.empty() && cell.back() != ' ' && !line.text.starts_with(' ')) {
+                cell.push_back(' ');
+            }
             cell += line.text;
         }
     }

@@ -591,7 +591,7 @@ TEST(DocumentRepair, CorpusFilesThatNeedRepairOpen) {
         {"pdfminer-samples/scancode-patchelf.pdf", 1, nullptr},
         {"pdfminer-samples/contrib-issue_1165_linewidth.pdf", 1, nullptr},
         {"pypdf-resources/issue-297.pdf", 1, "test example"},
-        {"pypdf-resources/form_acrobatReader.pdf", 1, "foo"},
+        {"pypdf-resources/form_acrobatReader.pdf", 1, "foo Bar"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);

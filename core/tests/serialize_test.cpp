@@ -36,13 +36,21 @@ std::vector<PageText> numbered(std::vector<PageText> pages) {
     return pages;
 }
 
+Line line_at(std::string text, double x, double y) {
+    Line line;
+    line.text = std::move(text);
+    line.x = x;
+    line.y = y;
+    return line;
+}
+
 PageText page_with_lines(std::vector<std::string> texts) {
     PageText page;
     page.width = 612;
     page.height = 792;
     double y = 700;
     for (auto& t : texts) {
-        page.lines.push_back(Line{std::move(t), 72, y});
+        page.lines.push_back(line_at(std::move(t), 72, y));
         y -= 14;
     }
     return page;
@@ -169,8 +177,9 @@ TEST(ToJson, WritesEveryFieldInOrderWithTwoSpaceIndentation) {
     page.number = 1;
     page.width = 612;
     page.height = 792;
-    page.lines.push_back(Line{"Tab\there \"q\"", 72, 700.5});
-    page.lines.push_back(Line{"x", std::numeric_limits<double>::infinity(), -0.0});
+    page.rotation = 90;
+    page.lines.push_back(line_at("Tab\there \"q\"", 72, 700.5));
+    page.lines.push_back(line_at("x", std::numeric_limits<double>::infinity(), -0.0));
     page.needs_ocr = false;
     page.tables.push_back(table_of({{"a", "b|c"}, {}}, 2, 2));
     page.tables.push_back(table_of({}, 0, 0));
@@ -194,6 +203,7 @@ TEST(ToJson, WritesEveryFieldInOrderWithTwoSpaceIndentation) {
     empty.number = 7;  // the number as given, not the position
     empty.width = 595.276;
     empty.height = 841.89;
+    empty.rotation = 270;
     empty.needs_ocr = true;
 
     ExtractedDoc doc{"1.4", {page, empty}};
@@ -205,6 +215,7 @@ TEST(ToJson, WritesEveryFieldInOrderWithTwoSpaceIndentation) {
         "      \"page\": 1,\n"
         "      \"width\": 612.0,\n"
         "      \"height\": 792.0,\n"
+        "      \"rotation\": 90,\n"
         "      \"lines\": [\n"
         "        {\n"
         "          \"text\": \"Tab\\there \\\"q\\\"\",\n"
@@ -259,6 +270,7 @@ TEST(ToJson, WritesEveryFieldInOrderWithTwoSpaceIndentation) {
         "      \"page\": 7,\n"
         "      \"width\": 595.276,\n"
         "      \"height\": 841.89,\n"
+        "      \"rotation\": 270,\n"
         "      \"lines\": [],\n"
         "      \"needs_ocr\": true,\n"
         "      \"tables\": [],\n"
@@ -431,7 +443,7 @@ TEST(ToHtml, RoundsPageSizeHalfToEven) {
         const std::string html = ExtractedDoc{"1.7", {page}}.to_html();
         const std::string tag =
             std::string("<section class=\"page\" data-page=\"3\" style=\"width:") + c.expected +
-            "px;height:1px\">\n</section>\n";
+            "px;height:1px\" data-rotation=\"0\">\n</section>\n";
         EXPECT_EQ(html, kHead + tag + kTail);
     }
 }
@@ -440,6 +452,7 @@ TEST(ToHtml, WritesSectionsParagraphsAndTables) {
     PageText a4 = page_with_lines({"x < y & 'z'", "two\nlines"});
     a4.width = 595.276;
     a4.height = 841.89;
+    a4.rotation = 180;
     a4.tables.push_back(table_of({{"<a>", "b"}, {}, {"c"}}, 99, 99));
 
     PageText scanned;
@@ -456,10 +469,10 @@ TEST(ToHtml, WritesSectionsParagraphsAndTables) {
         {"empty page",
          {page_with_lines({})},
          "<section class=\"page\" data-page=\"1\" "
-         "style=\"width:612px;height:792px\">\n</section>\n"},
+         "style=\"width:612px;height:792px\" data-rotation=\"0\">\n</section>\n"},
         {"lines before table, ragged rows",
          {a4},
-         "<section class=\"page\" data-page=\"1\" style=\"width:595px;height:842px\">\n"
+         "<section class=\"page\" data-page=\"1\" style=\"width:595px;height:842px\" data-rotation=\"180\">\n"
          "<p>x &lt; y &amp; &#39;z&#39;</p>\n"
          "<p>two\nlines</p>\n"
          "<table>\n"
@@ -470,10 +483,10 @@ TEST(ToHtml, WritesSectionsParagraphsAndTables) {
          "</section>\n"},
         {"needs_ocr attribute only",
          {scanned, page_with_lines({"A"})},
-         "<section class=\"page\" data-page=\"1\" style=\"width:612px;height:792px\" "
+         "<section class=\"page\" data-page=\"1\" style=\"width:612px;height:792px\" data-rotation=\"0\" "
          "data-needs-ocr=\"true\">\n"
          "</section>\n"
-         "<section class=\"page\" data-page=\"2\" style=\"width:612px;height:792px\">\n"
+         "<section class=\"page\" data-page=\"2\" style=\"width:612px;height:792px\" data-rotation=\"0\">\n"
          "<p>A</p>\n"
          "</section>\n"},
     };

@@ -224,7 +224,7 @@ TEST(Tables, PlacementTolerance) {
 }
 
 // A cell's text is made by the line rules of the page: its runs in reading
-// order, a space only where two runs are apart (a fifth of the size), its
+// order, a space only where two runs are apart (kSpaceGap of the size), its
 // lines joined by one space. Letters placed one by one stay one word, and
 // the numbers of a cell's lines stay apart.
 TEST(Tables, CellTextJoining) {
@@ -247,8 +247,8 @@ TEST(Tables, CellTextJoining) {
         {"letters placed one by one",
          {at("R", 10, 10, 7), at("e", 17, 10, 6), at("g", 23, 10, 6)},
          "Reg"},
-        {"a gap under a fifth of the size joins",
-         {at("3.9", 10, 10, 15), at("2", 27, 10, 6)},
+        {"a gap under kSpaceGap of the size joins",
+         {at("3.9", 10, 10, 15), at("2", 26.5, 10, 6)},
          "3.92"},
         {"a wider gap is a space", {at("3.9", 10, 10, 15), at("2.33", 28, 10, 20)}, "3.9 2.33"},
         {"no doubled space", {at("a ", 10, 10, 10), at("b", 40, 10, 5)}, "a b"},

@@ -74,6 +74,7 @@ class Page(TypedDict):
     page: int
     width: Optional[float]
     height: Optional[float]
+    rotation: Literal[0, 90, 180, 270]
     lines: list[Line]
     needs_ocr: bool
     tables: list[Table]

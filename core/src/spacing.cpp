@@ -1,0 +1,39 @@
+#include "spacing.h"
+
+#include <cmath>
+
+namespace vellox_core {
+
+bool gap_is_space(const TextRun& before, const TextRun& after) {
+    // The direction as layout reads it (display_direction): a unit vector,
+    // and left to right when it has no length or is not finite.
+    double dx = before.dir_x;
+    double dy = before.dir_y;
+    if (dx != 1 || dy != 0) {
+        const double length = std::hypot(dx, dy);
+        if (std::isfinite(length) && length > 0) {
+            dx /= length;
+            dy /= length;
+        } else {
+            dx = 1;
+            dy = 0;
+        }
+    }
+    const double end_x = before.x + before.width * dx;
+    const double end_y = before.y + before.width * dy;
+    const double gap = (after.x - end_x) * dx + (after.y - end_y) * dy;
+    // fmax passes over a NaN size; fabs takes a size from a mirrored matrix.
+    const double size = std::fmax(
+        std::fmax(std::fabs(before.font_size), std::fabs(after.font_size)), kMinSpaceSize);
+    return gap > kSpaceGap * size;
+}
+
+void append_run_text(std::string& text, const TextRun& before, const TextRun& after) {
+    if (gap_is_space(before, after) && (text.empty() || text.back() != ' ') &&
+        (after.text.empty() || after.text.front() != ' ')) {
+        text.push_back(' ');
+    }
+    text += after.text;
+}
+
+}  // namespace vellox_core
