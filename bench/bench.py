@@ -2,6 +2,7 @@
 """Text-extraction speed and memory: vellox against other PDF libraries.
 
     python bench/bench.py [DIR_OR_FILE ...] [--repeat N] [--tools a,b,...]
+    python bench/bench.py --parallel [...]   # bench/parallel.py: threads and processes
 
 Runs every tool over the same PDF files (default: the shared sample corpus
 next to this repository) and prints, per tool: files opened, pages, total
@@ -348,6 +349,11 @@ def measure_memory(tool_name: str, files: list[Path], passwords: dict[str, str])
 
 
 def main() -> int:
+    if "--parallel" in sys.argv[1:]:
+        # Files per second on several cores: a script of its own, whose
+        # options follow --parallel.
+        import parallel
+        return parallel.main([a for a in sys.argv[1:] if a != "--parallel"])
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("inputs", nargs="*", help="PDF files or directories "
                         f"(default: {DEFAULT_CORPUS})")
