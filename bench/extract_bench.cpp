@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
                 continue;
             }
             // As parse_to_markdown does: images only as far as needs_ocr.
-            auto extracted = doc->extract(vellox_core::ImageDetail::PresenceOnly);
+            auto extracted = doc->extract({.images = vellox_core::ImageDetail::PresenceOnly});
             if (!extracted) {
                 ++failed;
                 continue;

@@ -52,7 +52,7 @@ std::size_t run(const std::vector<Input>& inputs, Stage stage) {
         auto doc = Document::parse_with_password(as_bytes(input.data), as_bytes(input.password));
         if (!doc) continue;
         if (stage == Markdown) {
-            auto extracted = doc->extract(ImageDetail::PresenceOnly);
+            auto extracted = doc->extract({.images = ImageDetail::PresenceOnly});
             if (extracted) sink += extracted->to_markdown().size();
             continue;
         }

@@ -71,8 +71,10 @@ PyObject* run(PyObject* module, PyObject* args, PyObject* kwargs, const char* fo
             // The text forms show of images only whether a page needs OCR.
             // The Document is dropped on return.
             const bool text_only = form == Form::Markdown || form == Form::Html;
-            return document->extract(text_only ? vellox_core::ImageDetail::PresenceOnly
-                                               : vellox_core::ImageDetail::Full);
+            vellox_core::ExtractOptions options;
+            options.images =
+                text_only ? vellox_core::ImageDetail::PresenceOnly : vellox_core::ImageDetail::Full;
+            return document->extract(options);
         }();
         if (!extracted) return to_pyerr(extracted.error());
         const ExtractedDoc& doc = extracted.value();

@@ -252,9 +252,11 @@ void run_extract(Outcome& outcome, ByteView data, ByteView password, Form form,
     }
     // The text forms show of images only whether a page needs OCR.
     const bool text_only = form == Form::Markdown || form == Form::Html || form == Form::Text;
-    auto extracted = document->extract_pages(
-        *pages, std::get<std::vector<std::size_t>>(chosen),
-        text_only ? vellox_core::ImageDetail::PresenceOnly : vellox_core::ImageDetail::Full);
+    vellox_core::ExtractOptions options;
+    options.images =
+        text_only ? vellox_core::ImageDetail::PresenceOnly : vellox_core::ImageDetail::Full;
+    auto extracted =
+        document->extract_pages(*pages, std::get<std::vector<std::size_t>>(chosen), options);
     if (!extracted) {
         outcome.value = std::move(extracted).error();
         return;

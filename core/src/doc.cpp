@@ -193,17 +193,17 @@ Result<std::vector<Page>> Document::pages() const {
     return collect_pages(resolver, *cat);
 }
 
-Result<ExtractedDoc> Document::extract(ImageDetail images) const {
+Result<ExtractedDoc> Document::extract(const ExtractOptions& options) const {
     auto pages = this->pages();
     if (!pages) return std::move(pages).error();
     std::vector<std::size_t> all(pages->size());
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
-    return extract_pages(*pages, all, images);
+    return extract_pages(*pages, all, options);
 }
 
 Result<ExtractedDoc> Document::extract_pages(const std::vector<Page>& pages,
                                              std::span<const std::size_t> chosen,
-                                             ImageDetail images) const {
+                                             const ExtractOptions& options) const {
     ExtractedDoc doc;
     doc.pages.reserve(chosen.size());
     FontCache font_cache;
@@ -220,7 +220,7 @@ Result<ExtractedDoc> Document::extract_pages(const std::vector<Page>& pages,
         text.number = index + 1;
         text.tables = detect_tables(drawing->rules, drawing->runs, page.rotate);
         // A page with images but no text is most likely a scan.
-        if (images == ImageDetail::Full) {
+        if (options.images == ImageDetail::Full) {
             text.images = extract_images(resolver, page.resources, drawing->images);
             text.needs_ocr = text.lines.empty() && !text.images.empty();
         } else {

@@ -16,6 +16,15 @@ namespace vellox_core {
 
 enum class ImageDetail : std::uint8_t { Full, PresenceOnly };
 
+// How a call extracts its pages.
+struct ExtractOptions {
+    // With ImageDetail::PresenceOnly the pages list no images; only
+    // needs_ocr is set as it would be. That is all the Markdown and HTML
+    // forms show of images, and it spares decoding the images of every page
+    // that has text.
+    ImageDetail images = ImageDetail::Full;
+};
+
 struct Document {
     Resolver resolver;
     std::string version;
@@ -25,17 +34,13 @@ struct Document {
 
     Result<Dictionary> catalog() const;
     Result<std::vector<Page>> pages() const;
-    // With ImageDetail::PresenceOnly the pages list no images; only
-    // needs_ocr is set as it would be. That is all the Markdown and HTML
-    // forms show of images, and it spares decoding the images of every page
-    // that has text.
-    Result<ExtractedDoc> extract(ImageDetail images = ImageDetail::Full) const;
+    Result<ExtractedDoc> extract(const ExtractOptions& options = {}) const;
     // The pages `chosen` (indices into `pages`, this document's pages(), each
     // below its size; resolve_pages makes them) in that order: only they are
     // interpreted, so one page of a long document costs about one page.
     Result<ExtractedDoc> extract_pages(const std::vector<Page>& pages,
                                        std::span<const std::size_t> chosen,
-                                       ImageDetail images) const;
+                                       const ExtractOptions& options) const;
 };
 
 }  // namespace vellox_core

@@ -350,6 +350,9 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
     for (const std::size_t g : rest) {
         std::move(groups[g].lines.begin(), groups[g].lines.end(), std::back_inserter(page.lines));
     }
+    // Until lines are grouped by position, each line is a block of its own.
+    page.blocks.reserve(page.lines.size());
+    for (std::size_t i = 0; i < page.lines.size(); ++i) page.blocks.push_back({i, i + 1, false});
     return page;
 }
 

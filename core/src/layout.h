@@ -42,12 +42,25 @@ struct Line {
     Vec2 direction{1, 0};
 };
 
+// Consecutive lines of a page that a reader takes as one unit: a
+// paragraph, a heading, a caption, or a table read row by row.
+struct Block {
+    std::size_t begin = 0;  // index of the block's first line in PageText::lines
+    std::size_t end = 0;    // one past its last line
+    // The lines of the page's ruled table, or of an unruled tabular layout
+    // (rows of aligned cells), in row order.
+    bool table = false;
+};
+
 struct PageText {
     std::size_t number = 0;  // 1-based position of the page in the document
     double width = 0;
     double height = 0;
     int rotation = 0;  // 0, 90, 180 or 270 degrees clockwise, as displayed
     std::vector<Line> lines;
+    // Not in the dict or JSON: `lines` cut into blocks, in order, every line
+    // in exactly one block.
+    std::vector<Block> blocks;
     bool needs_ocr = false;
     std::vector<Table> tables;
     std::vector<ParsedImage> images;

@@ -239,6 +239,7 @@ std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRu
         return {};
     }
     table.cells.assign(ys.size() - 1, std::vector<std::string>(xs.size() - 1));
+    table.box = {xs.front(), ys.back(), xs.back(), ys.front()};
 
     std::vector<std::vector<TextRun>> cell_runs(cells);
     for (const TextRun& run : runs) {

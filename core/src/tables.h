@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "content.h"
+#include "pagetree.h"
 #include "text.h"
 
 namespace vellox_core {
@@ -15,6 +16,9 @@ struct Table {
     std::vector<std::vector<std::string>> cells;  // rows × cols
     std::uint64_t rows = 0;
     std::uint64_t cols = 0;
+    // Not in the output: the grid's outer edges in user space (x0, y0, x1,
+    // y1), for placing the table among the page's lines.
+    Rect box{};
     bool operator==(const Table&) const = default;
 };
 

@@ -120,7 +120,7 @@ TEST(Extract, NumbersPagesAndInterpretsOnlyThoseChosen) {
     ASSERT_TRUE(pages.ok());
 
     const std::vector<std::size_t> chosen = {2, 0, 2};
-    auto some = doc->extract_pages(*pages, chosen, ImageDetail::Full);
+    auto some = doc->extract_pages(*pages, chosen, {.images = ImageDetail::Full});
     ASSERT_TRUE(some.ok()) << some.error().to_string();
     ASSERT_EQ(some->pages.size(), 3u);
     EXPECT_EQ(some->pages[0].number, 3u);
@@ -131,9 +131,9 @@ TEST(Extract, NumbersPagesAndInterpretsOnlyThoseChosen) {
 
     EXPECT_FALSE(doc->extract().ok());
     const std::vector<std::size_t> broken = {1};
-    EXPECT_FALSE(doc->extract_pages(*pages, broken, ImageDetail::Full).ok());
+    EXPECT_FALSE(doc->extract_pages(*pages, broken, {.images = ImageDetail::Full}).ok());
     const std::vector<std::size_t> past_end = {3};
-    auto none = doc->extract_pages(*pages, past_end, ImageDetail::Full);
+    auto none = doc->extract_pages(*pages, past_end, {.images = ImageDetail::Full});
     ASSERT_FALSE(none.ok());
     EXPECT_EQ(none.error(), (Error{ErrorKind::InvalidObject, "no such page"}));
 }
@@ -286,7 +286,7 @@ TEST(Extract, HasImageAgreesWithTheListing) {
         EXPECT_EQ(has_image(doc->resolver, resources), c.expected);
         EXPECT_EQ(!extract_images(doc->resolver, resources).empty(), c.expected);
         // The page has no text, so the flag follows the images either way.
-        auto presence = doc->extract(ImageDetail::PresenceOnly);
+        auto presence = doc->extract({.images = ImageDetail::PresenceOnly});
         ASSERT_TRUE(presence.ok());
         EXPECT_EQ(presence->pages[0].needs_ocr, c.expected);
         EXPECT_TRUE(presence->pages[0].images.empty());
@@ -299,7 +299,7 @@ void expect_text_forms_agree(const std::string& file) {
     auto doc = Document::parse_with_password(as_bytes(file), {});
     if (!doc) return;
     auto full = doc->extract();
-    auto presence = doc->extract(ImageDetail::PresenceOnly);
+    auto presence = doc->extract({.images = ImageDetail::PresenceOnly});
     ASSERT_EQ(full.ok(), presence.ok());
     if (!full) return;
     EXPECT_EQ(presence->to_markdown(), full->to_markdown());

@@ -472,7 +472,8 @@ TEST(ToHtml, WritesSectionsParagraphsAndTables) {
          "style=\"width:612px;height:792px\" data-rotation=\"0\">\n</section>\n"},
         {"lines before table, ragged rows",
          {a4},
-         "<section class=\"page\" data-page=\"1\" style=\"width:595px;height:842px\" data-rotation=\"180\">\n"
+         "<section class=\"page\" data-page=\"1\" style=\"width:595px;height:842px\" "
+         "data-rotation=\"180\">\n"
          "<p>x &lt; y &amp; &#39;z&#39;</p>\n"
          "<p>two\nlines</p>\n"
          "<table>\n"
@@ -483,10 +484,12 @@ TEST(ToHtml, WritesSectionsParagraphsAndTables) {
          "</section>\n"},
         {"needs_ocr attribute only",
          {scanned, page_with_lines({"A"})},
-         "<section class=\"page\" data-page=\"1\" style=\"width:612px;height:792px\" data-rotation=\"0\" "
+         "<section class=\"page\" data-page=\"1\" style=\"width:612px;height:792px\" "
+         "data-rotation=\"0\" "
          "data-needs-ocr=\"true\">\n"
          "</section>\n"
-         "<section class=\"page\" data-page=\"2\" style=\"width:612px;height:792px\" data-rotation=\"0\">\n"
+         "<section class=\"page\" data-page=\"2\" style=\"width:612px;height:792px\" "
+         "data-rotation=\"0\">\n"
          "<p>A</p>\n"
          "</section>\n"},
     };

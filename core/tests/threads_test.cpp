@@ -170,12 +170,12 @@ std::string everything(const Input& in) {
     auto doc = Document::parse_with_password(as_bytes(in.data), as_bytes(in.password));
     if (!doc) return "open: " + doc.error().to_string();
     std::string out = "version " + doc->version + "\n";
-    if (auto full = doc->extract(ImageDetail::Full)) {
+    if (auto full = doc->extract({.images = ImageDetail::Full})) {
         out += full->to_json();
     } else {
         out += "extract: " + full.error().to_string();
     }
-    if (auto text = doc->extract(ImageDetail::PresenceOnly)) {
+    if (auto text = doc->extract({.images = ImageDetail::PresenceOnly})) {
         out += text->to_markdown();
         out += text->to_html();
         out += text->to_text();
@@ -184,7 +184,7 @@ std::string everything(const Input& in) {
     }
     if (auto pages = doc->pages(); pages && !pages->empty()) {
         const std::size_t chosen[] = {pages->size() - 1, 0};
-        if (auto two = doc->extract_pages(*pages, chosen, ImageDetail::Full)) {
+        if (auto two = doc->extract_pages(*pages, chosen, {.images = ImageDetail::Full})) {
             out += two->to_json();
         } else {
             out += "extract pages: " + two.error().to_string();
