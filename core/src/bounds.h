@@ -84,6 +84,12 @@ inline constexpr std::size_t kMaxInitialContentOps = std::size_t{1} << 16;
 // past the bound is dropped.
 inline constexpr std::size_t kMaxPageRuns = std::size_t{1} << 18;
 
+// Earlier runs of the same text that a run is compared with when looking
+// for overprinted copies. A copy is drawn right after its original, or after
+// the rest of its line at the latest (a shadow pass per line); a page that
+// repeats one word thousands of times (a table of "0") stays linear.
+inline constexpr std::size_t kMaxOverprintCandidates = 8;
+
 // Rule positions one page keeps for its table. Each painted straight piece
 // of a path gives at most one, so a page of vector art (a map drawn with
 // hundreds of thousands of segments, forms drawn again and again) could

@@ -15,6 +15,7 @@
 #include "bounds.h"
 #include "cos.h"
 #include "lex.h"
+#include "overprint.h"
 #include "utf8.h"
 
 namespace vellox_core {
@@ -450,6 +451,7 @@ Result<PageDrawing> interpret_page(const Resolver& resolver, const Page& page, F
     const FontMap fonts = load_fonts(resolver, page.resources, cache);
     interpreter.run(ops.ops, &page.resources, fonts, GraphicsState{}, 0, true);
     interpreter.draw_annotations(page, fonts);
+    drop_overprinted(out.runs);
     return out;
 }
 

@@ -47,6 +47,8 @@ struct PageDrawing {
 //   (a form relying on /NeedAppearances, like form_evince.pdf) shows its
 //   /V value in its /Rect at the /DA font size. Annotations give text and
 //   images, not rules: a widget's frame is no table.
+// Text drawn twice at almost the same place (faked bold, shadows) is kept
+// once (drop_overprinted).
 // Fails only where page_content fails for the page's own content.
 Result<PageDrawing> interpret_page(const Resolver& resolver, const Page& page, FontCache& fonts);
 
