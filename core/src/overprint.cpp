@@ -2,14 +2,17 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string_view>
-#include <unordered_map>
 
 #include "bounds.h"
 
 namespace vellox_core {
 
 namespace {
+
+constexpr std::uint32_t kNone = UINT32_MAX;
 
 // Whether `copy` repeats `original` at almost the same place. NaN anywhere
 // compares false, so a degenerate run is kept.
@@ -34,28 +37,40 @@ bool covers(const TextRun& original, const TextRun& copy) {
 }  // namespace
 
 void drop_overprinted(std::vector<TextRun>& runs) {
-    // The runs seen so far by text. Views into the runs' own strings, which
-    // do not move until the compaction at the end.
-    std::unordered_map<std::string_view, std::vector<std::size_t>> seen;
+    if (runs.size() < 2 || runs.size() >= kNone) return;
+    // An open-addressing table from the hash of a text to the latest kept
+    // run with that hash; each kept run links to the one before it with the
+    // same hash. Three flat arrays, so a page of many runs costs no
+    // allocation per distinct text.
+    std::size_t slots = 16;
+    while (slots < 2 * runs.size()) slots *= 2;
+    const std::size_t mask = slots - 1;
+    std::vector<std::uint32_t> latest(slots, kNone);
+    std::vector<std::size_t> hashes(runs.size());
+    std::vector<std::uint32_t> previous(runs.size(), kNone);
     std::vector<bool> drop(runs.size(), false);
     bool any = false;
     for (std::size_t i = 0; i < runs.size(); ++i) {
         const std::string_view text = runs[i].text;
-        std::vector<std::size_t>& same = seen[text];
+        const std::size_t hash = std::hash<std::string_view>{}(text);
+        hashes[i] = hash;
+        std::size_t slot = hash & mask;
+        while (latest[slot] != kNone && hashes[latest[slot]] != hash) slot = (slot + 1) & mask;
         // Only the latest few runs of a text are compared: a copy follows
         // its original closely, and a page repeating one word thousands of
         // times must not cost thousands of comparisons per run.
-        const std::size_t first = same.size() > limits::kMaxOverprintCandidates
-                                      ? same.size() - limits::kMaxOverprintCandidates
-                                      : 0;
-        for (std::size_t k = first; k < same.size(); ++k) {
-            if (covers(runs[same[k]], runs[i])) {
+        std::uint32_t candidate = latest[slot];
+        for (std::size_t seen = 0; candidate != kNone && seen < limits::kMaxOverprintCandidates;
+             ++seen, candidate = previous[candidate]) {
+            if (runs[candidate].text == text && covers(runs[candidate], runs[i])) {
                 drop[i] = true;
                 any = true;
                 break;
             }
         }
-        if (!drop[i]) same.push_back(i);
+        if (drop[i]) continue;
+        previous[i] = latest[slot];
+        latest[slot] = static_cast<std::uint32_t>(i);
     }
     if (!any) return;
     std::size_t out = 0;

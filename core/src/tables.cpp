@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstddef>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "bounds.h"
 #include "layout.h"
@@ -241,19 +243,35 @@ std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRu
     table.cells.assign(ys.size() - 1, std::vector<std::string>(xs.size() - 1));
     table.box = {xs.front(), ys.back(), xs.back(), ys.front()};
 
-    std::vector<std::vector<TextRun>> cell_runs(cells);
-    for (const TextRun& run : runs) {
-        const std::optional<std::size_t> col = column_of(xs, run.x);
-        const std::optional<std::size_t> row = row_of(ys, run.y);
+    // The runs of each cell, as (cell, run) pairs sorted by cell: most of a
+    // large grid's cells are empty, and most others hold one run.
+    std::vector<std::pair<std::size_t, std::size_t>> placed;
+    for (std::size_t k = 0; k < runs.size(); ++k) {
+        const std::optional<std::size_t> col = column_of(xs, runs[k].x);
+        const std::optional<std::size_t> row = row_of(ys, runs[k].y);
         if (!col || !row) continue;
-        cell_runs[*row * table.cols + *col].push_back(run);
+        placed.emplace_back(*row * table.cols + *col, k);
     }
-    for (std::size_t i = 0; i < cells; ++i) {
-        if (cell_runs[i].empty()) continue;
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<TextRun> cell_runs;
+    for (std::size_t start = 0; start < placed.size();) {
+        const std::size_t i = placed[start].first;
+        std::size_t end = start;
+        while (end < placed.size() && placed[end].first == i) ++end;
+        std::string& cell = table.cells[i / table.cols][i % table.cols];
+        if (end - start == 1) {
+            // One run makes one line of its own text.
+            cell = runs[placed[start].second].text;
+            start = end;
+            continue;
+        }
+        cell_runs.clear();
+        for (std::size_t k = start; k < end; ++k) cell_runs.push_back(runs[placed[k].second]);
+        start = end;
         const Rect box{xs[i % table.cols], ys[i / table.cols + 1], xs[i % table.cols + 1],
                        ys[i / table.cols]};
-        std::string& cell = table.cells[i / table.cols][i % table.cols];
-        for (const Line& line : layout_page(cell_runs[i], box, rotation).lines) {
+        for (const Line& line : layout_page(cell_runs, box, rotation).lines) {
             // Lines are joined by one space, not two when a line already
             // ends or starts with one.
             if (!cell.empty() && cell.back() != ' ' && !line.text.starts_with(' ')) {
