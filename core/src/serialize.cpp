@@ -1,5 +1,6 @@
 #include "serialize.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -659,6 +660,14 @@ std::string ExtractedDoc::to_markdown() const {
 
 namespace {
 
+// Text as it is, except that a form feed, which separates pages here, is a
+// space (unreadablemetadata.pdf has them inside its lines).
+void append_plain(std::string& out, std::string_view text) {
+    const std::size_t start = out.size();
+    out.append(text);
+    std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '\f', ' ');
+}
+
 // A paragraph (or heading) a line, a blank line between pieces, the lines
 // of a tabular block one a line, a table's rows one a line with their cells
 // separated by tabs.
@@ -670,14 +679,14 @@ void append_page_text(std::string& out, const PageText& page) {
         const std::size_t start = out.size();
         switch (piece.kind) {
             case Piece::Kind::Paragraph:
-                out.append(join_lines(page, piece.begin, piece.end));
+                append_plain(out, join_lines(page, piece.begin, piece.end));
                 break;
             case Piece::Kind::Rows:
                 for (std::size_t i = piece.begin; i < piece.end; ++i) {
                     const std::string_view text = trim(page.lines[i].text);
                     if (text.empty()) continue;
                     if (out.size() != start) out.push_back('\n');
-                    out.append(text);
+                    append_plain(out, text);
                 }
                 break;
             case Piece::Kind::Table: {
@@ -689,7 +698,7 @@ void append_page_text(std::string& out, const PageText& page) {
                     for (const std::string& cell : row) {
                         if (!first_cell) out.push_back('\t');
                         first_cell = false;
-                        out.append(trim(cell));
+                        append_plain(out, trim(cell));
                     }
                 }
                 break;

@@ -724,6 +724,9 @@ TEST(ToText, PagesSeparatedByFormFeeds) {
         {"empty and scanned pages keep their place",
          {page_with_lines({"A"}), PageText{}, scanned, page_with_lines({"B"})},
          "A\f\f\fB"},
+        {"a form feed in a line is a space",
+         {page_with_lines({"A\fB"}), page_with_lines({"C"})},
+         "A B\fC"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
