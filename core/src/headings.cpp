@@ -69,9 +69,31 @@ bool is_letter(char32_t cp) {
 struct TextCounts {
     std::size_t chars = 0;  // code points other than spaces
     std::size_t letters = 0;
-    bool lower_start = false;  // the first letter is a lower-case Latin one
-    bool leaders = false;      // dot leaders
+    bool lower_start = false;   // the first letter is a lower-case Latin one
+    bool bullet_start = false;  // the first character is a list bullet
+    bool leaders = false;       // dot leaders
 };
+
+// The marks that open an item of a list.
+bool is_bullet(char32_t cp) {
+    switch (cp) {
+        case '-':
+        case '*':
+        case 0x00B7:  // middle dot
+        case 0x2013:  // en dash
+        case 0x2022:  // bullet
+        case 0x2023:  // triangular bullet
+        case 0x2043:  // hyphen bullet
+        case 0x2219:  // bullet operator
+        case 0x25AA:  // small black square
+        case 0x25CF:  // black circle
+        case 0x25E6:  // white bullet
+        case 0xF0A7:  // Symbol and Wingdings bullets, mapped to private use
+        case 0xF0B7:
+        case 0xF0D8: return true;
+        default: return false;
+    }
+}
 
 TextCounts count_text(std::string_view text) {
     TextCounts counts;
@@ -85,6 +107,7 @@ TextCounts count_text(std::string_view text) {
             continue;
         }
         space = false;
+        if (counts.chars == 0) counts.bullet_start = is_bullet(cp);
         if (cp == '.' || cp == 0x2026) {  // U+2026 is three dots
             dots += cp == '.' ? 1 : 3;
             if (dots >= kLeaderDots) counts.leaders = true;
@@ -102,6 +125,7 @@ TextCounts count_text(std::string_view text) {
 
 void add_counts(TextCounts& total, const TextCounts& more) {
     if (total.letters == 0) total.lower_start = more.lower_start;
+    if (total.chars == 0) total.bullet_start = more.bullet_start;
     total.chars += more.chars;
     total.letters += more.letters;
     total.leaders = total.leaders || more.leaders;
@@ -137,6 +161,29 @@ Across across(const Line& line) {
 }
 
 bool same_direction(Vec2 a, Vec2 b) { return a.x * b.x + a.y * b.y > 0.99; }
+
+// Whether two lines start, end or are centred at the same place along their
+// direction, within `tolerance`.
+bool aligned(const Line& a, const Line& b, double tolerance) {
+    auto along = [](const Line& line) {
+        const double p0 = line.box.x0 * line.direction.x + line.box.y0 * line.direction.y;
+        const double p1 = line.box.x1 * line.direction.x + line.box.y1 * line.direction.y;
+        return std::pair{std::min(p0, p1), std::max(p0, p1)};
+    };
+    const auto [a0, a1] = along(a);
+    const auto [b0, b1] = along(b);
+    return std::fabs(a0 - b0) <= tolerance || std::fabs(a1 - b1) <= tolerance ||
+           std::fabs((a0 + a1) - (b0 + b1)) <= 2 * tolerance;
+}
+
+// Whether `next` continues the heading whose last line is `last`: the gap
+// between their boxes, across the lines, is that of one heading's lines.
+bool continues(const Line& last, const Line& next, double size) {
+    const double gap = across(last).lo - across(next).hi;
+    if (!(gap >= -kHeadingLineGap * size)) return false;
+    if (gap <= kHeadingLineGap * size) return true;
+    return gap <= kAlignedHeadingLineGap * size && aligned(last, next, kHeadingAlignment * size);
+}
 
 // The lines the ruled table of the page stands for.
 bool in_table(const PageText& page, const Line& line) {
@@ -207,10 +254,9 @@ std::vector<HeadingUnit> find_units(const std::vector<PageText>& pages, double t
             if (open) {
                 HeadingUnit& unit = units.back();
                 const Block& prev = page.blocks[unit.last_block];
-                const double gap = across(page.lines[prev.end - 1]).lo - across(first).hi;
                 const double smaller = std::min(unit.size, size);
                 if (prev.end == block.begin && same_size(unit.size, size) &&
-                    gap >= -kHeadingLineGap * smaller && gap <= kHeadingLineGap * smaller) {
+                    continues(page.lines[prev.end - 1], first, smaller)) {
                     unit.last_block = b;
                     unit.size = std::min(unit.size, size);
                     for (std::size_t i = block.begin; i < block.end; ++i) {
@@ -336,7 +382,8 @@ void mark_headings(std::vector<PageText>& pages) {
     std::vector<double> sizes;
     auto kept = [](const HeadingUnit& u) {
         return !u.running && u.lines <= kMaxHeadingLines && u.counts.chars <= kMaxHeadingChars &&
-               u.counts.letters >= kMinHeadingLetters && !u.counts.lower_start && !u.counts.leaders;
+               u.counts.letters >= kMinHeadingLetters && !u.counts.lower_start &&
+               !u.counts.bullet_start && !u.counts.leaders;
     };
     for (const HeadingUnit& unit : units) {
         if (kept(unit)) sizes.push_back(unit.size);

@@ -33,11 +33,17 @@ inline constexpr int kHeadingLevels = 3;
 // the size between the boxes of consecutive lines (kAboveBaseline +
 // kBelowBaseline = 1 of a leading of 1.15 to 1.25); two headings in a row
 // are further apart: reportlab's Title and Heading1, both 18 units, leave
-// 10 between their boxes (0.56, reportlab-headings.pdf). A heading has at
+// 10 between their boxes (0.56, reportlab-headings.pdf). Lines that start,
+// end or are centred within kHeadingAlignment of their size of each other
+// may be up to kAlignedHeadingLineGap apart: a title page's centred title
+// is spaced wider (0.6 in GeoTopo-komprimiert.pdf), and reportlab's
+// centred Title stands over a Heading1 at the left margin. A heading has at
 // most kMaxHeadingLines lines and kMaxHeadingChars characters: more is a
 // paragraph set large (a lead paragraph, a pull quote, large print), not a
 // title.
 inline constexpr double kHeadingLineGap = 0.4;
+inline constexpr double kAlignedHeadingLineGap = 0.8;
+inline constexpr double kHeadingAlignment = 0.5;
 inline constexpr std::size_t kMaxHeadingLines = 3;
 inline constexpr std::size_t kMaxHeadingChars = 200;
 
@@ -47,8 +53,10 @@ inline constexpr std::size_t kMinHeadingLetters = 2;
 
 // Nor is a heading a line of a table of contents (its dot leaders, this
 // many dots with at most a space between them, "1 Overview ........ 3"),
-// nor the end of a sentence set large: a heading does not start with a
-// lower-case Latin letter ("them." at a larger size in the OCR text of
+// an item of a list (a line that starts with a bullet: the features of
+// unreadablemetadata.pdf, set larger than its text), or the end of a
+// sentence set large: a heading does not start with a lower-case Latin
+// letter ("them." at a larger size in the OCR text of
 // Seige_of_Vicksburg_Sample_OCR.pdf).
 inline constexpr std::size_t kLeaderDots = 4;
 

@@ -186,6 +186,8 @@ TEST(MarkHeadings, WhatIsSetLargeButIsNoHeading) {
         {"drop capital", {page_of(1, body(3) + std::vector<Set>{{"T", 24}})}},
         {"operator", {page_of(1, body(3) + std::vector<Set>{{"\xE2\x88\x91\xE2\x88\xAB", 14}})}},
         {"end of a sentence", {page_of(1, body(3) + std::vector<Set>{{"them.", 14}})}},
+        {"list item", {page_of(1, body(3) + std::vector<Set>{{"\xE2\x80\xA2 Dust-proof", 14}})}},
+        {"list item after a space", {page_of(1, body(3) + std::vector<Set>{{" - Precise", 14}})}},
         {"contents line", {page_of(1, body(3) + std::vector<Set>{{"1 Overview . . . . 3", 14}})}},
         {"contents ellipsis",
          {page_of(1, body(3) + std::vector<Set>{{"Overview \xE2\x80\xA6\xE2\x80\xA6 3", 14}})}},
@@ -202,6 +204,25 @@ TEST(MarkHeadings, WhatIsSetLargeButIsNoHeading) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(mark(c.pages), std::vector<std::string>{});
     }
+}
+
+TEST(MarkHeadings, CentredLinesMayBeFurtherApart) {
+    // Two lines at 14, 0.6 of the size apart: one heading when centred on
+    // each other (a title page), two when the second is at the margin.
+    auto page = [](double second_x0) {
+        PageText p = page_of(
+            1, body(3) + std::vector<Set>{{"Geometry and", 14, 700}, {"Topology", 14, 677.6}});
+        const double shift = second_x0 - p.lines[4].box.x0;
+        p.lines[3].box.x0 += 100;
+        p.lines[3].box.x1 += 100;
+        p.lines[4].box.x0 += shift;
+        p.lines[4].box.x1 += shift;
+        return p;
+    };
+    // "Geometry and" spans 60 units, "Topology" 40: centred, the second
+    // starts 10 units further right.
+    EXPECT_EQ(mark({page(72 + 100 + 10)}), std::vector<std::string>{"1 Geometry and Topology"});
+    EXPECT_EQ(mark({page(72)}), (std::vector<std::string>{"1 Geometry and", "1 Topology"}));
 }
 
 TEST(MarkHeadings, RepeatedTextElsewhereIsAHeading) {
