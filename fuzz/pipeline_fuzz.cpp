@@ -1,4 +1,4 @@
-// The whole job: open, extract, render all three text forms.
+// The whole job: open, extract, render every form.
 #include <cstddef>
 #include <cstdint>
 
@@ -14,5 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)extracted->to_json();
     (void)extracted->to_markdown();
     (void)extracted->to_html();
+    (void)extracted->to_text();
     return 0;
 }

@@ -41,9 +41,9 @@ def no_traceback(result):
 
 
 @pytest.mark.parametrize("fmt, check", [
-    ("markdown", lambda out: out == "<!-- page 1 -->\n\nFirst page\nmore text\n\n---\n\n"
+    ("markdown", lambda out: out == "<!-- page 1 -->\n\nFirst page\n\nmore text\n\n---\n\n"
                                     "<!-- page 2 -->\n\nSecond page\n"),
-    ("text", lambda out: out == "First page\nmore text\fSecond page\n"),
+    ("text", lambda out: out == "First page\n\nmore text\fSecond page\n"),
     ("json", lambda out: [ln["text"] for p in json.loads(out)["pages"] for ln in p["lines"]]
      == ["First page", "more text", "Second page"]),
     ("html", lambda out: out.startswith("<!DOCTYPE html>") and "<p>Second page</p>" in out),
@@ -62,7 +62,7 @@ def test_single_file_to_named_output(tmp_path):
     pdf.write_bytes(TWO_PAGES)
     result = vellox(pdf, "-o", tmp_path / "two.txt", "-f", "text")
     assert result.returncode == 0, result.stderr
-    assert (tmp_path / "two.txt").read_text() == "First page\nmore text\fSecond page"
+    assert (tmp_path / "two.txt").read_text() == "First page\n\nmore text\fSecond page"
     assert result.stdout == ""
 
 
@@ -75,8 +75,8 @@ def test_directory_to_output_keeps_layout_and_reports_failures(tree, tmp_path, j
     written = sorted(p.relative_to(out).as_posix() for p in out.rglob("*") if p.is_file())
     assert written == ["a.md", "sub/b.md"]  # no temp files left, nothing for bad.pdf
     assert (out / "a.md").read_text() == \
-        "<!-- page 1 -->\n\nFirst page\nmore text\n\n---\n\n<!-- page 2 -->\n\nSecond page"
-    assert (out / "sub" / "b.md").read_text() == "<!-- page 1 -->\n\nHello vellox\nsecond line"
+        "<!-- page 1 -->\n\nFirst page\n\nmore text\n\n---\n\n<!-- page 2 -->\n\nSecond page"
+    assert (out / "sub" / "b.md").read_text() == "<!-- page 1 -->\n\nHello vellox\n\nsecond line"
     failures = [ln for ln in result.stderr.splitlines() if "bad.pdf" in ln]
     assert len(failures) == 1
     assert str(Path("sub", "deeper", "bad.pdf")) in failures[0]
@@ -104,7 +104,7 @@ def test_password(tmp_path):
                     str(secret)], check=True)
     good = vellox(secret, "--password", "letmein")
     assert good.returncode == 0, good.stderr
-    assert good.stdout == "<!-- page 1 -->\n\nHello vellox\nsecond line\n"
+    assert good.stdout == "<!-- page 1 -->\n\nHello vellox\n\nsecond line\n"
     wrong = vellox(secret, "--password", "nope")
     no_traceback(wrong)
     assert wrong.returncode == 1
@@ -159,7 +159,7 @@ def test_console_script_is_installed(tmp_path):
     result = subprocess.run([str(script), str(tmp_path / "a.pdf")], capture_output=True,
                             text=True, timeout=120)
     assert result.returncode == 0, result.stderr
-    assert result.stdout == "<!-- page 1 -->\n\nHello vellox\nsecond line\n"
+    assert result.stdout == "<!-- page 1 -->\n\nHello vellox\n\nsecond line\n"
 
 
 # ------------------------------------------------------------ pages
@@ -185,7 +185,7 @@ def test_dash_is_standard_input_and_output(tmp_path):
     result = subprocess.run([sys.executable, "-m", "vellox", "-", "-o", "-", "-f", "text"],
                             input=TWO_PAGES, capture_output=True, timeout=120, cwd=tmp_path)
     assert result.returncode == 0, result.stderr
-    assert result.stdout == b"First page\nmore text\fSecond page\n"
+    assert result.stdout == b"First page\n\nmore text\fSecond page\n"
     assert list(tmp_path.iterdir()) == []  # no file called "-"
 
 
@@ -312,7 +312,7 @@ def test_a_file_called_info_is_still_converted(tmp_path):
     (tmp_path / "info").write_bytes(pdfgen.HELLO)
     result = vellox("info", "-f", "text", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
-    assert result.stdout == "Hello vellox\nsecond line\n"
+    assert result.stdout == "Hello vellox\n\nsecond line\n"
     flag = vellox("--info", "info", cwd=tmp_path)
     assert flag.returncode == 0, flag.stderr
     assert json.loads(flag.stdout)["page_count"] == 1

@@ -49,14 +49,11 @@ def test_every_form_succeeds_and_agrees(path):
     html = _vellox.parse_to_html(data, password)
     assert html.startswith("<!DOCTYPE html>\n") and html.endswith("</body>\n</html>\n")
     # Text is escaped, so every section tag is a page.
-    assert html.count('<section class="page"') == n
+    assert html.count('<section class="page" id="page-') == n
     md = _vellox.parse_to_markdown(data, password)
     assert md.count("\n\n---\n\n") >= n - 1
-    for page in doc["pages"]:
-        for line in page["lines"]:
-            if line["text"].strip():
-                assert line["text"] in md
-                break
+    # The reading forms' text is checked through real renderers in
+    # test_forms.py.
 
 
 @pytest.mark.parametrize("path", FILES, ids=names(FILES))

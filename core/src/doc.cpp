@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <string_view>
 
+#include "docinfo.h"
 #include "font.h"
+#include "headings.h"
 #include "image.h"
 #include "layout.h"
 #include "page.h"
@@ -229,7 +231,9 @@ Result<ExtractedDoc> Document::extract_pages(const std::vector<Page>& pages,
         }
         doc.pages.push_back(std::move(text));
     }
+    mark_headings(doc.pages);
     doc.version = version;
+    doc.title = read_title(*this);
     return doc;
 }
 

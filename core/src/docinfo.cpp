@@ -515,6 +515,17 @@ std::string text_entry(const Resolver& resolver, const Dictionary& dict, std::st
     return s != nullptr ? decode_text_string(s->bytes) : std::string();
 }
 
+// The title and creator of the catalog's XMP /Metadata stream, where it has
+// one that decodes.
+XmpText read_xmp(const Resolver& resolver, const Dictionary& catalog) {
+    const Object* metadata = fetch_entry(resolver, catalog, "Metadata");
+    const Stream* stream = metadata != nullptr ? metadata->as_stream() : nullptr;
+    if (stream == nullptr) return {};
+    auto packet = decode_stream(stream->dict, stream->data);
+    if (!packet) return {};
+    return scan_xmp(lossy_utf8(*packet));
+}
+
 // The outline in reading order: each item, then its children (/First), then
 // its next sibling (/Next). An explicit stack, a set of visited objects
 // against cycles, and bounds on depth and count keep a hostile tree small.
@@ -731,20 +742,26 @@ Result<DocInfo> read_doc_info(const Document& doc) {
     }
 
     if (!info.title || !info.author) {
-        if (const Object* metadata = fetch_entry(resolver, *catalog, "Metadata")) {
-            const Stream* stream = metadata->as_stream();
-            if (stream != nullptr) {
-                if (auto packet = decode_stream(stream->dict, stream->data)) {
-                    XmpText xmp = scan_xmp(lossy_utf8(*packet));
-                    if (!info.title) info.title = std::move(xmp.title);
-                    if (!info.author) info.author = std::move(xmp.creator);
-                }
-            }
-        }
+        XmpText xmp = read_xmp(resolver, *catalog);
+        if (!info.title) info.title = std::move(xmp.title);
+        if (!info.author) info.author = std::move(xmp.creator);
     }
 
     info.outline = read_outline(resolver, *catalog, index);
     return info;
+}
+
+std::string read_title(const Document& doc) {
+    const Resolver& resolver = doc.resolver;
+    if (const Object* info_value = resolver.xref.trailer.get("Info")) {
+        if (auto dict = resolver.resolve_dict(*info_value)) {
+            std::string title = text_entry(resolver, **dict, "Title");
+            if (!title.empty()) return title;
+        }
+    }
+    auto catalog = doc.catalog();
+    if (!catalog) return {};
+    return read_xmp(resolver, *catalog).title.value_or(std::string());
 }
 
 }  // namespace vellox_core

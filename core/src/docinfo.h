@@ -50,6 +50,12 @@ struct DocInfo {
 // metadata or outline entries are left out instead.
 Result<DocInfo> read_doc_info(const Document& doc);
 
+// The document's title: its information dictionary's /Title, else the XMP
+// metadata's dc:title (as read_doc_info reads them); empty when it has none
+// or they cannot be read. Costs a dictionary lookup for most files, and
+// decoding the metadata stream for the others.
+std::string read_title(const Document& doc);
+
 // A PDF text string as UTF-8: UTF-16BE (or, as some producers write it,
 // UTF-16LE) after a byte-order mark, UTF-8 after its mark (PDF 2.0), else
 // PDFDocEncoding. Language escapes (ESC ... ESC) of UTF-16 are dropped.

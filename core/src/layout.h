@@ -50,6 +50,9 @@ struct Block {
     // The lines of the page's ruled table, or of an unruled tabular layout
     // (rows of aligned cells), in row order.
     bool table = false;
+    // 1 to 3 for a heading and its level (1 the largest), 0 for anything
+    // else; set from the font sizes of the whole document (headings.h).
+    int heading = 0;
 };
 
 struct PageText {

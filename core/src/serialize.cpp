@@ -1,10 +1,12 @@
 #include "serialize.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "image.h"
 #include "layout.h"
@@ -289,6 +291,144 @@ std::string ExtractedDoc::to_json() const {
 }
 
 // ---------------------------------------------------------------------------
+// The reading forms' page plan
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// What the Markdown, HTML and text forms write for a page, in order: its
+// blocks as paragraphs (or headings), the lines of a tabular block one by
+// one, and its ruled table once, where its first line was. The table's
+// cells hold the text of the lines it covers, which are left out.
+struct Piece {
+    enum class Kind { Paragraph, Rows, Table };
+    Kind kind = Kind::Paragraph;
+    std::size_t begin = 0;  // lines of a paragraph or rows; the table's index
+    std::size_t end = 0;
+    int heading = 0;
+};
+
+// The table covering the line, or tables.size().
+std::size_t covering_table(const PageText& page, const Line& line) {
+    for (std::size_t t = 0; t < page.tables.size(); ++t) {
+        if (table_covers(page.tables[t], line.x, line.y)) return t;
+    }
+    return page.tables.size();
+}
+
+std::vector<Piece> plan_page(const PageText& page) {
+    std::vector<Piece> pieces;
+    std::vector<bool> placed(page.tables.size(), false);
+    auto add_lines = [&](const Block& block, std::size_t begin, std::size_t end) {
+        if (begin == end) return;
+        const Piece::Kind kind = block.table ? Piece::Kind::Rows : Piece::Kind::Paragraph;
+        pieces.push_back({kind, begin, end, block.table ? 0 : block.heading});
+    };
+    auto visit = [&](const Block& block) {
+        // Runs of lines outside the ruled table, cut where a table line is.
+        std::size_t run = block.begin;
+        for (std::size_t i = block.begin; i < block.end; ++i) {
+            const std::size_t t = covering_table(page, page.lines[i]);
+            if (t == page.tables.size()) continue;
+            add_lines(block, run, i);
+            run = i + 1;
+            if (!placed[t]) {
+                placed[t] = true;
+                pieces.push_back({Piece::Kind::Table, t, t + 1, 0});
+            }
+        }
+        add_lines(block, run, block.end);
+    };
+    if (page.blocks.empty()) {
+        // A page made without blocks: each line is one.
+        for (std::size_t i = 0; i < page.lines.size(); ++i) visit(Block{i, i + 1});
+    } else {
+        for (const Block& block : page.blocks) {
+            if (block.begin < block.end && block.end <= page.lines.size()) visit(block);
+        }
+    }
+    // A table that covers no line (its cells are empty, or its text lies
+    // outside the page's lines) comes after them.
+    for (std::size_t t = 0; t < page.tables.size(); ++t) {
+        if (!placed[t]) pieces.push_back({Piece::Kind::Table, t, t + 1, 0});
+    }
+    return pieces;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// The code point that ends (or starts) UTF-8 text; 0 when there is none.
+char32_t last_code_point(std::string_view text) {
+    std::size_t start = text.size();
+    while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) --start;
+    if (start == 0) return 0;
+    --start;
+    const auto b0 = static_cast<unsigned char>(text[start]);
+    const std::size_t n = text.size() - start;
+    if (b0 < 0x80) return n == 1 ? b0 : 0;
+    char32_t cp = 0;
+    if ((b0 & 0xE0) == 0xC0 && n == 2)
+        cp = b0 & 0x1F;
+    else if ((b0 & 0xF0) == 0xE0 && n == 3)
+        cp = b0 & 0x0F;
+    else if ((b0 & 0xF8) == 0xF0 && n == 4)
+        cp = b0 & 0x07;
+    else
+        return 0;
+    for (std::size_t k = start + 1; k < text.size(); ++k) {
+        cp = (cp << 6) | (static_cast<unsigned char>(text[k]) & 0x3F);
+    }
+    return cp;
+}
+
+char32_t first_code_point(std::string_view text) {
+    if (text.empty()) return 0;
+    std::size_t n = 1;
+    while (n < text.size() && n < 4 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) ++n;
+    return last_code_point(text.substr(0, n));
+}
+
+// Chinese and Japanese are written without spaces between words, so a line
+// break between two of their characters is no space.
+bool is_cjk(char32_t cp) {
+    return (cp >= 0x2E80 && cp <= 0x30FF) || (cp >= 0x3400 && cp <= 0x4DBF) ||
+           (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+           (cp >= 0xFF00 && cp <= 0xFFEF) || (cp >= 0x20000 && cp <= 0x3FFFF);
+}
+
+// The lines of a paragraph as one text: trimmed, joined by a space, except
+// after a line that ends in a hyphen (a word broken over the lines, or a
+// compound: the hyphen is kept, since which it is cannot be told) and
+// between two CJK characters.
+std::string join_lines(const PageText& page, std::size_t begin, std::size_t end) {
+    std::string out;
+    for (std::size_t i = begin; i < end; ++i) {
+        const std::string_view text = trim(page.lines[i].text);
+        if (text.empty()) continue;
+        if (!out.empty()) {
+            const char32_t last = last_code_point(out);
+            // The hyphen (ASCII or U+2010, three bytes) after a character,
+            // not a dash after a space.
+            const std::size_t before = out.size() - (last == '-' ? 1 : 3);
+            const bool hyphen =
+                (last == '-' || last == 0x2010) && before > 0 && !is_blank(out[before - 1]);
+            const bool cjk = is_cjk(last) && is_cjk(first_code_point(text));
+            if (!hyphen && !cjk) out.push_back(' ');
+        }
+        out.append(text);
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // Markdown
 // ---------------------------------------------------------------------------
 
@@ -300,18 +440,123 @@ constexpr std::string_view kOcrNotice =
 constexpr std::string_view kPageSeparator = "\n\n---\n\n";
 constexpr std::size_t kPageCommentSize = 24;  // "<!-- page 12345 -->\n\n"
 
-// "| a | b |": a bar inside a cell would end the cell early, so it is escaped;
-// nothing else is touched (a newline in a cell breaks the row, as written).
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_alnum(char c) { return is_digit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); }
+
+// An entity or numeric character reference starts at text[i] ('&'):
+// "&amp;", "&#38;", "&#x26;". CommonMark decodes those, so their '&' is
+// escaped; any other '&' is text.
+bool starts_reference(std::string_view text, std::size_t i) {
+    std::size_t j = i + 1;
+    if (j < text.size() && text[j] == '#') {
+        ++j;
+        const bool hex = j < text.size() && (text[j] | 0x20) == 'x';
+        if (hex) ++j;
+        const std::size_t digits = j;
+        while (j < text.size() && (hex ? is_alnum(text[j]) : is_digit(text[j]))) ++j;
+        return j > digits && j < text.size() && text[j] == ';';
+    }
+    const std::size_t name = j;
+    while (j < text.size() && is_alnum(text[j])) ++j;
+    return j > name && j < text.size() && text[j] == ';';
+}
+
+// Text in a paragraph, heading or cell, written so that a CommonMark
+// renderer shows it as it is: the characters that open emphasis, code,
+// links, raw HTML and escapes are backslash-escaped, and so is '|' where a
+// table's cell or row could end (`bars`). Line breaks inside the text
+// become spaces, which is how a renderer would show them.
+void append_inline(std::string& out, std::string_view text, bool bars) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        switch (c) {
+            case '\\':
+            case '`':
+            case '*':
+            case '_':
+            case '[':
+            case ']':
+            case '<': out.push_back('\\'); break;
+            case '&':
+                if (starts_reference(text, i)) out.push_back('\\');
+                break;
+            case '|':
+                if (bars) out.push_back('\\');
+                break;
+            case '\n':
+            case '\r': out.push_back(' '); continue;
+            default: break;
+        }
+        out.push_back(c);
+    }
+}
+
+// The same at the start of a line of Markdown source, where more is block
+// syntax: an ATX heading ("# 3 Results"), a block quote, a bullet ("- x",
+// "+ x", "* x") or ordered ("1. Introduction", "2) b") list item, a
+// thematic break or setext underline ("---", "==="), a tilde fence. `text`
+// is trimmed, so it never starts with the indent of a code block.
+void append_line_start(std::string& out, std::string_view text, bool bars) {
+    if (text.empty()) return;
+    const auto only = [&](char mark) {
+        return text.find_first_not_of(std::string{mark, ' ', '\t'}) == std::string_view::npos;
+    };
+    const auto ends_marker = [&](std::size_t i) { return i == text.size() || is_blank(text[i]); };
+    const char c = text[0];
+    std::size_t escape_at = text.size();  // the character to escape, if any
+    if (c == '#') {
+        std::size_t n = 1;
+        while (n < text.size() && text[n] == '#') ++n;
+        if (n <= 6 && ends_marker(n)) escape_at = 0;
+    } else if (c == '>') {
+        escape_at = 0;
+    } else if (c == '-' || c == '+') {
+        if (ends_marker(1) || (c == '-' && only('-'))) escape_at = 0;
+    } else if (c == '=') {
+        if (only('=')) escape_at = 0;
+    } else if (c == '~') {
+        if (text.starts_with("~~~")) escape_at = 0;
+    } else if (is_digit(c)) {
+        std::size_t n = 1;
+        while (n < text.size() && is_digit(text[n])) ++n;
+        if (n <= 9 && n < text.size() && (text[n] == '.' || text[n] == ')') && ends_marker(n + 1)) {
+            escape_at = n;
+        }
+    }
+    if (escape_at == text.size()) {
+        append_inline(out, text, bars);
+        return;
+    }
+    append_inline(out, text.substr(0, escape_at), bars);
+    out.push_back('\\');
+    append_inline(out, text.substr(escape_at), bars);
+}
+
+// "## Heading": inline text, except that a closing run of '#' (one after a
+// space, which CommonMark takes for the optional closing sequence) is kept
+// by escaping its first '#'.
+void append_heading_markdown(std::string& out, int level, std::string_view text) {
+    out.append(static_cast<std::size_t>(level), '#');
+    out.push_back(' ');
+    std::size_t run = text.size();
+    while (run > 0 && text[run - 1] == '#') --run;
+    if (run < text.size() && (run == 0 || is_blank(text[run - 1]))) {
+        append_inline(out, text.substr(0, run), false);
+        out.push_back('\\');
+        append_inline(out, text.substr(run), false);
+    } else {
+        append_inline(out, text, false);
+    }
+}
+
+// "| a | b |": cell texts as inline text, with their bars escaped.
 void append_table_row(std::string& out, const std::vector<std::string>& row) {
     out.append("| ");
     bool first = true;
     for (const std::string& cell : row) {
         if (!first) out.append(" | ");
         first = false;
-        for (const char c : cell) {
-            if (c == '|') out.push_back('\\');
-            out.push_back(c);
-        }
+        append_inline(out, trim(cell), true);
     }
     out.append(" |");
 }
@@ -328,10 +573,9 @@ void append_separator_row(std::string& out, std::uint64_t cols) {
 // The table's lines joined by "\n": the first row, then the separator (its
 // width taken from `cols`, so a ragged first row does not change it), then
 // the remaining rows. Returns false when the table has nothing to show.
-bool append_table_block(std::string& out, const Table& table, bool blank_line_before) {
+bool append_table_markdown(std::string& out, const Table& table) {
     const bool separator = table.rows != 0 && table.cols != 0;
     if (table.cells.empty() && !separator) return false;
-    if (blank_line_before) out.append("\n\n");
     if (table.cells.empty()) {
         append_separator_row(out, table.cols);
         return true;
@@ -348,9 +592,10 @@ bool append_table_block(std::string& out, const Table& table, bool blank_line_be
     return true;
 }
 
-// Each page opens with "<!-- page N -->", a comment that renders as nothing
-// but tells a reader (or a program splitting the text) which page follows,
-// also when only some pages were extracted.
+// Each page opens with "<!-- page N -->": CommonMark renders an HTML
+// comment as nothing, yet it tells a reader (or a program splitting the
+// text) which page follows, also when only some pages were extracted. Then
+// the page's pieces, each a Markdown block, separated by blank lines.
 void append_page_markdown(std::string& out, const PageText& page) {
     out.append("<!-- page ");
     append_uint(out, page.number);
@@ -360,28 +605,45 @@ void append_page_markdown(std::string& out, const PageText& page) {
         out.append(kOcrNotice);
         return;
     }
-    // The page's text, its lines joined by newlines, written in place.
-    if (!page.lines.empty()) out.append("\n\n");
-    for (std::size_t i = 0; i < page.lines.size(); ++i) {
-        if (i > 0) out.push_back('\n');
-        out.append(page.lines[i].text);
-    }
-    // The comment counts as a block: a table follows it after a blank line.
-    bool any_block = true;
-    for (const Table& table : page.tables) {
-        if (append_table_block(out, table, any_block)) any_block = true;
+    for (const Piece& piece : plan_page(page)) {
+        const std::size_t mark = out.size();
+        out.append("\n\n");
+        const std::size_t start = out.size();
+        switch (piece.kind) {
+            case Piece::Kind::Paragraph: {
+                const std::string text = join_lines(page, piece.begin, piece.end);
+                if (piece.heading > 0) {
+                    if (!text.empty()) append_heading_markdown(out, piece.heading, text);
+                } else {
+                    append_line_start(out, text, false);
+                }
+                break;
+            }
+            case Piece::Kind::Rows:
+                // One line of the source a row, ended by a hard line break
+                // (a backslash before the newline).
+                for (std::size_t i = piece.begin; i < piece.end; ++i) {
+                    const std::string_view text = trim(page.lines[i].text);
+                    if (text.empty()) continue;
+                    if (out.size() != start) out.append("\\\n");
+                    append_line_start(out, text, true);
+                }
+                break;
+            case Piece::Kind::Table: append_table_markdown(out, page.tables[piece.begin]); break;
+        }
+        if (out.size() == start) out.resize(mark);  // nothing to show
     }
 }
 
 }  // namespace
 
 std::string ExtractedDoc::to_markdown() const {
-    // Room for the text and the page breaks up front; tables, rarely large,
-    // may still grow it.
+    // Room for the text and the page breaks up front; escapes and tables may
+    // still grow it.
     std::size_t size = 0;
     for (const PageText& page : pages) {
         size += kPageSeparator.size() + kPageCommentSize;
-        for (const Line& line : page.lines) size += line.text.size() + 1;
+        for (const Line& line : page.lines) size += line.text.size() + 2;
     }
     std::string out;
     out.reserve(size);
@@ -392,11 +654,71 @@ std::string ExtractedDoc::to_markdown() const {
     return out;
 }
 
+// ---------------------------------------------------------------------------
+// Text
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Text as it is, except that a form feed, which separates pages here, is a
+// space (unreadablemetadata.pdf has them inside its lines).
+void append_plain(std::string& out, std::string_view text) {
+    const std::size_t start = out.size();
+    out.append(text);
+    std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '\f', ' ');
+}
+
+// A paragraph (or heading) a line, a blank line between pieces, the lines
+// of a tabular block one a line, a table's rows one a line with their cells
+// separated by tabs.
+void append_page_text(std::string& out, const PageText& page) {
+    const std::size_t page_start = out.size();
+    for (const Piece& piece : plan_page(page)) {
+        const std::size_t mark = out.size();
+        if (out.size() != page_start) out.append("\n\n");
+        const std::size_t start = out.size();
+        switch (piece.kind) {
+            case Piece::Kind::Paragraph:
+                append_plain(out, join_lines(page, piece.begin, piece.end));
+                break;
+            case Piece::Kind::Rows:
+                for (std::size_t i = piece.begin; i < piece.end; ++i) {
+                    const std::string_view text = trim(page.lines[i].text);
+                    if (text.empty()) continue;
+                    if (out.size() != start) out.push_back('\n');
+                    append_plain(out, text);
+                }
+                break;
+            case Piece::Kind::Table: {
+                bool first_row = true;
+                for (const auto& row : page.tables[piece.begin].cells) {
+                    if (!first_row) out.push_back('\n');
+                    first_row = false;
+                    bool first_cell = true;
+                    for (const std::string& cell : row) {
+                        if (!first_cell) out.push_back('\t');
+                        first_cell = false;
+                        append_plain(out, trim(cell));
+                    }
+                }
+                break;
+            }
+        }
+        // Nothing to show: no blank line for it either.
+        if (trim(std::string_view(out).substr(start)).find_first_not_of("\t\n") ==
+            std::string_view::npos) {
+            out.resize(mark);
+        }
+    }
+}
+
+}  // namespace
+
 std::string ExtractedDoc::to_text() const {
     std::string out;
     for (std::size_t i = 0; i < pages.size(); ++i) {
         if (i != 0) out.push_back('\f');
-        out.append(pages[i].text());
+        append_page_text(out, pages[i]);
     }
     return out;
 }
@@ -407,8 +729,16 @@ std::string ExtractedDoc::to_text() const {
 
 namespace {
 
-constexpr std::string_view kHtmlHead =
-    "<!DOCTYPE html>\n<html>\n<head><meta charset=\"utf-8\"><title>vellox</title></head>\n<body>\n";
+// Each page is a section as wide as the displayed page and at least as
+// tall; it grows with its text, so pages never overlap. Long words and wide
+// tables wrap inside it rather than spill out.
+constexpr std::string_view kHtmlStyle =
+    "<style>\n"
+    "section.page{box-sizing:border-box;margin:0 auto 16px;padding:24px;"
+    "border:1px solid #ccc;overflow-wrap:anywhere}\n"
+    "section.page table{border-collapse:collapse;table-layout:fixed;width:100%}\n"
+    "section.page td{border:1px solid #999;padding:2px 4px;vertical-align:top}\n"
+    "</style>\n";
 constexpr std::string_view kHtmlTail = "</body>\n</html>\n";
 
 void append_escaped_html(std::string& out, std::string_view text) {
@@ -434,7 +764,8 @@ void append_escaped_html(std::string& out, std::string_view text) {
 // A page dimension in whole CSS pixels, an exact half going to the even
 // neighbour (612.5 -> 612, 613.5 -> 614). Widths are differences of media box
 // numbers, which a hostile file can make huge or infinite: the integral value
-// is written with all its digits, and a non-finite one as "inf" or "nan".
+// is written with all its digits, and a non-finite one as "inf" or "nan"
+// (which a browser ignores, leaving the section its natural size).
 void append_rounded(std::string& out, double value) {
     if (std::isnan(value)) {
         out.append("nan");
@@ -456,6 +787,71 @@ void append_rounded(std::string& out, double value) {
     out.append(buf, end);
 }
 
+void append_table_html(std::string& out, const Table& table) {
+    out.append("<table>\n");
+    for (const auto& row : table.cells) {
+        out.append("<tr>");
+        for (const std::string& cell : row) {
+            out.append("<td>");
+            append_escaped_html(out, cell);
+            out.append("</td>");
+        }
+        out.append("</tr>\n");
+    }
+    out.append("</table>\n");
+}
+
+void append_page_html(std::string& out, const PageText& page) {
+    // The section has the size of the page as displayed: turned a quarter,
+    // its width is the media box's height.
+    const bool turned = page.rotation == 90 || page.rotation == 270;
+    out.append("<section class=\"page\" id=\"page-");
+    append_uint(out, page.number);
+    out.append("\" data-page=\"");
+    append_uint(out, page.number);
+    out.append("\" data-rotation=\"");
+    append_uint(out, static_cast<std::uint64_t>(page.rotation));
+    out.append("\"");
+    if (page.needs_ocr) out.append(" data-needs-ocr=\"true\"");
+    out.append(" style=\"width:");
+    append_rounded(out, turned ? page.height : page.width);
+    out.append("px;min-height:");
+    append_rounded(out, turned ? page.width : page.height);
+    out.append("px\">\n");
+    for (const Piece& piece : plan_page(page)) {
+        switch (piece.kind) {
+            case Piece::Kind::Paragraph: {
+                const std::string text = join_lines(page, piece.begin, piece.end);
+                if (text.empty()) break;
+                const char level = static_cast<char>('0' + piece.heading);
+                out.append(piece.heading > 0 ? std::string{'<', 'h', level, '>'} : "<p>");
+                append_escaped_html(out, text);
+                out.append(piece.heading > 0 ? std::string{'<', '/', 'h', level, '>', '\n'}
+                                             : "</p>\n");
+                break;
+            }
+            case Piece::Kind::Rows: {
+                const std::size_t mark = out.size();
+                out.append("<p>");
+                const std::size_t start = out.size();
+                for (std::size_t i = piece.begin; i < piece.end; ++i) {
+                    const std::string_view text = trim(page.lines[i].text);
+                    if (text.empty()) continue;
+                    if (out.size() != start) out.append("<br>\n");
+                    append_escaped_html(out, text);
+                }
+                if (out.size() == start)
+                    out.resize(mark);
+                else
+                    out.append("</p>\n");
+                break;
+            }
+            case Piece::Kind::Table: append_table_html(out, page.tables[piece.begin]); break;
+        }
+    }
+    out.append("</section>\n");
+}
+
 }  // namespace
 
 std::string escape_html(std::string_view text) {
@@ -468,48 +864,22 @@ std::string escape_html(std::string_view text) {
 std::string ExtractedDoc::to_html() const {
     // Room for the page and line markup and the text up front; escapes and
     // tables may still grow it.
-    constexpr std::size_t kPageMarkup = 80;
+    constexpr std::size_t kHead = 128;
+    constexpr std::size_t kPageMarkup = 128;
     constexpr std::size_t kLineMarkup = 8;  // "<p>", "</p>\n"
-    std::size_t size = kHtmlHead.size() + kHtmlTail.size();
+    std::size_t size = kHead + kHtmlStyle.size() + title.size() + kHtmlTail.size();
     for (const PageText& page : pages) {
         size += kPageMarkup;
         for (const Line& line : page.lines) size += line.text.size() + kLineMarkup;
     }
     std::string out;
     out.reserve(size);
-    out.append(kHtmlHead);
-    for (const PageText& page : pages) {
-        out.append("<section class=\"page\" data-page=\"");
-        append_uint(out, page.number);
-        out.append("\" style=\"width:");
-        append_rounded(out, page.width);
-        out.append("px;height:");
-        append_rounded(out, page.height);
-        out.append("px\" data-rotation=\"");
-        append_uint(out, static_cast<std::uint64_t>(page.rotation));
-        out.append("\"");
-        if (page.needs_ocr) out.append(" data-needs-ocr=\"true\"");
-        out.append(">\n");
-        for (const Line& line : page.lines) {
-            out.append("<p>");
-            append_escaped_html(out, line.text);
-            out.append("</p>\n");
-        }
-        for (const Table& table : page.tables) {
-            out.append("<table>\n");
-            for (const auto& row : table.cells) {
-                out.append("<tr>");
-                for (const std::string& cell : row) {
-                    out.append("<td>");
-                    append_escaped_html(out, cell);
-                    out.append("</td>");
-                }
-                out.append("</tr>\n");
-            }
-            out.append("</table>\n");
-        }
-        out.append("</section>\n");
-    }
+    out.append("<!DOCTYPE html>\n<html>\n<head><meta charset=\"utf-8\"><title>");
+    append_escaped_html(out, title.empty() ? std::string_view("vellox") : title);
+    out.append("</title>\n");
+    out.append(kHtmlStyle);
+    out.append("</head>\n<body>\n");
+    for (const PageText& page : pages) append_page_html(out, page);
     out.append(kHtmlTail);
     return out;
 }

@@ -286,4 +286,11 @@ std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRu
     return out;
 }
 
+bool table_covers(const Table& table, double x, double y) {
+    const auto [x0, x1] = std::minmax(table.box[0], table.box[2]);
+    const auto [y0, y1] = std::minmax(table.box[1], table.box[3]);
+    // NaN compares false, so a point or box that is not finite is outside.
+    return x >= x0 && x <= x1 && y >= y0 && y <= y1;
+}
+
 }  // namespace vellox_core

@@ -79,4 +79,9 @@ std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRu
                                  std::int64_t rotation = 0);
 std::vector<double> cluster(std::vector<double> values, bool descending);
 
+// Whether the point (x, y) in user space lies inside the table's outer
+// edges: a line whose origin does is one of the table's lines, and its text
+// is in the table's cells.
+bool table_covers(const Table& table, double x, double y);
+
 }  // namespace vellox_core

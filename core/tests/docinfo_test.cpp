@@ -341,3 +341,45 @@ TEST(ReadDocInfo, LongOutlineChainIsBounded) {
     EXPECT_EQ(info->outline[limits::kMaxOutlineDepth - 1].level, limits::kMaxOutlineDepth);
     EXPECT_EQ(info->outline[limits::kMaxOutlineDepth].level, 1u);  // the chain
 }
+
+// The title the extraction gives the HTML form: the Info dictionary's, else
+// XMP's, else none; always what read_doc_info says.
+TEST(ReadTitle, InfoThenXmpThenNothing) {
+    PdfBuilder info_title;
+    info_title.obj(1, "<< /Type /Catalog /Pages 2 0 R /Metadata 8 0 R >>");
+    info_title.obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    info_title.obj(3, "<< /Type /Page /Parent 2 0 R >>");
+    info_title.stream(8, "/Type /Metadata /Subtype /XML",
+                      "<dc:title><rdf:Alt><rdf:li>XMP</rdf:li></rdf:Alt></dc:title>");
+    info_title.obj(9, "<< /Title <FEFF0051002600410020003C0031003E> >>");
+    info_title.xref_table("/Root 1 0 R /Info 9 0 R");
+
+    PdfBuilder broken_info;  // /Info is missing, /Metadata is not a stream
+    broken_info.obj(1, "<< /Type /Catalog /Pages 2 0 R /Metadata 8 0 R >>");
+    broken_info.obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    broken_info.obj(3, "<< /Type /Page /Parent 2 0 R >>");
+    broken_info.obj(8, "(not a stream)");
+    broken_info.xref_table("/Root 1 0 R /Info 98 0 R");
+
+    struct Case {
+        const char* name;
+        std::string file;
+        std::string expected;
+    } cases[] = {
+        {"empty Info title, XMP's", outlined_document(), "XMP title"},
+        {"Info title, UTF-16", info_title.text(), "Q&A <1>"},
+        {"nothing readable", broken_info.text(), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto doc = Document::parse_with_password(as_bytes(c.file), {});
+        ASSERT_TRUE(doc.ok());
+        EXPECT_EQ(read_title(*doc), c.expected);
+        auto info = read_doc_info(*doc);
+        ASSERT_TRUE(info.ok());
+        EXPECT_EQ(info->title.value_or(""), c.expected);
+        auto extracted = doc->extract();
+        ASSERT_TRUE(extracted.ok());
+        EXPECT_EQ(extracted->title, c.expected);
+    }
+}

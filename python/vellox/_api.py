@@ -57,14 +57,18 @@ def parse_to_json(data: Source, password: Optional[str] = None, *,
 
 def parse_to_markdown(data: Source, password: Optional[str] = None, *,
                       pages: Optional[Pages] = None) -> str:
-    """The document as Markdown: each page opens with ``<!-- page N -->``,
-    pages are separated by ``---``."""
+    """The document as Markdown: paragraphs, headings (``#`` to ``###``) and
+    the ruled table in place, text escaped so that it renders as written;
+    each page opens with ``<!-- page N -->``, pages are separated by
+    ``---``."""
     return _native.extract(load(data), password, format="markdown", pages=pages)
 
 
 def parse_to_html(data: Source, password: Optional[str] = None, *,
                   pages: Optional[Pages] = None) -> str:
-    """The document as a standalone HTML page, a ``<section>`` per page."""
+    """The document as a standalone HTML page titled with the document's
+    title: a ``<section id="page-N">`` per page, as wide as the page and
+    growing with its paragraphs, headings and table."""
     return _native.extract(load(data), password, format="html", pages=pages)
 
 
@@ -80,9 +84,10 @@ def convert(data: Source, format: Literal["markdown", "json", "html", "text"] = 
 
 def convert(data: Source, format: Format = "markdown", password: Optional[str] = None, *,
             pages: Optional[Pages] = None) -> Union[Document, str]:
-    """The PDF in one of the forms of ``FORMATS``: ``"text"`` is each page's
-    lines joined by line feeds, pages separated by form feeds; ``"dict"`` is
-    what ``parse`` returns."""
+    """The PDF in one of the forms of ``FORMATS``: ``"text"`` is the
+    paragraphs separated by blank lines (a table's rows with tab-separated
+    cells), pages separated by form feeds; ``"dict"`` is what ``parse``
+    returns."""
     return _native.extract(load(data), password, format=format, pages=pages)
 
 

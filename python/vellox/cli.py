@@ -60,7 +60,8 @@ def build_parser() -> argparse.ArgumentParser:
                         help="PDF files or directories, '-' for standard input")
     parser.add_argument(
         "-f", "--format", choices=sorted(EXTENSIONS), default="markdown",
-        help="output form (default: markdown); text is the page texts separated by form feeds",
+        help="output form (default: markdown); text is the pages' paragraphs, "
+        "pages separated by form feeds",
     )
     parser.add_argument("-o", "--output", metavar="OUT",
                         help="output directory (an existing one, or any path ending in /), "
