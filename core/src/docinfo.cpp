@@ -734,7 +734,8 @@ Result<DocInfo> read_doc_info(const Document& doc) {
         if (const Object* metadata = fetch_entry(resolver, *catalog, "Metadata")) {
             const Stream* stream = metadata->as_stream();
             if (stream != nullptr) {
-                if (auto packet = decode_stream(stream->dict, stream->data)) {
+                if (auto packet = decode_stream(stream->dict, stream->data, Reading::Strict,
+                                                resolver.budget)) {
                     XmpText xmp = scan_xmp(lossy_utf8(*packet));
                     if (!info.title) info.title = std::move(xmp.title);
                     if (!info.author) info.author = std::move(xmp.creator);
