@@ -219,17 +219,21 @@ def test_convert_refuses_an_unknown_format():
 @pytest.mark.parametrize("name", [*PUBLIC, "convert", "info"])
 def test_signatures(name):
     signature = str(inspect.signature(getattr(vellox, name)))
+    limits = "timeout: 'Optional[float]' = None, max_bytes: 'Optional[int]' = None"
     expected = {
         "convert": "(data: 'Source', format: 'Format' = 'markdown', password: 'Optional[str]' "
-                   "= None, *, pages: 'Optional[Pages]' = None) -> 'Union[Document, str]'",
-        "info": "(data: 'Source', password: 'Optional[str]' = None) -> 'Info'",
+                   f"= None, *, pages: 'Optional[Pages]' = None, {limits}) "
+                   "-> 'Union[Document, str]'",
+        "info": f"(data: 'Source', password: 'Optional[str]' = None, *, {limits}) -> 'Info'",
     }
     returns = "Document" if name == "parse" else "str"
     assert signature == expected.get(name, f"(data: 'Source', password: 'Optional[str]' = None, "
-                                           f"*, pages: 'Optional[Pages]' = None) -> '{returns}'")
+                                           f"*, pages: 'Optional[Pages]' = None, {limits}) "
+                                           f"-> '{returns}'")
     assert str(inspect.signature(_native.extract)) == \
-        "(data, password=None, *, format='dict', pages=None)"
-    assert str(inspect.signature(_native.info)) == "(data, password=None)"
+        "(data, password=None, *, format='dict', pages=None, timeout=None, max_bytes=None)"
+    assert str(inspect.signature(_native.info)) == \
+        "(data, password=None, *, timeout=None, max_bytes=None)"
 
 
 def test_the_result_types_are_importable_and_describe_the_result():
