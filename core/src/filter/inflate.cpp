@@ -151,7 +151,9 @@ struct Output {
             constexpr std::size_t kMaxCapacity = limits::kMaxDecodedBytes + kMaxMatch + kSlack;
             std::size_t grown = std::max(needed, bytes.capacity() * 2);
             if (grown > limits::kMaxDecodedBytes / 4) grown = kMaxCapacity;
-            if (meter != nullptr) grown = meter->capacity(grown, needed);
+            // Room for the symbol and slack past the maximum, so that the
+            // buffer never moves for the last bytes before the budget stops it.
+            if (meter != nullptr) grown = meter->capacity(grown, needed, kMaxMatch + kSlack);
             bytes.reserve(grown);
         }
         // Grow the initialised part in steps rather than all at once, so the
@@ -426,7 +428,7 @@ Result<Decoded> inflate_partial(ByteView data, Meter* meter) {
     out.meter = meter;
     constexpr std::size_t kReserve = limits::kMaxInflateInitialReserve;
     std::size_t reserve = data.size() > kReserve / 8 ? kReserve : data.size() * 8 + kSlack;
-    if (meter != nullptr) reserve = meter->capacity(reserve, kSlack);
+    if (meter != nullptr) reserve = meter->capacity(reserve, kSlack, kMaxMatch + kSlack);
     out.bytes.reserve(reserve);
     // Default-initialised: every part of a table is written by build()
     // before it is read, and zeroing kilobytes per call shows on small

@@ -46,13 +46,19 @@ struct Meter {
         return budget->take(more);
     }
     // `wanted` bytes of capacity, cut to what the budget still lets the
-    // output reach, but never below `needed`: memory reserved in advance
-    // stays within the caller's maximum.
-    std::size_t capacity(std::size_t wanted, std::size_t needed) const {
+    // output reach (plus `slack`, what a decoder may write past the point
+    // where it counts), but never below `needed`: memory reserved in advance
+    // stays within the caller's maximum. As with the decoded-size cap
+    // (make_room), a step past a quarter of that goes straight to all of it,
+    // so that moving the buffer holds the old and the new block at 1.25
+    // times the maximum at most, not 1.75.
+    std::size_t capacity(std::size_t wanted, std::size_t needed, std::size_t slack = 0) const {
         if (budget == nullptr) return wanted;
         const std::size_t room = budget->room();
-        const std::size_t reachable = room > SIZE_MAX - counted ? SIZE_MAX : counted + room;
-        return std::max(needed, std::min(wanted, reachable));
+        std::size_t reachable = room > SIZE_MAX - counted ? SIZE_MAX : counted + room;
+        reachable = reachable > SIZE_MAX - slack ? SIZE_MAX : reachable + slack;
+        if (wanted > reachable / 4) wanted = reachable;
+        return std::max(needed, wanted);
     }
     // Counts one step of decoding work for the time limit; false once a
     // limit is passed.
