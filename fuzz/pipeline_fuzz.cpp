@@ -1,13 +1,19 @@
-// The whole job: open, extract, render every form.
+// The whole job: open, extract, render every form. A file that extracts is
+// extracted again under a maximum of decoded bytes below what the first call
+// decoded, which must fail with LimitExceeded: no stage may swallow the
+// limit.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
+#include "budget.h"
 #include "doc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vellox_core;
     const ByteView bytes(data, size);
-    auto doc = Document::parse_with_password(bytes, {});
+    Budget counting;  // no limits: only counts
+    auto doc = Document::parse_with_password(bytes, {}, &counting);
     if (!doc) return 0;
     auto extracted = doc->extract();
     if (!extracted) return 0;
@@ -15,5 +21,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)extracted->to_markdown();
     (void)extracted->to_html();
     (void)extracted->to_text();
+
+    const std::uint64_t total = counting.decoded();
+    if (total <= 1) return 0;  // a maximum of 0 would be none
+    Budget below(0, total - 1);
+    auto again = Document::parse_with_password(bytes, {}, &below);
+    if (again) {
+        auto limited = again->extract();
+        if (limited || limited.error().kind != ErrorKind::LimitExceeded) std::abort();
+    } else if (again.error().kind != ErrorKind::LimitExceeded) {
+        std::abort();
+    }
     return 0;
 }

@@ -10,6 +10,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cmath>
 #include <cstdint>
 #include <exception>
 #include <new>
@@ -205,6 +206,50 @@ bool pages_arg(PyObject* value, PageSelection& out) {
     return !PyErr_Occurred();
 }
 
+// The call's limits: `timeout` seconds (a float or an int) and `max_bytes`
+// decoded bytes (an int), each None for no limit. The package has checked
+// them already; what reaches here is still checked, as any argument is.
+struct Limits {
+    double seconds = 0;
+    std::uint64_t max_bytes = 0;
+};
+
+bool limits_arg(PyObject* timeout, PyObject* max_bytes, Limits& out) {
+    out = Limits{};
+    if (timeout != Py_None) {
+        if (PyBool_Check(timeout) || !(PyFloat_Check(timeout) || PyLong_Check(timeout))) {
+            PyErr_Format(PyExc_TypeError, "timeout must be a number of seconds, not '%s'",
+                         type_name(timeout).c_str());
+            return false;
+        }
+        const double seconds = PyFloat_AsDouble(timeout);
+        if (seconds == -1.0 && PyErr_Occurred()) return false;
+        if (!(seconds > 0) || !std::isfinite(seconds)) {
+            PyErr_Format(PyExc_ValueError, "timeout must be a positive number of seconds, not %R",
+                         timeout);
+            return false;
+        }
+        out.seconds = seconds;
+    }
+    if (max_bytes != Py_None) {
+        if (PyBool_Check(max_bytes) || !PyLong_Check(max_bytes)) {
+            PyErr_Format(PyExc_TypeError, "max_bytes must be an int, not '%s'",
+                         type_name(max_bytes).c_str());
+            return false;
+        }
+        int overflow = 0;
+        const long long value = PyLong_AsLongLongAndOverflow(max_bytes, &overflow);
+        if (value == -1 && PyErr_Occurred()) return false;
+        if (overflow < 0 || (overflow == 0 && value <= 0)) {
+            PyErr_Format(PyExc_ValueError, "max_bytes must be a positive int, not %R", max_bytes);
+            return false;
+        }
+        // More than 2^63 bytes is no limit a call can reach.
+        out.max_bytes = overflow > 0 ? 0 : static_cast<std::uint64_t>(value);
+    }
+    return true;
+}
+
 // ------------------------------------------------------------ the work
 
 // What the core produced with the lock released: a result, a core error, a
@@ -234,8 +279,13 @@ void without_lock(Outcome& outcome, Work work) {
 }
 
 void run_extract(Outcome& outcome, ByteView data, ByteView password, Form form,
-                 const PageSelection& selection) {
-    auto document = Document::parse_with_password(data, password);
+                 const PageSelection& selection, const Limits& limits) {
+    // The limits count from here, so that opening the file counts too.
+    vellox_core::ExtractOptions options;
+    options.time_limit = limits.seconds;
+    options.max_decoded_bytes = limits.max_bytes;
+    vellox_core::Budget budget(options.time_limit, options.max_decoded_bytes);
+    auto document = Document::parse_with_password(data, password, &budget);
     if (!document) {
         outcome.value = std::move(document).error();
         return;
@@ -252,7 +302,6 @@ void run_extract(Outcome& outcome, ByteView data, ByteView password, Form form,
     }
     // The text forms show of images only whether a page needs OCR.
     const bool text_only = form == Form::Markdown || form == Form::Html || form == Form::Text;
-    vellox_core::ExtractOptions options;
     options.images =
         text_only ? vellox_core::ImageDetail::PresenceOnly : vellox_core::ImageDetail::Full;
     auto extracted =
@@ -365,54 +414,72 @@ PyObject* guarded(PyObject* module, Body body) {
 
 PyObject* py_extract(PyObject* module, PyObject* args, PyObject* kwargs) {
     return guarded(module, [&]() -> PyObject* {
-        static const char* kwlist[] = {"data", "password", "format", "pages", nullptr};
+        static const char* kwlist[] = {"data",    "password",  "format", "pages",
+                                       "timeout", "max_bytes", nullptr};
         PyObject* data = nullptr;
         PyObject* password = Py_None;
         PyObject* format = nullptr;
         PyObject* pages = Py_None;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O$OO:extract", const_cast<char**>(kwlist),
-                                         &data, &password, &format, &pages)) {
+        PyObject* timeout = Py_None;
+        PyObject* max_bytes = Py_None;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O$OOOO:extract",
+                                         const_cast<char**>(kwlist), &data, &password, &format,
+                                         &pages, &timeout, &max_bytes)) {
             return nullptr;
         }
         Input input;
         ByteView pw;
         Form form = Form::Dict;
         PageSelection selection;
-        if (!input.load(data) || !password_arg(password, pw) ||
-            (format != nullptr && !form_arg(format, form)) || !pages_arg(pages, selection)) {
+        Limits limits;
+        if (!limits_arg(timeout, max_bytes, limits) || !input.load(data) ||
+            !password_arg(password, pw) || (format != nullptr && !form_arg(format, form)) ||
+            !pages_arg(pages, selection)) {
             return nullptr;
         }
         Outcome outcome;
-        without_lock(outcome, [&] { run_extract(outcome, input.bytes(), pw, form, selection); });
+        without_lock(outcome,
+                     [&] { run_extract(outcome, input.bytes(), pw, form, selection, limits); });
         return finish(module, outcome);
     });
 }
 
 PyObject* py_info(PyObject* module, PyObject* args, PyObject* kwargs) {
     return guarded(module, [&]() -> PyObject* {
-        static const char* kwlist[] = {"data", "password", nullptr};
+        static const char* kwlist[] = {"data", "password", "timeout", "max_bytes", nullptr};
         PyObject* data = nullptr;
         PyObject* password = Py_None;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:info", const_cast<char**>(kwlist),
-                                         &data, &password)) {
+        PyObject* timeout = Py_None;
+        PyObject* max_bytes = Py_None;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O$OO:info", const_cast<char**>(kwlist),
+                                         &data, &password, &timeout, &max_bytes)) {
             return nullptr;
         }
         Input input;
         ByteView pw;
-        if (!input.load(data) || !password_arg(password, pw)) return nullptr;
+        Limits limits;
+        if (!limits_arg(timeout, max_bytes, limits) || !input.load(data) ||
+            !password_arg(password, pw)) {
+            return nullptr;
+        }
         Outcome outcome;
         without_lock(outcome, [&] {
-            auto document = Document::parse_with_password(input.bytes(), pw);
+            vellox_core::Budget budget(limits.seconds, limits.max_bytes);
+            auto document = Document::parse_with_password(input.bytes(), pw, &budget);
             if (!document) {
                 outcome.value = std::move(document).error();
                 return;
             }
             auto info = vellox_core::read_doc_info(*document);
-            if (!info) {
+            // Damaged metadata is left out, but a limit passed reading it
+            // fails the call.
+            if (budget.exceeded()) {
+                outcome.value = budget.error();
+            } else if (!info) {
                 outcome.value = std::move(info).error();
-                return;
+            } else {
+                outcome.value = std::move(info).value();
             }
-            outcome.value = std::move(info).value();
         });
         return finish(module, outcome);
     });
@@ -421,11 +488,13 @@ PyObject* py_info(PyObject* module, PyObject* args, PyObject* kwargs) {
 // ------------------------------------------------------------ module
 
 PyDoc_STRVAR(extract_doc,
-             "extract(data, password=None, *, format='dict', pages=None)\n--\n\n"
+             "extract(data, password=None, *, format='dict', pages=None, timeout=None, "
+             "max_bytes=None)\n--\n\n"
              "Extract a PDF in one of the forms markdown, json, html, text or dict, with the "
-             "interpreter lock released.");
+             "interpreter lock released, within `timeout` seconds and `max_bytes` decoded "
+             "bytes when given.");
 PyDoc_STRVAR(info_doc,
-             "info(data, password=None)\n--\n\n"
+             "info(data, password=None, *, timeout=None, max_bytes=None)\n--\n\n"
              "Read a PDF's metadata, page sizes and outline without interpreting any page.");
 PyDoc_STRVAR(module_doc, "Extraction with the interpreter lock released (`vellox._native`).");
 

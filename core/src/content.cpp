@@ -461,7 +461,7 @@ Content parse_content(ByteView data) {
     return parse_content(data, budget);
 }
 
-Content parse_content(ByteView data, std::size_t& budget) {
+Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
     Content content;
     ContentBuilder out;
     BlockList items;
@@ -475,6 +475,7 @@ Content parse_content(ByteView data, std::size_t& budget) {
     while (true) {
         lexer.skip_whitespace();
         if (lexer.at_end()) break;
+        if (call != nullptr && !call->pace()) break;
 
         if (starts_operand(lexer.peek())) {
             // An operand that does not parse ends the content: guessing where

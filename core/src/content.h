@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "budget.h"
 #include "object.h"
 #include "utf8.h"
 
@@ -195,7 +196,8 @@ struct Content {
 Content parse_content(ByteView data);
 // The same, taking the objects it makes from `budget` instead of a fresh
 // kMaxContentObjects: the content of form XObjects drawn on one page shares
-// the page's budget.
-Content parse_content(ByteView data, std::size_t& budget);
+// the page's budget. Each token read is a step of work for the time limit
+// of `call`; the content ends where a limit of the call is passed.
+Content parse_content(ByteView data, std::size_t& budget, Budget* call = nullptr);
 
 }  // namespace vellox_core

@@ -32,9 +32,37 @@ Error missing_root() { return {ErrorKind::MissingTrailer, "trailer has no /Root"
 // Failures that concern what the document asks of its reader (a password, a
 // security handler) rather than its structure: no other cross-reference
 // table can change them.
+// A limit of the call passed is final too: the next try would start over
+// on work the caller has refused to pay for.
 bool is_final(const Error& error) {
-    return error.kind == ErrorKind::InvalidPassword || error.kind == ErrorKind::Unsupported;
+    return error.kind == ErrorKind::InvalidPassword || error.kind == ErrorKind::Unsupported ||
+           error.kind == ErrorKind::LimitExceeded;
 }
+
+// A failure, or the limit passed if one was: the work that gave up may
+// have taken the limit's error for damage (a cross-reference stream that
+// "does not decode", a font left out) and reported something else.
+template <class T>
+Result<T> limit_first(Result<T> result, const Budget* budget) {
+    if (budget != nullptr && budget->exceeded()) return budget->error();
+    return result;
+}
+
+// Lends the call's budget to the resolver while the call runs.
+class LentBudget {
+public:
+    LentBudget(const Resolver& resolver, Budget* budget)
+        : resolver_(resolver), before_(resolver.budget) {
+        resolver.budget = budget;
+    }
+    ~LentBudget() { resolver_.budget = before_; }
+    LentBudget(const LentBudget&) = delete;
+    LentBudget& operator=(const LentBudget&) = delete;
+
+private:
+    const Resolver& resolver_;
+    Budget* before_;
+};
 
 // Installs the decryptor that the trailer's /Encrypt asks for, if any.
 Status set_up_decryption(Resolver& resolver, ByteView password) {
@@ -77,11 +105,13 @@ Status check_catalog(const Resolver& resolver, const Object& root) {
 
 // Through the file's own cross-reference chain, with `data` the file or the
 // part of it from the header on.
-Result<Document> open_as_written(ByteView data, const std::string& version, ByteView password) {
-    auto xref = read_xref(data);
+Result<Document> open_as_written(ByteView data, const std::string& version, ByteView password,
+                                 Budget* budget) {
+    auto xref = read_xref(data, budget);
     if (!xref) return std::move(xref).error();
     if (!xref->trailer.contains("Root")) return missing_root();
     Document doc{Resolver(std::move(xref).value(), data), version};
+    doc.resolver.budget = budget;
     auto decrypting = set_up_decryption(doc.resolver, password);
     if (!decrypting) return std::move(decrypting).error();
     auto usable = check_catalog(doc.resolver, *doc.resolver.xref.trailer.get("Root"));
@@ -105,11 +135,13 @@ Object catalog_over(Dictionary catalog, const std::vector<std::uint32_t>& pages)
 // are read once the decryptor is in place, since they are encrypted as
 // wholes; the catalog is the trailer's if it has a page tree, else the last
 // object that calls itself one.
-Result<Document> open_rebuilt(ByteView data, const std::string& version, ByteView password) {
+Result<Document> open_rebuilt(ByteView data, const std::string& version, ByteView password,
+                              Budget* budget) {
     auto scan = scan_objects(data);
     if (!scan) return std::move(scan).error();
     Document doc{Resolver(std::move(scan->xref), data), version};
     Resolver& resolver = doc.resolver;
+    resolver.budget = budget;
     resolver.xref_rebuilt = true;
     auto decrypting = set_up_decryption(resolver, password);
     if (!decrypting) return std::move(decrypting).error();
@@ -149,7 +181,7 @@ Result<Document> open_rebuilt(ByteView data, const std::string& version, ByteVie
 
 }  // namespace
 
-Result<Document> Document::parse_with_password(ByteView data, ByteView password) {
+Result<Document> Document::parse_with_password(ByteView data, ByteView password, Budget* budget) {
     constexpr std::string_view kHeader = "%PDF-";
     const std::string_view window = as_text(data.first(std::min(data.size(), kHeaderWindow)));
     const std::size_t p = window.find(kHeader);
@@ -166,16 +198,17 @@ Result<Document> Document::parse_with_password(ByteView data, ByteView password)
         lossy_utf8(data.subspan(start, std::min(end - start, kMaxVersionBytes)));
 
     // A well-formed file opens here, without the scan below.
-    auto doc = open_as_written(data, version, password);
+    auto doc = limit_first(open_as_written(data, version, password, budget), budget);
     if (doc || is_final(doc.error())) return doc;
     // Bytes in front of the header (a mail gateway's, a byte-order mark) are
     // usually not counted by the offsets, which are then all short by as
     // many bytes.
     if (p > 0) {
-        auto shifted = open_as_written(data.subspan(p), version, password);
+        auto shifted =
+            limit_first(open_as_written(data.subspan(p), version, password, budget), budget);
         if (shifted || is_final(shifted.error())) return shifted;
     }
-    auto rebuilt = open_rebuilt(data, version, password);
+    auto rebuilt = limit_first(open_rebuilt(data, version, password, budget), budget);
     if (rebuilt || is_final(rebuilt.error())) return rebuilt;
     // Nothing usable in the body either: the file's own failure says most.
     return doc;
@@ -191,8 +224,9 @@ Result<Dictionary> Document::catalog() const {
 
 Result<std::vector<Page>> Document::pages() const {
     auto cat = catalog();
-    if (!cat) return std::move(cat).error();
-    return collect_pages(resolver, *cat);
+    if (!cat)
+        return limit_first(Result<std::vector<Page>>(std::move(cat).error()), resolver.budget);
+    return limit_first(collect_pages(resolver, *cat), resolver.budget);
 }
 
 Result<ExtractedDoc> Document::extract(const ExtractOptions& options) const {
@@ -206,18 +240,24 @@ Result<ExtractedDoc> Document::extract(const ExtractOptions& options) const {
 Result<ExtractedDoc> Document::extract_pages(const std::vector<Page>& pages,
                                              std::span<const std::size_t> chosen,
                                              const ExtractOptions& options) const {
+    Budget own(options.time_limit, options.max_decoded_bytes);
+    Budget* budget = resolver.budget != nullptr ? resolver.budget : &own;
+    const LentBudget lent(resolver, budget);
     ExtractedDoc doc;
     doc.pages.reserve(chosen.size());
     FontCache font_cache;
     for (const std::size_t index : chosen) {
         if (index >= pages.size()) return Error{ErrorKind::InvalidObject, "no such page"};
+        if (!budget->check_time()) return budget->error();
         const Page& page = pages[index];
         // Only the page's own content can fail the page; every stage below
         // degrades instead: a font that does not load decodes less text, a
         // form that cannot be read is not drawn, an image that does not
-        // decode is left out.
+        // decode is left out. A limit of the call passed on the way fails
+        // it all the same: the budget remembers it.
         auto drawing = interpret_page(resolver, page, font_cache);
-        if (!drawing) return std::move(drawing).error();
+        if (!drawing) return limit_first(Result<ExtractedDoc>(std::move(drawing).error()), budget);
+        if (budget->exceeded()) return budget->error();
         PageText text = layout_page(drawing->runs, page.media_box, page.rotate);
         text.number = index + 1;
         text.tables = detect_tables(drawing->rules, drawing->runs, page.rotate);
@@ -229,6 +269,7 @@ Result<ExtractedDoc> Document::extract_pages(const std::vector<Page>& pages,
             text.needs_ocr =
                 text.lines.empty() && has_image(resolver, page.resources, drawing->images);
         }
+        if (budget->exceeded()) return budget->error();
         doc.pages.push_back(std::move(text));
     }
     mark_headings(doc.pages);

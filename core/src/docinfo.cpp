@@ -521,7 +521,7 @@ XmpText read_xmp(const Resolver& resolver, const Dictionary& catalog) {
     const Object* metadata = fetch_entry(resolver, catalog, "Metadata");
     const Stream* stream = metadata != nullptr ? metadata->as_stream() : nullptr;
     if (stream == nullptr) return {};
-    auto packet = decode_stream(stream->dict, stream->data);
+    auto packet = decode_stream(stream->dict, stream->data, Reading::Strict, resolver.budget);
     if (!packet) return {};
     return scan_xmp(lossy_utf8(*packet));
 }

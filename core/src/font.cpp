@@ -107,7 +107,7 @@ std::optional<CMap> load_to_unicode(const Resolver& resolver, const Dictionary& 
     if (!value) return std::nullopt;
     const Stream* stream = value->as_stream();
     if (stream == nullptr) return std::nullopt;
-    auto decoded = decode_stream(stream->dict, stream->data);
+    auto decoded = decode_stream(stream->dict, stream->data, Reading::Strict, resolver.budget);
     if (!decoded) return std::nullopt;
     return CMap::parse(decoded.value());
 }
@@ -173,7 +173,7 @@ private:
     std::optional<FontProgram> read() const {
         const auto [stream, key] = find();
         if (stream == nullptr) return std::nullopt;
-        auto decoded = decode_stream(stream->dict, stream->data);
+        auto decoded = decode_stream(stream->dict, stream->data, Reading::Strict, resolver_.budget);
         if (!decoded || decoded->size() > limits::kMaxFontProgramBytes) return std::nullopt;
         const Object* subtype = stream->dict.get("Subtype");
         const Name* name = subtype != nullptr ? subtype->as_name() : nullptr;
@@ -479,7 +479,8 @@ void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, Font& 
         const Stream* stream = map != nullptr ? map->as_stream() : nullptr;
         std::optional<Bytes> gids;
         if (stream != nullptr && program->format != FontProgramFormat::Cff) {
-            auto decoded = decode_stream(stream->dict, stream->data);
+            auto decoded =
+                decode_stream(stream->dict, stream->data, Reading::Strict, resolver.budget);
             if (decoded) gids = std::move(decoded.value());
         }
         const std::size_t count =
@@ -506,7 +507,8 @@ void load_composite(const Resolver& resolver, const Dictionary& dict, Font& font
         if (const Name* name = enc->as_name()) {
             font.cmap = CidCMap::predefined(name->text);
         } else if (const Stream* stream = enc->as_stream()) {
-            if (auto decoded = decode_stream(stream->dict, stream->data)) {
+            if (auto decoded =
+                    decode_stream(stream->dict, stream->data, Reading::Strict, resolver.budget)) {
                 const Object* use = stream->dict.get("UseCMap");
                 const Name* use_name = use != nullptr ? use->as_name() : nullptr;
                 font.cmap = CidCMap::parse(decoded.value(), use_name != nullptr

@@ -78,7 +78,7 @@ std::optional<ParsedImage> image_of(const Resolver& resolver, const std::string&
     // Filter entries may be indirect (contrib-issue-1062-filters.pdf).
     const std::optional<Dictionary> direct = direct_filters(resolver, stream->dict);
     const Dictionary& filters = direct ? *direct : stream->dict;
-    auto decoded = decode_stream(filters, stream->data);
+    auto decoded = decode_stream(filters, stream->data, Reading::Strict, resolver.budget);
     if (!decoded) return std::nullopt;
     ParsedImage image;
     image.name = key;

@@ -14,6 +14,7 @@ std::string_view kind_name(ErrorKind kind) {
         case ErrorKind::ObjectNotFound: return "ObjectNotFound";
         case ErrorKind::Unsupported: return "Unsupported";
         case ErrorKind::InvalidPassword: return "InvalidPassword";
+        case ErrorKind::LimitExceeded: return "LimitExceeded";
     }
     return "Unknown";
 }

@@ -36,6 +36,9 @@ enum class ErrorKind : std::uint8_t {
     ObjectNotFound,
     Unsupported,
     InvalidPassword,
+    // A limit the caller put on the call (budget.h): its time or its
+    // decoded bytes.
+    LimitExceeded,
 };
 
 std::string_view kind_name(ErrorKind kind);

@@ -112,7 +112,10 @@ double da_font_size(ByteView da) {
 class Interpreter {
 public:
     Interpreter(const Resolver* resolver, FontCache* cache, PageDrawing& out)
-        : resolver_(resolver), cache_(cache), out_(out) {}
+        : resolver_(resolver),
+          cache_(cache),
+          out_(out),
+          budget_(resolver != nullptr ? resolver->budget : nullptr) {}
 
     // The page's own content budget is shared with its forms.
     std::size_t objects = limits::kMaxContentObjects;
@@ -138,6 +141,7 @@ private:
     const Resolver* resolver_;
     FontCache* cache_;
     PageDrawing& out_;
+    Budget* budget_;                     // the call's, from the resolver; none for interpret_ops
     std::size_t work_ = 0;               // operations interpreted, forms counted each time drawn
     std::size_t form_bytes_ = 0;         // decoded bytes of the forms read
     std::vector<const Object*> active_;  // forms being drawn, to refuse cycles
@@ -153,8 +157,10 @@ void Interpreter::run(std::span<const Op> ops, const Dictionary* resources, cons
     Segments discarded;  // the rules of content whose rules are not kept
     for (const Op& op : ops) {
         // A form's operations count against the page's budget; the page's
-        // own content is bounded by its parse.
+        // own content is bounded by its parse. Every operation is a step of
+        // the call's time: a form drawn again and again stops on time.
         if (depth > 0 && ++work_ > limits::kMaxPageDrawnOps) return;
+        if (budget_ != nullptr && !budget_->pace()) return;
         switch (op.code) {
             case Operator::Save:
                 if (saved.size() < limits::kMaxSavedStates) {
@@ -265,7 +271,7 @@ const Form* Interpreter::load_form(const Object& object) {
     if (!decoded) return &form;
     form.data = std::move(decoded).value();
     form_bytes_ += form.data.size();
-    form.content = parse_content(form.data, objects);
+    form.content = parse_content(form.data, objects, budget_);
     if (const Object* res = stream.dict.get("Resources")) {
         auto dict = resolver_->resolve_dict(*res);
         if (dict) {
@@ -324,6 +330,7 @@ void Interpreter::draw_annotations(const Page& page, const FontMap& page_fonts) 
     if (list == nullptr) return;
     for (const Object& item : *list) {
         if (work_ >= limits::kMaxPageDrawnOps) return;
+        if (budget_ != nullptr && !budget_->pace()) return;
         ++work_;  // each annotation is some work, drawn or not
         auto annot = resolver_->resolve_dict(item);
         if (annot) draw_annotation(**annot, &page.resources, page_fonts);
@@ -446,7 +453,7 @@ Result<PageDrawing> interpret_page(const Resolver& resolver, const Page& page, F
     PageDrawing out;
     Interpreter interpreter(&resolver, &cache, out);
     // The operations borrow the content bytes, which outlive them here.
-    const Content ops = parse_content(*content, interpreter.objects);
+    const Content ops = parse_content(*content, interpreter.objects, resolver.budget);
     // Copied: loading a form's fonts may replace the table the cache holds.
     const FontMap fonts = load_fonts(resolver, page.resources, cache);
     interpreter.run(ops.ops, &page.resources, fonts, GraphicsState{}, 0, true);

@@ -172,7 +172,7 @@ std::optional<Dictionary> direct_filters(const Resolver& resolver, const Diction
 
 Result<Bytes> decode_stream(const Resolver& resolver, const Stream& stream, Reading reading) {
     const std::optional<Dictionary> resolved = direct_filters(resolver, stream.dict);
-    return decode_stream(resolved ? *resolved : stream.dict, stream.data, reading);
+    return decode_stream(resolved ? *resolved : stream.dict, stream.data, reading, resolver.budget);
 }
 
 Result<Bytes> page_content(const Resolver& resolver, const Page& page) {

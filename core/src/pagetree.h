@@ -39,7 +39,7 @@ Result<Bytes> page_content(const Resolver& resolver, const Page& page);
 // chain alone, having no resolver, would read as no filter at all.
 std::optional<Dictionary> direct_filters(const Resolver& resolver, const Dictionary& dict);
 // The stream's data through its filter chain, indirect filter entries
-// followed.
+// followed, counted against the budget of the resolver's call.
 Result<Bytes> decode_stream(const Resolver& resolver, const Stream& stream, Reading reading);
 
 }  // namespace vellox_core

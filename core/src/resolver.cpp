@@ -82,7 +82,7 @@ Result<std::shared_ptr<const ObjStm>> Resolver::object_stream(std::uint32_t num)
     if (!container) return std::move(container).error();
     const Stream* stream = (*container)->as_stream();
     if (stream == nullptr) return invalid("ObjStm is not a stream");
-    auto decoded = decode_stream(stream->dict, stream->data);
+    auto decoded = decode_stream(stream->dict, stream->data, Reading::Strict, budget);
     if (!decoded) return std::move(decoded).error();
     auto parsed = ObjStm::parse(stream->dict, std::move(decoded).value());
     if (!parsed) return std::move(parsed).error();

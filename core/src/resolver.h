@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "budget.h"
 #include "crypt.h"
 #include "object.h"
 #include "objstm.h"
@@ -28,6 +29,11 @@ public:
     // `xref` was rebuilt from the file body at open (repair.h), so an entry
     // that does not frame its object has nowhere else to be looked up.
     bool xref_rebuilt = false;
+    // The budget of the call under way (budget.h), if any: the object
+    // streams the resolver decodes count against it, and the code that
+    // decodes streams through the resolver (page content, forms, fonts,
+    // images) charges it too. Set by whoever runs the call, for its length.
+    mutable Budget* budget = nullptr;
 
     // Object `num` (generations play no part), as the resolver keeps it.
     // Loaded objects are never replaced or dropped and the cache is a

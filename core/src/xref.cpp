@@ -120,7 +120,7 @@ void merge_entries(Xref& xref, const XrefEntries& section_entries) {
     for (const auto& [num, entry] : section_entries) xref.entries.emplace(num, entry);
 }
 
-Result<Xref> parse_xref_stream(ByteView data, std::uint64_t offset) {
+Result<Xref> parse_xref_stream(ByteView data, std::uint64_t offset, Budget* budget) {
     Lexer lx = lexer_at(data, offset);
     auto header = read_header(lx);
     if (!header) return std::move(header).error();
@@ -139,8 +139,11 @@ Result<Xref> parse_xref_stream(ByteView data, std::uint64_t offset) {
     Stream* stream = assembled.as_stream();
     if (stream == nullptr) return xref_error("xref stream is not a stream");
 
-    auto decoded = decode_stream(stream->dict, stream->data);
-    if (!decoded) return xref_error("xref decode");
+    auto decoded = decode_stream(stream->dict, stream->data, Reading::Strict, budget);
+    if (!decoded) {
+        if (decoded.error().kind == ErrorKind::LimitExceeded) return std::move(decoded).error();
+        return xref_error("xref decode");
+    }
     const Bytes& records = decoded.value();
     const Dictionary& dict = stream->dict;
 
@@ -221,7 +224,7 @@ Result<Xref> parse_xref_stream(ByteView data, std::uint64_t offset) {
     return section;
 }
 
-Result<Xref> read_xref(ByteView data) {
+Result<Xref> read_xref(ByteView data, Budget* budget) {
     constexpr std::string_view kStartxref = "startxref";
     const std::size_t at = as_text(data).rfind(kStartxref);
     if (at == std::string_view::npos) return xref_error("no startxref");
@@ -240,8 +243,8 @@ Result<Xref> read_xref(ByteView data) {
         if (!visited.insert(offset).second) break;
         Lexer lx = lexer_at(data, offset);
         lx.skip_whitespace();
-        Result<Xref> section =
-            lx.eat_keyword("xref") ? parse_classic_section(lx) : parse_xref_stream(data, offset);
+        Result<Xref> section = lx.eat_keyword("xref") ? parse_classic_section(lx)
+                                                      : parse_xref_stream(data, offset, budget);
         if (!section) return std::move(section).error();
 
         next = offset_entry(section->trailer, "Prev");
@@ -253,7 +256,7 @@ Result<Xref> read_xref(ByteView data) {
         // listing the compressed objects. The table's entries win, and a
         // broken stream only leaves the file as an old reader would see it.
         if (xref_stm && visited.insert(*xref_stm).second) {
-            auto extra = parse_xref_stream(data, *xref_stm);
+            auto extra = parse_xref_stream(data, *xref_stm, budget);
             if (extra) merge_entries(xref, extra->entries);
         }
         if (xref.entries.size() > limits::kMaxXrefEntries) return too_many_entries();

@@ -5,6 +5,7 @@
 #include <map>
 #include <variant>
 
+#include "budget.h"
 #include "object.h"
 #include "result.h"
 
@@ -34,12 +35,13 @@ struct Xref {
 };
 
 // Reads the whole chain, newest section first, from the last "startxref".
-Result<Xref> read_xref(ByteView data);
+// The cross-reference streams decoded count against `budget`.
+Result<Xref> read_xref(ByteView data, Budget* budget = nullptr);
 
 // Adds the entries whose object numbers are not yet present; never replaces.
 void merge_entries(Xref& xref, const XrefEntries& section_entries);
 
 // Reads one cross-reference stream section at a file offset.
-Result<Xref> parse_xref_stream(ByteView data, std::uint64_t offset);
+Result<Xref> parse_xref_stream(ByteView data, std::uint64_t offset, Budget* budget = nullptr);
 
 }  // namespace vellox_core

@@ -13,7 +13,10 @@ and returns the extracted document in one form:
 - ``info``: metadata, page sizes and the outline, without extraction.
 
 Core errors raise ``ValueError`` with a text such as
-``"InvalidHeader: no %PDF- header"``. The extraction runs with the
+``"InvalidHeader: no %PDF- header"``. ``timeout=`` (seconds) and
+``max_bytes=`` (bytes decoded from the file's streams) limit a call, for
+files you do not trust: past either, it raises
+``ValueError("LimitExceeded: ...")``. The extraction runs with the
 interpreter lock released, so threads convert in parallel; ``parse_many``
 converts many files on threads (or processes).
 """

@@ -3,8 +3,11 @@ run with the interpreter lock released."""
 
 from __future__ import annotations
 
+import math
+import numbers
+import operator
 import os
-from typing import Literal, Optional, Union, overload
+from typing import Any, Literal, Optional, Union, overload
 
 from vellox import _native
 from vellox._types import Document, Format, Info, Pages, Source
@@ -38,61 +41,110 @@ def load(data: Source) -> Data:
         memoryview(data)  # array.array, mmap, NumPy arrays...
     except TypeError:
         raise TypeError(f"data must be {_ACCEPTED}, not '{type(data).__name__}'") from None
-    return data  # type: ignore[return-value]
+    return data
 
 
-def parse(data: Source, password: Optional[str] = None, *,
-          pages: Optional[Pages] = None) -> Document:
+def check_limits(timeout: Optional[float],
+                 max_bytes: Optional[int]) -> tuple[Optional[float], Optional[int]]:
+    """``timeout`` and ``max_bytes`` as the native code takes them (a float
+    of seconds, an int of bytes, or None for no limit), or the ``TypeError``
+    or ``ValueError`` a bad value deserves, raised before any work."""
+    seconds: Optional[float] = None
+    if timeout is not None:
+        if isinstance(timeout, bool) or not isinstance(timeout, numbers.Real):
+            raise TypeError("timeout must be a number of seconds (int or float), "
+                            f"not '{type(timeout).__name__}'")
+        seconds = float(timeout)
+        if not (seconds > 0 and math.isfinite(seconds)):
+            raise ValueError(f"timeout must be a positive number of seconds, not {timeout!r}")
+        if isinstance(timeout, numbers.Integral):
+            seconds = float(int(timeout))
+    count: Optional[int] = None
+    if max_bytes is not None:
+        if isinstance(max_bytes, bool):
+            raise TypeError("max_bytes must be an int, not 'bool'")
+        try:
+            count = operator.index(max_bytes)
+        except TypeError:
+            raise TypeError(f"max_bytes must be an int, not '{type(max_bytes).__name__}'") \
+                from None
+        if count <= 0:
+            raise ValueError(f"max_bytes must be a positive int, not {max_bytes!r}")
+    return seconds, count
+
+
+def _extract(data: Source, password: Optional[str], format: str, pages: Optional[Pages],
+             timeout: Optional[float], max_bytes: Optional[int]) -> Any:
+    seconds, count = check_limits(timeout, max_bytes)
+    return _native.extract(load(data), password, format=format, pages=pages, timeout=seconds,
+                           max_bytes=count)
+
+
+def parse(data: Source, password: Optional[str] = None, *, pages: Optional[Pages] = None,
+          timeout: Optional[float] = None, max_bytes: Optional[int] = None) -> Document:
     """The document as a dict: its version and, for each page asked for (every
     page by default), its number, size, text lines with positions, ruled
-    table, images and whether it needs OCR."""
-    return _native.extract(load(data), password, format="dict", pages=pages)
+    table, images and whether it needs OCR.
+
+    ``timeout`` (seconds) and ``max_bytes`` (bytes decoded from the file's
+    streams, all together) limit the call: past either, it raises
+    ``ValueError("LimitExceeded: ...")``. Every function here takes them."""
+    return _extract(data, password, "dict", pages, timeout, max_bytes)
 
 
 def parse_to_json(data: Source, password: Optional[str] = None, *,
-                  pages: Optional[Pages] = None) -> str:
+                  pages: Optional[Pages] = None, timeout: Optional[float] = None,
+                  max_bytes: Optional[int] = None) -> str:
     """The tree ``parse`` returns, as indented JSON text."""
-    return _native.extract(load(data), password, format="json", pages=pages)
+    return _extract(data, password, "json", pages, timeout, max_bytes)
 
 
 def parse_to_markdown(data: Source, password: Optional[str] = None, *,
-                      pages: Optional[Pages] = None) -> str:
+                      pages: Optional[Pages] = None, timeout: Optional[float] = None,
+                      max_bytes: Optional[int] = None) -> str:
     """The document as Markdown: paragraphs, headings (``#`` to ``###``) and
     the ruled table in place, text escaped so that it renders as written;
     each page opens with ``<!-- page N -->``, pages are separated by
     ``---``."""
-    return _native.extract(load(data), password, format="markdown", pages=pages)
+    return _extract(data, password, "markdown", pages, timeout, max_bytes)
 
 
 def parse_to_html(data: Source, password: Optional[str] = None, *,
-                  pages: Optional[Pages] = None) -> str:
+                  pages: Optional[Pages] = None, timeout: Optional[float] = None,
+                  max_bytes: Optional[int] = None) -> str:
     """The document as a standalone HTML page titled with the document's
     title: a ``<section id="page-N">`` per page, as wide as the page and
     growing with its paragraphs, headings and table."""
-    return _native.extract(load(data), password, format="html", pages=pages)
+    return _extract(data, password, "html", pages, timeout, max_bytes)
 
 
 @overload
 def convert(data: Source, format: Literal["dict"], password: Optional[str] = None, *,
-            pages: Optional[Pages] = None) -> Document: ...
+            pages: Optional[Pages] = None, timeout: Optional[float] = None,
+            max_bytes: Optional[int] = None) -> Document: ...
 
 
 @overload
 def convert(data: Source, format: Literal["markdown", "json", "html", "text"] = "markdown",
-            password: Optional[str] = None, *, pages: Optional[Pages] = None) -> str: ...
+            password: Optional[str] = None, *, pages: Optional[Pages] = None,
+            timeout: Optional[float] = None, max_bytes: Optional[int] = None) -> str: ...
 
 
 def convert(data: Source, format: Format = "markdown", password: Optional[str] = None, *,
-            pages: Optional[Pages] = None) -> Union[Document, str]:
+            pages: Optional[Pages] = None, timeout: Optional[float] = None,
+            max_bytes: Optional[int] = None) -> Union[Document, str]:
     """The PDF in one of the forms of ``FORMATS``: ``"text"`` is the
     paragraphs separated by blank lines (a table's rows with tab-separated
     cells), pages separated by form feeds; ``"dict"`` is what ``parse``
     returns."""
-    return _native.extract(load(data), password, format=format, pages=pages)
+    return _extract(data, password, format, pages, timeout, max_bytes)
 
 
-def info(data: Source, password: Optional[str] = None) -> Info:
+def info(data: Source, password: Optional[str] = None, *, timeout: Optional[float] = None,
+         max_bytes: Optional[int] = None) -> Info:
     """Version, page count, encryption, title, author and the other document
     information, each page's size and rotation, and the outline, read
-    without interpreting any page."""
-    return _native.info(load(data), password)
+    without interpreting any page (within ``timeout`` and ``max_bytes`` as
+    ``parse``)."""
+    seconds, count = check_limits(timeout, max_bytes)
+    return _native.info(load(data), password, timeout=seconds, max_bytes=count)

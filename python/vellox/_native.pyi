@@ -5,8 +5,10 @@ from typing import Any, Optional, Union
 from vellox._types import Info, Pages
 
 def extract(data: Union[bytes, bytearray, memoryview], password: Optional[str] = None, *,
-            format: str = "dict", pages: Optional[Pages] = None) -> Any:
-    """Extract a PDF in one of the forms markdown, json, html, text or dict, with the interpreter lock released."""
+            format: str = "dict", pages: Optional[Pages] = None,
+            timeout: Optional[float] = None, max_bytes: Optional[int] = None) -> Any:
+    """Extract a PDF in one of the forms markdown, json, html, text or dict, with the interpreter lock released, within `timeout` seconds and `max_bytes` decoded bytes when given."""
 
-def info(data: Union[bytes, bytearray, memoryview], password: Optional[str] = None) -> Info:
+def info(data: Union[bytes, bytearray, memoryview], password: Optional[str] = None, *,
+         timeout: Optional[float] = None, max_bytes: Optional[int] = None) -> Info:
     """Read a PDF's metadata, page sizes and outline without interpreting any page."""

@@ -70,6 +70,12 @@ def build_parser() -> argparse.ArgumentParser:
                         help="pages to convert, numbered from 1: e.g. 1-3,7,10-,-1 "
                         "(-1 is the last page, 10- runs to the end)")
     parser.add_argument("--password", metavar="PW", help="password of encrypted files")
+    parser.add_argument("--timeout", metavar="SECONDS",
+                        help="give up on a file after this many seconds (e.g. 10 or 0.5); "
+                        "it is then reported as failed")
+    parser.add_argument("--max-bytes", metavar="N",
+                        help="give up on a file that decodes more than N bytes of stream data "
+                        "(e.g. 67108864, or 64M; K, M and G count 1024s)")
     parser.add_argument("--jobs", "-j", type=int, metavar="N",
                         help="files converted at once (default: CPU count)")
     parser.add_argument("--processes", action="store_true",
@@ -117,6 +123,34 @@ def parse_pages(text: str) -> list[Union[int, range, slice]]:
         else:
             parts.append(slice(int(match["first"]) - 1, None))
     return parts
+
+
+# ------------------------------------------------------------ limits
+
+SIZE = re.compile(r"(?P<number>\d+)(?P<unit>[KkMmGg]?)(?:i?[Bb])?")
+
+
+def parse_limits(args: argparse.Namespace) -> tuple[Optional[float], Optional[int]]:
+    """``--timeout`` and ``--max-bytes`` as the API's limits."""
+    timeout: Optional[float] = None
+    max_bytes: Optional[int] = None
+    if args.timeout is not None:
+        try:
+            timeout = float(args.timeout)
+        except ValueError:
+            raise UsageError(f"--timeout: {args.timeout!r} is not a number of seconds") from None
+        if not (0 < timeout < float("inf")):
+            raise UsageError(f"--timeout: {args.timeout} is not a positive number of seconds")
+    if args.max_bytes is not None:
+        match = SIZE.fullmatch(args.max_bytes.strip())
+        if match is None:
+            raise UsageError(f"--max-bytes: {args.max_bytes!r} is not a number of bytes "
+                             "(like 67108864 or 64M)")
+        scale = {"": 1, "k": 1 << 10, "m": 1 << 20, "g": 1 << 30}[match["unit"].lower()]
+        max_bytes = int(match["number"]) * scale
+        if max_bytes <= 0:
+            raise UsageError("--max-bytes must be at least 1")
+    return timeout, max_bytes
 
 
 # ------------------------------------------------------------ inputs
@@ -280,6 +314,7 @@ class Runner:
         self.args = args
         self.jobs = jobs
         self.pages = parse_pages(args.pages) if args.pages else None
+        self.timeout, self.max_bytes = parse_limits(args)
         self.format: Format = "dict" if args.info or self.json_lines() else args.format
         self.progress = Progress(len(jobs), sys.stderr, not args.quiet and not args.verbose)
         self.failed = 0
@@ -316,13 +351,15 @@ class Runner:
             for job in todo:
                 start = time.perf_counter()
                 try:
-                    result: Any = info(job.source, self.args.password)
+                    result: Any = info(job.source, self.args.password, timeout=self.timeout,
+                                       max_bytes=self.max_bytes)
                 except (Exception, PanicException) as exc:  # noqa: BLE001
                     result = exc
                 yield job, result, time.perf_counter() - start
             return
         timed = run([job.source for job in todo], self.format, self.args.password,
-                    self.args.jobs, self.pages, self.args.processes)
+                    self.args.jobs, self.pages, self.args.processes, self.timeout,
+                    self.max_bytes)
         done = iter(zip(todo, timed))
         for job in self.jobs:
             if job.problem is not None:

@@ -78,27 +78,30 @@ bool early_change(const std::optional<Dictionary>& parms) {
 
 // A predictor only follows a decoder that reached the end of its data, or
 // the part before the damage; what stopped the decoder stays the damage.
-Result<Decoded> apply_predictor(Result<Decoded> decoded, const std::optional<Dictionary>& parms) {
+Result<Decoded> apply_predictor(Result<Decoded> decoded, const std::optional<Dictionary>& parms,
+                                Meter* meter) {
     if (!decoded || !parms) return decoded;
-    auto predicted = predictor::apply_partial(std::move(decoded->bytes), *parms);
+    auto predicted = predictor::apply_partial(std::move(decoded->bytes), *parms, meter);
     if (!predicted) return predicted;
     if (!predicted->damage) predicted->damage = std::move(decoded->damage);
     return predicted;
 }
 
+// One filter of the chain. Flate, LZW and RunLength, which can write far
+// more than they read, count their output against `meter` as it grows.
 Result<Decoded> run_filter(const std::string& name, Bytes buf,
-                           const std::optional<Dictionary>& parms) {
+                           const std::optional<Dictionary>& parms, Meter* meter) {
     if (name == "FlateDecode" || name == "Fl") {
         ByteView body(buf);
         if (has_zlib_header(buf)) body = body.subspan(2);
-        return apply_predictor(inflate_partial(body), parms);
+        return apply_predictor(inflate_partial(body, meter), parms, meter);
     }
     if (name == "LZWDecode" || name == "LZW") {
-        return apply_predictor(lzw_decode_partial(buf, early_change(parms)), parms);
+        return apply_predictor(lzw_decode_partial(buf, early_change(parms), meter), parms, meter);
     }
     if (name == "ASCII85Decode" || name == "A85") return ascii85_decode_partial(buf);
     if (name == "ASCIIHexDecode" || name == "AHx") return ascii_hex_decode_partial(buf);
-    if (name == "RunLengthDecode" || name == "RL") return run_length_decode_partial(buf);
+    if (name == "RunLengthDecode" || name == "RL") return run_length_decode_partial(buf, meter);
     // Image codecs are not decoded here: the image lister only reports them.
     if (name == "DCTDecode" || name == "JPXDecode" || name == "JBIG2Decode" ||
         name == "CCITTFaxDecode") {
@@ -111,15 +114,33 @@ Result<Decoded> run_filter(const std::string& name, Bytes buf,
 
 }  // namespace
 
-Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading reading) {
+Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading reading,
+                            Budget* budget) {
+    // The clock is read once per stream: a page whose /Contents lists one
+    // small stream a million times decodes it a million times.
+    if (budget != nullptr && !budget->check_time()) return budget->error();
     std::vector<std::string> names = filter_names(dict);
     std::vector<std::optional<Dictionary>> parms = filter_parms(dict, names.size());
 
+    // The stream counts its decoded size against the call's budget: each
+    // filter's output while it is written, so that a bomb stops at the
+    // caller's maximum, and an output that the next filter reads no longer
+    // once that filter starts (it was checked against the maximum when it
+    // was made). A stream without filters decodes to its stored bytes.
     Bytes buf(data.begin(), data.end());
     std::size_t steps = names.size() < parms.size() ? names.size() : parms.size();
+    if (steps == 0) {
+        if (budget != nullptr && !budget->take(buf.size())) return budget->error();
+        return buf;
+    }
+    Meter held{budget};
     for (std::size_t i = 0; i < steps; ++i) {
-        auto next = run_filter(names[i], std::move(buf), parms[i]);
+        held.settle(0);
+        Meter output{budget};
+        auto next = run_filter(names[i], std::move(buf), parms[i], &output);
         if (!next) return std::move(next).error();
+        if (!output.settle(next->bytes.size())) return budget->error();
+        held = output;
         if (next->damage && reading == Reading::Strict) return std::move(*next->damage);
         // Leniently, the part decoded before the damage goes on through the
         // rest of the chain: it is what the later filters would have seen

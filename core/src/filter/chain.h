@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "budget.h"
 #include "object.h"
 #include "result.h"
 
@@ -16,8 +17,10 @@ namespace vellox_core {
 enum class Reading : std::uint8_t { Strict, Lenient };
 
 // Applies the stream's /Filter (or /F) list with its /DecodeParms (or /DP).
-// Indirect filter names or parameters count as absent.
+// Indirect filter names or parameters count as absent. With a `budget`, the
+// stream's decoded size counts against it as it is decoded, and a limit
+// passed (before or during the decoding) is the error whatever `reading`.
 Result<Bytes> decode_stream(const Dictionary& dict, ByteView data,
-                            Reading reading = Reading::Strict);
+                            Reading reading = Reading::Strict, Budget* budget = nullptr);
 
 }  // namespace vellox_core

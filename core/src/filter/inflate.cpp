@@ -127,16 +127,23 @@ constexpr std::size_t kMaxMatch = 258;
 // The output buffer, which is also the window for back-references. `bytes`
 // is kept sized past `used` so that writes go through a plain pointer; its
 // capacity grows explicitly and never overshoots the decoded-size cap by
-// more than one symbol's worth.
+// more than one symbol's worth, nor the call's budget by more than that.
 struct Output {
     Bytes bytes;
     std::size_t used = 0;
+    Meter* meter = nullptr;
 
-    // Makes `n` more bytes (plus slack) writable. The caller has checked
-    // `n` against the cap.
-    void make_room(std::size_t n) {
+    // Makes `n` more bytes (plus slack) writable, or returns false when the
+    // call's budget is passed. The caller has checked `n` against the cap.
+    // It runs once per 64 KiB step of output at most, where the output so far
+    // is counted against the budget and the clock is read: a small stream
+    // that inflates to gigabytes stops at the caller's maximum.
+    bool make_room(std::size_t n) {
         std::size_t needed = used + n + kSlack;
-        if (needed <= bytes.size()) return;
+        if (needed <= bytes.size()) return true;
+        if (meter != nullptr && (!meter->settle(used) || !meter->pace(Budget::kClockStride))) {
+            return false;
+        }
         if (needed > bytes.capacity()) {
             // Doubling, as the other decoders' make_room (filter/output.h):
             // once that would pass a quarter of the cap, straight to the cap,
@@ -144,12 +151,16 @@ struct Output {
             constexpr std::size_t kMaxCapacity = limits::kMaxDecodedBytes + kMaxMatch + kSlack;
             std::size_t grown = std::max(needed, bytes.capacity() * 2);
             if (grown > limits::kMaxDecodedBytes / 4) grown = kMaxCapacity;
+            // Room for the symbol and slack past the maximum, so that the
+            // buffer never moves for the last bytes before the budget stops it.
+            if (meter != nullptr) grown = meter->capacity(grown, needed, kMaxMatch + kSlack);
             bytes.reserve(grown);
         }
         // Grow the initialised part in steps rather than all at once, so the
         // memory touched follows the output.
         constexpr std::size_t kStep = std::size_t{64} << 10;
         bytes.resize(std::max(needed, std::min(bytes.capacity(), bytes.size() + kStep)));
+        return true;
     }
 };
 
@@ -279,7 +290,9 @@ inline void copy_match(std::uint8_t* dst, std::size_t dist, std::size_t length) 
 Status huffman_block(BitReader& in, Output& out, const LitTable& lit, const DistTable& dist) {
     for (;;) {
         in.refill();
-        if (out.bytes.size() - out.used < kMaxMatch + kSlack) out.make_room(kMaxMatch);
+        if (out.bytes.size() - out.used < kMaxMatch + kSlack && !out.make_room(kMaxMatch)) {
+            return stopped_growing(out.meter);
+        }
         std::uint32_t sym;
         if (!decode(lit, in, sym)) return corrupt();
         if (sym < 256) {
@@ -321,7 +334,7 @@ Status stored_block(BitReader& in, Output& out) {
     // noticing; the lenient reading of a truncated stream keeps them.
     const std::size_t have = std::min(len, in.size - in.pos);
     if (have > limits::kMaxDecodedBytes - out.used) return too_large();
-    out.make_room(have);
+    if (!out.make_room(have)) return stopped_growing(out.meter);
     std::memcpy(out.bytes.data() + out.used, in.input + in.pos, have);
     out.used += have;
     in.pos += have;
@@ -409,19 +422,23 @@ Status fixed_block(BitReader& in, Output& out, Tables& t) {
 
 }  // namespace
 
-Result<Decoded> inflate_partial(ByteView data) {
+Result<Decoded> inflate_partial(ByteView data, Meter* meter) {
     BitReader in{data.data(), data.size()};
     Output out;
+    out.meter = meter;
     constexpr std::size_t kReserve = limits::kMaxInflateInitialReserve;
-    out.bytes.reserve(data.size() > kReserve / 8 ? kReserve : data.size() * 8 + kSlack);
+    std::size_t reserve = data.size() > kReserve / 8 ? kReserve : data.size() * 8 + kSlack;
+    if (meter != nullptr) reserve = meter->capacity(reserve, kSlack, kMaxMatch + kSlack);
+    out.bytes.reserve(reserve);
     // Default-initialised: every part of a table is written by build()
     // before it is read, and zeroing kilobytes per call shows on small
     // streams.
     std::unique_ptr<Tables> tables(new Tables);
 
-    // What was decoded before `error`; passing the size cap is no damage.
+    // What was decoded before `error`; passing the size cap or the call's
+    // limits is no damage.
     const auto stopped = [&out](Error error) -> Result<Decoded> {
-        if (error == too_large()) return error;
+        if (error == too_large() || error.kind == ErrorKind::LimitExceeded) return error;
         out.bytes.resize(out.used);
         return Decoded{std::move(out.bytes), std::move(error)};
     };
@@ -446,6 +463,6 @@ Result<Decoded> inflate_partial(ByteView data) {
     }
 }
 
-Result<Bytes> inflate(ByteView data) { return strictly(inflate_partial(data)); }
+Result<Bytes> inflate(ByteView data) { return strictly(inflate_partial(data, nullptr)); }
 
 }  // namespace vellox_core

@@ -10,7 +10,8 @@ namespace vellox_core {
 Result<Bytes> inflate(ByteView data);
 // The same decoding; data that ends early or turns corrupt gives the bytes
 // decoded before that point, with the error as the damage. Only passing the
-// decoded-size cap is an error.
-Result<Decoded> inflate_partial(ByteView data);
+// decoded-size cap, or the budget of `meter` (counted as the output grows),
+// is an error.
+Result<Decoded> inflate_partial(ByteView data, Meter* meter = nullptr);
 
 }  // namespace vellox_core

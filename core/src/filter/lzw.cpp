@@ -77,13 +77,14 @@ struct CodeReader {
 
 }  // namespace
 
-Result<Decoded> lzw_decode_partial(ByteView data, bool early_change) {
+Result<Decoded> lzw_decode_partial(ByteView data, bool early_change, Meter* meter) {
     Table table;
     table.early = early_change;
     table.reset();
 
     Bytes out;
-    out.reserve(std::min(data.size(), limits::kMaxDecodedBytes / 3) * 3);
+    const std::size_t reserve = std::min(data.size(), limits::kMaxDecodedBytes / 3) * 3;
+    out.reserve(meter != nullptr ? meter->capacity(reserve, 0) : reserve);
     CodeReader in{data};
     // The previous code as read; kNoCode at the start and after a clear.
     std::uint32_t prev = kNoCode;
@@ -108,7 +109,7 @@ Result<Decoded> lzw_decode_partial(ByteView data, bool early_change) {
             string.push_back(string.front());
         }
 
-        if (!make_room(out, string.size())) return too_large();
+        if (!make_room(out, string.size(), meter)) return stopped_growing(meter);
         out.insert(out.end(), string.begin(), string.end());
 
         if (prev_known) {
@@ -122,7 +123,7 @@ Result<Decoded> lzw_decode_partial(ByteView data, bool early_change) {
 }
 
 Result<Bytes> lzw_decode(ByteView data, bool early_change) {
-    return strictly(lzw_decode_partial(data, early_change));
+    return strictly(lzw_decode_partial(data, early_change, nullptr));
 }
 
 }  // namespace vellox_core

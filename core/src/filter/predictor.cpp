@@ -72,7 +72,7 @@ std::uint8_t paeth(int left, int up, int upleft) {
 // the /Predictor value itself does not matter. The previous row of the first
 // row is all zeros; here it is an empty row whose missing bytes read as 0,
 // so nothing is allocated from the claimed row length.
-Decoded undo_png(const Bytes& data, Geometry g) {
+Result<Decoded> undo_png(const Bytes& data, Geometry g, Meter* meter) {
     Bytes out;
     out.reserve(data.size());
     std::size_t prev_start = 0;
@@ -83,6 +83,9 @@ Decoded undo_png(const Bytes& data, Geometry g) {
     for (std::size_t pos = 0; pos < data.size(); pos += chunk) {
         std::size_t len = data.size() - pos < chunk ? data.size() - pos - 1 : g.row_length;
         if (len == 0) break;  // a lone type byte at the end: not examined
+        // A row is work for the time limit by its length (a row may be a
+        // gigabyte long), in units of a kilobyte.
+        if (meter != nullptr && !meter->pace(1 + len / 1024)) return stopped_growing(meter);
         std::uint8_t type = data[pos];
         if (type > 4)
             return Decoded{std::move(out), Error{ErrorKind::BadStream, "bad predictor row filter"}};
@@ -112,7 +115,7 @@ Decoded undo_png(const Bytes& data, Geometry g) {
 
 namespace predictor {
 
-Result<Decoded> apply_partial(Bytes data, const Dictionary& parms) {
+Result<Decoded> apply_partial(Bytes data, const Dictionary& parms, Meter* meter) {
     const Object* p = parms.get("Predictor");
     if (p == nullptr || p->as_int() == nullptr || *p->as_int() < 2) {
         return Decoded{std::move(data), std::nullopt};
@@ -120,11 +123,11 @@ Result<Decoded> apply_partial(Bytes data, const Dictionary& parms) {
     auto g = geometry(parms);
     if (!g) return std::move(g).error();
     if (*p->as_int() == 2) return Decoded{undo_tiff(std::move(data), *g), std::nullopt};
-    return undo_png(data, *g);
+    return undo_png(data, *g, meter);
 }
 
 Result<Bytes> apply(Bytes data, const Dictionary& parms) {
-    return strictly(apply_partial(std::move(data), parms));
+    return strictly(apply_partial(std::move(data), parms, nullptr));
 }
 
 }  // namespace predictor

@@ -12,10 +12,11 @@
 
 namespace vellox_core {
 
-Result<Decoded> run_length_decode_partial(ByteView data) {
+Result<Decoded> run_length_decode_partial(ByteView data, Meter* meter) {
     const Error truncated{ErrorKind::BadStream, "truncated RunLength data"};
     Bytes out;
-    out.reserve(std::min(data.size(), limits::kMaxDecodedBytes / 2) * 2);
+    const std::size_t reserve = std::min(data.size(), limits::kMaxDecodedBytes / 2) * 2;
+    out.reserve(meter != nullptr ? meter->capacity(reserve, 0) : reserve);
 
     std::size_t pos = 0;
     while (pos < data.size()) {
@@ -24,7 +25,7 @@ Result<Decoded> run_length_decode_partial(ByteView data) {
         std::size_t count = len < 128 ? std::size_t{len} + 1 : 257u - len;
         // A repeat run expands 2 bytes into up to 128, so the output cap
         // matters here too.
-        if (!make_room(out, count)) return too_large();
+        if (!make_room(out, count, meter)) return stopped_growing(meter);
         if (len < 128) {
             if (data.size() - pos < count) return Decoded{std::move(out), truncated};
             out.insert(out.end(), data.begin() + pos, data.begin() + pos + count);
@@ -37,6 +38,8 @@ Result<Decoded> run_length_decode_partial(ByteView data) {
     return Decoded{std::move(out), std::nullopt};
 }
 
-Result<Bytes> run_length_decode(ByteView data) { return strictly(run_length_decode_partial(data)); }
+Result<Bytes> run_length_decode(ByteView data) {
+    return strictly(run_length_decode_partial(data, nullptr));
+}
 
 }  // namespace vellox_core
