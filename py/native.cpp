@@ -129,6 +129,25 @@ bool form_arg(PyObject* value, Form& out) {
     return false;
 }
 
+// The order names the package documents: "reading" (columns and blocks)
+// and "position" (top to bottom across the page).
+bool order_arg(PyObject* value, vellox_core::ReadingOrder& out) {
+    if (!PyUnicode_Check(value)) {
+        wrong_type("order", value, "PyString");
+        return false;
+    }
+    if (PyUnicode_CompareWithASCIIString(value, "reading") == 0) {
+        out = vellox_core::ReadingOrder::Columns;
+        return true;
+    }
+    if (PyUnicode_CompareWithASCIIString(value, "position") == 0) {
+        out = vellox_core::ReadingOrder::Position;
+        return true;
+    }
+    PyErr_Format(PyExc_ValueError, "unknown order %R; expected 'reading' or 'position'", value);
+    return false;
+}
+
 bool int64_arg(PyObject* value, std::int64_t& out) {
     Ref index(PyNumber_Index(value));
     if (!index) return false;
@@ -234,7 +253,7 @@ void without_lock(Outcome& outcome, Work work) {
 }
 
 void run_extract(Outcome& outcome, ByteView data, ByteView password, Form form,
-                 const PageSelection& selection) {
+                 const PageSelection& selection, vellox_core::ReadingOrder order) {
     auto document = Document::parse_with_password(data, password);
     if (!document) {
         outcome.value = std::move(document).error();
@@ -255,6 +274,7 @@ void run_extract(Outcome& outcome, ByteView data, ByteView password, Form form,
     vellox_core::ExtractOptions options;
     options.images =
         text_only ? vellox_core::ImageDetail::PresenceOnly : vellox_core::ImageDetail::Full;
+    options.order = order;
     auto extracted =
         document->extract_pages(*pages, std::get<std::vector<std::size_t>>(chosen), options);
     if (!extracted) {
@@ -365,25 +385,30 @@ PyObject* guarded(PyObject* module, Body body) {
 
 PyObject* py_extract(PyObject* module, PyObject* args, PyObject* kwargs) {
     return guarded(module, [&]() -> PyObject* {
-        static const char* kwlist[] = {"data", "password", "format", "pages", nullptr};
+        static const char* kwlist[] = {"data", "password", "format", "pages", "order", nullptr};
         PyObject* data = nullptr;
         PyObject* password = Py_None;
         PyObject* format = nullptr;
         PyObject* pages = Py_None;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O$OO:extract", const_cast<char**>(kwlist),
-                                         &data, &password, &format, &pages)) {
+        PyObject* order = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O$OOO:extract",
+                                         const_cast<char**>(kwlist), &data, &password, &format,
+                                         &pages, &order)) {
             return nullptr;
         }
         Input input;
         ByteView pw;
         Form form = Form::Dict;
         PageSelection selection;
+        vellox_core::ReadingOrder reading = vellox_core::ReadingOrder::Columns;
         if (!input.load(data) || !password_arg(password, pw) ||
-            (format != nullptr && !form_arg(format, form)) || !pages_arg(pages, selection)) {
+            (format != nullptr && !form_arg(format, form)) || !pages_arg(pages, selection) ||
+            (order != nullptr && !order_arg(order, reading))) {
             return nullptr;
         }
         Outcome outcome;
-        without_lock(outcome, [&] { run_extract(outcome, input.bytes(), pw, form, selection); });
+        without_lock(outcome,
+                     [&] { run_extract(outcome, input.bytes(), pw, form, selection, reading); });
         return finish(module, outcome);
     });
 }
@@ -421,9 +446,10 @@ PyObject* py_info(PyObject* module, PyObject* args, PyObject* kwargs) {
 // ------------------------------------------------------------ module
 
 PyDoc_STRVAR(extract_doc,
-             "extract(data, password=None, *, format='dict', pages=None)\n--\n\n"
+             "extract(data, password=None, *, format='dict', pages=None, order='reading')\n--\n\n"
              "Extract a PDF in one of the forms markdown, json, html, text or dict, with the "
-             "interpreter lock released.");
+             "interpreter lock released; order 'reading' (columns and blocks) or 'position' "
+             "(top to bottom).");
 PyDoc_STRVAR(info_doc,
              "info(data, password=None)\n--\n\n"
              "Read a PDF's metadata, page sizes and outline without interpreting any page.");

@@ -8,6 +8,7 @@
 
 #include "object.h"
 #include "pagetree.h"
+#include "reading_order.h"
 #include "resolver.h"
 #include "result.h"
 #include "serialize.h"
@@ -23,6 +24,8 @@ struct ExtractOptions {
     // forms show of images, and it spares decoding the images of every page
     // that has text.
     ImageDetail images = ImageDetail::Full;
+    // The order of each page's lines and its blocks (reading_order.h).
+    ReadingOrder order = ReadingOrder::Columns;
 };
 
 struct Document {

@@ -7,7 +7,7 @@ import os
 from typing import Literal, Optional, Union, overload
 
 from vellox import _native
-from vellox._types import Document, Format, Info, Pages, Source
+from vellox._types import Document, Format, Info, Order, Pages, Source
 
 __all__ = ["parse", "parse_to_json", "parse_to_markdown", "parse_to_html", "convert", "info"]
 
@@ -42,48 +42,55 @@ def load(data: Source) -> Data:
 
 
 def parse(data: Source, password: Optional[str] = None, *,
-          pages: Optional[Pages] = None) -> Document:
+          pages: Optional[Pages] = None, order: Order = "reading") -> Document:
     """The document as a dict: its version and, for each page asked for (every
     page by default), its number, size, text lines with positions, ruled
-    table, images and whether it needs OCR."""
-    return _native.extract(load(data), password, format="dict", pages=pages)
+    table, images and whether it needs OCR.
+
+    ``order="reading"`` (the default) gives each page's lines in reading
+    order: columns down and left to right, what spans them where it falls,
+    a table row by row; ``order="position"`` gives them top to bottom
+    across the whole page, as the first versions did. The other functions
+    take ``order`` too."""
+    return _native.extract(load(data), password, format="dict", pages=pages, order=order)
 
 
 def parse_to_json(data: Source, password: Optional[str] = None, *,
-                  pages: Optional[Pages] = None) -> str:
+                  pages: Optional[Pages] = None, order: Order = "reading") -> str:
     """The tree ``parse`` returns, as indented JSON text."""
-    return _native.extract(load(data), password, format="json", pages=pages)
+    return _native.extract(load(data), password, format="json", pages=pages, order=order)
 
 
 def parse_to_markdown(data: Source, password: Optional[str] = None, *,
-                      pages: Optional[Pages] = None) -> str:
+                      pages: Optional[Pages] = None, order: Order = "reading") -> str:
     """The document as Markdown: each page opens with ``<!-- page N -->``,
     pages are separated by ``---``."""
-    return _native.extract(load(data), password, format="markdown", pages=pages)
+    return _native.extract(load(data), password, format="markdown", pages=pages, order=order)
 
 
 def parse_to_html(data: Source, password: Optional[str] = None, *,
-                  pages: Optional[Pages] = None) -> str:
+                  pages: Optional[Pages] = None, order: Order = "reading") -> str:
     """The document as a standalone HTML page, a ``<section>`` per page."""
-    return _native.extract(load(data), password, format="html", pages=pages)
+    return _native.extract(load(data), password, format="html", pages=pages, order=order)
 
 
 @overload
 def convert(data: Source, format: Literal["dict"], password: Optional[str] = None, *,
-            pages: Optional[Pages] = None) -> Document: ...
+            pages: Optional[Pages] = None, order: Order = "reading") -> Document: ...
 
 
 @overload
 def convert(data: Source, format: Literal["markdown", "json", "html", "text"] = "markdown",
-            password: Optional[str] = None, *, pages: Optional[Pages] = None) -> str: ...
+            password: Optional[str] = None, *, pages: Optional[Pages] = None,
+            order: Order = "reading") -> str: ...
 
 
 def convert(data: Source, format: Format = "markdown", password: Optional[str] = None, *,
-            pages: Optional[Pages] = None) -> Union[Document, str]:
+            pages: Optional[Pages] = None, order: Order = "reading") -> Union[Document, str]:
     """The PDF in one of the forms of ``FORMATS``: ``"text"`` is each page's
     lines joined by line feeds, pages separated by form feeds; ``"dict"`` is
     what ``parse`` returns."""
-    return _native.extract(load(data), password, format=format, pages=pages)
+    return _native.extract(load(data), password, format=format, pages=pages, order=order)
 
 
 def info(data: Source, password: Optional[str] = None) -> Info:

@@ -2,11 +2,11 @@
 
 from typing import Any, Optional, Union
 
-from vellox._types import Info, Pages
+from vellox._types import Info, Order, Pages
 
 def extract(data: Union[bytes, bytearray, memoryview], password: Optional[str] = None, *,
-            format: str = "dict", pages: Optional[Pages] = None) -> Any:
-    """Extract a PDF in one of the forms markdown, json, html, text or dict, with the interpreter lock released."""
+            format: str = "dict", pages: Optional[Pages] = None, order: Order = "reading") -> Any:
+    """Extract a PDF in one of the forms markdown, json, html, text or dict, with the interpreter lock released; order 'reading' (columns and blocks) or 'position' (top to bottom)."""
 
 def info(data: Union[bytes, bytearray, memoryview], password: Optional[str] = None) -> Info:
     """Read a PDF's metadata, page sizes and outline without interpreting any page."""
