@@ -90,11 +90,12 @@ struct LinePiece {
 };
 
 // Two runs of a line further apart than this share of the larger of their
-// sizes start different pieces. Word spaces in justified text stretch to
-// about half the size (TeX's at most 0.5 in multicolumn.pdf), while the
-// narrowest column gutters are about one size wide (LaTeX's twocolumn
-// class puts 10 points between columns of 10-point type).
-inline constexpr double kPieceGap = 0.8;
+// sizes start different pieces. The narrowest column gutters are under
+// one size wide (the Federal Register's 7 points between columns of
+// 9-point type in contrib-pr-00530-ml-lines.pdf), a little more than the
+// word spaces of the loosest justified lines; a piece split at a wide word
+// space is joined again, since no column gap runs through it.
+inline constexpr double kPieceGap = 0.6;
 
 // Latin fonts put about a quarter of the em below the baseline (Helvetica's
 // descender is 0.207 of the size, Times' 0.217) and the rest above: the band

@@ -9,6 +9,9 @@
 #include <utility>
 
 #include "bounds.h"
+#ifdef ORDER_DEBUG
+#include <cstdio>
+#endif
 #include "orientation.h"
 
 namespace vellox_core {
@@ -453,30 +456,72 @@ private:
         std::vector<std::vector<std::size_t>> columns(cover.size());
         for (const std::size_t i : members) columns[column_of(items_[i])].push_back(i);
 
-        // A table: rows of cells side by side in most bands, and a column
-        // that is not running text.
+        // A table: rows of cells side by side in most bands, and no two
+        // columns of running text. Text columns set on shared baselines
+        // (LaTeX's) have rows too; a label column beside a column of
+        // descriptions is a table, and so, read as it was, is a narrow
+        // side bar whose lines share the main text's baselines. A column's
+        // line in a band is the extent of the band's pieces in it: the
+        // loose lines of narrow justified columns split into pieces at
+        // their widest spaces (latex_twocolumn.pdf).
         std::size_t rows = 0;
+        std::vector<std::size_t> lines_in(cover.size(), 0);
+        std::vector<std::size_t> full(cover.size(), 0);
+        std::vector<Interval> extent(cover.size());
+        std::vector<std::size_t> touched;
         for (std::size_t b = from; b < to; ++b) {
-            const std::size_t c = column_of(items_[region[bands[b].begin]]);
-            for (std::size_t i = bands[b].begin + 1; i < bands[b].end; ++i) {
-                if (column_of(items_[region[i]]) != c) {
-                    ++rows;
-                    break;
+            touched.clear();
+            for (std::size_t i = bands[b].begin; i < bands[b].end; ++i) {
+                const Span& s = items_[region[i]].span;
+                const std::size_t c = column_of(items_[region[i]]);
+                if (std::find(touched.begin(), touched.end(), c) == touched.end()) {
+                    touched.push_back(c);
+                    extent[c] = {s.a0, s.a1};
+                } else {
+                    extent[c] = {std::fmin(extent[c].lo, s.a0), std::fmax(extent[c].hi, s.a1)};
+                }
+            }
+            if (touched.size() >= 2) ++rows;
+            for (const std::size_t c : touched) {
+                ++lines_in[c];
+                if (extent[c].hi - extent[c].lo >= kProseFill * (cover[c].hi - cover[c].lo)) {
+                    ++full[c];
                 }
             }
         }
-        bool prose = true;
-        for (std::size_t c = 0; c < columns.size() && prose; ++c) {
-            const double width = cover[c].hi - cover[c].lo;
-            std::size_t full = 0;
-            for (const std::size_t i : columns[c]) {
-                if (items_[i].span.a1 - items_[i].span.a0 >= kProseFill * width) ++full;
+        std::size_t prose = 0;
+        for (std::size_t c = 0; c < cover.size(); ++c) {
+            if (cover[c].hi - cover[c].lo >= kProseWidth * body && lines_in[c] >= 2 &&
+                2 * full[c] >= lines_in[c]) {
+                ++prose;
             }
-            prose = width >= kProseWidth * body && columns[c].size() >= 2 &&
-                    2 * full >= columns[c].size();
         }
-        if (rows >= 2 && 2 * rows >= to - from && !prose) {
+#ifdef ORDER_DEBUG
+        fprintf(stderr, "group depth %u bands %zu rows %zu prose %zu cols:", depth, to - from, rows, prose);
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            fprintf(stderr, " [%.0f,%.0f] n=%zu full=%zu;", cover[c].lo, cover[c].hi, lines_in[c], full[c]);
+        }
+        fprintf(stderr, "\n");
+#endif
+        double narrowest = std::numeric_limits<double>::infinity();
+        for (std::size_t c = 1; c < cover.size(); ++c) {
+            narrowest = std::fmin(narrowest, cover[c].lo - cover[c - 1].hi);
+        }
+        if (rows >= kMinTableRows && 2 * rows >= to - from && prose < 2 &&
+            narrowest >= kMinTableGap * body) {
             leaf(std::move(members), true);
+            return;
+        }
+        // Columns hold several lines each and are several words wide: gaps
+        // that line up over a few lines are the rivers of loosely justified
+        // text (latex_twocolumn.pdf), not columns.
+        bool columns_hold = to - from >= kMinColumnBands;
+        for (std::size_t c = 0; c < cover.size() && columns_hold; ++c) {
+            columns_hold =
+                lines_in[c] >= 2 && cover[c].hi - cover[c].lo >= kMinColumnWidth * body;
+        }
+        if (!columns_hold) {
+            leaf(std::move(members), false);
             return;
         }
         for (std::vector<std::size_t>& column : columns) cut(std::move(column), depth + 1);

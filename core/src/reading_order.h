@@ -44,10 +44,12 @@ void order_page(PageText& page, std::span<const LinePiece> pieces, std::span<con
 // kMinGutter of the body size in every band reads as columns, unless it is
 // a table (rows of cells side by side).
 //
-// The narrowest gutters in the corpora and fixtures are LaTeX's twocolumn
-// 10 points at 10-point type; the space words are set with never reaches
-// this much in justified text (see kPieceGap).
-inline constexpr double kMinGutter = 0.8;
+// The narrowest gutters in the corpora are the Federal Register's 7
+// points at 9-point type (contrib-pr-00530-ml-lines.pdf) and LaTeX's
+// twocolumn 10 points at 10-point type. A gutter must hold in every band
+// of the group, which the rivers of white between words in justified
+// text do not.
+inline constexpr double kMinGutter = 0.6;
 
 // A band further below the group above it than this many body sizes
 // starts a new group: the white space above a footer or around a figure
@@ -69,12 +71,26 @@ inline constexpr double kBandOverlap = 0.3;
 // where its column starts.
 inline constexpr double kColumnAlign = 1.0;
 
-// A column reads as prose when it is at least kProseWidth body sizes wide
-// (some 20 characters) and at least half of its lines fill kProseFill of
-// its width: columns of running text do, while the columns of a table
-// are narrow or ragged.
+// A column is running text when it is at least kProseWidth body sizes
+// wide (some 20 characters) and at least half of its lines fill
+// kProseFill of its width; the columns of a table are narrow or ragged.
 inline constexpr double kProseWidth = 10.0;
 inline constexpr double kProseFill = 0.7;
+
+// A table has at least kMinTableRows rows and its columns are at least
+// kMinTableGap body sizes apart: a row of cells leaves wider gaps than
+// the widest word spaces of loosely justified text (0.8 of the size in
+// latex_twocolumn.pdf), whose gaps can line up over a few lines.
+inline constexpr std::size_t kMinTableRows = 3;
+inline constexpr double kMinTableGap = 1.0;
+
+// And columns are read as such only over at least kMinColumnBands bands,
+// with at least two lines in each column, each column at least
+// kMinColumnWidth body sizes wide (a dozen characters: the narrowest side
+// bars and newspaper columns are wider, while the words a river of white
+// cuts off at the end of a few loose lines are narrower).
+inline constexpr std::size_t kMinColumnBands = 3;
+inline constexpr double kMinColumnWidth = 6.0;
 
 // Paragraph blocks: a line starts a new block when its size differs from
 // the line above by more than kSizeChange (a heading), when it lies more
