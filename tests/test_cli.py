@@ -179,6 +179,24 @@ def test_pages_are_numbered_from_one(tmp_path, spec, pages):
     assert [p["lines"][0]["text"] for p in doc["pages"]] == [f"p{n}" for n in pages]
 
 
+@pytest.mark.parametrize("order, lines", [
+    (None, ["left one", "left two", "left three", "right one", "right two", "right three"]),
+    ("reading", ["left one", "left two", "left three", "right one", "right two", "right three"]),
+    ("position", ["left one right one", "left two right two", "left three right three"]),
+])
+def test_order_of_the_lines(tmp_path, order, lines):
+    pdf = tmp_path / "columns.pdf"
+    pdf.write_bytes(pdfgen.document([pdfgen.text_ops(
+        [(x, 700 - 14 * i, b"%s %s" % (side, word))
+         for x, side in ((72, b"left"), (320, b"right"))
+         for i, word in enumerate((b"one", b"two", b"three"))])]))
+    result = vellox(pdf, "-f", "text", *(["--order", order] if order else []))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == lines
+    bad = vellox(pdf, "--order", "columns")
+    assert bad.returncode == 2 and "invalid choice: 'columns'" in bad.stderr
+
+
 # ------------------------------------------------------------ standard streams
 
 def test_dash_is_standard_input_and_output(tmp_path):

@@ -218,9 +218,8 @@ Result<ExtractedDoc> Document::extract_pages(const std::vector<Page>& pages,
         auto drawing = interpret_page(resolver, page, font_cache);
         if (!drawing) return std::move(drawing).error();
         std::vector<LinePiece> pieces;
-        PageText text =
-            layout_page(drawing->runs, page.media_box, page.rotate,
-                        options.order == ReadingOrder::Columns ? &pieces : nullptr);
+        PageText text = layout_page(drawing->runs, page.media_box, page.rotate,
+                                    options.order == ReadingOrder::Columns ? &pieces : nullptr);
         text.number = index + 1;
         text.tables = detect_tables(drawing->rules, drawing->runs, page.rotate);
         std::vector<Rect> table_boxes;

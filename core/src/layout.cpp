@@ -204,8 +204,8 @@ struct Extent {
 
 // The line of `members`; with `pieces`, its pieces are appended there
 // (their `line` left for the caller to set).
-Line finish_line(const std::vector<TextRun>& runs, const Frame& frame,
-                 std::vector<Placed>& members, std::vector<LinePiece>* pieces) {
+Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vector<Placed>& members,
+                 std::vector<LinePiece>* pieces) {
     // Along the line, equal positions in sweep order.
     const bool comparable = std::none_of(members.begin(), members.end(),
                                          [](const Placed& p) { return std::isnan(p.along); });

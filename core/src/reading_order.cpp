@@ -9,9 +9,6 @@
 #include <utility>
 
 #include "bounds.h"
-#ifdef ORDER_DEBUG
-#include <cstdio>
-#endif
 #include "orientation.h"
 
 namespace vellox_core {
@@ -58,7 +55,7 @@ double order_size(double font_size) { return std::fmax(std::fabs(font_size), 1.0
 struct Item {
     Span span;
     double size = 1;
-    std::size_t key = 0;         // its (first) piece: position order
+    std::size_t key = 0;           // its (first) piece: position order
     std::size_t table = kNoTable;  // index into Orderer::table_pieces
 };
 
@@ -76,13 +73,14 @@ struct Interval {
 // `a` and `b` (each sorted, apart by at least `gutter`) as one sorted list,
 // intervals closer than `gutter` merged. More than kMaxOrderColumns
 // intervals become one across the whole.
-std::vector<Interval> merge_intervals(const std::vector<Interval>& a, const std::vector<Interval>& b,
-                                      double gutter) {
+std::vector<Interval> merge_intervals(const std::vector<Interval>& a,
+                                      const std::vector<Interval>& b, double gutter) {
     std::vector<Interval> out;
     out.reserve(a.size() + b.size());
     std::size_t i = 0, j = 0;
     while (i < a.size() || j < b.size()) {
-        const Interval next = (j == b.size() || (i < a.size() && a[i].lo <= b[j].lo)) ? a[i++] : b[j++];
+        const Interval next =
+            (j == b.size() || (i < a.size() && a[i].lo <= b[j].lo)) ? a[i++] : b[j++];
         if (!out.empty() && next.lo - out.back().hi < gutter) {
             out.back().hi = std::fmax(out.back().hi, next.hi);
         } else {
@@ -146,8 +144,7 @@ public:
         // order: nothing can be measured about them.
         const bool finite = std::all_of(items.begin(), items.end(), [](const Item& it) {
             return std::isfinite(it.span.a0) && std::isfinite(it.span.a1) &&
-                   std::isfinite(it.span.c0) && std::isfinite(it.span.c1) &&
-                   std::isfinite(it.size);
+                   std::isfinite(it.span.c0) && std::isfinite(it.span.c1) && std::isfinite(it.size);
         });
         items_ = std::move(items);
         std::vector<std::size_t> all(items_.size());
@@ -196,8 +193,7 @@ private:
     Box display_box(const Rect& r) const {
         const Vec2 a = to_display({r[0], r[1]}, page_.rotation);
         const Vec2 b = to_display({r[2], r[3]}, page_.rotation);
-        return {std::fmin(a.x, b.x), std::fmin(a.y, b.y), std::fmax(a.x, b.x),
-                std::fmax(a.y, b.y)};
+        return {std::fmin(a.x, b.x), std::fmin(a.y, b.y), std::fmax(a.x, b.x), std::fmax(a.y, b.y)};
     }
 
     bool first_of_line(std::size_t k) const {
@@ -305,7 +301,8 @@ private:
         }
         double usual = 1.2;
         if (steps.size() >= 2) {
-            std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2),
+            std::nth_element(steps.begin(),
+                             steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2),
                              steps.end());
             usual = steps[steps.size() / 2];
         }
@@ -439,17 +436,17 @@ private:
     void group(const std::vector<std::size_t>& region, const std::vector<Band>& bands,
                std::size_t from, std::size_t to, const std::vector<Interval>& cover, double body,
                std::uint32_t depth) {
-        std::vector<std::size_t> members(region.begin() + static_cast<std::ptrdiff_t>(bands[from].begin),
-                                         region.begin() + static_cast<std::ptrdiff_t>(bands[to - 1].end));
+        std::vector<std::size_t> members(
+            region.begin() + static_cast<std::ptrdiff_t>(bands[from].begin),
+            region.begin() + static_cast<std::ptrdiff_t>(bands[to - 1].end));
         // One band is a row, however far apart its pieces: read across.
         if (cover.size() < 2 || to - from < 2) {
             leaf(std::move(members), false);
             return;
         }
         const auto column_of = [&cover](const Item& item) {
-            const auto it = std::upper_bound(
-                cover.begin(), cover.end(), item.span.a0,
-                [](double a, const Interval& c) { return a < c.lo; });
+            const auto it = std::upper_bound(cover.begin(), cover.end(), item.span.a0,
+                                             [](double a, const Interval& c) { return a < c.lo; });
             return it == cover.begin() ? std::size_t{0}
                                        : static_cast<std::size_t>(it - cover.begin()) - 1;
         };
@@ -496,13 +493,6 @@ private:
                 ++prose;
             }
         }
-#ifdef ORDER_DEBUG
-        fprintf(stderr, "group depth %u bands %zu rows %zu prose %zu cols:", depth, to - from, rows, prose);
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            fprintf(stderr, " [%.0f,%.0f] n=%zu full=%zu;", cover[c].lo, cover[c].hi, lines_in[c], full[c]);
-        }
-        fprintf(stderr, "\n");
-#endif
         double narrowest = std::numeric_limits<double>::infinity();
         for (std::size_t c = 1; c < cover.size(); ++c) {
             narrowest = std::fmin(narrowest, cover[c].lo - cover[c - 1].hi);
@@ -517,8 +507,7 @@ private:
         // text (latex_twocolumn.pdf), not columns.
         bool columns_hold = to - from >= kMinColumnBands;
         for (std::size_t c = 0; c < cover.size() && columns_hold; ++c) {
-            columns_hold =
-                lines_in[c] >= 2 && cover[c].hi - cover[c].lo >= kMinColumnWidth * body;
+            columns_hold = lines_in[c] >= 2 && cover[c].hi - cover[c].lo >= kMinColumnWidth * body;
         }
         if (!columns_hold) {
             leaf(std::move(members), false);

@@ -68,6 +68,10 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--pages", metavar="LIST",
                         help="pages to convert, numbered from 1: e.g. 1-3,7,10-,-1 "
                         "(-1 is the last page, 10- runs to the end)")
+    parser.add_argument("--order", choices=("reading", "position"), default="reading",
+                        help="order of each page's lines: reading (columns down and left to "
+                        "right, tables row by row; the default) or position (top to bottom "
+                        "across the page)")
     parser.add_argument("--password", metavar="PW", help="password of encrypted files")
     parser.add_argument("--jobs", "-j", type=int, metavar="N",
                         help="files converted at once (default: CPU count)")
@@ -321,7 +325,7 @@ class Runner:
                 yield job, result, time.perf_counter() - start
             return
         timed = run([job.source for job in todo], self.format, self.args.password,
-                    self.args.jobs, self.pages, self.args.processes)
+                    self.args.jobs, self.pages, self.args.processes, self.args.order)
         done = iter(zip(todo, timed))
         for job in self.jobs:
             if job.problem is not None:
