@@ -179,17 +179,20 @@ def test_pages_are_numbered_from_one(tmp_path, spec, pages):
     assert [p["lines"][0]["text"] for p in doc["pages"]] == [f"p{n}" for n in pages]
 
 
+LEFT = [f"left column, line {n} of three" for n in ("one", "two", "three")]
+RIGHT = [f"right column, line {n} of three" for n in ("one", "two", "three")]
+
+
 @pytest.mark.parametrize("order, lines", [
-    (None, ["left one", "left two", "left three", "right one", "right two", "right three"]),
-    ("reading", ["left one", "left two", "left three", "right one", "right two", "right three"]),
-    ("position", ["left one right one", "left two right two", "left three right three"]),
+    (None, LEFT + RIGHT),
+    ("reading", LEFT + RIGHT),
+    ("position", [f"{a} {b}" for a, b in zip(LEFT, RIGHT)]),
 ])
 def test_order_of_the_lines(tmp_path, order, lines):
     pdf = tmp_path / "columns.pdf"
     pdf.write_bytes(pdfgen.document([pdfgen.text_ops(
-        [(x, 700 - 14 * i, b"%s %s" % (side, word))
-         for x, side in ((72, b"left"), (320, b"right"))
-         for i, word in enumerate((b"one", b"two", b"three"))])]))
+        [(x, 700 - 14 * i, text.encode()) for x, side in ((72, LEFT), (320, RIGHT))
+         for i, text in enumerate(side)])]))
     result = vellox(pdf, "-f", "text", *(["--order", order] if order else []))
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == lines
