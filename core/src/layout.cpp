@@ -400,6 +400,9 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
         return groups[a].bin < groups[b].bin;
     });
     rest.insert(rest.begin(), main);
+    std::size_t total = 0;
+    for (const Group& g : groups) total += g.lines.size();
+    page.lines.reserve(total);
     for (const std::size_t g : rest) {
         if (pieces != nullptr) {
             for (LinePiece& piece : groups[g].pieces) {

@@ -93,11 +93,14 @@ std::vector<Interval> merge_intervals(const std::vector<Interval>& a,
 
 class Orderer {
 public:
-    Orderer(const PageText& page, std::span<const LinePiece> pieces, Frame frame)
-        : page_(page), pieces_(pieces), frame_(frame) {}
+    // Lines are written to `lines` (page.lines itself in position order,
+    // where none moves) and blocks to `blocks`.
+    Orderer(PageText& page, std::span<const LinePiece> pieces, Frame frame,
+            std::vector<Line>& lines, std::vector<Block>& blocks)
+        : lines(lines), blocks(blocks), page_(page), pieces_(pieces), frame_(frame) {}
 
-    std::vector<Line> lines;
-    std::vector<Block> blocks;
+    std::vector<Line>& lines;
+    std::vector<Block>& blocks;
     // The pieces of each ruled table of the direction, in position order.
     std::vector<std::vector<std::size_t>> table_pieces;
 
@@ -170,22 +173,20 @@ public:
         };
         std::size_t i = from;
         while (i < to) {
-            const bool table = inside(page_.lines[i].box);
+            const bool table = inside(lines[i].box);
             std::size_t j = i + 1;
-            while (j < to && inside(page_.lines[j].box) == table) ++j;
-            const std::size_t first = lines.size();
-            for (std::size_t k = i; k < j; ++k) lines.push_back(page_.lines[k]);
+            while (j < to && inside(lines[j].box) == table) ++j;
             if (table) {
-                blocks.push_back({first, lines.size(), true});
+                blocks.push_back({i, j, true});
             } else {
-                paragraphs(first);
+                paragraphs(i, j);
             }
             i = j;
         }
     }
 
 private:
-    const PageText& page_;
+    PageText& page_;
     std::span<const LinePiece> pieces_;
     Frame frame_;
     std::vector<Item> items_;
@@ -204,10 +205,10 @@ private:
     }
 
     // The line of pieces [k, m] of one line: the line itself when they are
-    // all of it.
-    Line joined(std::size_t k, std::size_t m) const {
-        const Line& whole = page_.lines[pieces_[k].line];
-        if (first_of_line(k) && last_of_line(m)) return whole;
+    // all of it (then read only this once, so it is moved).
+    Line joined(std::size_t k, std::size_t m) {
+        Line& whole = page_.lines[pieces_[k].line];
+        if (first_of_line(k) && last_of_line(m)) return std::move(whole);
         const std::size_t end = last_of_line(m) ? whole.text.size() : pieces_[m + 1].join_begin;
         const std::size_t begin = std::min(pieces_[k].text_begin, end);
         Line line;
@@ -260,7 +261,7 @@ private:
             if (as_table) {
                 blocks.push_back({first, lines.size(), true});
             } else {
-                paragraphs(first);
+                paragraphs(first, lines.size());
             }
             run.clear();
         };
@@ -283,9 +284,9 @@ private:
         return {in_frame(frame_, line.box), frame_.across(origin), order_size(line.font_size)};
     }
 
-    // Cuts lines [first, end of `lines`) into paragraph blocks.
-    void paragraphs(std::size_t first) {
-        const std::size_t n = lines.size() - first;
+    // Cuts lines [first, end) into paragraph blocks.
+    void paragraphs(std::size_t first, std::size_t end) {
+        const std::size_t n = end - first;
         if (n == 0) return;
         std::vector<Placed> at(n);
         for (std::size_t i = 0; i < n; ++i) at[i] = placed(lines[first + i]);
@@ -533,6 +534,7 @@ void order_page(PageText& page, std::span<const LinePiece> pieces, std::span<con
     }
     std::vector<Line> lines;
     std::vector<Block> blocks;
+    if (order == ReadingOrder::Columns) lines.reserve(page.lines.size());
     // Each direction's lines are consecutive; each is ordered in its own
     // frame. A direction's pieces are consecutive too, in line order.
     std::size_t first = 0;
@@ -544,24 +546,17 @@ void order_page(PageText& page, std::span<const LinePiece> pieces, std::span<con
                page.lines[end].direction.y == u.y) {
             ++end;
         }
-        Orderer orderer(page, pieces, Frame{u});
         if (order == ReadingOrder::Columns) {
             std::size_t stop = piece;
             while (stop < pieces.size() && pieces[stop].line < end) ++stop;
-            orderer.order(piece, stop, tables);
+            Orderer(page, pieces, Frame{u}, lines, blocks).order(piece, stop, tables);
             piece = stop;
         } else {
-            orderer.keep(first, end, tables);
+            Orderer(page, pieces, Frame{u}, page.lines, blocks).keep(first, end, tables);
         }
-        for (Block& b : orderer.blocks) {
-            b.begin += lines.size();
-            b.end += lines.size();
-            blocks.push_back(b);
-        }
-        std::move(orderer.lines.begin(), orderer.lines.end(), std::back_inserter(lines));
         first = end;
     }
-    page.lines = std::move(lines);
+    if (order == ReadingOrder::Columns) page.lines = std::move(lines);
     page.blocks = std::move(blocks);
 }
 
