@@ -70,13 +70,12 @@ struct Interval {
     double lo = 0, hi = 0;
 };
 
-// `a` and `b` (each sorted, apart by at least `gutter`) as one sorted list,
-// intervals closer than `gutter` merged. More than kMaxOrderColumns
-// intervals become one across the whole.
-std::vector<Interval> merge_intervals(const std::vector<Interval>& a,
-                                      const std::vector<Interval>& b, double gutter) {
-    std::vector<Interval> out;
-    out.reserve(a.size() + b.size());
+// `a` and `b` (each sorted) as one sorted list in `out`, intervals closer
+// than `gutter` merged. More than kMaxOrderColumns intervals become one
+// across the whole.
+void merge_intervals(std::span<const Interval> a, std::span<const Interval> b, double gutter,
+                     std::vector<Interval>& out) {
+    out.clear();
     std::size_t i = 0, j = 0;
     while (i < a.size() || j < b.size()) {
         const Interval next =
@@ -87,8 +86,10 @@ std::vector<Interval> merge_intervals(const std::vector<Interval>& a,
             out.push_back(next);
         }
     }
-    if (out.size() > limits::kMaxOrderColumns) out = {{out.front().lo, out.back().hi}};
-    return out;
+    if (out.size() > limits::kMaxOrderColumns) {
+        const Interval all{out.front().lo, out.back().hi};
+        out.assign(1, all);
+    }
 }
 
 class Orderer {
@@ -329,7 +330,8 @@ private:
     struct Band {
         std::size_t begin = 0, end = 0;  // in the region sorted by top
         double top = 0, bottom = 0;
-        std::vector<Interval> cover;  // along, apart by the gutter
+        // Along, apart by the gutter: [cover_begin, cover_end) of covers.
+        std::size_t cover_begin = 0, cover_end = 0;
     };
 
     // The region cut into groups of bands, and each group of columns into
@@ -366,33 +368,47 @@ private:
                     continue;
                 }
             }
-            bands.push_back({i, i + 1, s.c1, s.c0, {}});
+            bands.push_back({i, i + 1, s.c1, s.c0, 0, 0});
         }
+        // Each band's cover, all in one list; the scratch lists are reused
+        // from band to band.
+        std::vector<Interval> covers;
+        std::vector<Interval> spans;
+        std::vector<Interval> merged;
         for (Band& band : bands) {
-            std::vector<Interval> spans;
+            spans.clear();
             for (std::size_t i = band.begin; i < band.end; ++i) {
                 spans.push_back({items_[region[i]].span.a0, items_[region[i]].span.a1});
             }
             std::sort(spans.begin(), spans.end(),
                       [](const Interval& a, const Interval& b) { return a.lo < b.lo; });
-            band.cover = merge_intervals(spans, {}, gutter);
+            merge_intervals(spans, {}, gutter, merged);
+            band.cover_begin = covers.size();
+            covers.insert(covers.end(), merged.begin(), merged.end());
+            band.cover_end = covers.size();
         }
+        const auto cover_of = [&covers](const Band& band) {
+            return std::span<const Interval>(covers).subspan(band.cover_begin,
+                                                             band.cover_end - band.cover_begin);
+        };
 
         // Consecutive bands whose column gaps line up form a group.
         std::size_t g = 0;
-        std::vector<Interval> cover = bands[0].cover;
+        std::vector<Interval> cover(cover_of(bands[0]).begin(), cover_of(bands[0]).end());
+        std::vector<Interval> both;
         double bottom = bands[0].bottom;
         for (std::size_t b = 1; b <= bands.size(); ++b) {
             bool joins = false;
             if (b < bands.size()) {
                 const Band& band = bands[b];
-                std::vector<Interval> both = merge_intervals(cover, band.cover, gutter);
+                const std::span<const Interval> band_cover = cover_of(band);
+                merge_intervals(cover, band_cover, gutter, both);
                 if (bottom - band.top > kMaxBandGap * body) {
                     joins = false;
                 } else if (cover.size() >= 2) {
                     // Columns go on while the band crosses none of them.
                     joins = both.size() >= 2;
-                } else if (band.cover.size() < 2) {
+                } else if (band_cover.size() < 2) {
                     joins = true;
                 } else if (both.size() >= 2) {
                     // Text above columns joins them only as a heading of
@@ -400,10 +416,10 @@ private:
                     // bridging a gap. A centered title over two columns
                     // (multicolumn.pdf) can fall clear of the gap when the
                     // first band's left piece is short, but is not aligned.
-                    joins = both.size() == band.cover.size() &&
+                    joins = both.size() == band_cover.size() &&
                             std::all_of(cover.begin(), cover.end(), [&](const Interval& c) {
                                 return std::any_of(
-                                    band.cover.begin(), band.cover.end(), [&](const Interval& d) {
+                                    band_cover.begin(), band_cover.end(), [&](const Interval& d) {
                                         return std::fabs(c.lo - d.lo) <= kColumnAlign * body;
                                     });
                             });
@@ -412,14 +428,16 @@ private:
                     // columns start here if the next band has the gap too;
                     // otherwise it is a wide word space or a row of its
                     // own within the text.
-                    const bool columns_follow =
-                        b + 1 < bands.size() &&
-                        bands[b].bottom - bands[b + 1].top <= kMaxBandGap * body &&
-                        merge_intervals(band.cover, bands[b + 1].cover, gutter).size() >= 2;
+                    bool columns_follow = false;
+                    if (b + 1 < bands.size() &&
+                        bands[b].bottom - bands[b + 1].top <= kMaxBandGap * body) {
+                        merge_intervals(band_cover, cover_of(bands[b + 1]), gutter, merged);
+                        columns_follow = merged.size() >= 2;
+                    }
                     joins = !columns_follow;
                 }
                 if (joins) {
-                    cover = std::move(both);
+                    cover.swap(both);
                     bottom = std::fmin(bottom, band.bottom);
                 }
             }
@@ -427,7 +445,7 @@ private:
             group(region, bands, g, b, cover, body, depth);
             if (b < bands.size()) {
                 g = b;
-                cover = bands[b].cover;
+                cover.assign(cover_of(bands[b]).begin(), cover_of(bands[b]).end());
                 bottom = bands[b].bottom;
             }
         }
