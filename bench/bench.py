@@ -13,7 +13,8 @@ What is measured, so the numbers can be judged:
   rotates from file to file, so no tool always runs on a warm or cold cache).
   Each measurement is the wall time of one call that opens the file from
   bytes in memory and extracts the text of every page (vellox:
-  `parse_to_markdown`; PyMuPDF: `page.get_text()`; pypdfium2: a text page's
+  `parse_to_markdown`, and vellox-position the same with
+  `order="position"`, without the reading-order analysis; PyMuPDF: `page.get_text()`; pypdfium2: a text page's
   `get_text_range()`; pypdf: `extract_text()`; pdfminer.six: `extract_text`).
   zlib-floor is no PDF tool: it only zlib-inflates the Flate streams that
   parse_to_markdown inflates (found with pypdf before timing: object and
@@ -65,6 +66,17 @@ def load_vellox() -> Tool:
     def run(path: Path, data: bytes, password: str | None) -> int:
         vellox.parse_to_markdown(data, password)
         return -1  # pages are counted outside the timed call
+    return run
+
+
+def load_vellox_position() -> Tool:
+    """vellox with its lines in position order, which skips the reading-order
+    analysis: the difference to "vellox" is what that analysis costs."""
+    import vellox
+
+    def run(path: Path, data: bytes, password: str | None) -> int:
+        vellox.parse_to_markdown(data, password, order="position")
+        return -1
     return run
 
 
@@ -276,6 +288,7 @@ def load_zlib_floor() -> Tool:
 
 TOOLS: dict[str, Callable[[], Tool]] = {
     "vellox": load_vellox,
+    "vellox-position": load_vellox_position,
     "pymupdf": load_pymupdf,
     "pypdfium2": load_pypdfium2,
     "pypdf": load_pypdf,
@@ -420,7 +433,7 @@ def main() -> int:
                 elapsed = time.perf_counter() - start
                 seconds[name][path] = seconds[name].get(path, 0.0) + elapsed
                 if path not in pages[name]:
-                    if name == "vellox":
+                    if name.startswith("vellox"):
                         count = vellox_pages(data, password)
                     pages[name][path] = count
 

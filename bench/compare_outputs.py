@@ -4,6 +4,8 @@ so that a performance change can be shown to leave every result unchanged.
 
     python bench/compare_outputs.py record DIR [FILE_OR_DIR ...]
     python bench/compare_outputs.py check  DIR [FILE_OR_DIR ...]
+    python bench/compare_outputs.py check --order position DIR   # against a record
+                                                               # made before reading order
 
 For every input file and every form (parse, parse_to_json, parse_to_markdown,
 parse_to_html) the result -- or the text of the error raised -- is written
@@ -40,10 +42,13 @@ def collect(inputs: list[Path]) -> list[Path]:
     return files
 
 
-def render(form: str, data: bytes, password: str | None) -> bytes:
+def render(form: str, data: bytes, password: str | None, order: str | None) -> bytes:
     import vellox
     try:
-        result = getattr(vellox, form)(data, password)
+        if order is None:
+            result = getattr(vellox, form)(data, password)
+        else:
+            result = getattr(vellox, form)(data, password, order=order)
     except Exception as err:  # the error kind and message are part of the result
         return f"ERROR {type(err).__name__}: {err}".encode()
     if isinstance(result, str):
@@ -62,6 +67,8 @@ def main() -> int:
     parser.add_argument("mode", choices=("record", "check"))
     parser.add_argument("dir", type=Path)
     parser.add_argument("inputs", nargs="*", type=Path)
+    parser.add_argument("--order", choices=("reading", "position"),
+                        help="the order= argument to pass (default: none, the default order)")
     args = parser.parse_args()
     files = collect(args.inputs or DEFAULT_INPUTS)
     if not files:
@@ -73,7 +80,7 @@ def main() -> int:
         data = path.read_bytes()
         password = password_for(path)
         for form in FORMS:
-            out = render(form, data, password)
+            out = render(form, data, password, args.order)
             target = args.dir / f"{key(path)}.{form}"
             if args.mode == "record":
                 target.write_bytes(out)

@@ -71,9 +71,13 @@ PyObject* run(PyObject* module, PyObject* args, PyObject* kwargs, const char* fo
             // The text forms show of images only whether a page needs OCR.
             // The Document is dropped on return.
             const bool text_only = form == Form::Markdown || form == Form::Html;
+            // The lines come in reading order (columns, blocks, tables row
+            // by row), as the package's functions give them by default:
+            // these fixed signatures have no place for an order.
             vellox_core::ExtractOptions options;
             options.images =
                 text_only ? vellox_core::ImageDetail::PresenceOnly : vellox_core::ImageDetail::Full;
+            options.order = vellox_core::ReadingOrder::Columns;
             return document->extract(options);
         }();
         if (!extracted) return to_pyerr(extracted.error());

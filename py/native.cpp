@@ -130,6 +130,25 @@ bool form_arg(PyObject* value, Form& out) {
     return false;
 }
 
+// The order names the package documents: "reading" (columns and blocks)
+// and "position" (top to bottom across the page).
+bool order_arg(PyObject* value, vellox_core::ReadingOrder& out) {
+    if (!PyUnicode_Check(value)) {
+        wrong_type("order", value, "PyString");
+        return false;
+    }
+    if (PyUnicode_CompareWithASCIIString(value, "reading") == 0) {
+        out = vellox_core::ReadingOrder::Columns;
+        return true;
+    }
+    if (PyUnicode_CompareWithASCIIString(value, "position") == 0) {
+        out = vellox_core::ReadingOrder::Position;
+        return true;
+    }
+    PyErr_Format(PyExc_ValueError, "unknown order %R; expected 'reading' or 'position'", value);
+    return false;
+}
+
 bool int64_arg(PyObject* value, std::int64_t& out) {
     Ref index(PyNumber_Index(value));
     if (!index) return false;
@@ -279,7 +298,8 @@ void without_lock(Outcome& outcome, Work work) {
 }
 
 void run_extract(Outcome& outcome, ByteView data, ByteView password, Form form,
-                 const PageSelection& selection, const Limits& limits) {
+                 const PageSelection& selection, const Limits& limits,
+                 vellox_core::ReadingOrder order) {
     // The limits count from here, so that opening the file counts too.
     vellox_core::ExtractOptions options;
     options.time_limit = limits.seconds;
@@ -304,6 +324,7 @@ void run_extract(Outcome& outcome, ByteView data, ByteView password, Form form,
     const bool text_only = form == Form::Markdown || form == Form::Html || form == Form::Text;
     options.images =
         text_only ? vellox_core::ImageDetail::PresenceOnly : vellox_core::ImageDetail::Full;
+    options.order = order;
     auto extracted =
         document->extract_pages(*pages, std::get<std::vector<std::size_t>>(chosen), options);
     if (!extracted) {
@@ -415,16 +436,17 @@ PyObject* guarded(PyObject* module, Body body) {
 PyObject* py_extract(PyObject* module, PyObject* args, PyObject* kwargs) {
     return guarded(module, [&]() -> PyObject* {
         static const char* kwlist[] = {"data",    "password",  "format", "pages",
-                                       "timeout", "max_bytes", nullptr};
+                                       "timeout", "max_bytes", "order",  nullptr};
         PyObject* data = nullptr;
         PyObject* password = Py_None;
         PyObject* format = nullptr;
         PyObject* pages = Py_None;
         PyObject* timeout = Py_None;
         PyObject* max_bytes = Py_None;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O$OOOO:extract",
+        PyObject* order = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O$OOOOO:extract",
                                          const_cast<char**>(kwlist), &data, &password, &format,
-                                         &pages, &timeout, &max_bytes)) {
+                                         &pages, &timeout, &max_bytes, &order)) {
             return nullptr;
         }
         Input input;
@@ -432,14 +454,16 @@ PyObject* py_extract(PyObject* module, PyObject* args, PyObject* kwargs) {
         Form form = Form::Dict;
         PageSelection selection;
         Limits limits;
+        vellox_core::ReadingOrder reading = vellox_core::ReadingOrder::Columns;
         if (!limits_arg(timeout, max_bytes, limits) || !input.load(data) ||
             !password_arg(password, pw) || (format != nullptr && !form_arg(format, form)) ||
-            !pages_arg(pages, selection)) {
+            !pages_arg(pages, selection) || (order != nullptr && !order_arg(order, reading))) {
             return nullptr;
         }
         Outcome outcome;
-        without_lock(outcome,
-                     [&] { run_extract(outcome, input.bytes(), pw, form, selection, limits); });
+        without_lock(outcome, [&] {
+            run_extract(outcome, input.bytes(), pw, form, selection, limits, reading);
+        });
         return finish(module, outcome);
     });
 }
@@ -489,10 +513,11 @@ PyObject* py_info(PyObject* module, PyObject* args, PyObject* kwargs) {
 
 PyDoc_STRVAR(extract_doc,
              "extract(data, password=None, *, format='dict', pages=None, timeout=None, "
-             "max_bytes=None)\n--\n\n"
+             "max_bytes=None, order='reading')\n--\n\n"
              "Extract a PDF in one of the forms markdown, json, html, text or dict, with the "
              "interpreter lock released, within `timeout` seconds and `max_bytes` decoded "
-             "bytes when given.");
+             "bytes when given; order 'reading' (columns and blocks) or 'position' (top to "
+             "bottom).");
 PyDoc_STRVAR(info_doc,
              "info(data, password=None, *, timeout=None, max_bytes=None)\n--\n\n"
              "Read a PDF's metadata, page sizes and outline without interpreting any page.");

@@ -222,18 +222,76 @@ def test_signatures(name):
     limits = "timeout: 'Optional[float]' = None, max_bytes: 'Optional[int]' = None"
     expected = {
         "convert": "(data: 'Source', format: 'Format' = 'markdown', password: 'Optional[str]' "
-                   f"= None, *, pages: 'Optional[Pages]' = None, {limits}) "
-                   "-> 'Union[Document, str]'",
+                   f"= None, *, pages: 'Optional[Pages]' = None, {limits}, "
+                   "order: 'Order' = 'reading') -> 'Union[Document, str]'",
         "info": f"(data: 'Source', password: 'Optional[str]' = None, *, {limits}) -> 'Info'",
     }
     returns = "Document" if name == "parse" else "str"
     assert signature == expected.get(name, f"(data: 'Source', password: 'Optional[str]' = None, "
-                                           f"*, pages: 'Optional[Pages]' = None, {limits}) "
-                                           f"-> '{returns}'")
+                                           f"*, pages: 'Optional[Pages]' = None, {limits}, "
+                                           f"order: 'Order' = 'reading') -> '{returns}'")
     assert str(inspect.signature(_native.extract)) == \
-        "(data, password=None, *, format='dict', pages=None, timeout=None, max_bytes=None)"
+        "(data, password=None, *, format='dict', pages=None, timeout=None, max_bytes=None, " \
+        "order='reading')"
     assert str(inspect.signature(_native.info)) == \
         "(data, password=None, *, timeout=None, max_bytes=None)"
+
+
+# Two columns of three lines on shared baselines, 12-point Helvetica: each
+# pair of lines is one line across the page in position order.
+COLUMNS = pdfgen.document([pdfgen.text_ops(
+    [(72, 700 - 14 * i, b"left column line %d of the page" % i) for i in range(3)] +
+    [(320, 700 - 14 * i, b"right column line %d of the page" % i) for i in range(3)])])
+READING = [f"{side} column line {i} of the page" for side in ("left", "right") for i in range(3)]
+
+
+@pytest.mark.parametrize("form", vellox.FORMATS)
+def test_order_reads_columns_or_keeps_positions(form):
+    position = [f"{READING[i]} {READING[i + 3]}" for i in range(3)]
+
+    def lines(order):
+        result = vellox.convert(COLUMNS, form, order=order)
+        if form == "dict":
+            return [line["text"] for line in result["pages"][0]["lines"]]
+        if form == "json":
+            return [line["text"] for line in json.loads(result)["pages"][0]["lines"]]
+        if form == "text":
+            return result.split("\n")
+        # Markdown and HTML: a line each (a paragraph in HTML).
+        if form == "html":
+            result = result.replace("<p>", "\n").replace("</p>", "\n")
+        return [line for line in result.split("\n") if line in READING + position]
+
+    assert vellox.convert(COLUMNS, form) == vellox.convert(COLUMNS, form, order="reading")
+    assert lines("reading") == READING
+    assert lines("position") == position
+    # The split lines start where their column does.
+    if form == "dict":
+        right = vellox.parse(COLUMNS)["pages"][0]["lines"][3]
+        assert (right["x"], right["y"]) == (320.0, 700.0)
+
+
+@pytest.mark.parametrize("order, error, message", [
+    ("columns", ValueError, "unknown order 'columns'; expected 'reading' or 'position'"),
+    (None, TypeError, "argument 'order': 'NoneType' object cannot be converted to 'PyString'"),
+])
+def test_an_unknown_order_is_refused(order, error, message):
+    for call in (lambda: vellox.parse(COLUMNS, order=order),
+                 lambda: vellox.convert(COLUMNS, "text", order=order)):
+        with pytest.raises(error) as info:
+            call()
+        assert str(info.value) == message
+    with pytest.raises(ValueError):
+        list(vellox.parse_many([COLUMNS], order="columns"))  # type: ignore[arg-type]
+
+
+def test_parse_many_and_the_lock_keeping_module_read_in_reading_order():
+    for processes in (False, True):
+        for order in vellox.ORDERS:
+            [(_, text)] = vellox.parse_many([COLUMNS], "text", jobs=2, processes=processes,
+                                            order=order)
+            assert text == vellox.convert(COLUMNS, "text", order=order)
+    assert _vellox.parse(COLUMNS) == vellox.parse(COLUMNS, order="reading")
 
 
 def test_the_result_types_are_importable_and_describe_the_result():
@@ -245,8 +303,9 @@ def test_the_result_types_are_importable_and_describe_the_result():
     assert list(vellox.Info.__annotations__) == list(info)
     assert list(vellox.PageInfo.__annotations__) == list(info["pages"][0])
     assert vellox.FORMATS == ("markdown", "json", "html", "text", "dict")
-    for name in ("Document", "Page", "Line", "Table", "Image", "Info", "FORMATS", "info",
-                 "parse_many", "PanicException"):
+    assert vellox.ORDERS == ("reading", "position")
+    for name in ("Document", "Page", "Line", "Table", "Image", "Info", "FORMATS", "ORDERS",
+                 "Order", "info", "parse_many", "PanicException"):
         assert name in vellox.__all__
 
 

@@ -103,10 +103,10 @@ def test_bytes_paths_and_file_objects_mixed_with_pages(tmp_path, processes):
     assert str(short[0][1]) == "page index 5 is out of range for a document of 3 pages"
 
 
-def crash_on_f01(item, format, password, pages, *limits):
+def crash_on_f01(item, format, password, pages, *rest):
     if str(item).endswith("f01.pdf"):
         os._exit(3)
-    return batch.__dict__["_real_convert_timed"](item, format, password, pages, *limits)
+    return batch.__dict__["_real_convert_timed"](item, format, password, pages, *rest)
 
 
 @pytest.mark.skipif(multiprocessing.get_start_method() != "fork",

@@ -179,6 +179,27 @@ def test_pages_are_numbered_from_one(tmp_path, spec, pages):
     assert [p["lines"][0]["text"] for p in doc["pages"]] == [f"p{n}" for n in pages]
 
 
+LEFT = [f"left column, line {n} of three" for n in ("one", "two", "three")]
+RIGHT = [f"right column, line {n} of three" for n in ("one", "two", "three")]
+
+
+@pytest.mark.parametrize("order, lines", [
+    (None, LEFT + RIGHT),
+    ("reading", LEFT + RIGHT),
+    ("position", [f"{a} {b}" for a, b in zip(LEFT, RIGHT)]),
+])
+def test_order_of_the_lines(tmp_path, order, lines):
+    pdf = tmp_path / "columns.pdf"
+    pdf.write_bytes(pdfgen.document([pdfgen.text_ops(
+        [(x, 700 - 14 * i, text.encode()) for x, side in ((72, LEFT), (320, RIGHT))
+         for i, text in enumerate(side)])]))
+    result = vellox(pdf, "-f", "text", *(["--order", order] if order else []))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == lines
+    bad = vellox(pdf, "--order", "columns")
+    assert bad.returncode == 2 and "invalid choice: 'columns'" in bad.stderr
+
+
 # ------------------------------------------------------------ standard streams
 
 def test_dash_is_standard_input_and_output(tmp_path):

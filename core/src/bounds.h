@@ -251,4 +251,20 @@ inline constexpr std::size_t kMaxFontProgramBytes = std::size_t{64} << 20;
 // code can reach.
 inline constexpr std::size_t kMaxCidToGidEntries = std::size_t{1} << 16;
 
+// Levels of cuts reading order makes into a page: a page is cut into
+// groups of bands, a group of columns into its columns, each column again.
+// Real pages nest two or three levels (a page, its columns, a side bar or
+// a two-column box inside one); each level costs O(n log n) in the page's
+// lines, so this bounds a page's ordering at that many sorts of its lines.
+// Deeper regions are read in position order.
+inline constexpr std::uint32_t kMaxOrderDepth = 32;
+
+// Column intervals reading order tracks for one group of bands. Each band
+// added is merged with them, so their number multiplies the cost of every
+// line; real pages have at most five or six columns, tables a few dozen.
+// A band or group with more is taken as one piece of text across (it then
+// reads in position order), which keeps ordering a page linear in its
+// lines at every level of cuts.
+inline constexpr std::size_t kMaxOrderColumns = 64;
+
 }  // namespace vellox_core::limits

@@ -12,6 +12,7 @@
 #include "image.h"
 #include "layout.h"
 #include "page.h"
+#include "reading_order.h"
 #include "repair.h"
 #include "tables.h"
 #include "utf8.h"
@@ -258,9 +259,14 @@ Result<ExtractedDoc> Document::extract_pages(const std::vector<Page>& pages,
         auto drawing = interpret_page(resolver, page, font_cache);
         if (!drawing) return limit_first(Result<ExtractedDoc>(std::move(drawing).error()), budget);
         if (budget->exceeded()) return budget->error();
-        PageText text = layout_page(drawing->runs, page.media_box, page.rotate);
+        std::vector<LinePiece> pieces;
+        PageText text = layout_page(drawing->runs, page.media_box, page.rotate,
+                                    options.order == ReadingOrder::Columns ? &pieces : nullptr);
         text.number = index + 1;
         text.tables = detect_tables(drawing->rules, drawing->runs, page.rotate);
+        std::vector<Rect> table_boxes;
+        for (const Table& table : text.tables) table_boxes.push_back(table.box);
+        order_page(text, pieces, table_boxes, options.order);
         // A page with images but no text is most likely a scan.
         if (options.images == ImageDetail::Full) {
             text.images = extract_images(resolver, page.resources, drawing->images);

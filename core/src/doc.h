@@ -9,6 +9,7 @@
 #include "budget.h"
 #include "object.h"
 #include "pagetree.h"
+#include "reading_order.h"
 #include "resolver.h"
 #include "result.h"
 #include "serialize.h"
@@ -30,6 +31,8 @@ struct ExtractOptions {
     // streams). Passing one fails the call with ErrorKind::LimitExceeded.
     double time_limit = 0;
     std::uint64_t max_decoded_bytes = 0;
+    // The order of each page's lines and its blocks (reading_order.h).
+    ReadingOrder order = ReadingOrder::Columns;
 };
 
 struct Document {

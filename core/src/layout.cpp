@@ -171,8 +171,41 @@ void attach_scripts(std::vector<Draft>& drafts) {
     }
 }
 
-Line finish_line(const std::vector<TextRun>& runs, const Frame& frame,
-                 std::vector<Placed>& members) {
+// The extent of runs on the displayed page, from their extent in the frame.
+struct Extent {
+    double a0 = std::numeric_limits<double>::infinity();
+    double a1 = -std::numeric_limits<double>::infinity();
+    double c0 = std::numeric_limits<double>::infinity();
+    double c1 = -std::numeric_limits<double>::infinity();
+
+    // fmin and fmax pass over NaN, so one bad run leaves the others'
+    // extent standing.
+    void add(const Placed& p) {
+        a0 = std::fmin(a0, span_start(p));
+        a1 = std::fmax(a1, span_end(p));
+        c0 = std::fmin(c0, p.across - kBelowBaseline * p.size);
+        c1 = std::fmax(c1, p.across + kAboveBaseline * p.size);
+    }
+
+    Box box(const Frame& frame) const {
+        const Vec2 corners[4] = {from_frame(frame, a0, c0), from_frame(frame, a1, c0),
+                                 from_frame(frame, a0, c1), from_frame(frame, a1, c1)};
+        constexpr double kInf = std::numeric_limits<double>::infinity();
+        Box b{kInf, kInf, -kInf, -kInf};
+        for (const Vec2& c : corners) {
+            b.x0 = std::fmin(b.x0, c.x);
+            b.y0 = std::fmin(b.y0, c.y);
+            b.x1 = std::fmax(b.x1, c.x);
+            b.y1 = std::fmax(b.y1, c.y);
+        }
+        return b;
+    }
+};
+
+// The line of `members`; with `pieces`, its pieces are appended there
+// (their `line` left for the caller to set).
+Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vector<Placed>& members,
+                 std::vector<LinePiece>* pieces) {
     // Along the line, equal positions in sweep order.
     const bool comparable = std::none_of(members.begin(), members.end(),
                                          [](const Placed& p) { return std::isnan(p.along); });
@@ -195,39 +228,50 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame,
     line.x = first.x;
     line.y = first.y;
     line.direction = frame.unit;
-    constexpr double kInf = std::numeric_limits<double>::infinity();
-    double a0 = kInf, a1 = -kInf, c0 = kInf, c1 = -kInf;
+    Extent whole;
+    Extent piece;
+    const std::size_t first_piece = pieces != nullptr ? pieces->size() : 0;
+    if (pieces != nullptr) pieces->push_back({0, 0, 0, first.x, first.y, {}, 0});
     // The gap before a run is measured from the last run that has text: a
     // run of glyphs that map to no text (the space of habibi-rotated.pdf,
     // shown in a font without a ToUnicode entry for it) is a gap to the
     // reader too.
     const TextRun* last_text = nullptr;
+    const Placed* last_placed = nullptr;
     for (const Placed& p : members) {
         const TextRun& r = runs[p.run];
         if (!r.text.empty()) {
             if (last_text != nullptr) {
+                // Written so that a NaN answers false: no new piece.
+                const bool apart = span_start(p) - span_end(*last_placed) >=
+                                   kPieceGap * std::fmax(p.size, last_placed->size);
+                if (pieces != nullptr && apart) {
+                    pieces->back().box = piece.box(frame);
+                    piece = Extent{};
+                    pieces->push_back({0, 0, line.text.size(), r.x, r.y, {}, 0});
+                }
                 append_run_text(line.text, *last_text, r);
+                if (pieces != nullptr && apart) {
+                    pieces->back().text_begin = line.text.size() - r.text.size();
+                }
             } else {
                 line.text = r.text;
             }
             last_text = &r;
+            last_placed = &p;
         }
-        // fmin and fmax pass over NaN, so one bad run leaves the others'
-        // extent standing.
-        a0 = std::fmin(a0, span_start(p));
-        a1 = std::fmax(a1, span_end(p));
-        c0 = std::fmin(c0, p.across - kBelowBaseline * p.size);
-        c1 = std::fmax(c1, p.across + kAboveBaseline * p.size);
+        whole.add(p);
+        piece.add(p);
         line.font_size = std::fmax(line.font_size, std::fabs(r.font_size));
+        if (pieces != nullptr) {
+            pieces->back().font_size = std::fmax(pieces->back().font_size, std::fabs(r.font_size));
+        }
     }
-    const Vec2 corners[4] = {from_frame(frame, a0, c0), from_frame(frame, a1, c0),
-                             from_frame(frame, a0, c1), from_frame(frame, a1, c1)};
-    line.box = {kInf, kInf, -kInf, -kInf};
-    for (const Vec2& c : corners) {
-        line.box.x0 = std::fmin(line.box.x0, c.x);
-        line.box.y0 = std::fmin(line.box.y0, c.y);
-        line.box.x1 = std::fmax(line.box.x1, c.x);
-        line.box.y1 = std::fmax(line.box.y1, c.y);
+    line.box = whole.box(frame);
+    if (pieces != nullptr) {
+        pieces->back().box = piece.box(frame);
+        // A line of one piece is the line itself.
+        if (pieces->size() == first_piece + 1) pieces->back().box = line.box;
     }
     return line;
 }
@@ -238,6 +282,7 @@ struct Group {
     std::size_t text_bytes = 0;
     std::vector<Draft> drafts;
     std::vector<Line> lines;
+    std::vector<LinePiece> pieces;  // `line` counts the group's lines
 };
 
 }  // namespace
@@ -268,7 +313,8 @@ std::vector<std::size_t> sweep_order(std::span<const SweepKey> keys) {
     return order;
 }
 
-PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, std::int64_t rotate) {
+PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, std::int64_t rotate,
+                     std::vector<LinePiece>* pieces) {
     PageText page;
     page.width = std::fabs(media_box[2] - media_box[0]);
     page.height = std::fabs(media_box[3] - media_box[1]);
@@ -317,9 +363,16 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
         g.text_bytes += runs[i].text.size();
     }
     for (std::size_t g = 0; g < groups.size(); ++g) {
-        attach_scripts(groups[g].drafts);
-        for (Draft& d : groups[g].drafts) {
-            if (!d.runs.empty()) groups[g].lines.push_back(finish_line(runs, frames[g], d.runs));
+        Group& group = groups[g];
+        attach_scripts(group.drafts);
+        for (Draft& d : group.drafts) {
+            if (d.runs.empty()) continue;
+            const std::size_t from = group.pieces.size();
+            group.lines.push_back(
+                finish_line(runs, frames[g], d.runs, pieces != nullptr ? &group.pieces : nullptr));
+            for (std::size_t k = from; k < group.pieces.size(); ++k) {
+                group.pieces[k].line = group.lines.size() - 1;
+            }
         }
     }
 
@@ -346,11 +399,20 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
         if (top(groups[a]) != top(groups[b])) return top(groups[a]) > top(groups[b]);
         return groups[a].bin < groups[b].bin;
     });
-    page.lines = std::move(groups[main].lines);
+    rest.insert(rest.begin(), main);
+    std::size_t total = 0;
+    for (const Group& g : groups) total += g.lines.size();
+    page.lines.reserve(total);
     for (const std::size_t g : rest) {
+        if (pieces != nullptr) {
+            for (LinePiece& piece : groups[g].pieces) {
+                piece.line += page.lines.size();
+                pieces->push_back(piece);
+            }
+        }
         std::move(groups[g].lines.begin(), groups[g].lines.end(), std::back_inserter(page.lines));
     }
-    // Until lines are grouped by position, each line is a block of its own.
+    // Each line a block of its own, until order_page groups them.
     page.blocks.reserve(page.lines.size());
     for (std::size_t i = 0; i < page.lines.size(); ++i) page.blocks.push_back({i, i + 1, false});
     return page;

@@ -62,7 +62,7 @@ struct PageText {
     int rotation = 0;  // 0, 90, 180 or 270 degrees clockwise, as displayed
     std::vector<Line> lines;
     // Not in the dict or JSON: `lines` cut into blocks, in order, every line
-    // in exactly one block.
+    // in exactly one block (order_page in reading_order.h fills them).
     std::vector<Block> blocks;
     bool needs_ocr = false;
     std::vector<Table> tables;
@@ -71,6 +71,34 @@ struct PageText {
     // Line texts joined by "\n", no trailing line feed.
     std::string text() const;
 };
+
+// A stretch of a line's runs between gaps of at least kPieceGap of their
+// size: the part of a line that lies in one column when the line runs
+// across a gutter. Layout joins runs on one baseline whatever their
+// distance, so the lines of two columns set on the same baselines (the two
+// columns of multicolumn.pdf, of every LaTeX twocolumn page) are one line
+// each; reading order splits them here again where it finds a column gap.
+struct LinePiece {
+    std::size_t line = 0;  // index of the line in PageText::lines
+    // Where the piece's own text starts in the line's text, and where the
+    // space joining it to the piece before starts (equal when no space was
+    // put there; both 0 for a line's first piece).
+    std::size_t text_begin = 0;
+    std::size_t join_begin = 0;
+    // The origin of the piece's first run in user space.
+    double x = 0;
+    double y = 0;
+    Box box;  // the extent of its runs on the displayed page, as Line::box
+    double font_size = 0;
+};
+
+// Two runs of a line further apart than this share of the larger of their
+// sizes start different pieces. The narrowest column gutters are under
+// one size wide (the Federal Register's 7 points between columns of
+// 9-point type in contrib-pr-00530-ml-lines.pdf), a little more than the
+// word spaces of the loosest justified lines; a piece split at a wide word
+// space is joined again, since no column gap runs through it.
+inline constexpr double kPieceGap = 0.6;
 
 // Latin fonts put about a quarter of the em below the baseline (Helvetica's
 // descender is 0.207 of the size, Times' 0.217) and the rest above: the band
@@ -94,8 +122,11 @@ inline constexpr double kAboveBaseline = 0.75;
 // The page's main direction, the one holding the most text, comes first;
 // the lines of each other direction follow it, a direction at a time, the
 // directions in the order of their first line's top on the displayed page.
+//
+// With `pieces`, each line's pieces (LinePiece) are appended to it, line by
+// line and left to right along each line; reading order works on them.
 PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box,
-                     std::int64_t rotate = 0);
+                     std::int64_t rotate = 0, std::vector<LinePiece>* pieces = nullptr);
 
 // Two runs whose bands overlap by less than this share of the smaller band
 // are on different lines: the line under a large heading stays apart from it

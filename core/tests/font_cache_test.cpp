@@ -15,6 +15,7 @@
 #include "image.h"
 #include "layout.h"
 #include "page.h"
+#include "reading_order.h"
 #include "support/corpus.h"
 #include "support/pdf_builder.h"
 #include "tables.h"
@@ -36,9 +37,13 @@ std::string uncached_json(const Document& doc) {
         FontCache fresh;  // nothing loaded for another page is reused
         auto drawing = interpret_page(doc.resolver, page, fresh);
         if (!drawing) return "content failed";
-        PageText text = layout_page(drawing->runs, page.media_box, page.rotate);
+        std::vector<LinePiece> pieces;
+        PageText text = layout_page(drawing->runs, page.media_box, page.rotate, &pieces);
         text.number = out.pages.size() + 1;
         text.tables = detect_tables(drawing->rules, drawing->runs, page.rotate);
+        std::vector<Rect> boxes;
+        for (const Table& t : text.tables) boxes.push_back(t.box);
+        order_page(text, pieces, boxes, ReadingOrder::Columns);
         text.images = extract_images(doc.resolver, page.resources, drawing->images);
         text.needs_ocr = text.lines.empty() && !text.images.empty();
         out.pages.push_back(std::move(text));

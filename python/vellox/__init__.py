@@ -24,11 +24,13 @@ converts many files on threads (or processes).
 from vellox._api import convert, info, parse, parse_to_html, parse_to_json, parse_to_markdown
 from vellox._types import (
     FORMATS,
+    ORDERS,
     Document,
     Format,
     Image,
     Info,
     Line,
+    Order,
     OutlineItem,
     Page,
     PageInfo,
@@ -51,6 +53,8 @@ __all__ = [
     "parse_many",
     "FORMATS",
     "Format",
+    "ORDERS",
+    "Order",
     "Source",
     "Pages",
     "Document",

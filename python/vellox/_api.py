@@ -10,7 +10,7 @@ import os
 from typing import Any, Literal, Optional, Union, overload
 
 from vellox import _native
-from vellox._types import Document, Format, Info, Pages, Source
+from vellox._types import Document, Format, Info, Order, Pages, Source
 
 __all__ = ["parse", "parse_to_json", "parse_to_markdown", "parse_to_html", "convert", "info"]
 
@@ -74,70 +74,78 @@ def check_limits(timeout: Optional[float],
 
 
 def _extract(data: Source, password: Optional[str], format: str, pages: Optional[Pages],
-             timeout: Optional[float], max_bytes: Optional[int]) -> Any:
+             timeout: Optional[float], max_bytes: Optional[int], order: Order) -> Any:
     seconds, count = check_limits(timeout, max_bytes)
     return _native.extract(load(data), password, format=format, pages=pages, timeout=seconds,
-                           max_bytes=count)
+                           max_bytes=count, order=order)
 
 
 def parse(data: Source, password: Optional[str] = None, *, pages: Optional[Pages] = None,
-          timeout: Optional[float] = None, max_bytes: Optional[int] = None) -> Document:
+          timeout: Optional[float] = None, max_bytes: Optional[int] = None,
+          order: Order = "reading") -> Document:
     """The document as a dict: its version and, for each page asked for (every
     page by default), its number, size, text lines with positions, ruled
     table, images and whether it needs OCR.
 
     ``timeout`` (seconds) and ``max_bytes`` (bytes decoded from the file's
     streams, all together) limit the call: past either, it raises
-    ``ValueError("LimitExceeded: ...")``. Every function here takes them."""
-    return _extract(data, password, "dict", pages, timeout, max_bytes)
+    ``ValueError("LimitExceeded: ...")``. Every function here takes them.
+
+    ``order="reading"`` (the default) gives each page's lines in reading
+    order: columns down and left to right, what spans them where it falls,
+    a table row by row; ``order="position"`` gives them top to bottom
+    across the whole page, as the first versions did. The other extraction
+    functions take ``order`` too."""
+    return _extract(data, password, "dict", pages, timeout, max_bytes, order)
 
 
 def parse_to_json(data: Source, password: Optional[str] = None, *,
                   pages: Optional[Pages] = None, timeout: Optional[float] = None,
-                  max_bytes: Optional[int] = None) -> str:
+                  max_bytes: Optional[int] = None, order: Order = "reading") -> str:
     """The tree ``parse`` returns, as indented JSON text."""
-    return _extract(data, password, "json", pages, timeout, max_bytes)
+    return _extract(data, password, "json", pages, timeout, max_bytes, order)
 
 
 def parse_to_markdown(data: Source, password: Optional[str] = None, *,
                       pages: Optional[Pages] = None, timeout: Optional[float] = None,
-                      max_bytes: Optional[int] = None) -> str:
+                      max_bytes: Optional[int] = None, order: Order = "reading") -> str:
     """The document as Markdown: paragraphs, headings (``#`` to ``###``) and
     the ruled table in place, text escaped so that it renders as written;
     each page opens with ``<!-- page N -->``, pages are separated by
     ``---``."""
-    return _extract(data, password, "markdown", pages, timeout, max_bytes)
+    return _extract(data, password, "markdown", pages, timeout, max_bytes, order)
 
 
 def parse_to_html(data: Source, password: Optional[str] = None, *,
                   pages: Optional[Pages] = None, timeout: Optional[float] = None,
-                  max_bytes: Optional[int] = None) -> str:
+                  max_bytes: Optional[int] = None, order: Order = "reading") -> str:
     """The document as a standalone HTML page titled with the document's
     title: a ``<section id="page-N">`` per page, as wide as the page and
     growing with its paragraphs, headings and table."""
-    return _extract(data, password, "html", pages, timeout, max_bytes)
+    return _extract(data, password, "html", pages, timeout, max_bytes, order)
 
 
 @overload
 def convert(data: Source, format: Literal["dict"], password: Optional[str] = None, *,
             pages: Optional[Pages] = None, timeout: Optional[float] = None,
-            max_bytes: Optional[int] = None) -> Document: ...
+            max_bytes: Optional[int] = None, order: Order = "reading") -> Document: ...
 
 
 @overload
 def convert(data: Source, format: Literal["markdown", "json", "html", "text"] = "markdown",
             password: Optional[str] = None, *, pages: Optional[Pages] = None,
-            timeout: Optional[float] = None, max_bytes: Optional[int] = None) -> str: ...
+            timeout: Optional[float] = None, max_bytes: Optional[int] = None,
+            order: Order = "reading") -> str: ...
 
 
 def convert(data: Source, format: Format = "markdown", password: Optional[str] = None, *,
             pages: Optional[Pages] = None, timeout: Optional[float] = None,
-            max_bytes: Optional[int] = None) -> Union[Document, str]:
+            max_bytes: Optional[int] = None, order: Order = "reading") -> Union[Document, str]:
     """The PDF in one of the forms of ``FORMATS``: ``"text"`` is the
     paragraphs separated by blank lines (a table's rows with tab-separated
     cells), pages separated by form feeds; ``"dict"`` is what ``parse``
     returns."""
-    return _extract(data, password, format, pages, timeout, max_bytes)
+    return _extract(data, password, format, pages, timeout, max_bytes, order)
 
 
 def info(data: Source, password: Optional[str] = None, *, timeout: Optional[float] = None,

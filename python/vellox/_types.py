@@ -13,6 +13,8 @@ from typing import Iterable, Literal, Optional, Protocol, TypedDict, Union
 __all__ = [
     "Format",
     "FORMATS",
+    "Order",
+    "ORDERS",
     "Source",
     "Pages",
     "BinaryReader",
@@ -31,6 +33,15 @@ Format = Literal["markdown", "json", "html", "text", "dict"]
 
 #: The output forms ``convert`` and ``parse_many`` know.
 FORMATS: tuple[Format, ...] = ("markdown", "json", "html", "text", "dict")
+
+
+#: The order of each page's lines: ``"reading"`` reads columns down and
+#: left to right, with tables row by row; ``"position"`` is top to bottom
+#: across the whole page.
+Order = Literal["reading", "position"]
+
+#: The orders the functions take.
+ORDERS: tuple[Order, ...] = ("reading", "position")
 
 
 class BinaryReader(Protocol):

@@ -11,7 +11,7 @@ from concurrent.futures.process import BrokenProcessPool
 from typing import Any, Iterable, Iterator, Optional, Union
 
 from vellox._api import check_limits, convert, load
-from vellox._types import FORMATS, Format, Pages, Source
+from vellox._types import FORMATS, ORDERS, Format, Order, Pages, Source
 from vellox._vellox import PanicException
 
 __all__ = ["parse_many", "WorkerDied"]
@@ -25,13 +25,13 @@ class WorkerDied(RuntimeError):
 
 def convert_timed(item: Source, format: Format, password: Optional[str],
                   pages: Optional[Pages], timeout: Optional[float] = None,
-                  max_bytes: Optional[int] = None) -> tuple[Any, float]:
+                  max_bytes: Optional[int] = None, order: Order = "reading") -> tuple[Any, float]:
     """The result of one item (or the exception it raised, as a value, so
     that one bad file never stops a batch) and the seconds it took."""
     start = time.perf_counter()
     try:
         result: Any = convert(item, format, password, pages=pages, timeout=timeout,
-                              max_bytes=max_bytes)
+                              max_bytes=max_bytes, order=order)
     except (Exception, PanicException) as exc:  # noqa: BLE001 - reported per file
         result = exc
     return result, time.perf_counter() - start
@@ -54,6 +54,7 @@ def parse_many(
     processes: bool = False,
     timeout: Optional[float] = None,
     max_bytes: Optional[int] = None,
+    order: Order = "reading",
 ) -> Iterator[tuple[Item, Any]]:
     """Convert many PDFs, given as paths or as bytes.
 
@@ -70,30 +71,34 @@ def parse_many(
     worker (its item yields ``WorkerDied``) rather than this process.
     ``jobs=1`` converts in the calling thread. Results are produced lazily,
     with a bounded number of items in flight, so a long iterable does not
-    fill memory.
+    fill memory. ``order`` is the order of each page's lines, as in
+    ``parse``.
 
     ``timeout`` (seconds) and ``max_bytes`` (decoded bytes) limit each
     item's conversion as they limit ``parse``: an item past either yields
     its ``ValueError("LimitExceeded: ...")`` like any other failure.
     """
-    timed = run(items, format, password, jobs, pages, processes, timeout, max_bytes)
+    timed = run(items, format, password, jobs, pages, processes, timeout, max_bytes, order)
     return ((item, result) for item, result, _ in timed)
 
 
 def run(items: Iterable[Item], format: Format, password: Optional[str], jobs: Optional[int],
         pages: Optional[Pages], processes: bool, timeout: Optional[float] = None,
-        max_bytes: Optional[int] = None) -> Iterator[tuple[Item, Any, float]]:
+        max_bytes: Optional[int] = None,
+        order: Order = "reading") -> Iterator[tuple[Item, Any, float]]:
     """``parse_many`` with each item's conversion time, which the command
     line reports. The arguments are checked at once, not on the first item."""
     check_items(items)
     limits = check_limits(timeout, max_bytes)
     if format not in FORMATS:
         raise ValueError(f"unknown format {format!r}; expected one of {', '.join(FORMATS)}")
+    if order not in ORDERS:
+        raise ValueError(f"unknown order {order!r}; expected 'reading' or 'position'")
     if jobs is None:
         jobs = os.cpu_count() or 1
     if jobs < 1:
         raise ValueError("jobs must be at least 1")
-    return _run(items, format, password, jobs, pages, processes, limits)
+    return _run(items, format, password, jobs, pages, processes, limits, order)
 
 
 # The checked timeout and max_bytes of each item's conversion.
@@ -102,15 +107,15 @@ Limits = tuple[Optional[float], Optional[int]]
 
 def _run(items: Iterable[Item], format: Format, password: Optional[str], jobs: int,
          pages: Optional[Pages], processes: bool,
-         limits: Limits) -> Iterator[tuple[Item, Any, float]]:
+         limits: Limits, order: Order) -> Iterator[tuple[Item, Any, float]]:
     if jobs == 1:
         for item in items:
-            yield (item, *convert_timed(item, format, password, pages, *limits))
+            yield (item, *convert_timed(item, format, password, pages, *limits, order))
         return
     if processes:
-        yield from _on_processes(iter(items), format, password, pages, jobs, limits)
+        yield from _on_processes(iter(items), format, password, pages, jobs, limits, order)
     else:
-        yield from _on_threads(iter(items), format, password, pages, jobs, limits)
+        yield from _on_threads(iter(items), format, password, pages, jobs, limits, order)
 
 
 _END = object()
@@ -118,7 +123,7 @@ _END = object()
 
 def _on_threads(todo: Iterator[Item], format: Format, password: Optional[str],
                 pages: Optional[Pages], jobs: int,
-                limits: Limits) -> Iterator[tuple[Item, Any, float]]:
+                limits: Limits, order: Order) -> Iterator[tuple[Item, Any, float]]:
     window = jobs * 4  # items in flight: keeps the threads busy, memory bounded
     pending: collections.deque[tuple[Item, Future[tuple[Any, float]]]] = collections.deque()
     with ThreadPoolExecutor(max_workers=jobs, thread_name_prefix="vellox") as pool:
@@ -129,7 +134,7 @@ def _on_threads(todo: Iterator[Item], format: Format, password: Optional[str],
                     if item is _END:
                         break
                     pending.append((item, pool.submit(convert_timed, item, format, password,
-                                                      pages, *limits)))  # type: ignore[arg-type]
+                                                      pages, *limits, order)))  # type: ignore[arg-type]
                 if not pending:
                     return
                 item, future = pending.popleft()
@@ -151,7 +156,7 @@ def _for_worker(item: Item) -> Item:
 
 def _on_processes(todo: Iterator[Item], format: Format, password: Optional[str],
                   pages: Optional[Pages], jobs: int,
-                  limits: Limits) -> Iterator[tuple[Item, Any, float]]:
+                  limits: Limits, order: Order) -> Iterator[tuple[Item, Any, float]]:
     window = jobs * 4  # items in flight: keeps the workers busy, memory bounded
     redo: collections.deque[Item] = collections.deque()  # items to run again, first
     pending: collections.deque[tuple[Item, Future[Any]]] = collections.deque()  # input order
@@ -163,7 +168,7 @@ def _on_processes(todo: Iterator[Item], format: Format, password: Optional[str],
     def submit(item: Item) -> Future[Any]:
         try:
             return pool.submit(convert_timed, _for_worker(item), format, password, sent_pages,
-                               *limits)
+                               *limits, order)
         except BrokenProcessPool as exc:  # the pool broke since the last look
             future: Future[Any] = Future()
             future.set_exception(exc)

@@ -69,6 +69,10 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--pages", metavar="LIST",
                         help="pages to convert, numbered from 1: e.g. 1-3,7,10-,-1 "
                         "(-1 is the last page, 10- runs to the end)")
+    parser.add_argument("--order", choices=("reading", "position"), default="reading",
+                        help="order of each page's lines: reading (columns down and left to "
+                        "right, tables row by row; the default) or position (top to bottom "
+                        "across the page)")
     parser.add_argument("--password", metavar="PW", help="password of encrypted files")
     parser.add_argument("--timeout", metavar="SECONDS",
                         help="give up on a file after this many seconds (e.g. 10 or 0.5); "
@@ -359,7 +363,7 @@ class Runner:
             return
         timed = run([job.source for job in todo], self.format, self.args.password,
                     self.args.jobs, self.pages, self.args.processes, self.timeout,
-                    self.max_bytes)
+                    self.max_bytes, self.args.order)
         done = iter(zip(todo, timed))
         for job in self.jobs:
             if job.problem is not None:
