@@ -280,7 +280,9 @@ Result<ExtractedDoc> Document::extract_pages(const std::vector<Page>& pages,
     }
     mark_headings(doc.pages);
     doc.version = version;
+    // The title may decode the XMP packet, which counts against the limits.
     doc.title = read_title(*this);
+    if (budget->exceeded()) return budget->error();
     return doc;
 }
 
