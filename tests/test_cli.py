@@ -193,9 +193,9 @@ def test_order_of_the_lines(tmp_path, order, lines):
     pdf.write_bytes(pdfgen.document([pdfgen.text_ops(
         [(x, 700 - 14 * i, text.encode()) for x, side in ((72, LEFT), (320, RIGHT))
          for i, text in enumerate(side)])]))
-    result = vellox(pdf, "-f", "text", *(["--order", order] if order else []))
+    result = vellox(pdf, "-f", "json", *(["--order", order] if order else []))
     assert result.returncode == 0, result.stderr
-    assert result.stdout.splitlines() == lines
+    assert [line["text"] for line in json.loads(result.stdout)["pages"][0]["lines"]] == lines
     bad = vellox(pdf, "--order", "columns")
     assert bad.returncode == 2 and "invalid choice: 'columns'" in bad.stderr
 
