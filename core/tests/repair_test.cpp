@@ -617,6 +617,7 @@ TEST(DocumentRepair, WellFormedFilesAreNeverScanned) {
             if (entry.path().extension() == ".pdf") files.push_back(entry.path());
         }
     }
+    const std::size_t fixtures = files.size();
     const std::filesystem::path corpora = std::filesystem::path(VELLOX_CORPUS_DIR).parent_path();
     const std::vector<std::string> damaged = {"unreadablemetadata.pdf",
                                               "simple1.pdf",
@@ -637,7 +638,7 @@ TEST(DocumentRepair, WellFormedFilesAreNeverScanned) {
             files.push_back(entry.path());
         }
     }
-    int opened = 0;
+    std::size_t opened = 0;
     for (const auto& path : files) {
         SCOPED_TRACE(path.string());
         const std::string file = read_file(path);
@@ -652,5 +653,10 @@ TEST(DocumentRepair, WellFormedFilesAreNeverScanned) {
         EXPECT_FALSE(doc->resolver.scanned());
         ++opened;
     }
-    EXPECT_GT(opened, 10);
+    // Every fixture opens; with the corpora beside the repository, most of
+    // their files do too.
+    EXPECT_GE(opened, fixtures);
+    if (files.size() > fixtures) {
+        EXPECT_GT(opened, fixtures + (files.size() - fixtures) / 2);
+    }
 }
