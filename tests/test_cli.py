@@ -164,15 +164,15 @@ def test_console_script_is_installed(tmp_path):
 
 # ------------------------------------------------------------ pages
 
-@pytest.mark.parametrize("spec, pages", [
+@pytest.mark.parametrize("listed, pages", [
     ("1", [1]), ("2-3", [2, 3]), ("-1", [5]), ("4-", [4, 5]), ("5,1,5", [5, 1, 5]),
     ("1-2, -2", [1, 2, 4]), ("3-3", [3]),
 ])
-def test_pages_are_numbered_from_one(tmp_path, spec, pages):
+def test_pages_are_numbered_from_one(tmp_path, listed, pages):
     pdf = tmp_path / "five.pdf"
     pdf.write_bytes(pdfgen.document([pdfgen.text_ops([(72, 720, b"p%d" % i)])
                                      for i in range(1, 6)]))
-    result = vellox(pdf, "--pages", spec, "-f", "json")
+    result = vellox(pdf, "--pages", listed, "-f", "json")
     assert result.returncode == 0, result.stderr
     doc = json.loads(result.stdout)
     assert [p["page"] for p in doc["pages"]] == pages
