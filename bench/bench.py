@@ -223,7 +223,6 @@ def flate_streams(data: bytes, password: str | None) -> list[bytes]:
     Markdown. A file vellox cannot open decodes nothing here."""
     import logging
 
-    import pypdf
     import vellox
     logging.getLogger("pypdf").setLevel(logging.ERROR)
 
@@ -231,8 +230,19 @@ def flate_streams(data: bytes, password: str | None) -> list[bytes]:
         parsed = vellox.parse(data, password)
     except ValueError:
         return []
-    reader = pypdf.PdfReader(io.BytesIO(data), password=password)
     out = structure_streams(data)
+    try:
+        page_streams(data, password, parsed, out)
+    except Exception:  # noqa: BLE001 - a file vellox repairs can defeat pypdf
+        pass  # the floor then counts what was found before pypdf gave up
+    return out
+
+
+def page_streams(data: bytes, password: str | None, parsed: dict, out: list[bytes]) -> None:
+    """Appends to `out` the Flate bodies of each page's contents, its fonts'
+    ToUnicode maps (each once) and, on a page without text, its first image."""
+    import pypdf
+    reader = pypdf.PdfReader(io.BytesIO(data), password=password)
     seen_maps: set[int] = set()
     for page, result in zip(reader.pages, parsed["pages"]):
         contents = page.get("/Contents")
@@ -264,7 +274,6 @@ def flate_streams(data: bytes, password: str | None) -> list[bytes]:
             if body is not None:
                 out.append(body)
             break  # the first image decides; one without Flate needs no inflating
-    return out
 
 
 def load_zlib_floor() -> Tool:
