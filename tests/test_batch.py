@@ -68,6 +68,24 @@ def test_is_lazy_and_accepts_any_iterable(tmp_path):
     gen.close()
 
 
+@pytest.mark.parametrize("processes", [False, True], ids=["threads", "processes"])
+def test_an_endless_iterable_is_read_only_a_window_ahead(processes):
+    pulled = 0
+    data = pdfgen.document([pdfgen.text_ops([(72, 720, b"again")])])
+
+    def endless():
+        nonlocal pulled
+        while True:
+            pulled += 1
+            yield data
+
+    gen = vellox.parse_many(endless(), jobs=2, processes=processes)
+    assert next(gen) == (data, "<!-- page 1 -->\n\nagain")
+    # The first result needs the window filled once, and no more.
+    assert 1 < pulled <= 2 * batch.WINDOW_PER_JOB + 1
+    gen.close()
+
+
 def test_argument_checks_happen_at_the_call(tmp_path):
     with pytest.raises(ValueError, match="unknown format 'docx'"):
         vellox.parse_many([], format="docx")

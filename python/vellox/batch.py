@@ -120,11 +120,19 @@ def _run(items: Iterable[Item], format: Format, password: Optional[str], jobs: i
 
 _END = object()
 
+# Items in flight per worker. Results come back in input order, so while
+# the oldest item is still converting, the others' results wait for it; a
+# window of a few items per worker then stalls every worker but one behind
+# one large file (a 100-page book among one-page letters takes as long as
+# fifty of them). A wider window keeps the workers busy past such a file,
+# and still bounds how many results are held at once.
+WINDOW_PER_JOB = 32
+
 
 def _on_threads(todo: Iterator[Item], format: Format, password: Optional[str],
                 pages: Optional[Pages], jobs: int,
                 limits: Limits, order: Order) -> Iterator[tuple[Item, Any, float]]:
-    window = jobs * 4  # items in flight: keeps the threads busy, memory bounded
+    window = jobs * WINDOW_PER_JOB
     pending: collections.deque[tuple[Item, Future[tuple[Any, float]]]] = collections.deque()
     with ThreadPoolExecutor(max_workers=jobs, thread_name_prefix="vellox") as pool:
         try:
@@ -157,7 +165,7 @@ def _for_worker(item: Item) -> Item:
 def _on_processes(todo: Iterator[Item], format: Format, password: Optional[str],
                   pages: Optional[Pages], jobs: int,
                   limits: Limits, order: Order) -> Iterator[tuple[Item, Any, float]]:
-    window = jobs * 4  # items in flight: keeps the workers busy, memory bounded
+    window = jobs * WINDOW_PER_JOB
     redo: collections.deque[Item] = collections.deque()  # items to run again, first
     pending: collections.deque[tuple[Item, Future[Any]]] = collections.deque()  # input order
     careful = 0  # how many of the next items run one at a time
