@@ -3,14 +3,25 @@
 //
 //   stages_bench [--repeat N] [--password FILE=PW] FILE.pdf ...
 //
-// Stages: "open+decode" opens the file, walks the page tree and decodes every
-// page's content; "lex only" adds a pass of the lexer over the content that
-// keeps nothing (the least any reading of the operators can cost with this
-// lexer); "operations" parses the operations instead; then "drawing", the
-// page's interpretation (decoding and parsing included: the text runs, the
-// rules, the forms and annotations drawn), "lines", "tables", and
-// "markdown", the whole extraction as parse_to_markdown runs it. Prints the best time of N passes
-// per stage.
+// Stages:
+// - "open+decode" opens the file, walks the page tree and decodes every
+//   page's content;
+// - "lex only" adds a pass of the lexer over the content that keeps nothing
+//   (the least any reading of the operators can cost with this lexer);
+// - "operations" parses the operations instead;
+// - "fonts" adds loading each page's fonts (their encodings, ToUnicode and
+//   CID maps, widths, and the embedded font programs they need);
+// - "page text" interprets the page's own content with those fonts: the
+//   text state machine and the rules, without forms or annotations;
+// - "drawing" is the whole interpretation instead (decoding, parsing and
+//   fonts included): the page's content, the form XObjects and annotation
+//   appearances it draws, and the removal of overprinted text;
+// - "lines" groups the runs into lines, "tables" finds the ruled tables,
+//   "ordering" puts the lines in reading order, "headings" marks the
+//   headings over the whole document;
+// - "markdown" is the whole extraction as parse_to_markdown runs it.
+// Prints the best time of N passes per stage; the difference between two
+// stages is what the later one adds.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -23,10 +34,12 @@
 #include "content.h"
 #include "doc.h"
 #include "font.h"
+#include "headings.h"
 #include "layout.h"
 #include "lex.h"
 #include "page.h"
 #include "pagetree.h"
+#include "reading_order.h"
 #include "tables.h"
 #include "text.h"
 
@@ -34,9 +47,23 @@ namespace {
 
 using namespace vellox_core;
 
-enum Stage { OpenDecode, LexOnly, Operations, TextRuns, Lines, Tables, Markdown, kStages };
-const char* const kStageNames[kStages] = {"open+decode", "lex only", "operations", "drawing",
-                                          "lines",       "tables",   "markdown"};
+enum Stage {
+    OpenDecode,
+    LexOnly,
+    Operations,
+    Fonts,
+    OwnContent,
+    Drawing,
+    Lines,
+    Tables,
+    Ordering,
+    Headings,
+    Markdown,
+    kStages
+};
+const char* const kStageNames[kStages] = {"open+decode", "lex only", "operations", "fonts",
+                                          "page text",   "drawing",  "lines",      "tables",
+                                          "ordering",    "headings", "markdown"};
 
 struct Input {
     std::string name;
@@ -59,15 +86,25 @@ std::size_t run(const std::vector<Input>& inputs, Stage stage) {
         auto pages = doc->pages();
         if (!pages) continue;
         FontCache cache;
+        std::vector<PageText> texts;
         for (const Page& page : *pages) {
-            if (stage >= TextRuns) {
+            if (stage >= Drawing) {
                 auto drawing = interpret_page(doc->resolver, page, cache);
                 if (!drawing) break;
                 sink += drawing->runs.size();
                 if (stage < Lines) continue;
-                sink += layout_page(drawing->runs, page.media_box, page.rotate).lines.size();
+                std::vector<LinePiece> pieces;
+                PageText text = layout_page(drawing->runs, page.media_box, page.rotate, &pieces);
+                sink += text.lines.size();
                 if (stage < Tables) continue;
-                sink += detect_tables(drawing->rules, drawing->runs, page.rotate).size();
+                text.tables = detect_tables(drawing->rules, drawing->runs, page.rotate);
+                sink += text.tables.size();
+                if (stage < Ordering) continue;
+                std::vector<Rect> boxes;
+                for (const Table& table : text.tables) boxes.push_back(table.box);
+                order_page(text, pieces, boxes, ReadingOrder::Columns);
+                sink += text.blocks.size();
+                texts.push_back(std::move(text));
                 continue;
             }
             auto content = page_content(doc->resolver, page);
@@ -85,6 +122,15 @@ std::size_t run(const std::vector<Input>& inputs, Stage stage) {
             if (stage < Operations) continue;
             const Content ops = parse_content(*content);
             sink += ops.ops.size();
+            if (stage < Fonts) continue;
+            const FontMap fonts = load_fonts(doc->resolver, page.resources, cache);
+            sink += fonts.size();
+            if (stage < OwnContent) continue;
+            sink += interpret_ops(ops.ops, fonts).runs.size();
+        }
+        if (stage >= Headings) {
+            mark_headings(texts);
+            for (const PageText& text : texts) sink += text.lines.size();
         }
     }
     return sink;

@@ -1,7 +1,7 @@
 #include "content.h"
 
 #include <algorithm>
-#include <cstring>
+#include <array>
 #include <deque>
 #include <iterator>
 #include <optional>
@@ -248,6 +248,7 @@ public:
     }
     std::vector<std::vector<Operand>> release() && {
         drop();
+        last_ = nullptr;
         return std::move(blocks_);
     }
 
@@ -255,25 +256,29 @@ private:
     // The last block, with room for one more operand. A full block is left
     // as it is and the run being gathered moves to a new one.
     std::vector<Operand>& block_with_room() {
+        if (last_ != nullptr && last_->size() < last_->capacity()) return *last_;
+        return next_block();
+    }
+
+    std::vector<Operand>& next_block() {
         std::vector<Operand>* block = blocks_.empty() ? nullptr : &blocks_.back();
-        if (block == nullptr || block->size() == block->capacity()) {
-            const std::size_t waiting = block == nullptr ? 0 : block->size() - taken_;
-            std::vector<Operand> next;
-            next.reserve(std::max(kBlockValues, 2 * (waiting + 1)));
-            if (waiting > 0) {
-                const auto first = block->begin() + static_cast<std::ptrdiff_t>(taken_);
-                next.insert(next.end(), first, block->end());
-                block->erase(first, block->end());
-            }
-            blocks_.push_back(std::move(next));
-            block = &blocks_.back();
-            taken_ = 0;
+        const std::size_t waiting = block == nullptr ? 0 : block->size() - taken_;
+        std::vector<Operand> next;
+        next.reserve(std::max(kBlockValues, 2 * (waiting + 1)));
+        if (waiting > 0) {
+            const auto first = block->begin() + static_cast<std::ptrdiff_t>(taken_);
+            next.insert(next.end(), first, block->end());
+            block->erase(first, block->end());
         }
-        return *block;
+        blocks_.push_back(std::move(next));
+        taken_ = 0;
+        last_ = &blocks_.back();
+        return *last_;
     }
 
     std::vector<std::vector<Operand>> blocks_;
-    std::size_t taken_ = 0;  // operands of the last block already taken
+    std::vector<Operand>* last_ = nullptr;  // blocks_.back(), once there is one
+    std::size_t taken_ = 0;                 // operands of the last block already taken
 };
 
 // Builds a page one operation at a time: operands are pushed as they are
@@ -294,7 +299,7 @@ public:
         // across the narrow stores of the keyword.
         Op& op = ops_.emplace_back();
         op.len = static_cast<std::uint8_t>(std::min(keyword.size(), op.bytes.size()));
-        std::memcpy(op.bytes.data(), keyword.data(), op.len);
+        for (std::size_t i = 0; i < op.len; ++i) op.bytes[i] = keyword[i];
         op.code = operator_of(keyword.substr(0, op.len));
         op.operands = operands_.take();
     }
@@ -313,26 +318,106 @@ bool starts_number(std::uint8_t c) {
     return c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9');
 }
 
+// Exact doubles 1e0 .. 1e17: a short decimal's digits divided by one of
+// them is one rounding, the same the object parser makes.
+constexpr std::array<double, 18> make_powers_of_ten() {
+    std::array<double, 18> p{};
+    double v = 1;
+    for (double& x : p) {
+        x = v;
+        v *= 10;
+    }
+    return p;
+}
+constexpr std::array<double, 18> kPowersOfTen = make_powers_of_ten();
+
+// The longest token (sign and point included) whose digits all fit in an
+// int64_t unchecked.
+constexpr std::size_t kShortNumber = 18;
+
+// A number token read in the same pass that finds its end: content streams
+// are mostly numbers, and scanning a token and then parsing it read every
+// byte twice. A token that is not a plain short decimal (too long, or with
+// a byte that is no digit) is handed to the object parser's reading of
+// numbers, which decides. Nothing, with the cursor unmoved, for a token that
+// is no number.
+std::optional<cos::Number> read_number(Lexer& lx) {
+    const ByteView in = lx.input;
+    const std::size_t start = lx.pos;
+    std::size_t i = start;
+    const bool negative = in[i] == '-';
+    if (in[i] == '+' || in[i] == '-') ++i;
+    const std::size_t first_digit = i;
+    constexpr std::size_t kNoPoint = ~std::size_t{0};
+    std::size_t point = kNoPoint;
+    std::uint64_t digits = 0;  // may wrap on a long token, which is not read from it
+    bool plain = true;
+    for (; i < in.size() && is_regular(in[i]); ++i) {
+        const unsigned digit = static_cast<unsigned>(in[i]) - unsigned{'0'};
+        if (digit < 10) {
+            digits = digits * 10 + digit;
+        } else if (in[i] == '.' && point == kNoPoint) {
+            point = i;
+        } else {
+            plain = false;
+        }
+    }
+    cos::Number number;
+    if (plain && i - start <= kShortNumber) {
+        if (i - first_digit == (point == kNoPoint ? 0u : 1u)) return std::nullopt;  // no digit
+        const auto value = static_cast<std::int64_t>(digits);
+        const std::int64_t signed_value = negative ? -value : value;
+        number =
+            point == kNoPoint
+                ? cos::Number::of(signed_value)
+                : cos::Number::of(static_cast<double>(signed_value) / kPowersOfTen[i - point - 1]);
+    } else {
+        number = cos::parse_number_fast(as_text(in.subspan(start, i - start)));
+        if (number.kind == cos::Number::None) return std::nullopt;
+    }
+    lx.pos = i;
+    return number;
+}
+
+// Whether "g R" could follow the number just read: only an integer can
+// begin a reference, and only when a digit, a '+' or a comment comes after
+// the white space behind it. Most numbers in content are followed by an
+// operator or by a real, and the full test is left for the others.
+bool may_begin_reference(const Lexer& lx, const cos::Number& n) {
+    if (n.kind != cos::Number::Integer) return false;
+    std::size_t i = lx.pos;
+    while (i < lx.input.size() && is_whitespace(lx.input[i])) ++i;
+    if (i >= lx.input.size()) return false;
+    const std::uint8_t c = lx.input[i];
+    return (c >= '0' && c <= '9') || c == '+' || c == '%';
+}
+
+// Strings that are not a slice of the content as it stands (escapes, hex),
+// decoded once and kept where they never move.
+struct DecodedTexts {
+    std::deque<std::string>& kept;
+    Bytes scratch;
+
+    std::string_view keep() { return kept.emplace_back(as_text(scratch)); }
+};
+
 // The common operands, read without building an object for them: a number,
 // or the reference it begins; a name without #xx escapes or other bytes; a
-// literal string without escapes, which is its bytes as they stand. False,
-// with the cursor moved, for anything else: the caller then goes back and
-// asks the object parser.
-bool read_scalar(Lexer& lx, Operand& out) {
+// literal or hex string. False, with the cursor moved, for anything else:
+// the caller then goes back and asks the object parser.
+bool read_scalar(Lexer& lx, DecodedTexts& texts, Operand& out) {
     const ByteView in = lx.input;
     const std::uint8_t c = lx.peek();
     if (starts_number(c)) {
-        const auto token = lx.read_keyword();
-        if (!token) return false;
-        const cos::Number number = cos::parse_number_fast(as_text(*token));
-        if (number.kind == cos::Number::None) return false;
-        if (cos::reference_after(lx, number)) {
+        const auto number = read_number(lx);
+        if (!number) return false;
+        if (may_begin_reference(lx, *number) && cos::reference_after(lx, *number)) {
             out = Operand{};  // a reference: nothing the passes read
             return true;
         }
-        out = Operand::of_number(number.kind == cos::Number::Integer
-                                     ? static_cast<double>(number.integer)
-                                     : number.real);
+        out = Operand::of_number(number->kind == cos::Number::Integer
+                                     ? static_cast<double>(number->integer)
+                                     : number->real);
         return true;
     }
     if (c == '/') {
@@ -344,12 +429,18 @@ bool read_scalar(Lexer& lx, Operand& out) {
     }
     if (c == '(') {
         // Balanced parentheses stand for themselves; only a backslash
-        // changes bytes.
+        // changes bytes, and then the string is decoded.
         const std::size_t start = lx.pos + 1;
         int depth = 1;
         for (std::size_t i = start; i < in.size(); ++i) {
             const std::uint8_t b = in[i];
-            if (b == '\\') return false;
+            if (b == '\\') {
+                lx.pos = start;
+                texts.scratch.clear();
+                if (!cos::read_literal_string(lx, texts.scratch)) return false;
+                out.set_text(Operand::Kind::String, texts.keep());
+                return true;
+            }
             if (b == '(') {
                 ++depth;
             } else if (b == ')' && --depth == 0) {
@@ -360,6 +451,13 @@ bool read_scalar(Lexer& lx, Operand& out) {
         }
         return false;  // unterminated
     }
+    if (c == '<' && (lx.pos + 1 >= in.size() || in[lx.pos + 1] != '<')) {
+        ++lx.pos;
+        texts.scratch.clear();
+        if (cos::read_hex_string(lx, texts.scratch) != cos::HexString::Ok) return false;
+        out.set_text(Operand::Kind::String, texts.keep());
+        return true;
+    }
     return false;
 }
 
@@ -367,10 +465,11 @@ bool read_scalar(Lexer& lx, Operand& out) {
 // would: one unit for each object, the array and its items included. False
 // (cursor and budget to be restored by the caller) where the object parser
 // is needed, including wherever it would fail.
-bool read_direct(Lexer& lx, std::size_t& budget, BlockList& items, Operand& out) {
+bool read_direct(Lexer& lx, std::size_t& budget, BlockList& items, DecodedTexts& texts,
+                 Operand& out) {
     if (budget == 0) return false;
     if (lx.peek() != '[') {
-        if (!read_scalar(lx, out)) return false;
+        if (!read_scalar(lx, texts, out)) return false;
         --budget;
         return true;
     }
@@ -386,7 +485,7 @@ bool read_direct(Lexer& lx, std::size_t& budget, BlockList& items, Operand& out)
         }
         if (budget == 0) return false;
         // A failure leaves the item to the caller's drop of the whole run.
-        if (!read_scalar(lx, items.emplace())) return false;
+        if (!read_scalar(lx, texts, items.emplace())) return false;
         --budget;
     }
 }
@@ -466,6 +565,7 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
     ContentBuilder out;
     BlockList items;
     std::vector<Object> array_items;  // the object parser's working space
+    DecodedTexts texts{content.texts, {}};
     // About one operation per dozen bytes of content is typical (an operator
     // with two or three short operands), so the list rarely grows by copying;
     // the cap keeps a huge page from reserving more than a megabyte or two up
@@ -483,7 +583,7 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
             // of the page's object budget ends it the same way.
             const std::size_t start = lexer.pos;
             const std::size_t budget_before = budget;
-            if (read_direct(lexer, budget, items, out.emplace_operand())) continue;
+            if (read_direct(lexer, budget, items, texts, out.emplace_operand())) continue;
             // Back to where it started, for the object parser.
             out.pop_operand();
             lexer.pos = start;

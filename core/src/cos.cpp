@@ -38,9 +38,26 @@ Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth, std::size_t& budge
                               std::vector<Object>& stack);
 
 Result<Object> parse_literal_string(Lexer& lx) {
+    Bytes out;
+    if (!read_literal_string(lx, out)) return eof();
+    return Object(String{std::move(out)});
+}
+
+Result<Object> parse_hex_string(Lexer& lx) {
+    Bytes out;
+    switch (read_hex_string(lx, out)) {
+        case HexString::Ok: return Object(String{std::move(out)});
+        case HexString::BadDigit: return token("bad hex digit");
+        case HexString::End: break;
+    }
+    return eof();
+}
+
+}  // namespace
+
+bool read_literal_string(Lexer& lx, Bytes& out) {
     // pos is just behind the opening parenthesis.
     const ByteView in = lx.input;
-    Bytes out;
     int depth = 1;
     while (true) {
         // Copy the run up to the next byte that needs attention in one go.
@@ -48,17 +65,17 @@ Result<Object> parse_literal_string(Lexer& lx) {
         while (i < in.size() && in[i] != '(' && in[i] != ')' && in[i] != '\\') ++i;
         out.insert(out.end(), in.begin() + lx.pos, in.begin() + i);
         lx.pos = i;
-        if (i >= in.size()) return eof();
+        if (i >= in.size()) return false;
         const std::uint8_t c = in[i];
         ++lx.pos;
         if (c == '(') {
             ++depth;
             out.push_back('(');
         } else if (c == ')') {
-            if (--depth == 0) return Object(String{std::move(out)});
+            if (--depth == 0) return true;
             out.push_back(')');
         } else {
-            if (lx.pos >= in.size()) return eof();
+            if (lx.pos >= in.size()) return false;
             const std::uint8_t e = in[lx.pos++];
             switch (e) {
                 case '\n': break;  // line continuation
@@ -88,19 +105,18 @@ Result<Object> parse_literal_string(Lexer& lx) {
     }
 }
 
-Result<Object> parse_hex_string(Lexer& lx) {
+HexString read_hex_string(Lexer& lx, Bytes& out) {
     // pos is just behind the '<'.
-    Bytes out;
     int high = -1;
     while (lx.pos < lx.input.size()) {
         const std::uint8_t c = lx.input[lx.pos++];
         if (is_whitespace(c)) continue;
         if (c == '>') {
             if (high >= 0) out.push_back(static_cast<std::uint8_t>(high << 4));
-            return Object(String{std::move(out)});
+            return HexString::Ok;
         }
         const int v = hex_value(c);
-        if (v < 0) return token("bad hex digit");
+        if (v < 0) return HexString::BadDigit;
         if (high < 0) {
             high = v;
         } else {
@@ -108,10 +124,8 @@ Result<Object> parse_hex_string(Lexer& lx) {
             high = -1;
         }
     }
-    return eof();
+    return HexString::End;
 }
-
-}  // namespace
 
 std::optional<std::string_view> take_plain_name(Lexer& lx) {
     const ByteView in = lx.input;

@@ -55,6 +55,17 @@ Number parse_number_fast(std::string_view token);
 // reference; otherwise leaves the cursor where it was.
 std::optional<Reference> reference_after(Lexer& lexer, const Number& n);
 
+// Called with the cursor just behind '(': appends the literal string's
+// bytes to `out`, escapes decoded and balanced parentheses kept, and leaves
+// the cursor behind its closing parenthesis. False when the input ends first.
+bool read_literal_string(Lexer& lexer, Bytes& out);
+
+// Called with the cursor just behind '<' of a hex string: appends its bytes
+// to `out` (white space skipped, an odd last digit followed by 0) and leaves
+// the cursor behind the '>'.
+enum class HexString : std::uint8_t { Ok, BadDigit, End };
+HexString read_hex_string(Lexer& lexer, Bytes& out);
+
 // Called with the cursor just behind '/': a name of plain ASCII without #xx
 // escapes is its own text, taken from the input; nothing, and the cursor
 // unmoved, for any other name.
