@@ -335,13 +335,38 @@ constexpr std::array<double, 18> kPowersOfTen = make_powers_of_ten();
 // int64_t unchecked.
 constexpr std::size_t kShortNumber = 18;
 
+// Whether "g R" could follow the integer just read: only when a digit, a
+// '+' or a comment comes after the white space behind it. Most numbers in
+// content are followed by an operator or by a real, and the full test is
+// left for the others.
+bool may_begin_reference(const Lexer& lx) {
+    std::size_t i = lx.pos;
+    while (i < lx.input.size() && is_whitespace(lx.input[i])) ++i;
+    if (i >= lx.input.size()) return false;
+    const std::uint8_t c = lx.input[i];
+    return (c >= '0' && c <= '9') || c == '+' || c == '%';
+}
+
+// A number as an operand, or the reference it begins (which the passes do
+// not read, so it is Other).
+void set_number(Lexer& lx, const cos::Number& n, Operand& out) {
+    if (n.kind == cos::Number::Integer && may_begin_reference(lx) && cos::reference_after(lx, n)) {
+        out = Operand{};
+        return;
+    }
+    out.kind = Operand::Kind::Number;
+    out.number = n.kind == cos::Number::Integer ? static_cast<double>(n.integer) : n.real;
+}
+
 // A number token read in the same pass that finds its end: content streams
 // are mostly numbers, and scanning a token and then parsing it read every
 // byte twice. A token that is not a plain short decimal (too long, or with
 // a byte that is no digit) is handed to the object parser's reading of
-// numbers, which decides. Nothing, with the cursor unmoved, for a token that
-// is no number.
-std::optional<cos::Number> read_number(Lexer& lx) {
+// numbers, which decides. False, with the cursor unmoved, for a token that
+// is no number. The operand is written in place, field by field: a number
+// assembled on the stack and copied would be read back across the narrow
+// stores that made it, at a stall for every number of the page.
+bool read_number(Lexer& lx, Operand& out) {
     const ByteView in = lx.input;
     const std::size_t start = lx.pos;
     std::size_t i = start;
@@ -362,34 +387,24 @@ std::optional<cos::Number> read_number(Lexer& lx) {
             plain = false;
         }
     }
-    cos::Number number;
-    if (plain && i - start <= kShortNumber) {
-        if (i - first_digit == (point == kNoPoint ? 0u : 1u)) return std::nullopt;  // no digit
-        const auto value = static_cast<std::int64_t>(digits);
-        const std::int64_t signed_value = negative ? -value : value;
-        number =
-            point == kNoPoint
-                ? cos::Number::of(signed_value)
-                : cos::Number::of(static_cast<double>(signed_value) / kPowersOfTen[i - point - 1]);
-    } else {
-        number = cos::parse_number_fast(as_text(in.subspan(start, i - start)));
-        if (number.kind == cos::Number::None) return std::nullopt;
+    if (!plain || i - start > kShortNumber) {
+        const cos::Number n = cos::parse_number_fast(as_text(in.subspan(start, i - start)));
+        if (n.kind == cos::Number::None) return false;
+        lx.pos = i;
+        set_number(lx, n, out);
+        return true;
     }
+    if (i - first_digit == (point == kNoPoint ? 0u : 1u)) return false;  // no digit
+    const auto value = static_cast<std::int64_t>(digits);
+    const std::int64_t signed_value = negative ? -value : value;
     lx.pos = i;
-    return number;
-}
-
-// Whether "g R" could follow the number just read: only an integer can
-// begin a reference, and only when a digit, a '+' or a comment comes after
-// the white space behind it. Most numbers in content are followed by an
-// operator or by a real, and the full test is left for the others.
-bool may_begin_reference(const Lexer& lx, const cos::Number& n) {
-    if (n.kind != cos::Number::Integer) return false;
-    std::size_t i = lx.pos;
-    while (i < lx.input.size() && is_whitespace(lx.input[i])) ++i;
-    if (i >= lx.input.size()) return false;
-    const std::uint8_t c = lx.input[i];
-    return (c >= '0' && c <= '9') || c == '+' || c == '%';
+    if (point == kNoPoint) {
+        set_number(lx, cos::Number::of(signed_value), out);
+        return true;
+    }
+    out.kind = Operand::Kind::Number;
+    out.number = static_cast<double>(signed_value) / kPowersOfTen[i - point - 1];
+    return true;
 }
 
 // Strings that are not a slice of the content as it stands (escapes, hex),
@@ -408,18 +423,7 @@ struct DecodedTexts {
 bool read_scalar(Lexer& lx, DecodedTexts& texts, Operand& out) {
     const ByteView in = lx.input;
     const std::uint8_t c = lx.peek();
-    if (starts_number(c)) {
-        const auto number = read_number(lx);
-        if (!number) return false;
-        if (may_begin_reference(lx, *number) && cos::reference_after(lx, *number)) {
-            out = Operand{};  // a reference: nothing the passes read
-            return true;
-        }
-        out = Operand::of_number(number->kind == cos::Number::Integer
-                                     ? static_cast<double>(number->integer)
-                                     : number->real);
-        return true;
-    }
+    if (starts_number(c)) return read_number(lx, out);
     if (c == '/') {
         ++lx.pos;
         const auto name = cos::take_plain_name(lx);
