@@ -298,6 +298,18 @@ Status huffman_block(BitReader& in, Output& out, const LitTable& lit, const Dist
         if (sym < 256) {
             if (out.used == limits::kMaxDecodedBytes) return too_large();
             out.bytes[out.used++] = static_cast<std::uint8_t>(sym);
+            // Content and text are mostly literals, and the bits one refill
+            // leaves usually hold the next two: they are taken here, from
+            // the table alone, without another refill and room check (the
+            // room made above is for a whole match).
+            for (int more = 0; more < 2; ++more) {
+                const std::uint32_t e = lit.entry[in.peek(LitTable::kBits)];
+                const unsigned len = e & 15u;
+                if (len == 0 || len > in.bitcnt || (e >> 4) >= 256) break;
+                if (out.used == limits::kMaxDecodedBytes) return too_large();
+                in.drop(len);
+                out.bytes[out.used++] = static_cast<std::uint8_t>(e >> 4);
+            }
             continue;
         }
         if (sym == 256) return Unit{};
