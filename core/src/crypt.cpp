@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -63,6 +64,11 @@ struct CipherCtxFree {
     void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
+
+struct MdCtxFree {
+    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 
 Bytes digest(const EVP_MD* md, ByteView data) {
     Bytes out(EVP_MAX_MD_SIZE);
@@ -250,11 +256,14 @@ std::optional<Decryptor> sha2_check(const Params& params, ByteView password, Cry
 // validates, or U is too short to check any.
 std::optional<Decryptor> sha2_path(const Params& params, ByteView password, CryptMethod method) {
     if (params.u.size() < kR6EntrySize) return std::nullopt;
-    if (auto hardened = sha2_check(params, password, method, hash_r6)) return hardened;
     // Revision 5 files from producers of that era use the single SHA-256;
-    // without this check their correct passwords would never validate.
-    if (params.r == 5) return sha2_check(params, password, method, single_sha256);
-    return std::nullopt;
+    // without this check their correct passwords would never validate. It
+    // comes first: it costs two hashes of a few bytes, where the hardened
+    // hash costs some 64 rounds of encrypting and hashing kilobytes.
+    if (params.r == 5) {
+        if (auto single = sha2_check(params, password, method, single_sha256)) return single;
+    }
+    return sha2_check(params, password, method, hash_r6);
 }
 
 Error password_error(ByteView password) {
@@ -317,13 +326,21 @@ Bytes hash_r6(ByteView password, ByteView salt, ByteView udata) {
     Bytes k = sha256_of(seed);
     if (k.size() != 32) return {};
 
+    // One cipher context and one digest context serve every round: setting
+    // a context up again is most of the cost of encrypting and hashing a
+    // few kilobytes.
+    const CipherCtx cipher(EVP_CIPHER_CTX_new());
+    const MdCtx md(EVP_MD_CTX_new());
+    if (!cipher || !md) return {};
     Bytes k1;
+    Bytes e;
     for (std::uint32_t j = 0;; ++j) {
         std::size_t chunk = 0;
         std::size_t total = 0;
         if (__builtin_add_overflow(password.size(), k.size(), &chunk) ||
             __builtin_add_overflow(chunk, udata.size(), &chunk) ||
-            __builtin_mul_overflow(chunk, std::size_t{64}, &total)) {
+            __builtin_mul_overflow(chunk, std::size_t{64}, &total) ||
+            total > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
             return {};
         }
         k1.clear();
@@ -333,17 +350,31 @@ Bytes hash_r6(ByteView password, ByteView salt, ByteView udata) {
             append(k1, k);
             append(k1, udata);
         }
-        const Bytes e = aes_cbc(EVP_aes_128_cbc(), true, ByteView(k).first(16),
-                                ByteView(k).subspan(16, 16), k1);
-        if (e.size() != k1.size()) return {};
+        // AES-128-CBC keyed with the first 16 bytes of K and the next 16 as
+        // IV, no padding: the input is a multiple of 16 bytes (64 copies).
+        e.resize(k1.size());
+        int written = 0;
+        if (EVP_EncryptInit_ex(cipher.get(), EVP_aes_128_cbc(), nullptr, k.data(), k.data() + 16) !=
+                1 ||
+            EVP_CIPHER_CTX_set_padding(cipher.get(), 0) != 1 ||
+            EVP_EncryptUpdate(cipher.get(), e.data(), &written, k1.data(),
+                              static_cast<int>(k1.size())) != 1 ||
+            static_cast<std::size_t>(written) != k1.size() || e.empty()) {
+            return {};
+        }
         unsigned sum = 0;
         for (std::size_t i = 0; i < 16; ++i) sum += e[i];
-        switch (sum % 3) {
-            case 0: k = digest(EVP_sha256(), e); break;
-            case 1: k = digest(EVP_sha384(), e); break;
-            default: k = digest(EVP_sha512(), e); break;
+        const EVP_MD* hash = sum % 3 == 0   ? EVP_sha256()
+                             : sum % 3 == 1 ? EVP_sha384()
+                                            : EVP_sha512();
+        k.resize(EVP_MAX_MD_SIZE);
+        unsigned int size = 0;
+        if (EVP_DigestInit_ex(md.get(), hash, nullptr) != 1 ||
+            EVP_DigestUpdate(md.get(), e.data(), e.size()) != 1 ||
+            EVP_DigestFinal_ex(md.get(), k.data(), &size) != 1 || size < 32) {
+            return {};
         }
-        if (k.size() < 32) return {};
+        k.resize(size);
         if (j >= 63 && static_cast<std::uint32_t>(e.back()) + 31 <= j) break;
     }
     k.resize(32);

@@ -34,11 +34,6 @@ struct Decryptor {
 // the crypt filter StdCF decides, for V 5 it is 256.
 std::int64_t key_length_bits(const Dictionary& encrypt);
 
-// The file key length in bits that revisions up to 4 derive (the MD5 path):
-// /Length of the encryption dictionary (40 when absent) up to V 3; for V 4
-// the crypt filter StdCF decides, for V 5 it is 256.
-std::int64_t key_length_bits(const Dictionary& encrypt);
-
 Bytes md5_iterations(Bytes digest, unsigned n, std::int64_t r);
 Bytes hash_r6(ByteView password, ByteView salt, ByteView udata);
 Bytes aes256_cbc_nopad(ByteView key, ByteView data);
