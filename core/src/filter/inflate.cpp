@@ -229,39 +229,45 @@ void Table<Bits>::build(std::span<const std::uint8_t> lengths) {
     }
 }
 
-// Decodes one symbol; false when no code matches within 15 bits or the input
-// ends first. The caller has refilled the buffer.
+// Decodes one symbol past the table's reach, bit by bit; the code's length
+// (its bits are to be dropped) and its symbol as length | symbol << 4, or 0
+// when no code matches within 15 bits or the input ends first. Takes the
+// bits by value, so that the reader's state never has its address taken
+// and stays in registers in the decoding loop.
 template <unsigned Bits>
-bool decode_slow(const Table<Bits>& t, BitReader& in, std::uint32_t e, std::uint32_t& sym) {
-    unsigned len = e & 15u;
-    if (len != 0) {
+std::uint32_t decode_slow(const Table<Bits>& t, std::uint64_t bitbuf, unsigned bitcnt,
+                          std::uint32_t e) {
+    if ((e & 15u) != 0) {
         // A code of `len` bits, but the input ends inside it.
-        return false;
+        return 0;
     }
-    if (in.bitcnt < Bits) return false;
-    std::uint32_t code = reverse_bits(in.peek(Bits), Bits);
+    if (bitcnt < Bits) return 0;
+    std::uint32_t code =
+        reverse_bits(static_cast<std::uint32_t>(bitbuf & ((std::uint64_t{1} << Bits) - 1)), Bits);
     for (unsigned n = Bits + 1; n <= kMaxCodeBits; ++n) {
-        if (in.bitcnt < n) return false;
-        code = (code << 1) | static_cast<std::uint32_t>((in.bitbuf >> (n - 1)) & 1u);
+        if (bitcnt < n) return 0;
+        code = (code << 1) | static_cast<std::uint32_t>((bitbuf >> (n - 1)) & 1u);
         if (code - t.first[n] < t.count[n]) {
-            sym = t.symbol[t.index[n] + (code - t.first[n])];
-            in.drop(n);
-            return true;
+            return std::uint32_t{t.symbol[t.index[n] + (code - t.first[n])]} << 4 | n;
         }
     }
-    return false;
+    return 0;
 }
 
+// Decodes one symbol; false when no code matches within 15 bits or the input
+// ends first. The caller has refilled the buffer.
 template <unsigned Bits>
 inline bool decode(const Table<Bits>& t, BitReader& in, std::uint32_t& sym) {
     std::uint32_t e = t.entry[in.peek(Bits)];
     unsigned len = e & 15u;
-    if (len != 0 && len <= in.bitcnt) [[likely]] {
-        in.drop(len);
-        sym = e >> 4;
-        return true;
+    if (len == 0 || len > in.bitcnt) [[unlikely]] {
+        e = decode_slow(t, in.bitbuf, in.bitcnt, e);
+        len = e & 15u;
+        if (len == 0) return false;
     }
-    return decode_slow(t, in, e, sym);
+    in.drop(len);
+    sym = e >> 4;
+    return true;
 }
 
 using LitTable = Table<10>;
@@ -287,17 +293,34 @@ inline void copy_match(std::uint8_t* dst, std::size_t dist, std::size_t length) 
 // code and its extra bits take at most 15 + 5 + 15 + 13 = 48 bits, and the
 // buffer holds 56 or more unless the input is ending, which the bit counts
 // checked below catch.
-Status huffman_block(BitReader& in, Output& out, const LitTable& lit, const DistTable& dist) {
+//
+// The loop works on copies of the reader and of the output's position, put
+// back on the way out: the output is written through a byte pointer, which
+// may alias anything whose address is known, so fields reached through the
+// references would be read from memory again after every byte written.
+Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const DistTable& dist) {
+    BitReader in = reader;
+    std::size_t used = out.used;
+    std::uint8_t* bytes = out.bytes.data();
+    std::size_t size = out.bytes.size();
+    const auto leave = [&](Status status) {
+        reader = in;
+        out.used = used;
+        return status;
+    };
     for (;;) {
         in.refill();
-        if (out.bytes.size() - out.used < kMaxMatch + kSlack && !out.make_room(kMaxMatch)) {
-            return stopped_growing(out.meter);
+        if (size - used < kMaxMatch + kSlack) {
+            out.used = used;
+            if (!out.make_room(kMaxMatch)) return leave(stopped_growing(out.meter));
+            bytes = out.bytes.data();
+            size = out.bytes.size();
         }
         std::uint32_t sym;
-        if (!decode(lit, in, sym)) return corrupt();
+        if (!decode(lit, in, sym)) return leave(corrupt());
         if (sym < 256) {
-            if (out.used == limits::kMaxDecodedBytes) return too_large();
-            out.bytes[out.used++] = static_cast<std::uint8_t>(sym);
+            if (used == limits::kMaxDecodedBytes) return leave(too_large());
+            bytes[used++] = static_cast<std::uint8_t>(sym);
             // Content and text are mostly literals, and the bits one refill
             // leaves usually hold the next two: they are taken here, from
             // the table alone, without another refill and room check (the
@@ -306,30 +329,32 @@ Status huffman_block(BitReader& in, Output& out, const LitTable& lit, const Dist
                 const std::uint32_t e = lit.entry[in.peek(LitTable::kBits)];
                 const unsigned len = e & 15u;
                 if (len == 0 || len > in.bitcnt || (e >> 4) >= 256) break;
-                if (out.used == limits::kMaxDecodedBytes) return too_large();
+                if (used == limits::kMaxDecodedBytes) return leave(too_large());
                 in.drop(len);
-                out.bytes[out.used++] = static_cast<std::uint8_t>(e >> 4);
+                bytes[used++] = static_cast<std::uint8_t>(e >> 4);
             }
             continue;
         }
-        if (sym == 256) return Unit{};
+        if (sym == 256) return leave(Unit{});
 
         std::size_t li = sym - 257u;
-        if (li >= kLengthBase.size()) return corrupt();  // symbols 286 and 287
+        if (li >= kLengthBase.size()) return leave(corrupt());  // symbols 286 and 287
         unsigned lextra = kLengthExtra[li];
-        if (in.bitcnt < lextra) return corrupt();
+        if (in.bitcnt < lextra) return leave(corrupt());
         std::size_t length = kLengthBase[li] + in.take(lextra);
 
         std::uint32_t dsym;
-        if (!decode(dist, in, dsym) || dsym >= kDistBase.size()) return corrupt();  // 30 and 31
+        if (!decode(dist, in, dsym) || dsym >= kDistBase.size()) {
+            return leave(corrupt());  // 30 and 31
+        }
         unsigned dextra = kDistExtra[dsym];
-        if (in.bitcnt < dextra) return corrupt();
+        if (in.bitcnt < dextra) return leave(corrupt());
         std::size_t distance = kDistBase[dsym] + in.take(dextra);
-        if (distance > out.used) return corrupt();
+        if (distance > used) return leave(corrupt());
 
-        if (length > limits::kMaxDecodedBytes - out.used) return too_large();
-        copy_match(out.bytes.data() + out.used, distance, length);
-        out.used += length;
+        if (length > limits::kMaxDecodedBytes - used) return leave(too_large());
+        copy_match(bytes + used, distance, length);
+        used += length;
     }
 }
 
