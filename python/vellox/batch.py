@@ -70,8 +70,9 @@ def parse_many(
     worker processes instead, so that a crash of the native code costs one
     worker (its item yields ``WorkerDied``) rather than this process.
     ``jobs=1`` converts in the calling thread. Results are produced lazily,
-    with a bounded number of items in flight, so a long iterable does not
-    fill memory. ``order`` is the order of each page's lines, as in
+    with at most ``WINDOW_PER_JOB`` (32) items per worker in flight, so a
+    long iterable does not fill memory. ``order`` is the order of each
+    page's lines, as in
     ``parse``.
 
     ``timeout`` (seconds) and ``max_bytes`` (decoded bytes) limit each
