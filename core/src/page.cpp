@@ -445,6 +445,31 @@ void Interpreter::show_field_value(const Dictionary& widget) {
     }
 }
 
+// The runs the page's own content can show: one per string operand of its
+// text-showing operators. Reserving them up front spares the run list its
+// regrowths, each of which moves every run so far; forms and annotations
+// may still add more.
+std::size_t runs_shown(const Content& content) {
+    std::size_t n = 0;
+    for (const Op& op : content) {
+        switch (op.code) {
+            case Operator::Show:
+            case Operator::NextLineShow:
+            case Operator::SpacingNextLineShow: ++n; break;
+            case Operator::ShowArray:
+                if (const auto items =
+                        op.operands.empty() ? std::nullopt : array_of(op.operands[0])) {
+                    for (const Operand& item : *items) {
+                        n += item.kind == Operand::Kind::String ? 1 : 0;
+                    }
+                }
+                break;
+            default: break;
+        }
+    }
+    return std::min(n, limits::kMaxPageRuns);
+}
+
 }  // namespace
 
 Result<PageDrawing> interpret_page(const Resolver& resolver, const Page& page, FontCache& cache) {
@@ -454,6 +479,7 @@ Result<PageDrawing> interpret_page(const Resolver& resolver, const Page& page, F
     Interpreter interpreter(&resolver, &cache, out);
     // The operations borrow the content bytes, which outlive them here.
     const Content ops = parse_content(*content, interpreter.objects, resolver.budget);
+    out.runs.reserve(runs_shown(ops));
     // Copied: loading a form's fonts may replace the table the cache holds.
     const FontMap fonts = load_fonts(resolver, page.resources, cache);
     interpreter.run(ops.ops, &page.resources, fonts, GraphicsState{}, 0, true);
