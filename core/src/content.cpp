@@ -335,16 +335,23 @@ constexpr std::array<double, 18> kPowersOfTen = make_powers_of_ten();
 // int64_t unchecked.
 constexpr std::size_t kShortNumber = 18;
 
-// Whether "g R" could follow the integer just read: only when a digit, a
-// '+' or a comment comes after the white space behind it. Most numbers in
-// content are followed by an operator or by a real, and the full test is
-// left for the others.
+// Whether "g R" could follow the integer just read: false when the next
+// token is no run of digits (with an optional '+') or no R follows it, true
+// when it could be a reference, for the full test to decide (a comment
+// anywhere in between is left to it as well). Runs of numbers ("1 0 0 1 72
+// 720 cm") are common in content and references in it rare: the look
+// ahead happens here, without taking the tokens it passes.
 bool may_begin_reference(const Lexer& lx) {
+    const ByteView in = lx.input;
     std::size_t i = lx.pos;
-    while (i < lx.input.size() && is_whitespace(lx.input[i])) ++i;
-    if (i >= lx.input.size()) return false;
-    const std::uint8_t c = lx.input[i];
-    return (c >= '0' && c <= '9') || c == '+' || c == '%';
+    while (i < in.size() && is_whitespace(in[i])) ++i;
+    if (i < in.size() && in[i] == '%') return true;
+    if (i < in.size() && in[i] == '+') ++i;
+    const std::size_t digits = i;
+    while (i < in.size() && in[i] >= '0' && in[i] <= '9') ++i;
+    if (i == digits || (i < in.size() && is_regular(in[i]))) return false;
+    while (i < in.size() && is_whitespace(in[i])) ++i;
+    return i < in.size() && (in[i] == 'R' || in[i] == '%');
 }
 
 // A number as an operand, or the reference it begins (which the passes do
