@@ -116,9 +116,21 @@ std::vector<std::size_t> merge_order(std::size_t n, Before before) {
 // not the growing line keeps a slowly descending baseline from pulling a
 // whole paragraph into one line; the largest, so that a subscript after a
 // superscript is measured against the base text both sit on.
+//
+// The runs a draft takes while the page is swept are consecutive in sweep
+// order, so they are a range of the swept runs; only the runs of scripts
+// moved into it afterwards (attach_scripts, a few lines a page) are kept
+// apart, after them. A page's lines thus cost no allocation each.
 struct Draft {
-    std::vector<Placed> runs;
+    std::size_t begin = 0;  // its own runs: [begin, end) of the swept runs
+    std::size_t end = 0;
+    std::vector<Placed> joined;
     Placed ref;
+
+    bool empty() const { return begin == end && joined.empty(); }
+    std::span<const Placed> own(std::span<const Placed> swept) const {
+        return swept.subspan(begin, end - begin);
+    }
 };
 
 // The interval a run's advance covers along the line.
@@ -130,22 +142,28 @@ double span_end(const Placed& p) { return std::fmax(p.along, p.along + p.width);
 // where the run ends or ending where it starts. A label set over an arrow
 // (the "Vor." over an implication in GeoTopo-komprimiert.pdf) lies within
 // its run instead, and stays a line of its own.
-bool scripts_onto(const Draft& script, const Draft& base) {
+bool scripts_onto(const Draft& script, const Draft& base, std::span<const Placed> swept) {
     const double size = script.ref.size;
     if (!(size <= kScriptSizeRatio * base.ref.size)) return false;
     double lo = std::numeric_limits<double>::infinity();
     double hi = -lo;
-    for (const Placed& p : script.runs) {
-        lo = std::fmin(lo, span_start(p));
-        hi = std::fmax(hi, span_end(p));
+    for (const std::span<const Placed> part :
+         {script.own(swept), std::span<const Placed>(script.joined)}) {
+        for (const Placed& p : part) {
+            lo = std::fmin(lo, span_start(p));
+            hi = std::fmax(hi, span_end(p));
+        }
     }
     if (!(hi - lo <= kMaxScriptLength * size)) return false;
     const double reach = kScriptReach * size;
-    return std::any_of(base.runs.begin(), base.runs.end(), [&](const Placed& b) {
+    const auto next_to = [&](const Placed& b) {
         return size <= kScriptSizeRatio * b.size &&
                std::fabs(b.across - script.ref.across) <= kMaxBaselineShift * size &&
                (std::fabs(lo - span_end(b)) <= reach || std::fabs(hi - span_start(b)) <= reach);
-    });
+    };
+    const std::span<const Placed> own = base.own(swept);
+    return std::any_of(own.begin(), own.end(), next_to) ||
+           std::any_of(base.joined.begin(), base.joined.end(), next_to);
 }
 
 // Scripts whose bands overlap their base text too little to join its line
@@ -155,17 +173,22 @@ bool scripts_onto(const Draft& script, const Draft& base) {
 // when another column's line sits between. Each such line is moved into
 // the base line. Every line is compared with four others at most, so the
 // pass is linear in the runs.
-void attach_scripts(std::vector<Draft>& drafts) {
+void attach_scripts(std::vector<Draft>& drafts, std::span<const Placed> swept) {
     for (std::size_t i = 0; i < drafts.size(); ++i) {
         Draft& script = drafts[i];
-        if (script.runs.empty()) continue;
+        if (script.empty()) continue;
         for (const std::ptrdiff_t step : {1, -1, 2, -2}) {
             const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) + step;
             if (j < 0 || j >= static_cast<std::ptrdiff_t>(drafts.size())) continue;
             Draft& base = drafts[static_cast<std::size_t>(j)];
-            if (base.runs.empty() || !scripts_onto(script, base)) continue;
-            base.runs.insert(base.runs.end(), script.runs.begin(), script.runs.end());
-            script.runs.clear();
+            if (base.empty() || !scripts_onto(script, base, swept)) continue;
+            // After the base's runs, the script's in their order: its own,
+            // then those moved into it before.
+            const std::span<const Placed> own = script.own(swept);
+            base.joined.insert(base.joined.end(), own.begin(), own.end());
+            base.joined.insert(base.joined.end(), script.joined.begin(), script.joined.end());
+            script.begin = script.end;
+            script.joined.clear();
             break;
         }
     }
@@ -209,9 +232,13 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
     // Along the line, equal positions in sweep order.
     const bool comparable = std::none_of(members.begin(), members.end(),
                                          [](const Placed& p) { return std::isnan(p.along); });
+    const auto before = [](const Placed& a, const Placed& b) { return a.along < b.along; };
     if (comparable) {
-        std::stable_sort(members.begin(), members.end(),
-                         [](const Placed& a, const Placed& b) { return a.along < b.along; });
+        // Most lines arrive in order already (their runs were swept along
+        // the line); only scripts and overlapping runs move.
+        if (!std::is_sorted(members.begin(), members.end(), before)) {
+            std::stable_sort(members.begin(), members.end(), before);
+        }
     } else {
         const std::vector<std::size_t> order =
             merge_order(members.size(), [&members](std::size_t a, std::size_t b) {
@@ -224,6 +251,10 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
     }
 
     Line line;
+    // The text's length is known within one space between runs.
+    std::size_t bytes = 0;
+    for (const Placed& p : members) bytes += runs[p.run].text.size() + 1;
+    line.text.reserve(bytes);
     const TextRun& first = runs[members.front().run];
     line.x = first.x;
     line.y = first.y;
@@ -280,7 +311,7 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
 struct Group {
     int bin = 0;
     std::size_t text_bytes = 0;
-    std::vector<Draft> drafts;
+    std::vector<Draft> drafts;  // ranges of the swept runs, as Draft says
     std::vector<Line> lines;
     std::vector<LinePiece> pieces;  // `line` counts the group's lines
 };
@@ -346,6 +377,8 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
     std::vector<Group> groups(frames.size());
     for (std::size_t g = 0; g < frames.size(); ++g) groups[g].bin = frames[g].bin;
     const std::vector<std::size_t> order = sweep_order(keys);
+    std::vector<Placed> swept;
+    swept.reserve(order.size());
     Draft* draft = nullptr;
     int draft_group = -1;
     for (const std::size_t i : order) {
@@ -355,21 +388,27 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
         if (group != draft_group || !same_line(draft->ref, p)) {
             draft = &g.drafts.emplace_back();
             draft_group = group;
+            draft->begin = swept.size();
             draft->ref = p;
         } else if (p.size > draft->ref.size) {
             draft->ref = p;
         }
-        draft->runs.push_back(p);
+        swept.push_back(p);
+        draft->end = swept.size();
         g.text_bytes += runs[i].text.size();
     }
+    std::vector<Placed> members;  // one line's runs at a time
     for (std::size_t g = 0; g < groups.size(); ++g) {
         Group& group = groups[g];
-        attach_scripts(group.drafts);
-        for (Draft& d : group.drafts) {
-            if (d.runs.empty()) continue;
+        attach_scripts(group.drafts, swept);
+        for (const Draft& d : group.drafts) {
+            if (d.empty()) continue;
+            const std::span<const Placed> own = d.own(swept);
+            members.assign(own.begin(), own.end());
+            members.insert(members.end(), d.joined.begin(), d.joined.end());
             const std::size_t from = group.pieces.size();
             group.lines.push_back(
-                finish_line(runs, frames[g], d.runs, pieces != nullptr ? &group.pieces : nullptr));
+                finish_line(runs, frames[g], members, pieces != nullptr ? &group.pieces : nullptr));
             for (std::size_t k = from; k < group.pieces.size(); ++k) {
                 group.pieces[k].line = group.lines.size() - 1;
             }
