@@ -26,8 +26,9 @@ bool sweeps_before(const SweepKey& a, const SweepKey& b) {
 
 // A size as layout measures with it: the magnitude (a mirrored matrix gives
 // a negative one), and at least one unit, so that a zero or NaN size (a
-// degenerate matrix, a missing Tf) still gives a line a band to hold it.
-double layout_size(double font_size) { return std::fmax(std::fabs(font_size), 1.0); }
+// degenerate matrix, a missing Tf) still gives a line a band to hold it
+// (std::max keeps its first argument when the second is NaN).
+double layout_size(double font_size) { return std::max(1.0, std::fabs(font_size)); }
 
 // One run in the frame of its direction.
 struct Placed {
@@ -133,9 +134,12 @@ struct Draft {
     }
 };
 
-// The interval a run's advance covers along the line.
-double span_start(const Placed& p) { return std::fmin(p.along, p.along + p.width); }
-double span_end(const Placed& p) { return std::fmax(p.along, p.along + p.width); }
+// The interval a run's advance covers along the line. std::min and std::max
+// keep their first argument when the second is NaN (a NaN or infinite
+// width), as fmin and fmax would, and are done in line: layout takes them
+// for every run several times.
+double span_start(const Placed& p) { return std::min(p.along, p.along + p.width); }
+double span_end(const Placed& p) { return std::max(p.along, p.along + p.width); }
 
 // True when the short line `script` is a superscript or subscript of a run
 // of `base`: set smaller than that run, its baseline near, and starting
@@ -201,13 +205,14 @@ struct Extent {
     double c0 = std::numeric_limits<double>::infinity();
     double c1 = -std::numeric_limits<double>::infinity();
 
-    // fmin and fmax pass over NaN, so one bad run leaves the others'
-    // extent standing.
+    // The bounds are never NaN and std::min and std::max keep them when the
+    // other argument is NaN, so one bad run leaves the others' extent
+    // standing.
     void add(const Placed& p) {
-        a0 = std::fmin(a0, span_start(p));
-        a1 = std::fmax(a1, span_end(p));
-        c0 = std::fmin(c0, p.across - kBelowBaseline * p.size);
-        c1 = std::fmax(c1, p.across + kAboveBaseline * p.size);
+        a0 = std::min(a0, span_start(p));
+        a1 = std::max(a1, span_end(p));
+        c0 = std::min(c0, p.across - kBelowBaseline * p.size);
+        c1 = std::max(c1, p.across + kAboveBaseline * p.size);
     }
 
     Box box(const Frame& frame) const {
@@ -216,10 +221,10 @@ struct Extent {
         constexpr double kInf = std::numeric_limits<double>::infinity();
         Box b{kInf, kInf, -kInf, -kInf};
         for (const Vec2& c : corners) {
-            b.x0 = std::fmin(b.x0, c.x);
-            b.y0 = std::fmin(b.y0, c.y);
-            b.x1 = std::fmax(b.x1, c.x);
-            b.y1 = std::fmax(b.y1, c.y);
+            b.x0 = std::min(b.x0, c.x);
+            b.y0 = std::min(b.y0, c.y);
+            b.x1 = std::max(b.x1, c.x);
+            b.y1 = std::max(b.y1, c.y);
         }
         return b;
     }
@@ -275,7 +280,7 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
             if (last_text != nullptr) {
                 // Written so that a NaN answers false: no new piece.
                 const bool apart = span_start(p) - span_end(*last_placed) >=
-                                   kPieceGap * std::fmax(p.size, last_placed->size);
+                                   kPieceGap * std::max(p.size, last_placed->size);
                 if (pieces != nullptr && apart) {
                     pieces->back().box = piece.box(frame);
                     piece = Extent{};
@@ -293,9 +298,10 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
         }
         whole.add(p);
         piece.add(p);
-        line.font_size = std::fmax(line.font_size, std::fabs(r.font_size));
+        // The largest size so far is never NaN, and stays when this one is.
+        line.font_size = std::max(line.font_size, std::fabs(r.font_size));
         if (pieces != nullptr) {
-            pieces->back().font_size = std::fmax(pieces->back().font_size, std::fabs(r.font_size));
+            pieces->back().font_size = std::max(pieces->back().font_size, std::fabs(r.font_size));
         }
     }
     line.box = whole.box(frame);
