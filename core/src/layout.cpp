@@ -366,9 +366,15 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
     std::vector<Frame> frames;
     std::vector<SweepKey> keys(runs.size());
     std::vector<Placed> placed(runs.size());
+    Direction d;
     for (std::size_t i = 0; i < runs.size(); ++i) {
         const TextRun& r = runs[i];
-        const Direction d = display_direction(r.dir_x, r.dir_y, page.rotation);
+        // Runs come in long stretches of one direction: each stretch is
+        // binned once. A NaN component is unequal to itself, so such a run
+        // is binned on its own.
+        if (i == 0 || r.dir_x != runs[i - 1].dir_x || r.dir_y != runs[i - 1].dir_y) {
+            d = display_direction(r.dir_x, r.dir_y, page.rotation);
+        }
         int& group = group_of[static_cast<std::size_t>(d.bin)];
         if (group < 0) {
             group = static_cast<int>(frames.size());
