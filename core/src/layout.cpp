@@ -26,8 +26,9 @@ bool sweeps_before(const SweepKey& a, const SweepKey& b) {
 
 // A size as layout measures with it: the magnitude (a mirrored matrix gives
 // a negative one), and at least one unit, so that a zero or NaN size (a
-// degenerate matrix, a missing Tf) still gives a line a band to hold it.
-double layout_size(double font_size) { return std::fmax(std::fabs(font_size), 1.0); }
+// degenerate matrix, a missing Tf) still gives a line a band to hold it
+// (std::max keeps its first argument when the second is NaN).
+double layout_size(double font_size) { return std::max(1.0, std::fabs(font_size)); }
 
 // One run in the frame of its direction.
 struct Placed {
@@ -116,36 +117,57 @@ std::vector<std::size_t> merge_order(std::size_t n, Before before) {
 // not the growing line keeps a slowly descending baseline from pulling a
 // whole paragraph into one line; the largest, so that a subscript after a
 // superscript is measured against the base text both sit on.
+//
+// The runs a draft takes while the page is swept are consecutive in sweep
+// order, so they are a range of the swept runs; only the runs of scripts
+// moved into it afterwards (attach_scripts, a few lines a page) are kept
+// apart, after them. A page's lines thus cost no allocation each.
 struct Draft {
-    std::vector<Placed> runs;
+    std::size_t begin = 0;  // its own runs: [begin, end) of the swept runs
+    std::size_t end = 0;
+    std::vector<Placed> joined;
     Placed ref;
+
+    bool empty() const { return begin == end && joined.empty(); }
+    std::span<const Placed> own(std::span<const Placed> swept) const {
+        return swept.subspan(begin, end - begin);
+    }
 };
 
-// The interval a run's advance covers along the line.
-double span_start(const Placed& p) { return std::fmin(p.along, p.along + p.width); }
-double span_end(const Placed& p) { return std::fmax(p.along, p.along + p.width); }
+// The interval a run's advance covers along the line. std::min and std::max
+// keep their first argument when the second is NaN (a NaN or infinite
+// width), as fmin and fmax would, and are done in line: layout takes them
+// for every run several times.
+double span_start(const Placed& p) { return std::min(p.along, p.along + p.width); }
+double span_end(const Placed& p) { return std::max(p.along, p.along + p.width); }
 
 // True when the short line `script` is a superscript or subscript of a run
 // of `base`: set smaller than that run, its baseline near, and starting
 // where the run ends or ending where it starts. A label set over an arrow
 // (the "Vor." over an implication in GeoTopo-komprimiert.pdf) lies within
 // its run instead, and stays a line of its own.
-bool scripts_onto(const Draft& script, const Draft& base) {
+bool scripts_onto(const Draft& script, const Draft& base, std::span<const Placed> swept) {
     const double size = script.ref.size;
     if (!(size <= kScriptSizeRatio * base.ref.size)) return false;
     double lo = std::numeric_limits<double>::infinity();
     double hi = -lo;
-    for (const Placed& p : script.runs) {
-        lo = std::fmin(lo, span_start(p));
-        hi = std::fmax(hi, span_end(p));
+    for (const std::span<const Placed> part :
+         {script.own(swept), std::span<const Placed>(script.joined)}) {
+        for (const Placed& p : part) {
+            lo = std::fmin(lo, span_start(p));
+            hi = std::fmax(hi, span_end(p));
+        }
     }
     if (!(hi - lo <= kMaxScriptLength * size)) return false;
     const double reach = kScriptReach * size;
-    return std::any_of(base.runs.begin(), base.runs.end(), [&](const Placed& b) {
+    const auto next_to = [&](const Placed& b) {
         return size <= kScriptSizeRatio * b.size &&
                std::fabs(b.across - script.ref.across) <= kMaxBaselineShift * size &&
                (std::fabs(lo - span_end(b)) <= reach || std::fabs(hi - span_start(b)) <= reach);
-    });
+    };
+    const std::span<const Placed> own = base.own(swept);
+    return std::any_of(own.begin(), own.end(), next_to) ||
+           std::any_of(base.joined.begin(), base.joined.end(), next_to);
 }
 
 // Scripts whose bands overlap their base text too little to join its line
@@ -155,17 +177,22 @@ bool scripts_onto(const Draft& script, const Draft& base) {
 // when another column's line sits between. Each such line is moved into
 // the base line. Every line is compared with four others at most, so the
 // pass is linear in the runs.
-void attach_scripts(std::vector<Draft>& drafts) {
+void attach_scripts(std::vector<Draft>& drafts, std::span<const Placed> swept) {
     for (std::size_t i = 0; i < drafts.size(); ++i) {
         Draft& script = drafts[i];
-        if (script.runs.empty()) continue;
+        if (script.empty()) continue;
         for (const std::ptrdiff_t step : {1, -1, 2, -2}) {
             const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) + step;
             if (j < 0 || j >= static_cast<std::ptrdiff_t>(drafts.size())) continue;
             Draft& base = drafts[static_cast<std::size_t>(j)];
-            if (base.runs.empty() || !scripts_onto(script, base)) continue;
-            base.runs.insert(base.runs.end(), script.runs.begin(), script.runs.end());
-            script.runs.clear();
+            if (base.empty() || !scripts_onto(script, base, swept)) continue;
+            // After the base's runs, the script's in their order: its own,
+            // then those moved into it before.
+            const std::span<const Placed> own = script.own(swept);
+            base.joined.insert(base.joined.end(), own.begin(), own.end());
+            base.joined.insert(base.joined.end(), script.joined.begin(), script.joined.end());
+            script.begin = script.end;
+            script.joined.clear();
             break;
         }
     }
@@ -178,13 +205,14 @@ struct Extent {
     double c0 = std::numeric_limits<double>::infinity();
     double c1 = -std::numeric_limits<double>::infinity();
 
-    // fmin and fmax pass over NaN, so one bad run leaves the others'
-    // extent standing.
+    // The bounds are never NaN and std::min and std::max keep them when the
+    // other argument is NaN, so one bad run leaves the others' extent
+    // standing.
     void add(const Placed& p) {
-        a0 = std::fmin(a0, span_start(p));
-        a1 = std::fmax(a1, span_end(p));
-        c0 = std::fmin(c0, p.across - kBelowBaseline * p.size);
-        c1 = std::fmax(c1, p.across + kAboveBaseline * p.size);
+        a0 = std::min(a0, span_start(p));
+        a1 = std::max(a1, span_end(p));
+        c0 = std::min(c0, p.across - kBelowBaseline * p.size);
+        c1 = std::max(c1, p.across + kAboveBaseline * p.size);
     }
 
     Box box(const Frame& frame) const {
@@ -193,10 +221,10 @@ struct Extent {
         constexpr double kInf = std::numeric_limits<double>::infinity();
         Box b{kInf, kInf, -kInf, -kInf};
         for (const Vec2& c : corners) {
-            b.x0 = std::fmin(b.x0, c.x);
-            b.y0 = std::fmin(b.y0, c.y);
-            b.x1 = std::fmax(b.x1, c.x);
-            b.y1 = std::fmax(b.y1, c.y);
+            b.x0 = std::min(b.x0, c.x);
+            b.y0 = std::min(b.y0, c.y);
+            b.x1 = std::max(b.x1, c.x);
+            b.y1 = std::max(b.y1, c.y);
         }
         return b;
     }
@@ -209,9 +237,13 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
     // Along the line, equal positions in sweep order.
     const bool comparable = std::none_of(members.begin(), members.end(),
                                          [](const Placed& p) { return std::isnan(p.along); });
+    const auto before = [](const Placed& a, const Placed& b) { return a.along < b.along; };
     if (comparable) {
-        std::stable_sort(members.begin(), members.end(),
-                         [](const Placed& a, const Placed& b) { return a.along < b.along; });
+        // Most lines arrive in order already (their runs were swept along
+        // the line); only scripts and overlapping runs move.
+        if (!std::is_sorted(members.begin(), members.end(), before)) {
+            std::stable_sort(members.begin(), members.end(), before);
+        }
     } else {
         const std::vector<std::size_t> order =
             merge_order(members.size(), [&members](std::size_t a, std::size_t b) {
@@ -224,6 +256,10 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
     }
 
     Line line;
+    // The text's length is known within one space between runs.
+    std::size_t bytes = 0;
+    for (const Placed& p : members) bytes += runs[p.run].text.size() + 1;
+    line.text.reserve(bytes);
     const TextRun& first = runs[members.front().run];
     line.x = first.x;
     line.y = first.y;
@@ -244,7 +280,7 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
             if (last_text != nullptr) {
                 // Written so that a NaN answers false: no new piece.
                 const bool apart = span_start(p) - span_end(*last_placed) >=
-                                   kPieceGap * std::fmax(p.size, last_placed->size);
+                                   kPieceGap * std::max(p.size, last_placed->size);
                 if (pieces != nullptr && apart) {
                     pieces->back().box = piece.box(frame);
                     piece = Extent{};
@@ -262,9 +298,10 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
         }
         whole.add(p);
         piece.add(p);
-        line.font_size = std::fmax(line.font_size, std::fabs(r.font_size));
+        // The largest size so far is never NaN, and stays when this one is.
+        line.font_size = std::max(line.font_size, std::fabs(r.font_size));
         if (pieces != nullptr) {
-            pieces->back().font_size = std::fmax(pieces->back().font_size, std::fabs(r.font_size));
+            pieces->back().font_size = std::max(pieces->back().font_size, std::fabs(r.font_size));
         }
     }
     line.box = whole.box(frame);
@@ -280,7 +317,7 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
 struct Group {
     int bin = 0;
     std::size_t text_bytes = 0;
-    std::vector<Draft> drafts;
+    std::vector<Draft> drafts;  // ranges of the swept runs, as Draft says
     std::vector<Line> lines;
     std::vector<LinePiece> pieces;  // `line` counts the group's lines
 };
@@ -329,9 +366,15 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
     std::vector<Frame> frames;
     std::vector<SweepKey> keys(runs.size());
     std::vector<Placed> placed(runs.size());
+    Direction d;
     for (std::size_t i = 0; i < runs.size(); ++i) {
         const TextRun& r = runs[i];
-        const Direction d = display_direction(r.dir_x, r.dir_y, page.rotation);
+        // Runs come in long stretches of one direction: each stretch is
+        // binned once. A NaN component is unequal to itself, so such a run
+        // is binned on its own.
+        if (i == 0 || r.dir_x != runs[i - 1].dir_x || r.dir_y != runs[i - 1].dir_y) {
+            d = display_direction(r.dir_x, r.dir_y, page.rotation);
+        }
         int& group = group_of[static_cast<std::size_t>(d.bin)];
         if (group < 0) {
             group = static_cast<int>(frames.size());
@@ -346,6 +389,8 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
     std::vector<Group> groups(frames.size());
     for (std::size_t g = 0; g < frames.size(); ++g) groups[g].bin = frames[g].bin;
     const std::vector<std::size_t> order = sweep_order(keys);
+    std::vector<Placed> swept;
+    swept.reserve(order.size());
     Draft* draft = nullptr;
     int draft_group = -1;
     for (const std::size_t i : order) {
@@ -355,21 +400,27 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
         if (group != draft_group || !same_line(draft->ref, p)) {
             draft = &g.drafts.emplace_back();
             draft_group = group;
+            draft->begin = swept.size();
             draft->ref = p;
         } else if (p.size > draft->ref.size) {
             draft->ref = p;
         }
-        draft->runs.push_back(p);
+        swept.push_back(p);
+        draft->end = swept.size();
         g.text_bytes += runs[i].text.size();
     }
+    std::vector<Placed> members;  // one line's runs at a time
     for (std::size_t g = 0; g < groups.size(); ++g) {
         Group& group = groups[g];
-        attach_scripts(group.drafts);
-        for (Draft& d : group.drafts) {
-            if (d.runs.empty()) continue;
+        attach_scripts(group.drafts, swept);
+        for (const Draft& d : group.drafts) {
+            if (d.empty()) continue;
+            const std::span<const Placed> own = d.own(swept);
+            members.assign(own.begin(), own.end());
+            members.insert(members.end(), d.joined.begin(), d.joined.end());
             const std::size_t from = group.pieces.size();
             group.lines.push_back(
-                finish_line(runs, frames[g], d.runs, pieces != nullptr ? &group.pieces : nullptr));
+                finish_line(runs, frames[g], members, pieces != nullptr ? &group.pieces : nullptr));
             for (std::size_t k = from; k < group.pieces.size(); ++k) {
                 group.pieces[k].line = group.lines.size() - 1;
             }

@@ -62,7 +62,10 @@ void drop_overprinted(std::vector<TextRun>& runs) {
         std::uint32_t candidate = latest[slot];
         for (std::size_t seen = 0; candidate != kNone && seen < limits::kMaxOverprintCandidates;
              ++seen, candidate = previous[candidate]) {
-            if (runs[candidate].text == text && covers(runs[candidate], runs[i])) {
+            // The places first: runs of one text are mostly far apart, and
+            // comparing the texts, which the hashes nearly always say are
+            // equal, costs more.
+            if (covers(runs[candidate], runs[i]) && runs[candidate].text == text) {
                 drop[i] = true;
                 any = true;
                 break;

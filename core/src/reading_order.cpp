@@ -38,12 +38,15 @@ struct Span {
 Span in_frame(const Frame& f, const Box& b) {
     const Vec2 corners[4] = {{b.x0, b.y0}, {b.x1, b.y0}, {b.x0, b.y1}, {b.x1, b.y1}};
     constexpr double kInf = std::numeric_limits<double>::infinity();
+    // The bounds are never NaN, and std::min and std::max keep them when
+    // the other argument is (a NaN corner is passed over, as fmin and fmax
+    // would), in line instead of four calls into libm a corner.
     Span s{kInf, -kInf, kInf, -kInf};
     for (const Vec2& c : corners) {
-        s.a0 = std::fmin(s.a0, f.along(c));
-        s.a1 = std::fmax(s.a1, f.along(c));
-        s.c0 = std::fmin(s.c0, f.across(c));
-        s.c1 = std::fmax(s.c1, f.across(c));
+        s.a0 = std::min(s.a0, f.along(c));
+        s.a1 = std::max(s.a1, f.along(c));
+        s.c0 = std::min(s.c0, f.across(c));
+        s.c1 = std::max(s.c1, f.across(c));
     }
     return s;
 }

@@ -467,8 +467,11 @@ bool starts_reference(std::string_view text, std::size_t i) {
 // table's cell or row could end (`bars`). Line breaks inside the text
 // become spaces, which is how a renderer would show them.
 void append_inline(std::string& out, std::string_view text, bool bars) {
+    // What needs nothing is appended a stretch at a time, not a character.
+    std::size_t plain = 0;  // where the stretch not yet written starts
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
+        bool escape = false;
         switch (c) {
             case '\\':
             case '`':
@@ -476,19 +479,24 @@ void append_inline(std::string& out, std::string_view text, bool bars) {
             case '_':
             case '[':
             case ']':
-            case '<': out.push_back('\\'); break;
-            case '&':
-                if (starts_reference(text, i)) out.push_back('\\');
-                break;
-            case '|':
-                if (bars) out.push_back('\\');
-                break;
+            case '<': escape = true; break;
+            case '&': escape = starts_reference(text, i); break;
+            case '|': escape = bars; break;
             case '\n':
-            case '\r': out.push_back(' '); continue;
-            default: break;
+            case '\r':
+                out.append(text.substr(plain, i - plain));
+                out.push_back(' ');
+                plain = i + 1;
+                continue;
+            default: continue;
         }
-        out.push_back(c);
+        if (!escape) continue;
+        // The backslash, then the character itself with the next stretch.
+        out.append(text.substr(plain, i - plain));
+        out.push_back('\\');
+        plain = i;
     }
+    out.append(text.substr(plain));
 }
 
 // The same at the start of a line of Markdown source, where more is block

@@ -1,5 +1,6 @@
 #include "spacing.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vellox_core {
@@ -22,9 +23,10 @@ bool gap_is_space(const TextRun& before, const TextRun& after) {
     const double end_x = before.x + before.width * dx;
     const double end_y = before.y + before.width * dy;
     const double gap = (after.x - end_x) * dx + (after.y - end_y) * dy;
-    // fmax passes over a NaN size; fabs takes a size from a mirrored matrix.
-    const double size = std::fmax(
-        std::fmax(std::fabs(before.font_size), std::fabs(after.font_size)), kMinSpaceSize);
+    // std::max keeps its first argument when the second is NaN, so a NaN
+    // size is passed over; fabs takes a size from a mirrored matrix.
+    const double size =
+        std::max(std::max(kMinSpaceSize, std::fabs(before.font_size)), std::fabs(after.font_size));
     return gap > kSpaceGap * size;
 }
 

@@ -133,6 +133,19 @@ TEST(Layout, GroupsUprightRunsIntoLines) {
          {run("Water is H", 72, 674, 50, 10), run("2", 122, 669, 4, 8), run("O", 126, 674, 8, 10)},
          {"Water is H2O"}},
         {"a script before its base", {run("2", 100, 705, 4, 8), run("H", 104, 700, 7, 10)}, {"2H"}},
+        // Both scripts join the base line at one place: in sweep order,
+        // the raised one first.
+        {"a raised and a lowered script at one place",
+         {run("Water is H", 72, 674, 50, 10), run("i", 122, 669, 4, 8), run("2", 122, 679, 4, 8)},
+         {"Water is H2i"}},
+        // The exponent of an exponent joins the exponent, which then joins
+        // its base with it.
+        {"a script of a script",
+         {run("e", 100, 700, 6, 10), run("x", 106, 705, 4, 8), run("2", 110, 709, 3, 6)},
+         {"ex2"}},
+        {"a script of a script, base first",
+         {run("2", 110, 709, 3, 6), run("e", 100, 700, 6, 10), run("x", 106, 705, 4, 8)},
+         {"ex2"}},
         {"scripts set one run per glyph",
          joined({glyphs("E = mc", 72, 704, 1, 0), glyphs("12", 108, 709, 1, 0, 4, 8),
                  glyphs("ok", 118, 704, 1, 0)}),
