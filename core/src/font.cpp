@@ -481,7 +481,11 @@ void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, Progra
             reader.text(program->glyph_names[gid], out);
         }
     };
-    std::vector<std::string> by_cid;
+    // Each CID's text goes straight into the font's pool, CID after CID;
+    // a program that gives no CID any text leaves the font as it was.
+    KeyedTexts& texts = font.texts;
+    const std::size_t pool_before = texts.pool.size();
+    const std::size_t keys_before = texts.size();
     if (program->cid_system) {
         // A CID-keyed CFF program whose ROS names a collection gives text
         // through it, as the descendant's /CIDSystemInfo would have.
@@ -489,6 +493,7 @@ void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, Progra
             font.collection =
                 collection_named(program->cid_system->registry, program->cid_system->ordering);
         }
+        std::vector<std::string> by_cid;
         for (std::uint32_t gid = 0; gid < program->glyph_cids.size(); ++gid) {
             const std::uint32_t cid = program->glyph_cids[gid];
             if (cid > limits::kMaxWidthCode) continue;
@@ -498,6 +503,7 @@ void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, Progra
             if (by_cid.size() <= cid) by_cid.resize(cid + 1);
             by_cid[cid] = std::move(text);
         }
+        for (const std::string& text : by_cid) texts.push_back(text);
     } else {
         // CIDToGIDMap: /Identity (also the default) or a stream of
         // two-byte glyph ids by CID. It belongs to TrueType descendants; a
@@ -513,16 +519,16 @@ void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, Progra
         const std::size_t count =
             gids ? std::min(gids->size() / 2, limits::kMaxCidToGidEntries)
                  : std::max(program->glyph_unicode.size(), program->glyph_names.size());
-        by_cid.resize(std::min(count, limits::kMaxCidToGidEntries));
-        for (std::uint32_t cid = 0; cid < by_cid.size(); ++cid) {
+        const std::size_t cids = std::min(count, limits::kMaxCidToGidEntries);
+        for (std::uint32_t cid = 0; cid < cids; ++cid) {
             const std::uint32_t gid =
                 gids ? static_cast<std::uint32_t>(((*gids)[2 * cid] << 8) | (*gids)[2 * cid + 1])
                      : cid;
-            glyph_text_of(gid, by_cid[cid]);
+            glyph_text_of(gid, texts.pool);
+            texts.ends.push_back(static_cast<std::uint32_t>(texts.pool.size()));
         }
     }
-    if (std::all_of(by_cid.begin(), by_cid.end(), [](const auto& t) { return t.empty(); })) return;
-    for (const std::string& text : by_cid) font.texts.push_back(text);
+    if (texts.pool.size() == pool_before) texts.ends.resize(keys_before);
 }
 
 // A Type0 font: its CMap splits the shown bytes into codes and gives their
