@@ -188,9 +188,26 @@ private:
         }
         const std::uint64_t key =
             std::uint64_t{*found.num} << 2 | static_cast<std::uint64_t>(found.key);
-        auto cached = programs_.find(key);
-        if (cached == programs_.end()) cached = programs_.emplace(key, read(found)).first;
-        return cached->second ? &*cached->second : nullptr;
+        if (auto cached = programs_.programs.find(key); cached != programs_.programs.end()) {
+            return cached->second ? &*cached->second : nullptr;
+        }
+        std::optional<FontProgram> program = read(found);
+        const std::size_t weight = program ? entries_of(*program) : 1;
+        if (weight > limits::kMaxCachedProgramEntries - programs_.entries) {
+            own_ = std::move(program);
+            return own_ ? &*own_ : nullptr;
+        }
+        programs_.entries += weight;
+        const auto kept = programs_.programs.emplace(key, std::move(program)).first;
+        return kept->second ? &*kept->second : nullptr;
+    }
+
+    static std::size_t entries_of(const FontProgram& program) {
+        std::size_t entries = program.code_names.size() + program.glyph_names.size() +
+                              program.glyph_unicode.size() + program.glyph_cids.size() +
+                              program.glyphs_by_cid.size();
+        for (const CmapSubtable& cmap : program.cmaps) entries += cmap.ranges.size();
+        return entries;
     }
 
     std::optional<FontProgram> read(const Found& found) const {
@@ -208,7 +225,8 @@ private:
     ProgramCache& programs_;
     bool read_ = false;
     const FontProgram* program_ = nullptr;
-    // A program whose stream is no indirect object has no key to be kept under.
+    // A program not kept in `programs_`: its stream is no indirect object
+    // (no key to keep it under), or the cache is full.
     std::optional<FontProgram> own_;
 };
 

@@ -147,7 +147,11 @@ using FontMap = std::unordered_map<std::string, std::shared_ptr<const Font>>;
 // The key is the stream's object number with the descriptor key it was
 // found under, which decides the reader; the value is what reading gave,
 // nothing included, since reading the same stream again gives the same.
-using ProgramCache = std::unordered_map<std::uint64_t, std::optional<FontProgram>>;
+// Programs are kept up to limits::kMaxCachedProgramEntries in all.
+struct ProgramCache {
+    std::unordered_map<std::uint64_t, std::optional<FontProgram>> programs;
+    std::size_t entries = 0;  // what the programs kept weigh, see bounds.h
+};
 
 struct FontCache {
     std::unordered_map<std::uint32_t, std::shared_ptr<const Font>> fonts;

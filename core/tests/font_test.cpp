@@ -623,7 +623,7 @@ TEST(FontProgram, OneProgramStreamServesEveryDescriptorNamingIt) {
         const Font cached = load_font(r, dict_of(c.font), programs);
         EXPECT_EQ(shown(cached, "AB"), c.text);
         EXPECT_EQ(shown(load_font(r, dict_of(c.font)), "AB"), c.text);
-        EXPECT_EQ(programs.size(), c.programs);
+        EXPECT_EQ(programs.programs.size(), c.programs);
     }
 }
 
