@@ -6,7 +6,8 @@
 // between are the bodies of objects 1, 2, ... ("<< /Length 5 >> stream
 // ... endstream" for a stream), which references in the font resolve to.
 // Without a separator the input is the font alone. Checks, beyond not
-// crashing, that the text is valid UTF-8.
+// crashing, that the text is valid UTF-8 and that loading the font again
+// through the same program cache gives the same texts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -50,7 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Lexer lexer(as_bytes(parts.front()));
     auto obj = cos::parse_object(lexer);
     if (!obj || obj->as_dict() == nullptr) return 0;
-    const Font font = load_font(resolver, *obj->as_dict());
+    ProgramCache programs;
+    const Font font = load_font(resolver, *obj->as_dict(), programs);
+    // Loaded again, its embedded program now taken from the cache, the
+    // font gives the same texts.
+    if (!(load_font(resolver, *obj->as_dict(), programs).texts == font.texts)) std::abort();
 
     // show_into directly, on the content's bytes, and through the text
     // machine on the content's operations.

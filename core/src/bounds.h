@@ -246,6 +246,15 @@ inline constexpr std::size_t kMaxXmpItems = 1024;
 // keeps what the PDF dictionaries say.
 inline constexpr std::size_t kMaxFontProgramBytes = std::size_t{64} << 20;
 
+// What the font cache of one document keeps of the embedded programs it has
+// read, for other font dictionaries naming the same stream: their code
+// names, glyph names, Unicode values, CIDs and cmap runs, counted one an
+// entry (each at most a short string's 32 bytes, so about 64 MB in all).
+// TeX's subsets weigh a few hundred entries each, a whole pan-Unicode font
+// about 260,000; past this, programs are read for their fonts and dropped,
+// as when nothing was kept.
+inline constexpr std::size_t kMaxCachedProgramEntries = std::size_t{1} << 21;
+
 // Entries of a /CIDToGIDMap stream read (two bytes each, one per CID from
 // 0). CIDs are 16-bit, so a longer stream maps nothing more that a shown
 // code can reach.

@@ -135,56 +135,99 @@ std::string_view string_entry(const Resolver& resolver, const Dictionary& dict,
 }
 
 // The embedded program of a font descriptor, read once when the loader
-// first needs it. A program that is missing, does not decode, is larger
-// than limits::kMaxFontProgramBytes or that no reader accepts gives
+// first needs it, or taken from `programs` when another descriptor's font
+// has read the same stream. A program that is missing, does not decode, is
+// larger than limits::kMaxFontProgramBytes or that no reader accepts gives
 // nothing, and the font keeps what its dictionaries say.
 class ProgramSource {
 public:
-    ProgramSource(const Resolver& resolver, const Dictionary* descriptor)
-        : resolver_(resolver), descriptor_(descriptor) {}
+    ProgramSource(const Resolver& resolver, const Dictionary* descriptor, ProgramCache& programs)
+        : resolver_(resolver), descriptor_(descriptor), programs_(programs) {}
 
-    bool embedded() const { return find().first != nullptr; }
+    bool embedded() const { return find().stream != nullptr; }
 
     const FontProgram* get() {
         if (!read_) {
             read_ = true;
-            program_ = read();
+            program_ = lookup();
         }
-        return program_ ? &*program_ : nullptr;
+        return program_;
     }
 
 private:
-    std::pair<const Stream*, FontFileKey> find() const {
-        if (descriptor_ == nullptr) return {nullptr, FontFileKey::FontFile};
+    struct Found {
+        const Stream* stream = nullptr;
+        FontFileKey key = FontFileKey::FontFile;
+        std::optional<std::uint32_t> num;  // the stream's object, when referenced
+    };
+
+    Found find() const {
+        if (descriptor_ == nullptr) return {};
         const std::pair<std::string_view, FontFileKey> keys[] = {
             {"FontFile", FontFileKey::FontFile},
             {"FontFile2", FontFileKey::FontFile2},
             {"FontFile3", FontFileKey::FontFile3},
         };
-        for (const auto& [key, file] : keys) {
-            const Object* value = fetch_entry(resolver_, *descriptor_, key);
+        for (const auto& [name, file] : keys) {
+            const Object* value = fetch_entry(resolver_, *descriptor_, name);
             if (const Stream* stream = value != nullptr ? value->as_stream() : nullptr) {
-                return {stream, file};
+                const Reference* ref = descriptor_->get(name)->as_ref();
+                return {stream, file,
+                        ref != nullptr ? std::optional<std::uint32_t>(ref->num) : std::nullopt};
             }
         }
-        return {nullptr, FontFileKey::FontFile};
+        return {};
     }
 
-    std::optional<FontProgram> read() const {
-        const auto [stream, key] = find();
-        if (stream == nullptr) return std::nullopt;
-        auto decoded = decode_stream(stream->dict, stream->data, Reading::Strict, resolver_.budget);
+    const FontProgram* lookup() {
+        const Found found = find();
+        if (found.stream == nullptr) return nullptr;
+        if (!found.num) {
+            own_ = read(found);
+            return own_ ? &*own_ : nullptr;
+        }
+        const std::uint64_t key =
+            std::uint64_t{*found.num} << 2 | static_cast<std::uint64_t>(found.key);
+        if (auto cached = programs_.programs.find(key); cached != programs_.programs.end()) {
+            return cached->second ? &*cached->second : nullptr;
+        }
+        std::optional<FontProgram> program = read(found);
+        const std::size_t weight = program ? entries_of(*program) : 1;
+        if (weight > limits::kMaxCachedProgramEntries - programs_.entries) {
+            own_ = std::move(program);
+            return own_ ? &*own_ : nullptr;
+        }
+        programs_.entries += weight;
+        const auto kept = programs_.programs.emplace(key, std::move(program)).first;
+        return kept->second ? &*kept->second : nullptr;
+    }
+
+    static std::size_t entries_of(const FontProgram& program) {
+        std::size_t entries = program.code_names.size() + program.glyph_names.size() +
+                              program.glyph_unicode.size() + program.glyph_cids.size() +
+                              program.glyphs_by_cid.size();
+        for (const CmapSubtable& cmap : program.cmaps) entries += cmap.ranges.size();
+        return entries;
+    }
+
+    std::optional<FontProgram> read(const Found& found) const {
+        const Stream& stream = *found.stream;
+        auto decoded = decode_stream(stream.dict, stream.data, Reading::Strict, resolver_.budget);
         if (!decoded || decoded->size() > limits::kMaxFontProgramBytes) return std::nullopt;
-        const Object* subtype = stream->dict.get("Subtype");
+        const Object* subtype = stream.dict.get("Subtype");
         const Name* name = subtype != nullptr ? subtype->as_name() : nullptr;
-        return read_font_program(key, name != nullptr ? std::string_view(name->text) : "",
+        return read_font_program(found.key, name != nullptr ? std::string_view(name->text) : "",
                                  decoded.value());
     }
 
     const Resolver& resolver_;
     const Dictionary* descriptor_;
+    ProgramCache& programs_;
     bool read_ = false;
-    std::optional<FontProgram> program_;
+    const FontProgram* program_ = nullptr;
+    // A program not kept in `programs_`: its stream is no indirect object
+    // (no key to keep it under), or the cache is full.
+    std::optional<FontProgram> own_;
 };
 
 // Glyph names as text, with the standard Symbol font's exceptions. The
@@ -336,10 +379,11 @@ void read_codes_from_program(const FontProgram& program, const SimpleEncoding& e
     }
 }
 
-void load_simple(const Resolver& resolver, const Dictionary& dict, Font& font) {
+void load_simple(const Resolver& resolver, const Dictionary& dict, ProgramCache& programs,
+                 Font& font) {
     const std::optional<Std14Font> std14 = std14_font(name_entry(resolver, dict, "BaseFont"));
     const Dictionary* descriptor = dict_entry(resolver, dict, "FontDescriptor");
-    ProgramSource source(resolver, descriptor);
+    ProgramSource source(resolver, descriptor, programs);
     GlyphReader reader;
     reader.list = std14 == Std14Font::ZapfDingbats ? GlyphList::ZapfDingbats : GlyphList::Adobe;
     reader.symbol_font = std14 == Std14Font::Symbol;
@@ -442,8 +486,9 @@ void load_simple(const Resolver& resolver, const Dictionary& dict, Font& font) {
 // /CIDToGIDMap) through the program's Unicode cmap or 'post' names, CFF
 // glyphs through the charset (CID-keyed: the glyph of each CID; name-keyed:
 // the CID is the glyph id).
-void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, Font& font) {
-    ProgramSource source(resolver, dict_entry(resolver, cid_font, "FontDescriptor"));
+void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, ProgramCache& programs,
+                    Font& font) {
+    ProgramSource source(resolver, dict_entry(resolver, cid_font, "FontDescriptor"), programs);
     const FontProgram* program = source.get();
     if (program == nullptr) return;
     const GlyphReader reader;
@@ -454,7 +499,11 @@ void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, Font& 
             reader.text(program->glyph_names[gid], out);
         }
     };
-    std::vector<std::string> by_cid;
+    // Each CID's text goes straight into the font's pool, CID after CID;
+    // a program that gives no CID any text leaves the font as it was.
+    KeyedTexts& texts = font.texts;
+    const std::size_t pool_before = texts.pool.size();
+    const std::size_t keys_before = texts.size();
     if (program->cid_system) {
         // A CID-keyed CFF program whose ROS names a collection gives text
         // through it, as the descendant's /CIDSystemInfo would have.
@@ -462,6 +511,7 @@ void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, Font& 
             font.collection =
                 collection_named(program->cid_system->registry, program->cid_system->ordering);
         }
+        std::vector<std::string> by_cid;
         for (std::uint32_t gid = 0; gid < program->glyph_cids.size(); ++gid) {
             const std::uint32_t cid = program->glyph_cids[gid];
             if (cid > limits::kMaxWidthCode) continue;
@@ -471,6 +521,7 @@ void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, Font& 
             if (by_cid.size() <= cid) by_cid.resize(cid + 1);
             by_cid[cid] = std::move(text);
         }
+        for (const std::string& text : by_cid) texts.push_back(text);
     } else {
         // CIDToGIDMap: /Identity (also the default) or a stream of
         // two-byte glyph ids by CID. It belongs to TrueType descendants; a
@@ -486,21 +537,22 @@ void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, Font& 
         const std::size_t count =
             gids ? std::min(gids->size() / 2, limits::kMaxCidToGidEntries)
                  : std::max(program->glyph_unicode.size(), program->glyph_names.size());
-        by_cid.resize(std::min(count, limits::kMaxCidToGidEntries));
-        for (std::uint32_t cid = 0; cid < by_cid.size(); ++cid) {
+        const std::size_t cids = std::min(count, limits::kMaxCidToGidEntries);
+        for (std::uint32_t cid = 0; cid < cids; ++cid) {
             const std::uint32_t gid =
                 gids ? static_cast<std::uint32_t>(((*gids)[2 * cid] << 8) | (*gids)[2 * cid + 1])
                      : cid;
-            glyph_text_of(gid, by_cid[cid]);
+            glyph_text_of(gid, texts.pool);
+            texts.ends.push_back(static_cast<std::uint32_t>(texts.pool.size()));
         }
     }
-    if (std::all_of(by_cid.begin(), by_cid.end(), [](const auto& t) { return t.empty(); })) return;
-    for (const std::string& text : by_cid) font.texts.push_back(text);
+    if (texts.pool.size() == pool_before) texts.ends.resize(keys_before);
 }
 
 // A Type0 font: its CMap splits the shown bytes into codes and gives their
 // CIDs; widths and text come by CID from its first descendant CIDFont.
-void load_composite(const Resolver& resolver, const Dictionary& dict, Font& font) {
+void load_composite(const Resolver& resolver, const Dictionary& dict, ProgramCache& programs,
+                    Font& font) {
     font.composite = true;
     font.default_width = 1.0;
     if (const Object* enc = fetch_entry(resolver, dict, "Encoding")) {
@@ -562,22 +614,27 @@ void load_composite(const Resolver& resolver, const Dictionary& dict, Font& font
     // text without it.
     const bool unicode_cmap = font.cmap && font.cmap->unicode_form != UnicodeForm::None;
     if (!font.to_unicode && !unicode_cmap && !font.collection) {
-        read_cid_texts(resolver, cid, font);
+        read_cid_texts(resolver, cid, programs, font);
     }
 }
 
 }  // namespace
 
-Font load_font(const Resolver& resolver, const Dictionary& dict) {
+Font load_font(const Resolver& resolver, const Dictionary& dict, ProgramCache& programs) {
     Font font;
     font.to_unicode = load_to_unicode(resolver, dict);
     const Object* subtype = dict.get("Subtype");
     if (subtype != nullptr && subtype->is_name("Type0")) {
-        load_composite(resolver, dict, font);
+        load_composite(resolver, dict, programs, font);
     } else {
-        load_simple(resolver, dict, font);
+        load_simple(resolver, dict, programs, font);
     }
     return font;
+}
+
+Font load_font(const Resolver& resolver, const Dictionary& dict) {
+    ProgramCache programs;
+    return load_font(resolver, dict, programs);
 }
 
 namespace {
@@ -599,7 +656,7 @@ FontMap load_font_table(const Resolver& resolver, const Dictionary& resources, F
         }
         auto dict = resolver.resolve_dict(value);
         if (!dict) continue;
-        auto font = std::make_shared<const Font>(load_font(resolver, **dict));
+        auto font = std::make_shared<const Font>(load_font(resolver, **dict, cache.programs));
         if (ref != nullptr) cache.fonts.emplace(ref->num, font);
         fonts[name] = std::move(font);
     }

@@ -45,6 +45,7 @@
 #include "cidcmap.h"
 #include "cmap.h"
 #include "collection.h"
+#include "fontprog.h"
 #include "object.h"
 #include "resolver.h"
 
@@ -138,8 +139,23 @@ using FontMap = std::unordered_map<std::string, std::shared_ptr<const Font>>;
 // document gives the same fonts as loading it on every page (and reads each
 // embedded font program at most once). Sharing whole tables also saves
 // building their maps again.
+//
+// Embedded programs are kept by stream: TeX subsets one program per face,
+// and a document that uses a face at several encodings or through several
+// descriptors has one font dictionary per use, all naming the same
+// /FontFile3 stream (GeoTopo-komprimiert.pdf: 53 descriptors, 45 programs).
+// The key is the stream's object number with the descriptor key it was
+// found under, which decides the reader; the value is what reading gave,
+// nothing included, since reading the same stream again gives the same.
+// Programs are kept up to limits::kMaxCachedProgramEntries in all.
+struct ProgramCache {
+    std::unordered_map<std::uint64_t, std::optional<FontProgram>> programs;
+    std::size_t entries = 0;  // what the programs kept weigh, see bounds.h
+};
+
 struct FontCache {
     std::unordered_map<std::uint32_t, std::shared_ptr<const Font>> fonts;
+    ProgramCache programs;
     std::unordered_map<std::string, FontMap> tables;
     // The last table that could not be shared (it holds a direct font
     // dictionary), kept here only until the next call.
@@ -150,6 +166,8 @@ struct FontCache {
 // document). The result lives in `cache` and stays valid until the next call
 // with it.
 const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources, FontCache& cache);
+// One font, its embedded program read through `programs` (see FontCache).
+Font load_font(const Resolver& resolver, const Dictionary& font, ProgramCache& programs);
 Font load_font(const Resolver& resolver, const Dictionary& font);
 
 }  // namespace vellox_core

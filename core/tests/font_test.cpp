@@ -588,6 +588,45 @@ TEST(FontProgram, ProgramsAreReadOnlyWhenNeeded) {
     EXPECT_EQ(shown(uncovered, "AB\x80"), "AB\u20ac");  // the Windows code page stays
 }
 
+TEST(FontProgram, OneProgramStreamServesEveryDescriptorNamingIt) {
+    // TeX subsets give several font dictionaries (one per encoding a face
+    // is used at) descriptors naming one program stream; it is read once
+    // per document and gives each of them its built-in encoding. A stream
+    // named under another key is kept apart, since the key picks the
+    // reader, and one that does not decode is remembered as nothing.
+    TinyPdf pdf;
+    const std::string program =
+        "%!FontType1-1.0: Test\n/Encoding 256 array\n0 1 255 {1 index exch /.notdef put} for\n"
+        "dup 65 /fi put\ndup 66 /A put\nreadonly def\ncurrentfile eexec\n";
+    pdf.add(1, "<< /Length " + std::to_string(program.size()) + " >>\nstream\n" + program +
+                   "\nendstream");
+    pdf.add(2, "<< /FontFile 1 0 R /Flags 4 >>");
+    pdf.add(3, "<< /FontFile 1 0 R /Flags 32 >>");
+    pdf.add(4, "<< /FontFile3 1 0 R >>");
+    pdf.add(5, "<< /FontFile 6 0 R >>");
+    pdf.add(6, "<< /Length 9 /Filter /FlateDecode >>\nstream\nnot flate\nendstream");
+    const Resolver r = pdf.resolver();
+    ProgramCache programs;
+    const struct {
+        const char* font;
+        const char* text;  // of the codes "AB"; the ligature stays one character
+        std::size_t programs;
+    } cases[] = {
+        {"<< /FontDescriptor 2 0 R >>", "\uFB01A", 1},
+        {"<< /FontDescriptor 3 0 R /Encoding << /Differences [66 /B] >> >>", "\uFB01B", 1},
+        {"<< /FontDescriptor 4 0 R >>", "\uFB01A", 2},
+        {"<< /FontDescriptor 5 0 R >>", "AB", 3},
+        {"<< /FontDescriptor 5 0 R >>", "AB", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.font);
+        const Font cached = load_font(r, dict_of(c.font), programs);
+        EXPECT_EQ(shown(cached, "AB"), c.text);
+        EXPECT_EQ(shown(load_font(r, dict_of(c.font)), "AB"), c.text);
+        EXPECT_EQ(programs.programs.size(), c.programs);
+    }
+}
+
 // ------------------------------------------------------- composite fonts
 
 // Vertical CMaps select vertical glyphs, whose characters in the
