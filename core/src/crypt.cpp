@@ -83,20 +83,19 @@ Bytes digest(const EVP_MD* md, ByteView data) {
 
 Bytes md5_of(ByteView data) { return digest(EVP_md5(), data); }
 
-// CBC over whole blocks with the given IV, padding handling switched off.
-// Empty on any libcrypto failure (and for empty input, which no caller
-// passes).
-Bytes aes_cbc(const EVP_CIPHER* cipher, bool encrypt, ByteView key, ByteView iv, ByteView data) {
-    if (cipher == nullptr || data.empty() || data.size() % kAesBlock != 0 ||
-        static_cast<std::size_t>(EVP_CIPHER_key_length(cipher)) != key.size() ||
+// CBC over whole blocks with the given IV, padding handling switched off,
+// in `ctx`; `cipher` is null to keep the one `ctx` was set up with. Empty on
+// any libcrypto failure (and for empty input, which no caller passes).
+Bytes aes_cbc_in(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* cipher, bool encrypt, ByteView key,
+                 ByteView iv, ByteView data) {
+    const EVP_CIPHER* in_use = cipher != nullptr ? cipher : EVP_CIPHER_CTX_cipher(ctx);
+    if (in_use == nullptr || data.empty() || data.size() % kAesBlock != 0 ||
+        static_cast<std::size_t>(EVP_CIPHER_key_length(in_use)) != key.size() ||
         iv.size() != kAesBlock) {
         return {};
     }
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx) return {};
-    if (EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(), iv.data(), encrypt ? 1 : 0) !=
-            1 ||
-        EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
+    if (EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.data(), encrypt ? 1 : 0) != 1 ||
+        EVP_CIPHER_CTX_set_padding(ctx, 0) != 1) {
         return {};
     }
     // EVP lengths are ints: feed the data in slices well below INT_MAX.
@@ -107,7 +106,7 @@ Bytes aes_cbc(const EVP_CIPHER* cipher, bool encrypt, ByteView key, ByteView iv,
     while (done < data.size()) {
         const std::size_t take = std::min(kSlice, data.size() - done);
         int written = 0;
-        if (EVP_CipherUpdate(ctx.get(), out.data() + produced, &written, data.data() + done,
+        if (EVP_CipherUpdate(ctx, out.data() + produced, &written, data.data() + done,
                              static_cast<int>(take)) != 1 ||
             written < 0) {
             return {};
@@ -116,11 +115,19 @@ Bytes aes_cbc(const EVP_CIPHER* cipher, bool encrypt, ByteView key, ByteView iv,
         produced += static_cast<std::size_t>(written);
     }
     int tail = 0;
-    if (EVP_CipherFinal_ex(ctx.get(), out.data() + produced, &tail) != 1 || tail < 0) return {};
+    if (EVP_CipherFinal_ex(ctx, out.data() + produced, &tail) != 1 || tail < 0) return {};
     produced += static_cast<std::size_t>(tail);
     if (produced != data.size()) return {};
     out.resize(produced);
     return out;
+}
+
+// The same in a context of its own.
+Bytes aes_cbc(const EVP_CIPHER* cipher, bool encrypt, ByteView key, ByteView iv, ByteView data) {
+    if (cipher == nullptr) return {};
+    CipherCtx ctx(EVP_CIPHER_CTX_new());
+    if (!ctx) return {};
+    return aes_cbc_in(ctx.get(), cipher, encrypt, key, iv, data);
 }
 
 void append(Bytes& out, ByteView data) { out.insert(out.end(), data.begin(), data.end()); }
@@ -274,6 +281,8 @@ Error password_error(ByteView password) {
 }  // namespace
 
 // ---------------------------------------------------------------- primitives
+
+void CipherContextFree::operator()(evp_cipher_ctx_st* ctx) const { EVP_CIPHER_CTX_free(ctx); }
 
 Bytes rc4(ByteView key, ByteView data) {
     // RC4 cannot run without key bytes; treat it as data that cannot be
@@ -451,10 +460,9 @@ std::int64_t key_length_bits(const Dictionary& encrypt) {
 
 Result<std::optional<Decryptor>> Decryptor::from_encrypt(const Dictionary& encrypt, ByteView id,
                                                          ByteView password) {
-    const std::optional<Decryptor> unreadable;
     const Object* filter = encrypt.get("Filter");
     const Name* handler = filter != nullptr ? filter->as_name() : nullptr;
-    if (handler == nullptr) return unreadable;
+    if (handler == nullptr) return std::optional<Decryptor>{};
     // Public-key (Adobe.PubSec) and vendor handlers need certificates or
     // plug-ins: the file cannot be read, and saying so beats reading it as
     // stored and failing on the first encrypted stream.
@@ -463,18 +471,18 @@ Result<std::optional<Decryptor>> Decryptor::from_encrypt(const Dictionary& encry
     }
     Params params;
     const std::int64_t* r = int_entry(encrypt, "R");
-    if (r == nullptr) return unreadable;
+    if (r == nullptr) return std::optional<Decryptor>{};
     params.r = *r;
     params.length = key_length_bits(encrypt);
     const Bytes* o = string_entry(encrypt, "O");
     const Bytes* u = string_entry(encrypt, "U");
-    if (o == nullptr || u == nullptr) return unreadable;
+    if (o == nullptr || u == nullptr) return std::optional<Decryptor>{};
     params.o = *o;
     params.u = *u;
     if (const Bytes* oe = string_entry(encrypt, "OE")) params.oe = *oe;
     if (const Bytes* ue = string_entry(encrypt, "UE")) params.ue = *ue;
     const std::int64_t* p = int_entry(encrypt, "P");
-    if (p == nullptr) return unreadable;
+    if (p == nullptr) return std::optional<Decryptor>{};
     params.p = *p;
     if (const Object* flag = encrypt.get("EncryptMetadata"); flag != nullptr && flag->as_bool()) {
         params.encrypt_metadata = *flag->as_bool();
@@ -487,7 +495,7 @@ Result<std::optional<Decryptor>> Decryptor::from_encrypt(const Dictionary& encry
     } else if (params.length < 8 || params.length / 8 > static_cast<std::int64_t>(kMd5Size)) {
         // The MD5 path needs 1 to 16 key bytes: RC4 cannot run without a
         // key, and one MD5 digest holds no more than 16.
-        return unreadable;
+        return std::optional<Decryptor>{};
     } else {
         decryptor = md5_path(params, id, password, method);
     }
@@ -531,7 +539,16 @@ Bytes Decryptor::decrypt_bytes(std::uint32_t num, std::uint16_t gen, ByteView da
     if (data.size() <= kAesBlock || data.size() % kAesBlock != 0 || aes_key.size() != key_size) {
         return unchanged();
     }
-    Bytes plain = aes_cbc(cipher, false, aes_key, data.first(kAesBlock), data.subspan(kAesBlock));
+    // The context keeps its cipher between objects; only the key and IV
+    // change.
+    if (!aes_context) {
+        aes_context.reset(EVP_CIPHER_CTX_new());
+        if (!aes_context) return unchanged();
+    } else {
+        cipher = nullptr;
+    }
+    Bytes plain = aes_cbc_in(aes_context.get(), cipher, false, aes_key, data.first(kAesBlock),
+                             data.subspan(kAesBlock));
     if (plain.empty()) return unchanged();
     // PKCS#5 padding: g bytes of value g end the last block. Anything else
     // means this is not AES data under this key, and the input stands.

@@ -2,18 +2,46 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <utility>
 
 #include "object.h"
 #include "result.h"
 
+// libcrypto's cipher context (EVP_CIPHER_CTX), kept opaque here.
+struct evp_cipher_ctx_st;
+
 namespace vellox_core {
+
+struct CipherContextFree {
+    void operator()(evp_cipher_ctx_st* ctx) const;
+};
 
 enum class CryptMethod : std::uint8_t { Rc4, Aes128, Aes256 };
 
 struct Decryptor {
     Bytes key;
     CryptMethod method = CryptMethod::Rc4;
+    // One cipher context for every AES decryption of the document's strings
+    // and streams, keyed afresh for each: setting a context up is most of
+    // the cost of decrypting a short string. Made on first use. Like the
+    // resolver's caches it makes a document usable by one thread at a time.
+    mutable std::unique_ptr<evp_cipher_ctx_st, CipherContextFree> aes_context;
+
+    Decryptor() = default;
+    Decryptor(Bytes file_key, CryptMethod crypt_method)
+        : key(std::move(file_key)), method(crypt_method) {}
+    // A copy has the same key and method and a context of its own.
+    Decryptor(const Decryptor& other) : key(other.key), method(other.method) {}
+    Decryptor& operator=(const Decryptor& other) {
+        key = other.key;
+        method = other.method;
+        aes_context.reset();
+        return *this;
+    }
+    Decryptor(Decryptor&&) noexcept = default;
+    Decryptor& operator=(Decryptor&&) noexcept = default;
 
     // Checks the password (user, then owner) and derives the file key.
     // InvalidPassword when the password is neither, Unsupported for a
