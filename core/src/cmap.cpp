@@ -16,10 +16,31 @@ bool starts_object(std::uint8_t c) {
 
 // A source code is the big-endian value of the string's first bytes. Codes
 // are at most four bytes in any CMap; longer strings keep their first four.
-std::uint32_t code_of(const String& s) {
+std::uint32_t code_of(ByteView bytes) {
     std::uint32_t code = 0;
-    for (std::size_t i = 0; i < s.bytes.size() && i < 4; ++i) code = (code << 8) | s.bytes[i];
+    for (std::size_t i = 0; i < bytes.size() && i < 4; ++i) code = (code << 8) | bytes[i];
     return code;
+}
+std::uint32_t code_of(const String& s) { return code_of(ByteView(s.bytes)); }
+
+// The next string of an entry, read into `out`; false for anything else (a
+// name destination, a parse error). A hex string, which nearly every entry
+// is, is read without building an object for it; anything else goes through
+// the object parser, which moves past it the same way.
+bool entry_string(Lexer& lexer, Bytes& out) {
+    out.clear();
+    lexer.skip_whitespace();
+    const ByteView in = lexer.input;
+    if (!lexer.at_end() && in[lexer.pos] == '<' &&
+        (lexer.pos + 1 >= in.size() || in[lexer.pos + 1] != '<')) {
+        ++lexer.pos;
+        return cos::read_hex_string(lexer, out) == cos::HexString::Ok;
+    }
+    auto object = cos::parse_object(lexer);
+    const String* s = object ? object->as_string() : nullptr;
+    if (s == nullptr) return false;
+    out = s->bytes;
+    return true;
 }
 
 // Calls emit(code point) for each character of big-endian UTF-16 text.
@@ -97,16 +118,15 @@ void read_codespace(Lexer& lexer, CMap&) {
 }
 
 void read_bfchar(Lexer& lexer, CMap& cmap) {
+    Bytes src;
+    Bytes dst;
     while (next_entry(lexer)) {
-        auto src = cos::parse_object(lexer);
-        auto dst = cos::parse_object(lexer);
-        if (!src || !dst) continue;
-        const String* s = src->as_string();
-        const String* d = dst->as_string();
+        const bool source = entry_string(lexer, src);
+        const bool destination = entry_string(lexer, dst);
         // A name destination (/space) is the older glyph-name form; it
         // gives no Unicode text and is ignored.
-        if (s == nullptr || d == nullptr) continue;
-        cmap.map.insert_or_assign(code_of(*s), utf16_be(d->bytes));
+        if (!source || !destination) continue;
+        cmap.map.insert_or_assign(code_of(src), utf16_be(dst));
     }
 }
 
