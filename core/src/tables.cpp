@@ -225,6 +225,32 @@ std::vector<double> cluster(std::vector<double> values, bool descending) {
     return kept;
 }
 
+namespace {
+
+// Grids of this many cells or more must show text in at least as many cells
+// as their shorter side has: a table has a header row or column filled, or
+// rows of entries; a grid with fewer is the line work of a figure (the axes
+// and hatching of GeoTopo-komprimiert.pdf's diagrams, AutoCad_Diagram.pdf's
+// drawing, each with a few labels). Smaller grids with some text are kept:
+// a form's box of two cells with one filled is a table.
+constexpr std::size_t kSparseGridCells = 100;
+
+// Whether the runs placed in the grid (cell, run pairs sorted by cell) make
+// it a table rather than a drawing: a grid none of whose cells holds text
+// (a plot's frame and ticks, contrib-matplotlib.pdf; shapes, simple2.pdf)
+// is no table, and neither is a large grid with text in only a few cells.
+bool holds_a_table(const std::vector<std::pair<std::size_t, std::size_t>>& placed, std::size_t rows,
+                   std::size_t cols) {
+    std::size_t filled = 0;
+    for (std::size_t k = 0; k < placed.size(); ++k) {
+        if (k == 0 || placed[k].first != placed[k - 1].first) ++filled;
+    }
+    if (filled == 0) return false;
+    return rows * cols < kSparseGridCells || filled >= std::min(rows, cols);
+}
+
+}  // namespace
+
 std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRun>& runs,
                                  std::int64_t rotation) {
     const std::vector<double> xs = cluster(rules.verticals, false);
@@ -240,7 +266,6 @@ std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRu
         cells > limits::kMaxTableCells) {
         return {};
     }
-    table.cells.assign(ys.size() - 1, std::vector<std::string>(xs.size() - 1));
     table.box = {xs.front(), ys.back(), xs.back(), ys.front()};
 
     // The runs of each cell, as (cell, run) pairs sorted by cell: most of a
@@ -254,6 +279,8 @@ std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRu
     }
     std::stable_sort(placed.begin(), placed.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (!holds_a_table(placed, table.rows, table.cols)) return {};
+    table.cells.assign(table.rows, std::vector<std::string>(table.cols));
     std::vector<TextRun> cell_runs;
     for (std::size_t start = 0; start < placed.size();) {
         const std::size_t i = placed[start].first;

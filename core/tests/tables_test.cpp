@@ -215,9 +215,13 @@ TEST(Tables, PlacementTolerance) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto tables = detect_tables(rules_of(content), {run("t", c.x, c.y)});
+        // The bottom-right cell holds text in every case: a grid with no
+        // text at all is no table.
+        const auto tables =
+            detect_tables(rules_of(content), {run("t", c.x, c.y), run("anchor", 250, 250)});
         ASSERT_EQ(tables.size(), 1u);
         Cells expected(2, std::vector<std::string>(2));
+        expected[1][1] = "anchor";
         if (c.cell) expected[c.cell->first][c.cell->second] = "t";
         EXPECT_EQ(tables[0].cells, expected);
     }
@@ -312,6 +316,69 @@ TEST(Tables, SlopedRuleRecordsItsStart) {
     EXPECT_EQ(cluster(rules.horizontals, false), (std::vector<double>{0, 100}));
 }
 
+// A grid is the line work of a figure, not a table, when none of its cells
+// holds text, or when it is large (100 cells or more) and fewer of its cells
+// hold text than its shorter side has: not even a header row or column.
+TEST(Tables, DrawingsAreNoTables) {
+    // n + 1 vertical and m + 1 horizontal rules 10 units apart: n x m cells,
+    // cell (row r, column c) centred at (10c + 5, 10(m - r) - 5).
+    auto grid = [](int n, int m) {
+        std::string content;
+        for (int i = 0; i <= n; ++i) {
+            add(content, "m", {10.0 * i, 0});
+            add(content, "l", {10.0 * i, 10.0 * m});
+        }
+        for (int j = 0; j <= m; ++j) {
+            add(content, "m", {0, 10.0 * j});
+            add(content, "l", {10.0 * n, 10.0 * j});
+        }
+        add(content, "S");
+        return content;
+    };
+    auto in_cell = [](std::string text, int row, int col, int m) {
+        return run(std::move(text), 10.0 * col + 5, 10.0 * (m - row) - 5);
+    };
+    struct Case {
+        const char* name;
+        int cols, rows;
+        std::vector<std::pair<int, int>> filled;  // (row, column)
+        bool table;
+    };
+    const Case cases[] = {
+        {"a small grid with no text", 3, 2, {}, false},
+        {"a small grid with one cell of text", 3, 2, {{1, 2}}, true},
+        {"a large grid with no text", 20, 10, {}, false},
+        {"a large grid with labels in a few cells", 20, 10, {{0, 0}, {5, 7}, {9, 19}}, false},
+        {"a large grid with its header row",
+         20,
+         10,
+         {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}, {0, 6}, {0, 7}, {0, 8}, {0, 9}},
+         true},
+        {"a large grid with its first column",
+         20,
+         10,
+         {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {8, 0}, {9, 0}},
+         true},
+        {"just under 100 cells with one label", 9, 11, {{3, 3}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<TextRun> runs;
+        for (const auto& [row, col] : c.filled) runs.push_back(in_cell("t", row, col, c.rows));
+        // Text outside the grid does not count.
+        runs.push_back(run("caption", -50, -50));
+        const auto tables = detect_tables(rules_of(grid(c.cols, c.rows)), runs);
+        ASSERT_EQ(tables.size(), c.table ? 1u : 0u);
+        if (!c.table) continue;
+        EXPECT_EQ(tables[0].rows, static_cast<std::size_t>(c.rows));
+        EXPECT_EQ(tables[0].cols, static_cast<std::size_t>(c.cols));
+        for (const auto& [row, col] : c.filled) {
+            EXPECT_EQ(tables[0].cells[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)],
+                      "t");
+        }
+    }
+}
+
 TEST(Tables, GridTooLargeGivesNoTable) {
     // n vertical and n horizontal rules 3 units apart: (n-1)^2 cells.
     auto grid = [](int n) {
@@ -327,16 +394,21 @@ TEST(Tables, GridTooLargeGivesNoTable) {
         return content;
     };
     static_assert(255u * 255u <= limits::kMaxTableCells && 300u * 300u > limits::kMaxTableCells);
+    // A column of the grid is filled, as a table's would be; "x" is placed
+    // on its own.
+    std::vector<TextRun> runs = {run("x", 4, 4)};
+    for (int i = 0; i < 255; ++i) runs.push_back(run("c", 302.5, 3 * i + 0.5));
     const std::string fitting = grid(256);
-    const auto fits = detect_tables(rules_of(fitting), {run("x", 4, 4)});
+    const auto fits = detect_tables(rules_of(fitting), runs);
     ASSERT_EQ(fits.size(), 1u);
     EXPECT_EQ(fits[0].cols, 255u);
     EXPECT_EQ(fits[0].rows, 255u);
     // Rows run top first: boundaries 765, 762, ..., 6, 3, 0; y = 4 lies in
     // the row between 6 and 3, the 254th.
     EXPECT_EQ(fits[0].cells[253][0], "x");
+    EXPECT_EQ(fits[0].cells[0][100], "c");
     const std::string too_large = grid(301);
-    EXPECT_TRUE(detect_tables(rules_of(too_large), {run("x", 4, 4)}).empty());
+    EXPECT_TRUE(detect_tables(rules_of(too_large), runs).empty());
 }
 
 // Hostile matrices and operands: NaN and infinities must neither crash (the
