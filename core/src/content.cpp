@@ -318,23 +318,6 @@ bool starts_number(std::uint8_t c) {
     return c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9');
 }
 
-// Exact doubles 1e0 .. 1e17: a short decimal's digits divided by one of
-// them is one rounding, the same the object parser makes.
-constexpr std::array<double, 18> make_powers_of_ten() {
-    std::array<double, 18> p{};
-    double v = 1;
-    for (double& x : p) {
-        x = v;
-        v *= 10;
-    }
-    return p;
-}
-constexpr std::array<double, 18> kPowersOfTen = make_powers_of_ten();
-
-// The longest token (sign and point included) whose digits all fit in an
-// int64_t unchecked.
-constexpr std::size_t kShortNumber = 18;
-
 // Whether "g R" could follow the integer just read: false when the next
 // token is no run of digits (with an optional '+') or no R follows it, true
 // when it could be a reference, for the full test to decide (a comment
@@ -365,52 +348,19 @@ void set_number(Lexer& lx, const cos::Number& n, Operand& out) {
     out.number = n.kind == cos::Number::Integer ? static_cast<double>(n.integer) : n.real;
 }
 
-// A number token read in the same pass that finds its end: content streams
-// are mostly numbers, and scanning a token and then parsing it read every
-// byte twice. A token that is not a plain short decimal (too long, or with
-// a byte that is no digit) is handed to the object parser's reading of
-// numbers, which decides. False, with the cursor unmoved, for a token that
-// is no number. The operand is written in place, field by field: a number
-// assembled on the stack and copied would be read back across the narrow
-// stores that made it, at a stall for every number of the page.
+// A number operand, or the reference it begins; false, with the cursor
+// unmoved, for a token that is not a plain decimal, which the object parser
+// then reads. The operand is written in place, field by field: a number
+// assembled on the stack and copied whole would be read back across the
+// narrow stores that made it, at a stall for every number of the page.
 bool read_number(Lexer& lx, Operand& out) {
-    const ByteView in = lx.input;
     const std::size_t start = lx.pos;
-    std::size_t i = start;
-    const bool negative = in[i] == '-';
-    if (in[i] == '+' || in[i] == '-') ++i;
-    const std::size_t first_digit = i;
-    constexpr std::size_t kNoPoint = ~std::size_t{0};
-    std::size_t point = kNoPoint;
-    std::uint64_t digits = 0;  // may wrap on a long token, which is not read from it
-    bool plain = true;
-    for (; i < in.size() && is_regular(in[i]); ++i) {
-        const unsigned digit = static_cast<unsigned>(in[i]) - unsigned{'0'};
-        if (digit < 10) {
-            digits = digits * 10 + digit;
-        } else if (in[i] == '.' && point == kNoPoint) {
-            point = i;
-        } else {
-            plain = false;
-        }
+    const cos::Number n = cos::read_number_fast(lx);
+    if (n.kind == cos::Number::None) {
+        lx.pos = start;
+        return false;
     }
-    if (!plain || i - start > kShortNumber) {
-        const cos::Number n = cos::parse_number_fast(as_text(in.subspan(start, i - start)));
-        if (n.kind == cos::Number::None) return false;
-        lx.pos = i;
-        set_number(lx, n, out);
-        return true;
-    }
-    if (i - first_digit == (point == kNoPoint ? 0u : 1u)) return false;  // no digit
-    const auto value = static_cast<std::int64_t>(digits);
-    const std::int64_t signed_value = negative ? -value : value;
-    lx.pos = i;
-    if (point == kNoPoint) {
-        set_number(lx, cos::Number::of(signed_value), out);
-        return true;
-    }
-    out.kind = Operand::Kind::Number;
-    out.number = static_cast<double>(signed_value) / kPowersOfTen[i - point - 1];
+    set_number(lx, n, out);
     return true;
 }
 

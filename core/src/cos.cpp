@@ -167,41 +167,12 @@ Result<Object> parse_name(Lexer& lx) {
     return Object(Name{lossy_utf8(raw)});
 }
 
-// Exact doubles 1e0 .. 1e22: dividing by one of them is a single rounding.
-constexpr std::array<double, 23> kPow10 = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// The longest token (sign and point included) whose digits all fit in an
-// int64_t without checking.
-constexpr std::size_t kShortNumber = 18;
-
 }  // namespace
 
-Number parse_number_fast(std::string_view t) {
+Number number_detail::parse_long_number(std::string_view t) {
     std::size_t i = 0;
     bool negative = false;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
-    if (t.size() <= kShortNumber) {
-        // At most 18 digits cannot overflow: no checks per digit.
-        std::int64_t value = 0;
-        std::size_t dot = t.size();
-        for (std::size_t k = i; k < t.size(); ++k) {
-            const unsigned digit = static_cast<unsigned char>(t[k]) - unsigned{'0'};
-            if (digit < 10) {
-                value = value * 10 + digit;
-            } else if (t[k] == '.' && dot == t.size()) {
-                dot = k;
-            } else {
-                return {};
-            }
-        }
-        const bool has_dot = dot != t.size();
-        if (t.size() - i == (has_dot ? 1u : 0u)) return {};  // no digit
-        const std::int64_t signed_value = negative ? -value : value;
-        if (!has_dot) return Number::of(signed_value);
-        return Number::of(static_cast<double>(signed_value) / kPow10[t.size() - dot - 1]);
-    }
     std::int64_t magnitude = 0;
     bool any_digit = false;
     bool dot = false;
@@ -224,7 +195,13 @@ Number parse_number_fast(std::string_view t) {
     if (!any_digit || fraction > 22) return {};
     const std::int64_t signed_magnitude = negative ? -magnitude : magnitude;
     if (!dot) return Number::of(signed_magnitude);
-    return Number::of(static_cast<double>(signed_magnitude) / kPow10[fraction]);
+    return Number::of(static_cast<double>(signed_magnitude) / number_detail::kPow10[fraction]);
+}
+
+Number parse_number_fast(std::string_view t) {
+    Lexer lx(as_bytes(t));
+    const Number number = read_number_fast(lx);
+    return lx.pos == t.size() ? number : Number{};
 }
 
 namespace {
@@ -275,12 +252,13 @@ std::optional<double> parse_number_general(std::string_view t) {
 }
 
 Result<Object> parse_number(Lexer& lx) {
-    const auto tok = lx.read_keyword();
-    if (!tok) return token("empty number");
-    const std::string_view t = as_text(*tok);
-    const Number number = parse_number_fast(t);
+    const std::size_t start = lx.pos;
+    const Number number = read_number_fast(lx);
+    if (lx.pos == start) return token("empty number");
+    const ByteView tok = lx.input.subspan(start, lx.pos - start);
+    const std::string_view t = as_text(tok);
     if (number.kind == Number::None) {
-        if (!is_valid_utf8(*tok)) return token("non-utf8 number");
+        if (!is_valid_utf8(tok)) return token("non-utf8 number");
         const auto real = parse_number_general(t);
         if (!real) return token("bad number");
         return Object(*real);

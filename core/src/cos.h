@@ -1,6 +1,8 @@
 // The recursive object parser over a Lexer.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -49,6 +51,63 @@ struct Number {
 // token needs the general path (exponents, inf, huge values) or is no
 // number at all.
 Number parse_number_fast(std::string_view token);
+
+namespace number_detail {
+
+// Exact doubles 1e0 .. 1e22: dividing by one of them is a single rounding.
+inline constexpr std::array<double, 23> kPow10 = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The longest token (sign and point included) whose digits all fit in an
+// int64_t without checking.
+inline constexpr std::size_t kShortNumber = 18;
+
+// parse_number_fast for a token longer than kShortNumber, its digits checked
+// for overflow.
+Number parse_long_number(std::string_view token);
+
+}  // namespace number_detail
+
+// The same for the token at the cursor, read in the pass that finds its end
+// (content streams are mostly numbers, and scanning a token and then parsing
+// it read every byte twice). The cursor ends behind the token (its run of
+// regular bytes) whether or not it is such a number. In the header so that
+// the content reader's loop, which calls it for nearly every token, inlines
+// it.
+inline Number read_number_fast(Lexer& lx) {
+    const ByteView in = lx.input;
+    const std::size_t start = lx.pos;
+    if (start >= in.size()) return {};
+    std::size_t i = start;
+    const bool negative = in[i] == '-';
+    if (in[i] == '+' || in[i] == '-') ++i;
+    const std::size_t first_digit = i;
+    constexpr std::size_t kNoPoint = ~std::size_t{0};
+    std::size_t point = kNoPoint;
+    std::uint64_t digits = 0;  // may wrap on a long token, which is not read from it
+    bool plain = true;         // a sign, digits and at most one point
+    for (; i < in.size() && is_regular(in[i]); ++i) {
+        const unsigned digit = static_cast<unsigned>(in[i]) - unsigned{'0'};
+        if (digit < 10) {
+            digits = digits * 10 + digit;
+        } else if (in[i] == '.' && point == kNoPoint) {
+            point = i;
+        } else {
+            plain = false;
+        }
+    }
+    lx.pos = i;
+    if (!plain) return {};
+    if (i - start > number_detail::kShortNumber)
+        return number_detail::parse_long_number(as_text(in.subspan(start, i - start)));
+    if (i - first_digit == (point == kNoPoint ? 0u : 1u)) return {};  // no digit
+    // At most 18 digits cannot overflow.
+    const auto value = static_cast<std::int64_t>(digits);
+    const std::int64_t signed_value = negative ? -value : value;
+    if (point == kNoPoint) return Number::of(signed_value);
+    return Number::of(static_cast<double>(signed_value) / number_detail::kPow10[i - point - 1]);
+}
 
 // Called with the cursor just behind the number `n`: when it is an integer
 // from 0 to 2^32 - 1 and "g R" follows, takes that and returns the

@@ -35,21 +35,11 @@ Matrix translated(const Matrix& m, double tx, double ty) {
 
 double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
 
-// Resource names are a few bytes ("F27"): compared here byte by byte rather
-// than through a call to the library's memcmp for every Tf.
-bool same_name(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i] != b[i]) return false;
-    }
-    return true;
-}
-
 void select_font(TextParams& p, const FontMap& fonts, std::string_view name) {
     // Producers often select the font again before every string; the same
     // name in the same table finds the same font. A form XObject's table
     // may give the same name to another font.
-    if (p.table == &fonts && same_name(name, p.font_name)) return;
+    if (p.table == &fonts && name == p.font_name) return;
     p.table = &fonts;
     p.font_name = name;
     const auto found = fonts.find(p.font_name);
