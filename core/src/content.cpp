@@ -293,15 +293,17 @@ public:
     void pop_operand() { operands_.pop(); }
     // Forgets the operands pushed since the last operation.
     void drop_operands() { operands_.drop(); }
-    // Keywords of more than four bytes are stored cut short.
-    void add_op(std::string_view keyword) {
+    // Keywords of more than four bytes are stored cut short. Inlined into
+    // the reader's loop, which calls it for every operator of a page.
+    [[gnu::always_inline]] void add_op(std::string_view keyword) {
         // Built in place: a copy assembled on the stack would be read back
         // across the narrow stores of the keyword.
         Op& op = ops_.emplace_back();
-        op.len = static_cast<std::uint8_t>(std::min(keyword.size(), op.bytes.size()));
-        for (std::size_t i = 0; i < op.len; ++i) op.bytes[i] = keyword[i];
-        op.code = operator_of(keyword.substr(0, op.len));
+        const std::size_t len = std::min(keyword.size(), op.bytes.size());
+        op.len = static_cast<std::uint8_t>(len);
+        op.code = operator_of(keyword.substr(0, len));
         op.operands = operands_.take();
+        for (std::size_t i = 0; i < len; ++i) op.bytes[i] = keyword[i];
     }
     // Operands pushed after the last operation belong to none: dropped.
     void finish_into(Content& content) && {
@@ -318,41 +320,42 @@ bool starts_number(std::uint8_t c) {
     return c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9');
 }
 
-// Whether "g R" could follow the integer just read: false when the next
-// token is no run of digits (with an optional '+') or no R follows it, true
-// when it could be a reference, for the full test to decide (a comment
+// Whether "g R" could follow the integer that ends at `p`: false when the
+// next token is no run of digits (with an optional '+') or no R follows it,
+// true when it could be a reference, for the full test to decide (a comment
 // anywhere in between is left to it as well). Runs of numbers ("1 0 0 1 72
-// 720 cm") are common in content and references in it rare: the look
-// ahead happens here, without taking the tokens it passes.
-bool may_begin_reference(const Lexer& lx) {
-    const ByteView in = lx.input;
-    std::size_t i = lx.pos;
-    while (i < in.size() && is_whitespace(in[i])) ++i;
-    if (i < in.size() && in[i] == '%') return true;
-    if (i < in.size() && in[i] == '+') ++i;
-    const std::size_t digits = i;
-    while (i < in.size() && in[i] >= '0' && in[i] <= '9') ++i;
-    if (i == digits || (i < in.size() && is_regular(in[i]))) return false;
-    while (i < in.size() && is_whitespace(in[i])) ++i;
-    return i < in.size() && (in[i] == 'R' || in[i] == '%');
+// 720 cm") are common in content and references in it rare: the look ahead
+// happens here, without taking the tokens it passes.
+bool may_begin_reference(const std::uint8_t* p, const std::uint8_t* end) {
+    while (p != end && is_whitespace(*p)) ++p;
+    if (p != end && *p == '%') return true;
+    if (p != end && *p == '+') ++p;
+    const std::uint8_t* const digits = p;
+    while (p != end && *p >= '0' && *p <= '9') ++p;
+    if (p == digits || (p != end && is_regular(*p))) return false;
+    while (p != end && is_whitespace(*p)) ++p;
+    return p != end && (*p == 'R' || *p == '%');
 }
 
-// A number as an operand, or the reference it begins (which the passes do
-// not read, so it is Other).
-void set_number(Lexer& lx, const cos::Number& n, Operand& out) {
-    if (n.kind == cos::Number::Integer && may_begin_reference(lx) && cos::reference_after(lx, n)) {
-        out = Operand{};
-        return;
+// White space and comments from `p` on skipped (a comment runs through the
+// first CR or LF).
+const std::uint8_t* skip_white_space(const std::uint8_t* p, const std::uint8_t* end) {
+    while (p != end) {
+        if (is_whitespace(*p)) {
+            ++p;
+        } else if (*p == '%') {
+            while (p != end && *p != '\r' && *p != '\n') ++p;
+            if (p != end) ++p;
+        } else {
+            break;
+        }
     }
-    out.kind = Operand::Kind::Number;
-    out.number = n.kind == cos::Number::Integer ? static_cast<double>(n.integer) : n.real;
+    return p;
 }
 
-// A number operand, or the reference it begins; false, with the cursor
-// unmoved, for a token that is not a plain decimal, which the object parser
-// then reads. The operand is written in place, field by field: a number
-// assembled on the stack and copied whole would be read back across the
-// narrow stores that made it, at a stall for every number of the page.
+// A number operand, or the reference it begins (which the passes do not
+// read, so it is Other); false, with the cursor unmoved, for a token that
+// is not a plain decimal, which the object parser then reads.
 bool read_number(Lexer& lx, Operand& out) {
     const std::size_t start = lx.pos;
     const cos::Number n = cos::read_number_fast(lx);
@@ -360,7 +363,15 @@ bool read_number(Lexer& lx, Operand& out) {
         lx.pos = start;
         return false;
     }
-    set_number(lx, n, out);
+    const std::uint8_t* const begin = lx.input.data();
+    if (n.kind == cos::Number::Integer &&
+        may_begin_reference(begin + lx.pos, begin + lx.input.size()) &&
+        cos::reference_after(lx, n)) {
+        out = Operand{};
+        return true;
+    }
+    out.kind = Operand::Kind::Number;
+    out.number = n.kind == cos::Number::Integer ? static_cast<double>(n.integer) : n.real;
     return true;
 }
 
@@ -532,19 +543,48 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
     // the cap keeps a huge page from reserving more than a megabyte or two up
     // front, past which the list grows as it needs.
     out.reserve_ops(std::min<std::size_t>(data.size() / 12, limits::kMaxInitialContentOps));
+    // The loop keeps its cursor in a local pointer: the common tokens
+    // (numbers and operators, nearly all of a page) are read here without
+    // the lexer, whose position would have to be reloaded after every store
+    // of an operand. The rarer operands go to the lexer, synced both ways.
+    const std::uint8_t* const begin = data.data();
+    const std::uint8_t* const end = begin + data.size();
+    const std::uint8_t* p = begin;
     Lexer lexer(data);
     while (true) {
-        lexer.skip_whitespace();
-        if (lexer.at_end()) break;
+        p = skip_white_space(p, end);
+        if (p == end) break;
         if (call != nullptr && !call->pace()) break;
+        const std::uint8_t c = *p;
 
-        if (starts_operand(lexer.peek())) {
+        if (starts_number(c) && budget > 0) {
+            const std::uint8_t* stop = nullptr;
+            const cos::Number n = cos::read_number_at(p, end, stop);
+            if (n.kind == cos::Number::Real ||
+                (n.kind == cos::Number::Integer && !may_begin_reference(stop, end))) {
+                Operand& operand = out.emplace_operand();
+                operand.kind = Operand::Kind::Number;
+                operand.number =
+                    n.kind == cos::Number::Integer ? static_cast<double>(n.integer) : n.real;
+                --budget;
+                p = stop;
+                continue;
+            }
+            // A reference, or a token that is no plain number: the general
+            // path below reads it again.
+        }
+
+        if (starts_operand(c)) {
             // An operand that does not parse ends the content: guessing where
             // the next operator starts would invent operations. Running out
             // of the page's object budget ends it the same way.
-            const std::size_t start = lexer.pos;
+            const auto start = static_cast<std::size_t>(p - begin);
+            lexer.pos = start;
             const std::size_t budget_before = budget;
-            if (read_direct(lexer, budget, items, texts, out.emplace_operand())) continue;
+            if (read_direct(lexer, budget, items, texts, out.emplace_operand())) {
+                p = begin + lexer.pos;
+                continue;
+            }
             // Back to where it started, for the object parser.
             out.pop_operand();
             lexer.pos = start;
@@ -553,24 +593,31 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
             auto object = cos::parse_object(lexer, budget, array_items);
             if (!object) break;
             out.push_operand(operand_of(*object, items, content.texts, false));
+            p = begin + lexer.pos;
             continue;
         }
 
-        const auto keyword = lexer.read_keyword();
-        if (!keyword) {
+        const std::uint8_t* keyword_end = p;
+        while (keyword_end != end && is_regular(*keyword_end)) ++keyword_end;
+        if (keyword_end == p) {
             // A delimiter that cannot start an operand (']', '>', ')', '{',
             // '}'): drop what was gathered and go on behind it.
-            ++lexer.pos;
+            ++p;
             out.drop_operands();
             continue;
         }
+        const std::string_view keyword(reinterpret_cast<const char*>(p),
+                                       static_cast<std::size_t>(keyword_end - p));
+        p = keyword_end;
 
-        if (keyword->size() == 2 && (*keyword)[0] == 'B' && (*keyword)[1] == 'I') {
+        if (keyword == "BI") {
             // The data may contain any bytes, so it is never tokenized:
             // finding its end is what keeps binary from being read as
             // operators (see parse_content in content.h).
             out.drop_operands();
+            lexer.pos = static_cast<std::size_t>(p - begin);
             if (!read_inline_image(lexer, budget, array_items, out)) break;
+            p = begin + lexer.pos;
             continue;
         }
 
@@ -578,7 +625,7 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
         // they know.
         if (budget == 0) break;
         --budget;
-        out.add_op(as_text(*keyword));
+        out.add_op(keyword);
     }
     // Moving the blocks keeps the operations' spans into them valid.
     std::move(out).finish_into(content);

@@ -69,44 +69,64 @@ Number parse_long_number(std::string_view token);
 
 }  // namespace number_detail
 
-// The same for the token at the cursor, read in the pass that finds its end
-// (content streams are mostly numbers, and scanning a token and then parsing
-// it read every byte twice). The cursor ends behind the token (its run of
-// regular bytes) whether or not it is such a number. In the header so that
-// the content reader's loop, which calls it for nearly every token, inlines
-// it.
-inline Number read_number_fast(Lexer& lx) {
-    const ByteView in = lx.input;
-    const std::size_t start = lx.pos;
-    if (start >= in.size()) return {};
-    std::size_t i = start;
-    const bool negative = in[i] == '-';
-    if (in[i] == '+' || in[i] == '-') ++i;
-    const std::size_t first_digit = i;
-    constexpr std::size_t kNoPoint = ~std::size_t{0};
-    std::size_t point = kNoPoint;
+// The same for the token at `p` (before `end`), read in the pass that finds
+// its end (content streams are mostly numbers, and scanning a token and
+// then parsing it read every byte twice). `stop` is set behind the token
+// (its run of regular bytes) whether or not it is such a number. In the
+// header, on plain pointers, so that the content reader's loop, which calls
+// it for nearly every token, inlines it and keeps its cursor in a register.
+[[gnu::always_inline]] inline Number read_number_at(const std::uint8_t* p, const std::uint8_t* end,
+                                                    const std::uint8_t*& stop) {
+    const std::uint8_t* const start = p;
+    if (p == end) {
+        stop = p;
+        return {};
+    }
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
     std::uint64_t digits = 0;  // may wrap on a long token, which is not read from it
-    bool plain = true;         // a sign, digits and at most one point
-    for (; i < in.size() && is_regular(in[i]); ++i) {
-        const unsigned digit = static_cast<unsigned>(in[i]) - unsigned{'0'};
-        if (digit < 10) {
-            digits = digits * 10 + digit;
-        } else if (in[i] == '.' && point == kNoPoint) {
-            point = i;
-        } else {
-            plain = false;
+    const std::uint8_t* const first_digit = p;
+    while (p != end && static_cast<unsigned>(*p - '0') < 10u) {
+        digits = digits * 10 + static_cast<unsigned>(*p - '0');
+        ++p;
+    }
+    const std::uint8_t* point = nullptr;
+    if (p != end && *p == '.') {
+        point = p++;
+        while (p != end && static_cast<unsigned>(*p - '0') < 10u) {
+            digits = digits * 10 + static_cast<unsigned>(*p - '0');
+            ++p;
         }
     }
-    lx.pos = i;
-    if (!plain) return {};
-    if (i - start > number_detail::kShortNumber)
-        return number_detail::parse_long_number(as_text(in.subspan(start, i - start)));
-    if (i - first_digit == (point == kNoPoint ? 0u : 1u)) return {};  // no digit
+    if (p != end && is_regular(*p)) {
+        // More of the token (a second sign or point, a letter): no plain
+        // number, and the cursor goes behind the whole token.
+        while (p != end && is_regular(*p)) ++p;
+        stop = p;
+        return {};
+    }
+    stop = p;
+    const auto length = static_cast<std::size_t>(p - start);
+    if (length > number_detail::kShortNumber) {
+        return number_detail::parse_long_number(
+            std::string_view(reinterpret_cast<const char*>(start), length));
+    }
+    if (p - first_digit == (point == nullptr ? 0 : 1)) return {};  // no digit
     // At most 18 digits cannot overflow.
     const auto value = static_cast<std::int64_t>(digits);
     const std::int64_t signed_value = negative ? -value : value;
-    if (point == kNoPoint) return Number::of(signed_value);
-    return Number::of(static_cast<double>(signed_value) / number_detail::kPow10[i - point - 1]);
+    if (point == nullptr) return Number::of(signed_value);
+    return Number::of(static_cast<double>(signed_value) / number_detail::kPow10[p - point - 1]);
+}
+
+// read_number_at for the token at the cursor, which ends up behind it.
+inline Number read_number_fast(Lexer& lx) {
+    const ByteView in = lx.input;
+    const std::uint8_t* const begin = in.data();
+    const std::uint8_t* stop = nullptr;
+    const Number n = read_number_at(begin + lx.pos, begin + in.size(), stop);
+    lx.pos = static_cast<std::size_t>(stop - begin);
+    return n;
 }
 
 // Called with the cursor just behind the number `n`: when it is an integer
