@@ -287,7 +287,7 @@ class ContentBuilder {
 public:
     void push_operand(Operand operand) { operands_.push(operand); }
     // Room for `n` operations before the first arrives.
-    void reserve_ops(std::size_t n) { ops_.reserve(n); }
+    void reserve_ops(std::size_t n) { ops_.resize(n); }
     // An operand to fill in place, and its removal.
     Operand& emplace_operand() { return operands_.emplace(); }
     void pop_operand() { operands_.pop(); }
@@ -298,7 +298,7 @@ public:
     [[gnu::always_inline]] void add_op(std::string_view keyword) {
         // Built in place: a copy assembled on the stack would be read back
         // across the narrow stores of the keyword.
-        Op& op = ops_.emplace_back();
+        Op& op = next_op();
         const std::size_t len = std::min(keyword.size(), op.bytes.size());
         op.len = static_cast<std::uint8_t>(len);
         op.code = operator_of(keyword.substr(0, len));
@@ -308,12 +308,22 @@ public:
     // Operands pushed after the last operation belong to none: dropped.
     void finish_into(Content& content) && {
         content.blocks = std::move(operands_).release();
+        ops_.resize(used_);
         content.ops = std::move(ops_);
     }
 
 private:
     BlockList operands_;
+    // The next operation's place. The list is kept at its full size and
+    // filled up to `used_`, so that taking a place is an index, inlined,
+    // where the vector's own append is a call in a loop this large.
+    Op& next_op() {
+        if (used_ == ops_.size()) ops_.resize(std::max<std::size_t>(64, 2 * ops_.size()));
+        return ops_[used_++];
+    }
+
     std::vector<Op> ops_;
+    std::size_t used_ = 0;  // operations made; ops_ beyond them are blank
 };
 
 bool starts_number(std::uint8_t c) {

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -67,6 +69,36 @@ inline constexpr std::size_t kShortNumber = 18;
 // for overflow.
 Number parse_long_number(std::string_view token);
 
+// Reading digits eight bytes at a time (little-endian machines): the number
+// of decimal digits that begin the eight bytes of `word`, in memory order.
+// A byte is a digit when, xor '0', it is below 10: adding 0x76 sets its top
+// bit from 10 on. A carry out of one byte can only disturb later bytes,
+// behind the first that is no digit.
+inline unsigned leading_digits(std::uint64_t word) {
+    const std::uint64_t x = word ^ 0x3030303030303030u;
+    const std::uint64_t other = (x | (x + 0x7676767676767676u)) & 0x8080808080808080u;
+    return other == 0 ? 8 : static_cast<unsigned>(std::countr_zero(other)) / 8;
+}
+
+// The value of the first `count` (1 to 8) bytes of `word`, all digits: they
+// are moved to the top, behind zeros, and the eight digits are combined in
+// pairs, then fours, then all.
+inline std::uint64_t digits_value(std::uint64_t word, unsigned count) {
+    std::uint64_t x = (word ^ 0x3030303030303030u) << (8 * (8 - count));
+    x = x * 10 + (x >> 8);
+    x = ((x & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+         ((x >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+        32;
+    return x & 0xFFFFFFFFu;
+}
+
+// The bytes a short number is read from at once: a sign, seven digits, a
+// point, eight bytes of fraction, and the byte behind them.
+inline constexpr std::ptrdiff_t kWordSpan = 18;
+
+inline constexpr std::array<std::uint64_t, 8> kIntPow10 = {1,     10,     100,     1000,
+                                                           10000, 100000, 1000000, 10000000};
+
 }  // namespace number_detail
 
 // The same for the token at `p` (before `end`), read in the pass that finds
@@ -81,6 +113,42 @@ Number parse_long_number(std::string_view token);
     if (p == end) {
         stop = p;
         return {};
+    }
+    // Most numbers of a page are short ("0.3985", "-16.1902", "72"): with
+    // room behind them, their whole and fraction digits are read a word at
+    // a time. Anything else (a long number, a second point, a letter, the
+    // end of the input near) takes the byte loop below.
+    if constexpr (std::endian::native == std::endian::little) {
+        if (end - p >= number_detail::kWordSpan) {
+            const std::uint8_t* q = p;
+            const bool minus = *q == '-';
+            if (*q == '+' || *q == '-') ++q;
+            std::uint64_t word = 0;
+            std::memcpy(&word, q, sizeof word);
+            const unsigned whole = number_detail::leading_digits(word);
+            std::uint64_t value = whole == 0 ? 0 : number_detail::digits_value(word, whole);
+            q += whole;
+            unsigned fraction = 0;
+            const bool has_point = *q == '.';
+            if (has_point) {
+                ++q;
+                std::memcpy(&word, q, sizeof word);
+                fraction = number_detail::leading_digits(word);
+                if (fraction > 0 && fraction < 8) {
+                    value = value * number_detail::kIntPow10[fraction] +
+                            number_detail::digits_value(word, fraction);
+                }
+                q += fraction;
+            }
+            if (whole < 8 && fraction < 8 && whole + fraction > 0 && !is_regular(*q)) {
+                stop = q;
+                const auto magnitude = static_cast<std::int64_t>(value);
+                const std::int64_t signed_value = minus ? -magnitude : magnitude;
+                if (!has_point) return Number::of(signed_value);
+                return Number::of(static_cast<double>(signed_value) /
+                                  number_detail::kPow10[fraction]);
+            }
+        }
     }
     const bool negative = *p == '-';
     if (*p == '+' || *p == '-') ++p;

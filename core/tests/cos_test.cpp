@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -138,6 +140,54 @@ TEST(Cos, FastPathDividesByExactPowerOfTen) {
     auto s = parse("1234567.1234567");
     ASSERT_TRUE(s);
     EXPECT_EQ(*s->as_real(), 12345671234567.0 / 1e7);
+}
+
+// A number with room behind it is read a word at a time, one near the end
+// of its input a byte at a time: every shape of token, each way, reads the
+// same, with the cursor behind the same token.
+TEST(Cos, NumbersReadTheSameWithAndWithoutRoomBehind) {
+    std::mt19937 rng(2718);
+    const std::string_view signs[] = {"", "-", "+"};
+    const std::string_view ends[] = {"", " ", "/", "[", "(", "x", ".", "-", "e5", "9"};
+    for (const std::string_view sign : signs) {
+        for (int whole = 0; whole <= 10; ++whole) {
+            for (int fraction = -1; fraction <= 10; ++fraction) {  // -1: no point
+                for (const std::string_view end : ends) {
+                    std::string token(sign);
+                    for (int i = 0; i < whole; ++i) token += static_cast<char>('0' + rng() % 10);
+                    if (fraction >= 0) token += '.';
+                    for (int i = 0; i < fraction; ++i) token += static_cast<char>('0' + rng() % 10);
+                    const std::string tight = token + std::string(end);
+                    const std::string roomy = tight + "  " + std::string(20, '7');
+                    SCOPED_TRACE(roomy);
+                    Lexer a(as_bytes(tight));
+                    Lexer b(as_bytes(roomy));
+                    const cos::Number x = cos::read_number_fast(a);
+                    const cos::Number y = cos::read_number_fast(b);
+                    EXPECT_EQ(a.pos, b.pos);
+                    ASSERT_EQ(x.kind, y.kind);
+                    if (x.kind == cos::Number::Integer) {
+                        EXPECT_EQ(x.integer, y.integer);
+                    }
+                    // Bit for bit: the two ways divide the same digits.
+                    if (x.kind == cos::Number::Real) {
+                        EXPECT_EQ(x.real, y.real);
+                    }
+                    if (x.kind != cos::Number::None && !end.empty() && end != "9" && end != "." &&
+                        end != "-" && end != "x" && end != "e5") {
+                        // A short plain token gives the value its text says.
+                        const double expected = std::strtod(token.c_str(), nullptr);
+                        if (whole + std::max(fraction, 0) <= 15) {
+                            EXPECT_EQ(x.kind == cos::Number::Integer
+                                          ? static_cast<double>(x.integer)
+                                          : x.real,
+                                      expected);
+                        }
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(Cos, Errors) {
