@@ -501,7 +501,7 @@ bool read_inline_image(Lexer& lexer, std::size_t& budget, std::vector<Object>& s
                        ContentBuilder& out) {
     const ByteView data = lexer.input;
     const std::size_t dict_begin = lexer.pos;
-    Dictionary dict;
+    DictionaryBuilder entries;
     while (true) {
         lexer.skip_whitespace();
         if (lexer.at_end()) return false;
@@ -514,8 +514,9 @@ bool read_inline_image(Lexer& lexer, std::size_t& budget, std::vector<Object>& s
         if (!value) return false;
         // An entry whose key is no name says nothing; a repeated key's last
         // value counts.
-        if (const Name* name = key->as_name()) dict.set(name->text, std::move(value).value());
+        if (const Name* name = key->as_name()) entries.add(name->text, std::move(value).value());
     }
+    const Dictionary dict = std::move(entries).take();
     const std::size_t dict_end = lexer.pos;
     std::size_t start = lexer.pos + 2;
     const bool white = start < data.size() && is_whitespace(data[start]);

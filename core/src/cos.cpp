@@ -331,14 +331,14 @@ Result<Object> parse_array(Lexer& lx, std::uint32_t depth, std::size_t& budget,
 Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth, std::size_t& budget,
                               std::vector<Object>& stack) {
     lx.pos = std::min(lx.pos + 2, lx.input.size());
-    Dictionary dict;
+    DictionaryBuilder dict;
     while (true) {
         lx.skip_whitespace();
         if (lx.at_end()) return eof();
         if (lx.peek() == '>') {
             // Only the first '>' is looked at; the second is taken on trust.
             lx.pos = std::min(lx.pos + 2, lx.input.size());
-            return dict;
+            return std::move(dict).take();
         }
         auto key = parse_value(lx, depth, budget, stack);
         if (!key) return std::move(key).error();
@@ -346,7 +346,7 @@ Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth, std::size_t& budge
         if (name == nullptr) return token("dictionary key is not a name");
         auto value = parse_value(lx, depth, budget, stack);
         if (!value) return std::move(value).error();
-        dict.set(std::move(name->text), std::move(value).value());
+        dict.add(std::move(name->text), std::move(value).value());
     }
 }
 

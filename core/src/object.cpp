@@ -48,6 +48,24 @@ void Dictionary::set(std::string key, Object value) {
     entries.emplace_back(std::move(key), std::move(value));
 }
 
+void DictionaryBuilder::add(std::string key, Object value) {
+    auto& entries = dict_.entries;
+    if (entries.size() < kIndexFrom) {
+        dict_.set(std::move(key), std::move(value));
+        return;
+    }
+    if (index_.empty()) {
+        // The entries so far have distinct keys: set() merged repeats.
+        for (std::size_t i = 0; i < entries.size(); ++i) index_.emplace(entries[i].first, i);
+    }
+    const auto [place, fresh] = index_.try_emplace(key, entries.size());
+    if (!fresh) {
+        entries[place->second].second = std::move(value);
+        return;
+    }
+    entries.emplace_back(std::move(key), std::move(value));
+}
+
 bool Dictionary::operator==(const Dictionary& other) const { return entries == other.entries; }
 
 bool Stream::operator==(const Stream& other) const {

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -170,6 +171,26 @@ inline std::size_t Dictionary::size() const { return entries.size(); }
 inline bool Dictionary::empty() const { return entries.empty(); }
 inline auto Dictionary::begin() const { return entries.begin(); }
 inline auto Dictionary::end() const { return entries.end(); }
+
+// Builds a dictionary from its entries as a file writes them, one at a
+// time: a repeated key keeps its first place and takes its last value, as
+// set() does. Looking each key up among the ones before it is quadratic in
+// the dictionary's size, and a hostile file can write hundreds of thousands
+// of keys into one dictionary (minutes for a few megabytes); past a few
+// dozen entries, keys are found through a hash index instead.
+class DictionaryBuilder {
+public:
+    void add(std::string key, Object value);
+    Dictionary take() && { return std::move(dict_); }
+
+private:
+    // Entries looked up one by one before the index is built: nearly every
+    // dictionary of a real file stays below it.
+    static constexpr std::size_t kIndexFrom = 32;
+
+    Dictionary dict_;
+    std::unordered_map<std::string, std::size_t> index_;  // key -> place, once built
+};
 
 // Deep copy (copies are always deep; named for readability at call sites).
 inline Object clone(const Object& o) { return o; }

@@ -308,7 +308,7 @@ void Interpreter::draw_inline_image(const Op& op, const Dictionary* resources) {
     const auto data = string_of(op.operands[1]);
     if (!dict_text || !data) return;
     // The entries were read once already to find the data's end.
-    Dictionary dict;
+    DictionaryBuilder entries;
     Lexer lexer(*dict_text);
     std::size_t budget = limits::kMaxContentObjects;
     while (true) {
@@ -317,8 +317,9 @@ void Interpreter::draw_inline_image(const Op& op, const Dictionary* resources) {
         auto key = cos::parse_object(lexer, budget);
         auto value = key ? cos::parse_object(lexer, budget) : std::move(key);
         if (!value) break;
-        if (const Name* name = key->as_name()) dict.set(name->text, std::move(value).value());
+        if (const Name* name = key->as_name()) entries.add(name->text, std::move(value).value());
     }
+    const Dictionary dict = std::move(entries).take();
     drawn.inline_images.push_back(
         inline_image(resolver_, dict, *data, resources,
                      "inline-" + std::to_string(drawn.inline_images.size() + 1)));

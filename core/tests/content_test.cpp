@@ -205,6 +205,19 @@ TEST(Content, InlineImageData) {
     }
 }
 
+// An inline image's dictionary of 200,000 keys, the last of them /L: read in
+// linear time, and the length found among them ends the data.
+TEST(Content, InlineImageWithAHugeDictionary) {
+    std::string content = "BI";
+    for (int i = 0; i < 200000; ++i) content += " /k" + std::to_string(i) + " 1";
+    content += " /L 2 ID ab EI Q";
+    const Content page = parse(content);
+    ASSERT_EQ(page.size(), 2u);
+    EXPECT_EQ(page[0].code, Operator::InlineImage);
+    EXPECT_EQ(as_text(*string_of(page[0].operands[1])), "ab");
+    EXPECT_EQ(page[1].op(), "Q");
+}
+
 TEST(Content, OperandValuesAndOperatorText) {
     const auto ops = parse("BT /F1 12 Tf (Hi) Tj 1 0 R Do ET");
     ASSERT_EQ(ops.size(), 5u);

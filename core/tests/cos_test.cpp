@@ -190,6 +190,31 @@ TEST(Cos, NumbersReadTheSameWithAndWithoutRoomBehind) {
     }
 }
 
+// One dictionary of 300,000 keys, and one of a key written 300,000 times:
+// finding each key among all those before it took minutes for such an
+// object; the parse stays linear.
+TEST(Cos, HugeDictionariesParseInLinearTime) {
+    std::string distinct = "<<";
+    std::string repeated = "<<";
+    for (int i = 0; i < 300000; ++i) {
+        distinct += " /k" + std::to_string(i) + " " + std::to_string(i);
+        repeated += " /k " + std::to_string(i);
+    }
+    distinct += " /k7 (last) >>";
+    repeated += " >>";
+    auto many = parse(distinct);
+    ASSERT_TRUE(many) << many.error().to_string();
+    const Dictionary& dict = *many->as_dict();
+    EXPECT_EQ(dict.size(), 300000u);
+    EXPECT_EQ(dict.entries[7].first, "k7");
+    ASSERT_NE(dict.entries[7].second.as_string(), nullptr);
+    EXPECT_EQ(*dict.get("k299999")->as_int(), 299999);
+    auto one = parse(repeated);
+    ASSERT_TRUE(one) << one.error().to_string();
+    ASSERT_EQ(one->as_dict()->size(), 1u);
+    EXPECT_EQ(*one->as_dict()->get("k")->as_int(), 299999);
+}
+
 TEST(Cos, Errors) {
     struct Case {
         std::string_view input;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "object.h"
 #include "result.h"
 
@@ -35,6 +37,27 @@ TEST(Object, DictionarySetReplacesValueInItsFirstPosition) {
     ASSERT_NE(d.get("B"), nullptr);
     EXPECT_TRUE(d.get("B")->is_null());
     EXPECT_EQ(d.get("a"), nullptr);  // keys are case-sensitive
+}
+
+// The builder merges repeats as set() does, before and after it starts to
+// index its keys: the dictionary it gives equals one made by set().
+TEST(Object, DictionaryBuilderMergesRepeatsAsSetDoes) {
+    for (const int size : {3, 31, 32, 33, 100, 1000}) {
+        SCOPED_TRACE(size);
+        DictionaryBuilder builder;
+        Dictionary expected;
+        for (int i = 0; i < 3 * size; ++i) {
+            // Every key comes back: from the start (k0 at the end), within
+            // the entries looked up one by one, and past them.
+            const std::string key = "k" + std::to_string((i * 7) % size);
+            builder.add(key, Object(i));
+            expected.set(key, Object(i));
+        }
+        const Dictionary built = std::move(builder).take();
+        EXPECT_EQ(built, expected);
+        ASSERT_EQ(built.size(), static_cast<std::size_t>(size));
+        EXPECT_EQ(built.entries[0].first, "k0");
+    }
 }
 
 TEST(Object, NumberAcceptsIntegerAndRealOnly) {
