@@ -1,6 +1,7 @@
 #include "image.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 #include "filter/chain.h"
@@ -122,8 +123,12 @@ void each_image(const Resolver& resolver, const Dictionary& resources, const Dra
             }
         }
     }
+    // Sorted for the look-ups below: a resource dictionary can list a
+    // million names, and a page can draw thousands of images in its forms.
+    const std::less<const Object*> order;
+    std::sort(listed.begin(), listed.end(), order);
     for (const DrawnImages::XObject& x : drawn.xobjects) {
-        if (std::find(listed.begin(), listed.end(), x.image) != listed.end()) continue;
+        if (std::binary_search(listed.begin(), listed.end(), x.image, order)) continue;
         if (auto image = image_of(resolver, x.name, *x.image)) {
             if (!take(std::move(*image))) return;
         }
