@@ -42,7 +42,7 @@ void select_font(TextParams& p, const FontMap& fonts, std::string_view name) {
     if (p.table == &fonts && name == p.font_name) return;
     p.table = &fonts;
     p.font_name = name;
-    const auto found = fonts.find(p.font_name);
+    const auto found = fonts.find(name);
     p.font = found != fonts.end() ? found->second.get() : nullptr;
 }
 
