@@ -32,7 +32,9 @@
 //   Widths by CID: /W and /DW; vertical fonts advance by /W2 and /DW2.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,6 +75,20 @@ struct KeyedTexts {
     // Appends the text of the next key.
     void push_back(std::string_view text) {
         pool += text;
+        ends.push_back(static_cast<std::uint32_t>(pool.size()));
+    }
+    // Appends the text of key `earlier` (one already there) again, as the
+    // next key's.
+    void push_back_again(std::uint32_t earlier) {
+        const std::size_t begin = earlier == 0 ? 0 : ends[earlier - 1];
+        const std::size_t length = ends[earlier] - begin;
+        if (length != 0) {
+            const std::size_t at = pool.size();
+            // By offsets: the copy's source moves with the pool when it grows.
+            pool.resize(at + length);
+            std::copy_n(pool.begin() + static_cast<std::ptrdiff_t>(begin), length,
+                        pool.begin() + static_cast<std::ptrdiff_t>(at));
+        }
         ends.push_back(static_cast<std::uint32_t>(pool.size()));
     }
     bool operator==(const KeyedTexts&) const = default;
