@@ -538,10 +538,25 @@ void read_cid_texts(const Resolver& resolver, const Dictionary& cid_font, Progra
             gids ? std::min(gids->size() / 2, limits::kMaxCidToGidEntries)
                  : std::max(program->glyph_unicode.size(), program->glyph_names.size());
         const std::size_t cids = std::min(count, limits::kMaxCidToGidEntries);
+        // A map often sends many CIDs to one glyph (contrib-issue-625-
+        // identity-cmap.pdf: 65,536 CIDs, nearly all to .notdef), whose text
+        // is read once: a CID whose glyph an earlier CID showed takes that
+        // CID's text.
+        constexpr std::uint32_t kUnseen = 0xFFFFFFFFu;
+        const std::size_t glyphs =
+            std::max(program->glyph_unicode.size(), program->glyph_names.size());
+        std::vector<std::uint32_t> first_cid(gids ? glyphs : 0, kUnseen);
         for (std::uint32_t cid = 0; cid < cids; ++cid) {
             const std::uint32_t gid =
                 gids ? static_cast<std::uint32_t>(((*gids)[2 * cid] << 8) | (*gids)[2 * cid + 1])
                      : cid;
+            if (gid < first_cid.size()) {
+                if (first_cid[gid] != kUnseen) {
+                    texts.push_back_again(static_cast<std::uint32_t>(keys_before) + first_cid[gid]);
+                    continue;
+                }
+                first_cid[gid] = cid;
+            }
             glyph_text_of(gid, texts.pool);
             texts.ends.push_back(static_cast<std::uint32_t>(texts.pool.size()));
         }

@@ -32,8 +32,11 @@
 //   Widths by CID: /W and /DW; vertical fonts advance by /W2 and /DW2.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,6 +75,20 @@ struct KeyedTexts {
     // Appends the text of the next key.
     void push_back(std::string_view text) {
         pool += text;
+        ends.push_back(static_cast<std::uint32_t>(pool.size()));
+    }
+    // Appends the text of key `earlier` (one already there) again, as the
+    // next key's.
+    void push_back_again(std::uint32_t earlier) {
+        const std::size_t begin = earlier == 0 ? 0 : ends[earlier - 1];
+        const std::size_t length = ends[earlier] - begin;
+        if (length != 0) {
+            const std::size_t at = pool.size();
+            // By offsets: the copy's source moves with the pool when it grows.
+            pool.resize(at + length);
+            std::copy_n(pool.begin() + static_cast<std::ptrdiff_t>(begin), length,
+                        pool.begin() + static_cast<std::ptrdiff_t>(at));
+        }
         ends.push_back(static_cast<std::uint32_t>(pool.size()));
     }
     bool operator==(const KeyedTexts&) const = default;
@@ -126,10 +143,30 @@ struct Font {
                      double font_size, double horizontal_scale) const;
 };
 
+// The hash of FontMap's names. Every Tf looks its name up, and TeX's output
+// selects a font again for almost every word: the name is hashed as the
+// operand's view, without a std::string made for it, and in a few steps
+// (names are short: "F8", "TT2"). The standard library searches tables of
+// up to 20 std::string keys by comparing the name with each in turn, which
+// a page with a dozen fonts paid on every Tf.
+struct FontNameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+        // FNV-1a, 64 bits.
+        std::uint64_t hash = 14695981039346656037u;
+        for (const char c : name) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 1099511628211u;
+        }
+        return static_cast<std::size_t>(hash);
+    }
+};
+
 // Fonts by resource name. A font is immutable once loaded and shared: the
 // pages of a document name the same font objects through many different
 // /Font tables, and a font's widths can run to thousands of entries.
-using FontMap = std::unordered_map<std::string, std::shared_ptr<const Font>>;
+using FontMap =
+    std::unordered_map<std::string, std::shared_ptr<const Font>, FontNameHash, std::equal_to<>>;
 
 // Fonts already loaded in one document, by the object number of the font
 // dictionary, and whole /Font resource tables by their (name, object number)

@@ -42,7 +42,7 @@ void select_font(TextParams& p, const FontMap& fonts, std::string_view name) {
     if (p.table == &fonts && name == p.font_name) return;
     p.table = &fonts;
     p.font_name = name;
-    const auto found = fonts.find(p.font_name);
+    const auto found = fonts.find(name);
     p.font = found != fonts.end() ? found->second.get() : nullptr;
 }
 
@@ -63,7 +63,9 @@ void show(const TextParams& p, TextObject& o, const Matrix& ctm, ByteView bytes,
           std::vector<TextRun>& runs) {
     if (runs.size() >= limits::kMaxPageRuns) return;
     const Matrix m = multiply(o.tm, ctm);
-    TextRun run;
+    // Made in place: a run built aside and moved in costs its two strings'
+    // moves and destruction, on every string shown.
+    TextRun& run = runs.emplace_back();
     run.x = m.c * p.rise + m.e;
     run.y = m.d * p.rise + m.f;
     run.font = p.font_name;
@@ -98,7 +100,6 @@ void show(const TextParams& p, TextObject& o, const Matrix& ctm, ByteView bytes,
     run.width = finite_or_zero(advance * (std::isfinite(scale) ? scale : 0.0));
     run.font_size =
         finite_or_zero(std::fabs(p.font_size * (across_y * run.dir_x - across_x * run.dir_y)));
-    runs.push_back(std::move(run));
     advance_by(p, o, advance);
 }
 

@@ -588,6 +588,45 @@ TEST(FontProgram, ProgramsAreReadOnlyWhenNeeded) {
     EXPECT_EQ(shown(uncovered, "AB\x80"), "AB\u20ac");  // the Windows code page stays
 }
 
+TEST(FontProgram, CidToGidMapStreamGivesEachCidItsGlyphsText) {
+    // A TrueType descendant whose /CIDToGIDMap stream sends several CIDs to
+    // one glyph (CIDs 0, 2 and 5 to the bullet; 1 to .notdef, which has no
+    // text): each CID reads as its glyph does under /Identity, where the
+    // CID is the glyph id. The program is the symbol fixture (glyphs
+    // .notdef, space, bullet, arrowright, checkmark.alt, H22073, read by
+    // their 'post' names).
+    const std::string program = vellox_test::read_file(kFixtures / "fontprog" / "symbol.ttf");
+    const std::uint8_t gids[] = {2, 0, 2, 3, 5, 2, 1, 3, 0, 4};
+    std::string map;
+    for (const std::uint8_t gid : gids) map += {'\0', static_cast<char>(gid)};
+    TinyPdf pdf;
+    pdf.add(1, "<< /Length " + std::to_string(program.size()) + " >>\nstream\n" + program +
+                   "\nendstream");
+    pdf.add(2, "<< /Length " + std::to_string(map.size()) + " >>\nstream\n" + map + "\nendstream");
+    const Resolver r = pdf.resolver();
+    const auto type0 = [](std::string_view cid_to_gid) {
+        return "<< /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /Subtype "
+               "/CIDFontType2 /FontDescriptor << /FontFile2 1 0 R >>" +
+               std::string(cid_to_gid) + " >>] >>";
+    };
+    const Font mapped = load_font(r, dict_of(type0(" /CIDToGIDMap 2 0 R")));
+    const Font identity = load_font(r, dict_of(type0("")));
+    const auto code = [](std::size_t n) { return std::string{'\0', static_cast<char>(n)}; };
+    std::string all;
+    std::string expected;
+    for (std::size_t cid = 0; cid < std::size(gids); ++cid) {
+        SCOPED_TRACE(cid);
+        const std::string text = shown(identity, code(gids[cid]));
+        EXPECT_EQ(shown(mapped, code(cid)), text);
+        all += code(cid);
+        expected += text;
+    }
+    EXPECT_EQ(shown(mapped, code(0)), "\u2022");  // bullet
+    EXPECT_EQ(shown(mapped, code(5)), "\u2022");
+    EXPECT_EQ(shown(mapped, code(1)), "");
+    EXPECT_EQ(shown(mapped, all), expected);
+}
+
 TEST(FontProgram, OneProgramStreamServesEveryDescriptorNamingIt) {
     // TeX subsets give several font dictionaries (one per encoding a face
     // is used at) descriptors naming one program stream; it is read once

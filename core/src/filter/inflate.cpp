@@ -182,13 +182,25 @@ struct Table {
     void build(std::span<const std::uint8_t> lengths);
 };
 
-std::uint32_t reverse_bits(std::uint32_t code, unsigned len) {
-    std::uint32_t out = 0;
-    for (unsigned i = 0; i < len; ++i) {
-        out = (out << 1) | (code & 1u);
-        code >>= 1;
+// Each byte with its bits in reverse order.
+constexpr std::array<std::uint8_t, 256> kReversedBytes = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        unsigned reversed = 0;
+        for (unsigned bit = 0; bit < 8; ++bit) reversed |= ((byte >> bit) & 1u) << (7 - bit);
+        table[byte] = static_cast<std::uint8_t>(reversed);
     }
-    return out;
+    return table;
+}();
+
+// The low `len` bits of `code` (len at most kMaxCodeBits) in reverse order:
+// two byte lookups instead of a loop over the bits, since building a table
+// reverses every code of at most its index width, hundreds per block.
+std::uint32_t reverse_bits(std::uint32_t code, unsigned len) {
+    static_assert(kMaxCodeBits <= 16);
+    const std::uint32_t reversed16 =
+        std::uint32_t{kReversedBytes[code & 0xFFu]} << 8 | kReversedBytes[(code >> 8) & 0xFFu];
+    return reversed16 >> (16 - len);
 }
 
 template <unsigned Bits>
@@ -212,19 +224,25 @@ void Table<Bits>::build(std::span<const std::uint8_t> lengths) {
         if (lengths[sym] != 0) symbol[offset[lengths[sym]]++] = static_cast<std::uint16_t>(sym);
     }
 
-    // Codes of `len` bits at or past 2^len belong to an over-subscribed set
-    // and can never be read.
-    entry.fill(0);
-    for (unsigned len = 1; len <= std::min(Bits, kMaxCodeBits); ++len) {
-        std::uint32_t lo = first[len];
-        std::uint32_t hi =
+    // The table grows by doubling: once the first 2^(len-1) entries hold
+    // the codes shorter than `len`, which repeat every 2^(len-1) entries,
+    // the copy of them makes the first 2^len, and the codes of `len` bits
+    // are written into those once each. No code lands on another's entry,
+    // even in an over-subscribed set: the first code of n + 1 bits is
+    // 2 * (first(n) + count(n)), so its n-bit prefix is past every code of
+    // n bits, and likewise for every shorter length. Codes of `len` bits at
+    // or past 2^len belong to an over-subscribed set and can never be read.
+    static_assert(Bits <= kMaxCodeBits);
+    entry[0] = 0;
+    for (unsigned len = 1; len <= Bits; ++len) {
+        const std::size_t half = std::size_t{1} << (len - 1);
+        std::copy_n(entry.begin(), half, entry.begin() + static_cast<std::ptrdiff_t>(half));
+        const std::uint32_t lo = first[len];
+        const std::uint32_t hi =
             std::min<std::uint32_t>(first[len] + count[len], std::uint32_t{1} << len);
         for (std::uint32_t code = lo; code < hi; ++code) {
-            std::uint32_t value = std::uint32_t{symbol[index[len] + (code - lo)]} << 4 | len;
-            for (std::uint32_t i = reverse_bits(code, len); i < entry.size();
-                 i += std::uint32_t{1} << len) {
-                entry[i] = value;
-            }
+            entry[reverse_bits(code, len)] =
+                std::uint32_t{symbol[index[len] + (code - lo)]} << 4 | len;
         }
     }
 }
