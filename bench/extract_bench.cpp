@@ -35,6 +35,10 @@ int main(int argc, char** argv) {
     for (int r = 0; r < repeat; ++r) {
         for (const auto& path : files) {
             std::ifstream f(path, std::ios::binary | std::ios::ate);
+            if (!f) {
+                std::fprintf(stderr, "cannot read %s\n", path.c_str());
+                return 2;
+            }
             std::string data(static_cast<std::size_t>(f.tellg()), '\0');
             f.seekg(0);
             f.read(data.data(), static_cast<std::streamsize>(data.size()));
