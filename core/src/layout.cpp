@@ -7,6 +7,7 @@
 #include <iterator>
 #include <limits>
 
+#include "nearly_sorted.h"
 #include "spacing.h"
 
 namespace vellox_core {
@@ -241,9 +242,7 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
     if (comparable) {
         // Most lines arrive in order already (their runs were swept along
         // the line); only scripts and overlapping runs move.
-        if (!std::is_sorted(members.begin(), members.end(), before)) {
-            std::stable_sort(members.begin(), members.end(), before);
-        }
+        sort_nearly_sorted(std::span<Placed>(members), before);
     } else {
         const std::vector<std::size_t> order =
             merge_order(members.size(), [&members](std::size_t a, std::size_t b) {
@@ -332,9 +331,8 @@ std::vector<std::size_t> sweep_order_merge(std::span<const SweepKey> keys) {
 
 std::vector<std::size_t> sweep_order(std::span<const SweepKey> keys) {
     // Without NaN the comparison is a strict weak ordering, so every stable
-    // sort gives the same order and the library's may be used; most pages
-    // arrive nearly or wholly in order, which it is quick on, and an already
-    // ordered page needs no sort at all.
+    // sort gives the same order and a quicker one than the merge sort may be
+    // used: most pages arrive nearly or wholly in order.
     const bool comparable = std::none_of(keys.begin(), keys.end(), [](const SweepKey& k) {
         return std::isnan(k.across) || std::isnan(k.along);
     });
@@ -344,9 +342,7 @@ std::vector<std::size_t> sweep_order(std::span<const SweepKey> keys) {
     const auto before = [keys](std::size_t a, std::size_t b) {
         return sweeps_before(keys[a], keys[b]);
     };
-    if (!std::is_sorted(order.begin(), order.end(), before)) {
-        std::stable_sort(order.begin(), order.end(), before);
-    }
+    sort_nearly_sorted(std::span<std::size_t>(order), before);
     return order;
 }
 
