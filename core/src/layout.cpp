@@ -41,11 +41,14 @@ struct Placed {
 };
 
 bool same_line(const Placed& ref, const Placed& p) {
+    // std::max and std::min, in line, where fmax and fmin are calls: they
+    // differ only on a NaN across, and the baseline test below answers
+    // false for it either way. Sizes are never NaN (layout_size).
     const double low =
-        std::fmax(ref.across - kBelowBaseline * ref.size, p.across - kBelowBaseline * p.size);
+        std::max(ref.across - kBelowBaseline * ref.size, p.across - kBelowBaseline * p.size);
     const double high =
-        std::fmin(ref.across + kAboveBaseline * ref.size, p.across + kAboveBaseline * p.size);
-    const double smaller = std::fmin(ref.size, p.size);
+        std::min(ref.across + kAboveBaseline * ref.size, p.across + kAboveBaseline * p.size);
+    const double smaller = std::min(ref.size, p.size);
     // Written so that a NaN anywhere answers false: the run starts a line.
     return high - low >= kSameLineOverlap * smaller &&
            std::fabs(ref.across - p.across) <= kMaxBaselineShift * smaller;
@@ -154,9 +157,11 @@ bool scripts_onto(const Draft& script, const Draft& base, std::span<const Placed
     double hi = -lo;
     for (const std::span<const Placed> part :
          {script.own(swept), std::span<const Placed>(script.joined)}) {
+        // The bounds are never NaN, and std::min and std::max keep them
+        // when the other argument is, as fmin and fmax would.
         for (const Placed& p : part) {
-            lo = std::fmin(lo, span_start(p));
-            hi = std::fmax(hi, span_end(p));
+            lo = std::min(lo, span_start(p));
+            hi = std::max(hi, span_end(p));
         }
     }
     if (!(hi - lo <= kMaxScriptLength * size)) return false;

@@ -61,6 +61,13 @@ bool closes(Operator op) {
            op == Operator::CloseFillStrokeEvenOdd;
 }
 
+// std::fmin and std::fmax, in line: the path operators of a page add every
+// point to a box, and the library calls cost more than the comparisons. A
+// NaN argument gives the other one, so a box that starts at a NaN point (a
+// hostile matrix) takes the finite points that follow.
+double least(double a, double b) { return a < b || std::isnan(b) ? a : b; }
+double greatest(double a, double b) { return a > b || std::isnan(b) ? a : b; }
+
 void keep(std::vector<double>& rules, const std::vector<double>& found) {
     const std::size_t room = limits::kMaxPageRules - std::min(rules.size(), limits::kMaxPageRules);
     rules.insert(rules.end(), found.begin(),
@@ -76,10 +83,10 @@ void RulePath::Box::add(Point p) {
         empty = false;
         return;
     }
-    x0 = std::fmin(x0, p.x);
-    x1 = std::fmax(x1, p.x);
-    y0 = std::fmin(y0, p.y);
-    y1 = std::fmax(y1, p.y);
+    x0 = least(x0, p.x);
+    x1 = greatest(x1, p.x);
+    y0 = least(y0, p.y);
+    y1 = greatest(y1, p.y);
 }
 
 void RulePath::start_subpath(Point p) {
