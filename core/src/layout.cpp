@@ -351,40 +351,43 @@ std::vector<std::size_t> sweep_order(std::span<const SweepKey> keys) {
     return order;
 }
 
-PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, std::int64_t rotate,
-                     std::vector<LinePiece>* pieces) {
-    PageText page;
-    page.width = std::fabs(media_box[2] - media_box[0]);
-    page.height = std::fabs(media_box[3] - media_box[1]);
-    page.rotation = page_rotation(rotate);
-    page.needs_ocr = runs.empty();
-    if (runs.empty()) return page;
+namespace {
 
+// The lines of the runs `chosen` picks out of `runs` (all of them when it
+// is null), in the order layout_page gives them, on a page displayed turned
+// by `rotation` degrees.
+std::vector<Line> lay_out(const std::vector<TextRun>& runs,
+                          const std::span<const std::size_t>* chosen, int rotation,
+                          std::vector<LinePiece>* pieces) {
+    const std::size_t count = chosen != nullptr ? chosen->size() : runs.size();
     // Each direction's frame is that of its first run in content order: the
     // axis itself for the axis bins, the run's own direction otherwise.
     std::array<int, kDirectionBins> group_of;
     group_of.fill(-1);
     std::vector<Frame> frames;
-    std::vector<SweepKey> keys(runs.size());
-    std::vector<Placed> placed(runs.size());
+    std::vector<SweepKey> keys(count);
+    std::vector<Placed> placed(count);
     Direction d;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        const TextRun& r = runs[i];
+    const TextRun* previous = nullptr;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = chosen != nullptr ? (*chosen)[i] : i;
+        const TextRun& r = runs[at];
         // Runs come in long stretches of one direction: each stretch is
         // binned once. A NaN component is unequal to itself, so such a run
         // is binned on its own.
-        if (i == 0 || r.dir_x != runs[i - 1].dir_x || r.dir_y != runs[i - 1].dir_y) {
-            d = display_direction(r.dir_x, r.dir_y, page.rotation);
+        if (previous == nullptr || r.dir_x != previous->dir_x || r.dir_y != previous->dir_y) {
+            d = display_direction(r.dir_x, r.dir_y, rotation);
         }
+        previous = &r;
         int& group = group_of[static_cast<std::size_t>(d.bin)];
         if (group < 0) {
             group = static_cast<int>(frames.size());
             frames.push_back({d.unit, d.bin});
         }
-        const Vec2 p = to_frame(frames[static_cast<std::size_t>(group)],
-                                to_display({r.x, r.y}, page.rotation));
+        const Vec2 p =
+            to_frame(frames[static_cast<std::size_t>(group)], to_display({r.x, r.y}, rotation));
         keys[i] = {group, p.y, p.x};
-        placed[i] = {i, p.x, p.y, layout_size(r.font_size), r.width};
+        placed[i] = {at, p.x, p.y, layout_size(r.font_size), r.width};
     }
 
     std::vector<Group> groups(frames.size());
@@ -408,7 +411,7 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
         }
         swept.push_back(p);
         draft->end = swept.size();
-        g.text_bytes += runs[i].text.size();
+        g.text_bytes += runs[p.run].text.size();
     }
     std::vector<Placed> members;  // one line's runs at a time
     for (std::size_t g = 0; g < groups.size(); ++g) {
@@ -439,6 +442,12 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
             main = g;
         }
     }
+    if (groups.size() == 1) {
+        if (pieces != nullptr) {
+            pieces->insert(pieces->end(), groups[0].pieces.begin(), groups[0].pieces.end());
+        }
+        return std::move(groups[0].lines);
+    }
     const auto top = [](const Group& g) {
         const double y = g.lines.front().box.y1;
         return std::isnan(y) ? -std::numeric_limits<double>::infinity() : y;
@@ -454,20 +463,41 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
     rest.insert(rest.begin(), main);
     std::size_t total = 0;
     for (const Group& g : groups) total += g.lines.size();
-    page.lines.reserve(total);
+    std::vector<Line> lines;
+    lines.reserve(total);
     for (const std::size_t g : rest) {
         if (pieces != nullptr) {
             for (LinePiece& piece : groups[g].pieces) {
-                piece.line += page.lines.size();
+                piece.line += lines.size();
                 pieces->push_back(piece);
             }
         }
-        std::move(groups[g].lines.begin(), groups[g].lines.end(), std::back_inserter(page.lines));
+        std::move(groups[g].lines.begin(), groups[g].lines.end(), std::back_inserter(lines));
     }
+    return lines;
+}
+
+}  // namespace
+
+PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, std::int64_t rotate,
+                     std::vector<LinePiece>* pieces) {
+    PageText page;
+    page.width = std::fabs(media_box[2] - media_box[0]);
+    page.height = std::fabs(media_box[3] - media_box[1]);
+    page.rotation = page_rotation(rotate);
+    page.needs_ocr = runs.empty();
+    if (runs.empty()) return page;
+    page.lines = lay_out(runs, nullptr, page.rotation, pieces);
     // Each line a block of its own, until order_page groups them.
     page.blocks.reserve(page.lines.size());
     for (std::size_t i = 0; i < page.lines.size(); ++i) page.blocks.push_back({i, i + 1, false});
     return page;
+}
+
+std::vector<Line> layout_lines(const std::vector<TextRun>& runs,
+                               std::span<const std::size_t> chosen, std::int64_t rotate) {
+    if (chosen.empty()) return {};
+    return lay_out(runs, &chosen, page_rotation(rotate), nullptr);
 }
 
 std::string PageText::text() const {
