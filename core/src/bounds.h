@@ -51,6 +51,14 @@ inline constexpr std::size_t kMaxResolveNesting = 32;
 // CMap maps no code past 65535), so nothing above it can ever be shown.
 inline constexpr std::uint32_t kMaxWidthCode = 65535;
 
+// Places an item may be moved back by the sort of nearly ordered runs
+// (nearly_sorted.h) before it starts a stretch of its own instead. Each
+// place costs a comparison; a stretch costs a merge of its items, about
+// what a few places cost. Most runs out of place in real pages belong one
+// to three places back (a script, an accent drawn after its letter); a
+// column drawn after the one beside it belongs hundreds back.
+inline constexpr std::size_t kMaxSortShift = 8;
+
 // Cells of the one ruled table a page may yield. The grid is the cross product
 // of every distinct rule position on the page: two thousand rectangles, some
 // forty kilobytes of content, would otherwise ask for four million cells. Real ruled tables hold

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <limits>
 
+#include "nearly_sorted.h"
 #include "spacing.h"
 
 namespace vellox_core {
@@ -40,11 +41,14 @@ struct Placed {
 };
 
 bool same_line(const Placed& ref, const Placed& p) {
+    // std::max and std::min, in line, where fmax and fmin are calls: they
+    // differ only on a NaN across, and the baseline test below answers
+    // false for it either way. Sizes are never NaN (layout_size).
     const double low =
-        std::fmax(ref.across - kBelowBaseline * ref.size, p.across - kBelowBaseline * p.size);
+        std::max(ref.across - kBelowBaseline * ref.size, p.across - kBelowBaseline * p.size);
     const double high =
-        std::fmin(ref.across + kAboveBaseline * ref.size, p.across + kAboveBaseline * p.size);
-    const double smaller = std::fmin(ref.size, p.size);
+        std::min(ref.across + kAboveBaseline * ref.size, p.across + kAboveBaseline * p.size);
+    const double smaller = std::min(ref.size, p.size);
     // Written so that a NaN anywhere answers false: the run starts a line.
     return high - low >= kSameLineOverlap * smaller &&
            std::fabs(ref.across - p.across) <= kMaxBaselineShift * smaller;
@@ -153,9 +157,11 @@ bool scripts_onto(const Draft& script, const Draft& base, std::span<const Placed
     double hi = -lo;
     for (const std::span<const Placed> part :
          {script.own(swept), std::span<const Placed>(script.joined)}) {
+        // The bounds are never NaN, and std::min and std::max keep them
+        // when the other argument is, as fmin and fmax would.
         for (const Placed& p : part) {
-            lo = std::fmin(lo, span_start(p));
-            hi = std::fmax(hi, span_end(p));
+            lo = std::min(lo, span_start(p));
+            hi = std::max(hi, span_end(p));
         }
     }
     if (!(hi - lo <= kMaxScriptLength * size)) return false;
@@ -241,9 +247,7 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
     if (comparable) {
         // Most lines arrive in order already (their runs were swept along
         // the line); only scripts and overlapping runs move.
-        if (!std::is_sorted(members.begin(), members.end(), before)) {
-            std::stable_sort(members.begin(), members.end(), before);
-        }
+        sort_nearly_sorted(std::span<Placed>(members), before);
     } else {
         const std::vector<std::size_t> order =
             merge_order(members.size(), [&members](std::size_t a, std::size_t b) {
@@ -332,9 +336,8 @@ std::vector<std::size_t> sweep_order_merge(std::span<const SweepKey> keys) {
 
 std::vector<std::size_t> sweep_order(std::span<const SweepKey> keys) {
     // Without NaN the comparison is a strict weak ordering, so every stable
-    // sort gives the same order and the library's may be used; most pages
-    // arrive nearly or wholly in order, which it is quick on, and an already
-    // ordered page needs no sort at all.
+    // sort gives the same order and a quicker one than the merge sort may be
+    // used: most pages arrive nearly or wholly in order.
     const bool comparable = std::none_of(keys.begin(), keys.end(), [](const SweepKey& k) {
         return std::isnan(k.across) || std::isnan(k.along);
     });
@@ -344,46 +347,47 @@ std::vector<std::size_t> sweep_order(std::span<const SweepKey> keys) {
     const auto before = [keys](std::size_t a, std::size_t b) {
         return sweeps_before(keys[a], keys[b]);
     };
-    if (!std::is_sorted(order.begin(), order.end(), before)) {
-        std::stable_sort(order.begin(), order.end(), before);
-    }
+    sort_nearly_sorted(std::span<std::size_t>(order), before);
     return order;
 }
 
-PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, std::int64_t rotate,
-                     std::vector<LinePiece>* pieces) {
-    PageText page;
-    page.width = std::fabs(media_box[2] - media_box[0]);
-    page.height = std::fabs(media_box[3] - media_box[1]);
-    page.rotation = page_rotation(rotate);
-    page.needs_ocr = runs.empty();
-    if (runs.empty()) return page;
+namespace {
 
+// The lines of the runs `chosen` picks out of `runs` (all of them when it
+// is null), in the order layout_page gives them, on a page displayed turned
+// by `rotation` degrees.
+std::vector<Line> lay_out(const std::vector<TextRun>& runs,
+                          const std::span<const std::size_t>* chosen, int rotation,
+                          std::vector<LinePiece>* pieces) {
+    const std::size_t count = chosen != nullptr ? chosen->size() : runs.size();
     // Each direction's frame is that of its first run in content order: the
     // axis itself for the axis bins, the run's own direction otherwise.
     std::array<int, kDirectionBins> group_of;
     group_of.fill(-1);
     std::vector<Frame> frames;
-    std::vector<SweepKey> keys(runs.size());
-    std::vector<Placed> placed(runs.size());
+    std::vector<SweepKey> keys(count);
+    std::vector<Placed> placed(count);
     Direction d;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        const TextRun& r = runs[i];
+    const TextRun* previous = nullptr;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = chosen != nullptr ? (*chosen)[i] : i;
+        const TextRun& r = runs[at];
         // Runs come in long stretches of one direction: each stretch is
         // binned once. A NaN component is unequal to itself, so such a run
         // is binned on its own.
-        if (i == 0 || r.dir_x != runs[i - 1].dir_x || r.dir_y != runs[i - 1].dir_y) {
-            d = display_direction(r.dir_x, r.dir_y, page.rotation);
+        if (previous == nullptr || r.dir_x != previous->dir_x || r.dir_y != previous->dir_y) {
+            d = display_direction(r.dir_x, r.dir_y, rotation);
         }
+        previous = &r;
         int& group = group_of[static_cast<std::size_t>(d.bin)];
         if (group < 0) {
             group = static_cast<int>(frames.size());
             frames.push_back({d.unit, d.bin});
         }
-        const Vec2 p = to_frame(frames[static_cast<std::size_t>(group)],
-                                to_display({r.x, r.y}, page.rotation));
+        const Vec2 p =
+            to_frame(frames[static_cast<std::size_t>(group)], to_display({r.x, r.y}, rotation));
         keys[i] = {group, p.y, p.x};
-        placed[i] = {i, p.x, p.y, layout_size(r.font_size), r.width};
+        placed[i] = {at, p.x, p.y, layout_size(r.font_size), r.width};
     }
 
     std::vector<Group> groups(frames.size());
@@ -407,7 +411,7 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
         }
         swept.push_back(p);
         draft->end = swept.size();
-        g.text_bytes += runs[i].text.size();
+        g.text_bytes += runs[p.run].text.size();
     }
     std::vector<Placed> members;  // one line's runs at a time
     for (std::size_t g = 0; g < groups.size(); ++g) {
@@ -438,6 +442,12 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
             main = g;
         }
     }
+    if (groups.size() == 1) {
+        if (pieces != nullptr) {
+            pieces->insert(pieces->end(), groups[0].pieces.begin(), groups[0].pieces.end());
+        }
+        return std::move(groups[0].lines);
+    }
     const auto top = [](const Group& g) {
         const double y = g.lines.front().box.y1;
         return std::isnan(y) ? -std::numeric_limits<double>::infinity() : y;
@@ -453,20 +463,41 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
     rest.insert(rest.begin(), main);
     std::size_t total = 0;
     for (const Group& g : groups) total += g.lines.size();
-    page.lines.reserve(total);
+    std::vector<Line> lines;
+    lines.reserve(total);
     for (const std::size_t g : rest) {
         if (pieces != nullptr) {
             for (LinePiece& piece : groups[g].pieces) {
-                piece.line += page.lines.size();
+                piece.line += lines.size();
                 pieces->push_back(piece);
             }
         }
-        std::move(groups[g].lines.begin(), groups[g].lines.end(), std::back_inserter(page.lines));
+        std::move(groups[g].lines.begin(), groups[g].lines.end(), std::back_inserter(lines));
     }
+    return lines;
+}
+
+}  // namespace
+
+PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, std::int64_t rotate,
+                     std::vector<LinePiece>* pieces) {
+    PageText page;
+    page.width = std::fabs(media_box[2] - media_box[0]);
+    page.height = std::fabs(media_box[3] - media_box[1]);
+    page.rotation = page_rotation(rotate);
+    page.needs_ocr = runs.empty();
+    if (runs.empty()) return page;
+    page.lines = lay_out(runs, nullptr, page.rotation, pieces);
     // Each line a block of its own, until order_page groups them.
     page.blocks.reserve(page.lines.size());
     for (std::size_t i = 0; i < page.lines.size(); ++i) page.blocks.push_back({i, i + 1, false});
     return page;
+}
+
+std::vector<Line> layout_lines(const std::vector<TextRun>& runs,
+                               std::span<const std::size_t> chosen, std::int64_t rotate) {
+    if (chosen.empty()) return {};
+    return lay_out(runs, &chosen, page_rotation(rotate), nullptr);
 }
 
 std::string PageText::text() const {

@@ -128,6 +128,13 @@ inline constexpr double kAboveBaseline = 0.75;
 PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box,
                      std::int64_t rotate = 0, std::vector<LinePiece>* pieces = nullptr);
 
+// The lines of the runs `chosen` (indices into `runs`, ascending), the same
+// lines and in the same order as layout_page gives for a page of just those
+// runs: a table's cells are laid out this way, without copies of their
+// runs.
+std::vector<Line> layout_lines(const std::vector<TextRun>& runs,
+                               std::span<const std::size_t> chosen, std::int64_t rotate = 0);
+
 // Two runs whose bands overlap by less than this share of the smaller band
 // are on different lines: the line under a large heading stays apart from it
 // ("Big Text" at 24 over "Small Text" at 10, 10 units lower, overlap 0.35)

@@ -14,24 +14,27 @@ namespace {
 
 constexpr std::uint32_t kNone = UINT32_MAX;
 
-// Whether `copy` repeats `original` at almost the same place. NaN anywhere
-// compares false, so a degenerate run is kept.
+// Whether `copy` repeats `original` at almost the same place. The places
+// are compared first: runs of one text are mostly far apart along the
+// line, and that test alone turns them away. NaN anywhere compares false,
+// so a degenerate run is kept.
 bool covers(const TextRun& original, const TextRun& copy) {
     const double size = original.font_size;
-    if (!(size > 0) || !(std::fabs(copy.font_size - size) <= kOverprintSizeRatio * size)) {
-        return false;
-    }
-    if (!(std::fabs(copy.dir_x - original.dir_x) < 1e-3 &&
-          std::fabs(copy.dir_y - original.dir_y) < 1e-3)) {
-        return false;
-    }
+    const double reach = kOverprintReach * size;
     const double dx = copy.x - original.x;
     const double dy = copy.y - original.y;
     const double along = dx * original.dir_x + dy * original.dir_y;
+    if (!(std::fabs(along) < reach)) return false;
     const double across = dy * original.dir_x - dx * original.dir_y;
-    const double reach = kOverprintReach * size;
-    return std::fabs(along) < reach && std::fabs(across) < reach &&
-           std::fabs(along) < kOverprintOverlap * std::fabs(original.width);
+    if (!(std::fabs(across) < reach) ||
+        !(std::fabs(along) < kOverprintOverlap * std::fabs(original.width))) {
+        return false;
+    }
+    if (!(size > 0) || !(std::fabs(copy.font_size - size) <= kOverprintSizeRatio * size)) {
+        return false;
+    }
+    return std::fabs(copy.dir_x - original.dir_x) < 1e-3 &&
+           std::fabs(copy.dir_y - original.dir_y) < 1e-3;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "bounds.h"
 #include "layout.h"
+#include "nearly_sorted.h"
 
 namespace vellox_core {
 
@@ -61,6 +62,13 @@ bool closes(Operator op) {
            op == Operator::CloseFillStrokeEvenOdd;
 }
 
+// std::fmin and std::fmax, in line: the path operators of a page add every
+// point to a box, and the library calls cost more than the comparisons. A
+// NaN argument gives the other one, so a box that starts at a NaN point (a
+// hostile matrix) takes the finite points that follow.
+double least(double a, double b) { return a < b || std::isnan(b) ? a : b; }
+double greatest(double a, double b) { return a > b || std::isnan(b) ? a : b; }
+
 void keep(std::vector<double>& rules, const std::vector<double>& found) {
     const std::size_t room = limits::kMaxPageRules - std::min(rules.size(), limits::kMaxPageRules);
     rules.insert(rules.end(), found.begin(),
@@ -76,10 +84,10 @@ void RulePath::Box::add(Point p) {
         empty = false;
         return;
     }
-    x0 = std::fmin(x0, p.x);
-    x1 = std::fmax(x1, p.x);
-    y0 = std::fmin(y0, p.y);
-    y1 = std::fmax(y1, p.y);
+    x0 = least(x0, p.x);
+    x1 = greatest(x1, p.x);
+    y0 = least(y0, p.y);
+    y1 = greatest(y1, p.y);
 }
 
 void RulePath::start_subpath(Point p) {
@@ -277,11 +285,12 @@ std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRu
         if (!col || !row) continue;
         placed.emplace_back(*row * table.cols + *col, k);
     }
-    std::stable_sort(placed.begin(), placed.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Tables are mostly drawn row by row, so the pairs arrive nearly sorted.
+    sort_nearly_sorted(std::span<std::pair<std::size_t, std::size_t>>(placed),
+                       [](const auto& a, const auto& b) { return a.first < b.first; });
     if (!holds_a_table(placed, table.rows, table.cols)) return {};
     table.cells.assign(table.rows, std::vector<std::string>(table.cols));
-    std::vector<TextRun> cell_runs;
+    std::vector<std::size_t> cell_runs;  // of one cell, in content order
     for (std::size_t start = 0; start < placed.size();) {
         const std::size_t i = placed[start].first;
         std::size_t end = start;
@@ -294,11 +303,9 @@ std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRu
             continue;
         }
         cell_runs.clear();
-        for (std::size_t k = start; k < end; ++k) cell_runs.push_back(runs[placed[k].second]);
+        for (std::size_t k = start; k < end; ++k) cell_runs.push_back(placed[k].second);
         start = end;
-        const Rect box{xs[i % table.cols], ys[i / table.cols + 1], xs[i % table.cols + 1],
-                       ys[i / table.cols]};
-        for (const Line& line : layout_page(cell_runs, box, rotation).lines) {
+        for (const Line& line : layout_lines(runs, cell_runs, rotation)) {
             // Lines are joined by one space, not two when a line already
             // ends or starts with one.
             if (!cell.empty() && cell.back() != ' ' && !line.text.starts_with(' ')) {

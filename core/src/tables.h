@@ -72,7 +72,7 @@ private:
 
 // Zero or one table: the grid of the rules, with the runs placed in its
 // cells. A grid of one cell (a frame, a page border) is no table.
-// Each cell's text is made as the page's lines are (layout_page, with the
+// Each cell's text is made as the page's lines are (layout_lines, with the
 // page's `rotation`): runs in reading order, a space where they are apart,
 // the cell's lines joined by one space.
 std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRun>& runs,

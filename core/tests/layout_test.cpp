@@ -435,6 +435,54 @@ TEST(Layout, NonFiniteRunsAreNeitherLostNorDuplicated) {
     }
 }
 
+// A subset of a page's runs laid out in place (a table's cells) against the
+// same runs copied out and laid out as a page: the same lines, whatever the
+// directions (several groups, non-axis frames taken from the subset's own
+// first run), the scripts and the rotation.
+TEST(Layout, LinesOfChosenRunsMatchTheirPage) {
+    std::mt19937 rng(2024);
+    const double dirs[][2] = {{1, 0}, {1, 0}, {1, 0}, {0, 1}, {0, -1}, {0.6, 0.8}, {-1, 0}};
+    const std::int64_t rotations[] = {0, 90, 180, 270};
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        const std::size_t n = 1 + rng() % 60;
+        std::vector<TextRun> runs;
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto& dir = dirs[round % 3 == 0 ? rng() % std::size(dirs) : 0];
+            runs.push_back(toward(dir[0], dir[1], std::string(1, static_cast<char>('a' + i % 26)),
+                                  static_cast<double>(rng() % 40) * 3,
+                                  static_cast<double>(rng() % 12) * 4, 2 + rng() % 5,
+                                  rng() % 4 == 0 ? 7 : 10));
+        }
+        std::vector<std::size_t> chosen;
+        std::vector<TextRun> copied;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (rng() % 3 == 0) continue;
+            chosen.push_back(i);
+            copied.push_back(runs[i]);
+        }
+        const std::int64_t rotation = rotations[round % 4];
+        const std::vector<Line> got = layout_lines(runs, chosen, rotation);
+        const PageText want = layout_page(copied, kLetter, rotation);
+        ASSERT_EQ(got.size(), want.lines.size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            SCOPED_TRACE(i);
+            const Line& a = got[i];
+            const Line& b = want.lines[i];
+            EXPECT_EQ(a.text, b.text);
+            EXPECT_EQ(a.x, b.x);
+            EXPECT_EQ(a.y, b.y);
+            EXPECT_EQ(a.font_size, b.font_size);
+            EXPECT_EQ(a.direction.x, b.direction.x);
+            EXPECT_EQ(a.direction.y, b.direction.y);
+            EXPECT_EQ(a.box.x0, b.box.x0);
+            EXPECT_EQ(a.box.y0, b.box.y0);
+            EXPECT_EQ(a.box.x1, b.box.x1);
+            EXPECT_EQ(a.box.y1, b.box.y1);
+        }
+    }
+}
+
 // Upright runs on distinct baselines far enough apart to be lines of their
 // own: the page order against std::stable_sort with the key written out
 // here. Many ties (small integer coordinates) exercise stability.
