@@ -347,22 +347,6 @@ bool may_begin_reference(const std::uint8_t* p, const std::uint8_t* end) {
     return p != end && (*p == 'R' || *p == '%');
 }
 
-// White space and comments from `p` on skipped (a comment runs through the
-// first CR or LF).
-const std::uint8_t* skip_white_space(const std::uint8_t* p, const std::uint8_t* end) {
-    while (p != end) {
-        if (is_whitespace(*p)) {
-            ++p;
-        } else if (*p == '%') {
-            while (p != end && *p != '\r' && *p != '\n') ++p;
-            if (p != end) ++p;
-        } else {
-            break;
-        }
-    }
-    return p;
-}
-
 // A number operand, or the reference it begins (which the passes do not
 // read, so it is Other); false, with the cursor unmoved, for a token that
 // is not a plain decimal, which the object parser then reads.
@@ -563,7 +547,7 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
     const std::uint8_t* p = begin;
     Lexer lexer(data);
     while (true) {
-        p = skip_white_space(p, end);
+        p = skip_whitespace_from(p, end);
         if (p == end) break;
         if (call != nullptr && !call->pace()) break;
         const std::uint8_t c = *p;
@@ -608,8 +592,7 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
             continue;
         }
 
-        const std::uint8_t* keyword_end = p;
-        while (keyword_end != end && is_regular(*keyword_end)) ++keyword_end;
+        const std::uint8_t* const keyword_end = regular_run_end(p, end);
         if (keyword_end == p) {
             // A delimiter that cannot start an operand (']', '>', ')', '{',
             // '}'): drop what was gathered and go on behind it.

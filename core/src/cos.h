@@ -169,8 +169,7 @@ inline constexpr std::array<std::uint64_t, 8> kIntPow10 = {1,     10,     100,  
     if (p != end && is_regular(*p)) {
         // More of the token (a second sign or point, a letter): no plain
         // number, and the cursor goes behind the whole token.
-        while (p != end && is_regular(*p)) ++p;
-        stop = p;
+        stop = regular_run_end(p, end);
         return {};
     }
     stop = p;

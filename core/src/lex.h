@@ -38,6 +38,31 @@ inline bool is_delimiter(std::uint8_t c) { return lex_detail::kClasses[c] == lex
 // Every byte that is neither white space nor a delimiter.
 inline bool is_regular(std::uint8_t c) { return lex_detail::kClasses[c] == lex_detail::kRegular; }
 
+// The scanning steps on plain pointers, for the loops that keep their
+// cursor in a register (the content reader's); the Lexer's own steps below
+// are these on its position.
+//
+// The first byte at or after `p` that is neither white space nor in a %
+// comment (a comment runs through the first CR or LF, or to the end).
+inline const std::uint8_t* skip_whitespace_from(const std::uint8_t* p, const std::uint8_t* end) {
+    while (p != end) {
+        if (is_whitespace(*p)) {
+            ++p;
+        } else if (*p == '%') {
+            while (p != end && *p != '\r' && *p != '\n') ++p;
+            if (p != end) ++p;
+        } else {
+            break;
+        }
+    }
+    return p;
+}
+// The end of the run of regular bytes that starts at `p`.
+inline const std::uint8_t* regular_run_end(const std::uint8_t* p, const std::uint8_t* end) {
+    while (p != end && is_regular(*p)) ++p;
+    return p;
+}
+
 // An unsigned decimal token (an optional leading '+', then digits only) of at
 // most `max`; nothing for a sign alone, a '-', any other byte, or overflow.
 std::optional<std::uint64_t> parse_unsigned(ByteView token, std::uint64_t max);
@@ -69,26 +94,17 @@ struct Lexer {
     // Skips white space and % comments (a comment runs through the first CR
     // or LF, or to the end of the input).
     void skip_whitespace() {
-        const std::size_t n = input.size();
-        while (pos < n) {
-            const std::uint8_t c = input[pos];
-            if (is_whitespace(c)) {
-                ++pos;
-            } else if (c == '%') {
-                // A comment runs through the first CR or LF.
-                while (pos < n && input[pos] != '\r' && input[pos] != '\n') ++pos;
-                if (pos < n) ++pos;
-            } else {
-                return;
-            }
-        }
+        const std::uint8_t* const begin = input.data();
+        pos = static_cast<std::size_t>(skip_whitespace_from(begin + pos, begin + input.size()) -
+                                       begin);
     }
     // The maximal run of regular bytes at pos (a view into the input), or
     // nothing (pos unchanged) at the end or at white space or a delimiter.
     std::optional<ByteView> read_keyword() {
+        const std::uint8_t* const begin = input.data();
         const std::size_t start = pos;
-        std::size_t end = pos;
-        while (end < input.size() && is_regular(input[end])) ++end;
+        const auto end =
+            static_cast<std::size_t>(regular_run_end(begin + pos, begin + input.size()) - begin);
         if (end == start) return std::nullopt;
         pos = end;
         return input.subspan(start, end - start);
