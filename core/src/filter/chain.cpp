@@ -65,7 +65,7 @@ std::vector<std::optional<Dictionary>> filter_parms(const Dictionary& dict, std:
 // A zlib stream (RFC 1950) starts with CMF, FLG where CM (low nibble of CMF)
 // is 8 and CMF·256 + FLG is a multiple of 31. Producers differ on whether a
 // /FlateDecode stream carries this header, so it is detected, not assumed.
-bool has_zlib_header(const Bytes& buf) {
+bool has_zlib_header(ByteView buf) {
     return buf.size() >= 2 && (buf[0] & 0x0F) == 8 && ((buf[0] << 8) | buf[1]) % 31 == 0;
 }
 
@@ -89,10 +89,10 @@ Result<Decoded> apply_predictor(Result<Decoded> decoded, const std::optional<Dic
 
 // One filter of the chain. Flate, LZW and RunLength, which can write far
 // more than they read, count their output against `meter` as it grows.
-Result<Decoded> run_filter(const std::string& name, Bytes buf,
+Result<Decoded> run_filter(const std::string& name, ByteView buf,
                            const std::optional<Dictionary>& parms, Meter* meter) {
     if (name == "FlateDecode" || name == "Fl") {
-        ByteView body(buf);
+        ByteView body = buf;
         if (has_zlib_header(buf)) body = body.subspan(2);
         return apply_predictor(inflate_partial(body, meter), parms, meter);
     }
@@ -105,7 +105,7 @@ Result<Decoded> run_filter(const std::string& name, Bytes buf,
     // Image codecs are not decoded here: the image lister only reports them.
     if (name == "DCTDecode" || name == "JPXDecode" || name == "JBIG2Decode" ||
         name == "CCITTFaxDecode") {
-        return Decoded{std::move(buf), std::nullopt};
+        return Decoded{Bytes(buf.begin(), buf.end()), std::nullopt};
     }
     // Includes /Crypt (per-stream encryption filters are not supported) and
     // the inline-image abbreviations DCT and CCF, which are not valid here.
@@ -127,17 +127,20 @@ Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading readi
     // caller's maximum, and an output that the next filter reads no longer
     // once that filter starts (it was checked against the maximum when it
     // was made). A stream without filters decodes to its stored bytes.
-    Bytes buf(data.begin(), data.end());
     std::size_t steps = names.size() < parms.size() ? names.size() : parms.size();
     if (steps == 0) {
-        if (budget != nullptr && !budget->take(buf.size())) return budget->error();
-        return buf;
+        if (budget != nullptr && !budget->take(data.size())) return budget->error();
+        return Bytes(data.begin(), data.end());
     }
+    // The first filter reads the stored bytes where they are; each later one
+    // reads the output of the one before.
+    Bytes buf;
+    ByteView input = data;
     Meter held{budget};
     for (std::size_t i = 0; i < steps; ++i) {
         held.settle(0);
         Meter output{budget};
-        auto next = run_filter(names[i], std::move(buf), parms[i], &output);
+        auto next = run_filter(names[i], input, parms[i], &output);
         if (!next) return std::move(next).error();
         if (!output.settle(next->bytes.size())) return budget->error();
         held = output;
@@ -146,6 +149,7 @@ Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading readi
         // rest of the chain: it is what the later filters would have seen
         // first.
         buf = std::move(next->bytes);
+        input = buf;
     }
     return buf;
 }
