@@ -302,6 +302,42 @@ std::optional<Reference> reference_after(Lexer& lx, const Number& n) {
 
 namespace {
 
+// A number, a reference or a plain name: the leaves nearly every array and
+// dictionary of a file holds (/Widths, /Rect, /Kids, /Type /Annot). They are
+// read into `out` where it stays, without the Result a general parse returns:
+// moving a value out through the nested variants costs more than reading
+// the token. False, with the cursor unmoved, for anything else, which the
+// general parse then reads (and fails on, where it fails). The caller has
+// skipped white space, checked for the end and charged the budget's unit.
+bool read_leaf(Lexer& lx, Object& out) {
+    const std::size_t start = lx.pos;
+    const std::uint8_t c = lx.peek();
+    if (c == '/') {
+        ++lx.pos;
+        if (const auto plain = take_plain_name(lx)) {
+            out.v.emplace<Name>(Name{std::string(*plain)});
+            return true;
+        }
+        lx.pos = start;
+        return false;
+    }
+    if (!(c == '+' || c == '-' || c == '.' || is_digit(c))) return false;
+    const Number number = read_number_fast(lx);
+    if (number.kind == Number::None) {
+        lx.pos = start;
+        return false;
+    }
+    // "n g R" is a reference; anything else leaves the cursor behind n.
+    if (const auto ref = reference_after(lx, number)) {
+        out.v.emplace<Reference>(*ref);
+    } else if (number.kind == Number::Integer) {
+        out.v.emplace<std::int64_t>(number.integer);
+    } else {
+        out.v.emplace<double>(number.real);
+    }
+    return true;
+}
+
 Result<Object> parse_array(Lexer& lx, std::uint32_t depth, std::size_t& budget,
                            std::vector<Object>& stack) {
     // pos is just behind the '['.
@@ -318,6 +354,13 @@ Result<Object> parse_array(Lexer& lx, std::uint32_t depth, std::size_t& budget,
                         std::make_move_iterator(stack.end()));
             stack.resize(base);
             return Object(std::move(items));
+        }
+        if (budget > 0) {
+            if (read_leaf(lx, stack.emplace_back())) {
+                --budget;
+                continue;
+            }
+            stack.pop_back();
         }
         auto item = parse_value(lx, depth, budget, stack);
         if (!item) {
@@ -340,13 +383,36 @@ Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth, std::size_t& budge
             lx.pos = std::min(lx.pos + 2, lx.input.size());
             return std::move(dict).take();
         }
-        auto key = parse_value(lx, depth, budget, stack);
-        if (!key) return std::move(key).error();
-        Name* name = std::get_if<Name>(&key->v);
-        if (name == nullptr) return token("dictionary key is not a name");
+        std::string key;
+        const std::size_t key_start = lx.pos;
+        std::optional<std::string_view> plain;
+        if (budget > 0 && lx.peek() == '/') {
+            ++lx.pos;
+            plain = take_plain_name(lx);
+            if (!plain) lx.pos = key_start;
+        }
+        if (plain) {
+            --budget;
+            key.assign(*plain);
+        } else {
+            auto parsed = parse_value(lx, depth, budget, stack);
+            if (!parsed) return std::move(parsed).error();
+            Name* name = std::get_if<Name>(&parsed->v);
+            if (name == nullptr) return token("dictionary key is not a name");
+            key = std::move(name->text);
+        }
+        lx.skip_whitespace();
+        if (!lx.at_end() && budget > 0) {
+            Object leaf;
+            if (read_leaf(lx, leaf)) {
+                --budget;
+                dict.add(std::move(key), std::move(leaf));
+                continue;
+            }
+        }
         auto value = parse_value(lx, depth, budget, stack);
         if (!value) return std::move(value).error();
-        dict.add(std::move(name->text), std::move(value).value());
+        dict.add(std::move(key), std::move(value).value());
     }
 }
 

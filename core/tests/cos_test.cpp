@@ -383,6 +383,46 @@ TEST(Cos, ParseDictionaryDirectly) {
     EXPECT_EQ(lx.pos, 15u);
 }
 
+TEST(Cos, LeavesReadTheSameInsideContainersAsAlone) {
+    // Inside arrays and dictionaries numbers, references and plain names
+    // take a shorter path than a value parsed alone; every token must read
+    // the same either way, including those the shorter path hands on to
+    // the general one (exponents, overflow, escapes, strings).
+    const std::string_view values[] = {
+        "0",     "-17",   "+4",   "3.25", "-.5",    "007", "1e5", "9223372036854775808",
+        "12 0 R", "3 +1 R", "/Name", "/A#42", "/\xc3\xa9", "/",  "(s)",   "<41>", "true",
+        "null",  "[1 2]", "<< /X 1 >>",
+    };
+    for (const std::string_view v : values) {
+        SCOPED_TRACE(v);
+        const std::string value(v);
+        auto alone = parse(value);
+        ASSERT_TRUE(alone);
+        auto in_array = parse("[" + value + " " + value + "]");
+        ASSERT_TRUE(in_array);
+        ASSERT_EQ(in_array->as_array()->size(), 2u);
+        EXPECT_EQ(in_array->as_array()->at(0), *alone);
+        EXPECT_EQ(in_array->as_array()->at(1), *alone);
+        auto in_dict = parse("<</K " + value + "/L " + value + ">>");
+        ASSERT_TRUE(in_dict);
+        ASSERT_EQ(in_dict->as_dict()->size(), 2u);
+        EXPECT_EQ(*in_dict->as_dict()->get("K"), *alone);
+        EXPECT_EQ(*in_dict->as_dict()->get("L"), *alone);
+    }
+    // Keys with escapes, and a repeated key, through the general path.
+    auto d = parse("<< /A#42 1 /AB 2 /C 3 >>");
+    ASSERT_TRUE(d);
+    ASSERT_EQ(d->as_dict()->size(), 2u);
+    EXPECT_EQ(*d->as_dict()->get("AB"), Object(2));
+    // A key that is no name fails whichever path reads it.
+    for (const char* bad : {"<< 1 2 >>", "<< (k) 2 >>", "<< /K 1 2 3 >>"}) {
+        SCOPED_TRACE(bad);
+        auto r = parse(bad);
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().message, "dictionary key is not a name");
+    }
+}
+
 TEST(Cos, ObjectBudgetCountsNestedObjects) {
     struct Case {
         std::string_view input;
@@ -395,6 +435,8 @@ TEST(Cos, ObjectBudgetCountsNestedObjects) {
         {"[1 2 [3]]", 5},
         {"<< /A 1 /B [/x] >>", 6},
         {"[<<>> () <00> /n true null]", 7},
+        {"[1 0 R /a#20b -2.5 1e3]", 5},
+        {"<< /K 3 0 R /L -1.5 /M#20 /#41 >>", 7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
