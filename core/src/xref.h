@@ -39,7 +39,7 @@ struct Xref {
 Result<Xref> read_xref(ByteView data, Budget* budget = nullptr);
 
 // Adds the entries whose object numbers are not yet present; never replaces.
-void merge_entries(Xref& xref, const XrefEntries& section_entries);
+void merge_entries(Xref& xref, XrefEntries section_entries);
 
 // Reads one cross-reference stream section at a file offset.
 Result<Xref> parse_xref_stream(ByteView data, std::uint64_t offset, Budget* budget = nullptr);
