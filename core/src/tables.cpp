@@ -77,7 +77,9 @@ void keep(std::vector<double>& rules, const std::vector<double>& found) {
 
 }  // namespace
 
-void RulePath::Box::add(Point p) {
+// The steps of a path below are inline: apply() takes every point of every
+// path through them, and a page of figures has hundreds of thousands.
+inline void RulePath::Box::add(Point p) {
     if (empty) {
         x0 = x1 = p.x;
         y0 = y1 = p.y;
@@ -90,14 +92,14 @@ void RulePath::Box::add(Point p) {
     y1 = greatest(y1, p.y);
 }
 
-void RulePath::start_subpath(Point p) {
+inline void RulePath::start_subpath(Point p) {
     if (!box_.empty) boxes_.push_back(box_);
     box_ = Box{};
     box_.add(p);
     start_ = current_ = p;
 }
 
-void RulePath::line_to(Point p) {
+inline void RulePath::line_to(Point p) {
     edge_test(current_, p, edges_);
     box_.add(p);
     current_ = p;
