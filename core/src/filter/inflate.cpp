@@ -73,18 +73,24 @@ struct BitReader {
     // which a later load writes again unchanged.
     void refill() {
         if (size - pos >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, input + pos, 8);
-            if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-            bitbuf |= word << bitcnt;
-            pos += (63 - bitcnt) >> 3;
-            bitcnt |= 56;
+            refill_fast();
             return;
         }
         while (bitcnt <= 55 && pos < size) {
             bitbuf |= std::uint64_t{input[pos++]} << bitcnt;
             bitcnt += 8;
         }
+    }
+
+    // The refill of the fast loop, which runs only while eight input bytes
+    // are left: one unaligned load, no branch.
+    void refill_fast() {
+        std::uint64_t word;
+        std::memcpy(&word, input + pos, 8);
+        if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+        bitbuf |= word << bitcnt;
+        pos += (63 - bitcnt) >> 3;
+        bitcnt |= 56;
     }
 
     // Makes `n` (at most 56) bits available, or reports that the input ends
@@ -293,24 +299,48 @@ using DistTable = Table<8>;
 
 // Copies `length` bytes from `dist` back; overlapping copies (dist < length)
 // repeat the last `dist` bytes, which is how runs are encoded. May write up
-// to kSlack bytes past the end.
+// to kSlack - 1 bytes past the end.
 inline void copy_match(std::uint8_t* dst, std::size_t dist, std::size_t length) {
     const std::uint8_t* src = dst - dist;
-    if (dist >= 8) {
-        // Each 8-byte step reads only bytes written before it.
+    if (dist >= 16) {
+        // Each step reads only bytes written before it.
+        for (std::size_t i = 0; i < length; i += 16) std::memcpy(dst + i, src + i, 16);
+    } else if (dist >= 8) {
         for (std::size_t i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
     } else if (dist == 1) {
-        std::memset(dst, *src, length);
+        // A run of one byte, the commonest match in image data.
+        const std::uint64_t run = std::uint64_t{*src} * 0x0101010101010101u;
+        for (std::size_t i = 0; i < length; i += 8) std::memcpy(dst + i, &run, 8);
     } else {
-        for (std::size_t i = 0; i < length; ++i) dst[i] = src[i];
+        // A pattern of 2 to 7 bytes: its first 8 bytes one at a time, then
+        // 8-byte steps from `period` back, the smallest multiple of `dist`
+        // of at least 8, where the pattern repeats and is already written.
+        for (std::size_t i = 0; i < 8; ++i) dst[i] = src[i];
+        const std::size_t period = (8 + dist - 1) / dist * dist;
+        for (std::size_t i = 8; i < length; i += 8) std::memcpy(dst + i, dst + i - period, 8);
     }
 }
+
+// A literal's table entry: a code of at most the table's width (a length
+// from 1 to 15, so the entry is not 0) for a symbol below 256.
+inline bool is_literal(std::uint32_t e) { return e - 1u < (256u << 4) - 1u; }
 
 // Decodes the symbols of one compressed block up to its end-of-block symbol.
 // One refill per symbol is enough: a length code, its extra bits, a distance
 // code and its extra bits take at most 15 + 5 + 15 + 13 = 48 bits, and the
 // buffer holds 56 or more unless the input is ending, which the bit counts
 // checked below catch.
+//
+// Most symbols are decoded by a fast loop that runs while eight input bytes
+// are left and the output has room for a whole match (plus the slack its
+// copy writes past) below both its allocated size and the decoded-size cap:
+// there, every refill fills the buffer to 56 bits and no symbol can run out
+// of room or pass the cap, so none of those checks are made. Near either end
+// the careful loop below it takes one symbol at a time, with every check,
+// growing the output (and counting it against the budget) when it must, and
+// hands back to the fast loop once that has its margins again. Both decode
+// the same symbols the same way, in the same order of checks, so that the
+// bytes written before an error do not depend on which loop met it.
 //
 // The loop works on copies of the reader and of the output's position, put
 // back on the way out: the output is written through a byte pointer, which
@@ -326,31 +356,68 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
         out.used = used;
         return status;
     };
+    // The fast loop's end: `used` may grow while it stays a whole match and
+    // the slack below this. Neither term is below `used`.
+    constexpr std::size_t kFastMargin = kMaxMatch + kSlack;
+    std::size_t fast_room = std::min(size, limits::kMaxDecodedBytes + kSlack);
     for (;;) {
+        while (fast_room - used >= kFastMargin && in.size - in.pos >= 8) {
+            in.refill_fast();
+            std::uint32_t e = lit.entry[in.peek(LitTable::kBits)];
+            if (is_literal(e)) {
+                // Content and text are mostly literals; five table codes
+                // (of 10 bits at most) fit in the 56 bits of one refill.
+                for (int k = 0; k < 5; ++k) {
+                    in.drop(e & 15u);
+                    bytes[used++] = static_cast<std::uint8_t>(e >> 4);
+                    e = lit.entry[in.peek(LitTable::kBits)];
+                    if (!is_literal(e)) break;
+                }
+                continue;
+            }
+            if ((e & 15u) == 0) [[unlikely]] {
+                e = decode_slow(lit, in.bitbuf, in.bitcnt, e);
+                if (e == 0) return leave(corrupt());
+            }
+            in.drop(e & 15u);
+            const std::uint32_t sym = e >> 4;
+            if (sym < 256) {
+                bytes[used++] = static_cast<std::uint8_t>(sym);
+                continue;
+            }
+            if (sym == 256) return leave(Unit{});
+            const std::size_t li = sym - 257u;
+            if (li >= kLengthBase.size()) return leave(corrupt());  // symbols 286 and 287
+            const std::size_t length = kLengthBase[li] + in.take(kLengthExtra[li]);
+
+            std::uint32_t d = dist.entry[in.peek(DistTable::kBits)];
+            if ((d & 15u) == 0) [[unlikely]] {
+                d = decode_slow(dist, in.bitbuf, in.bitcnt, d);
+                if (d == 0) return leave(corrupt());
+            }
+            in.drop(d & 15u);
+            const std::uint32_t dsym = d >> 4;
+            if (dsym >= kDistBase.size()) return leave(corrupt());  // 30 and 31
+            const std::size_t distance = kDistBase[dsym] + in.take(kDistExtra[dsym]);
+            if (distance > used) return leave(corrupt());
+            copy_match(bytes + used, distance, length);
+            used += length;
+        }
+
+        // The careful loop: one symbol.
         in.refill();
-        if (size - used < kMaxMatch + kSlack) {
+        if (size - used < kFastMargin) {
             out.used = used;
             if (!out.make_room(kMaxMatch)) return leave(stopped_growing(out.meter));
             bytes = out.bytes.data();
             size = out.bytes.size();
+            fast_room = std::min(size, limits::kMaxDecodedBytes + kSlack);
         }
         std::uint32_t sym;
         if (!decode(lit, in, sym)) return leave(corrupt());
         if (sym < 256) {
             if (used == limits::kMaxDecodedBytes) return leave(too_large());
             bytes[used++] = static_cast<std::uint8_t>(sym);
-            // Content and text are mostly literals, and the bits one refill
-            // leaves usually hold the next two: they are taken here, from
-            // the table alone, without another refill and room check (the
-            // room made above is for a whole match).
-            for (int more = 0; more < 2; ++more) {
-                const std::uint32_t e = lit.entry[in.peek(LitTable::kBits)];
-                const unsigned len = e & 15u;
-                if (len == 0 || len > in.bitcnt || (e >> 4) >= 256) break;
-                if (used == limits::kMaxDecodedBytes) return leave(too_large());
-                in.drop(len);
-                bytes[used++] = static_cast<std::uint8_t>(e >> 4);
-            }
             continue;
         }
         if (sym == 256) return leave(Unit{});
