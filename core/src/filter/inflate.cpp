@@ -163,12 +163,26 @@ struct Output {
             bytes.reserve(grown);
         }
         // Grow the initialised part in steps rather than all at once, so the
-        // memory touched follows the output.
-        constexpr std::size_t kStep = std::size_t{64} << 10;
-        bytes.resize(std::max(needed, std::min(bytes.capacity(), bytes.size() + kStep)));
+        // memory touched follows the output: resizing zero-fills what it
+        // adds, and the decoder overwrites all of it, so every byte filled
+        // past the end of the stream is wasted work. A step is a quarter of
+        // the output so far, between 4 and 64 KiB: a page's content stream
+        // of 20 KB no longer has the 8 times its input reserved at the start
+        // zero-filled, yet a large image takes few steps.
+        constexpr std::size_t kMinStep = std::size_t{4} << 10;
+        constexpr std::size_t kMaxStep = std::size_t{64} << 10;
+        const std::size_t step = std::clamp(bytes.size() / 4, kMinStep, kMaxStep);
+        bytes.resize(std::max(needed, std::min(bytes.capacity(), bytes.size() + step)));
         return true;
     }
 };
+
+// A table entry holds the code's length in its low bits and its symbol from
+// bit kSymbolShift. The bits between are zero, so that the entry masked to
+// six bits is the length, and a shift by it needs no masking of its own:
+// x86 shifts by the low six bits of the count, and the compiler knows it.
+constexpr unsigned kSymbolShift = 8;
+constexpr std::uint32_t kLengthMask = 63;
 
 // A decoding table for one canonical Huffman code: entries for the next
 // `Bits` bits of input, plus what the canonical loop needs to continue past
@@ -177,7 +191,7 @@ struct Output {
 template <unsigned Bits>
 struct Table {
     static constexpr unsigned kBits = Bits;
-    // Entry: symbol << 4 | code length; length 0 means that no code of at
+    // Entry: symbol << kSymbolShift | code length; length 0 means that no code of at
     // most kBits bits matches and decoding continues bit by bit.
     std::array<std::uint32_t, std::size_t{1} << Bits> entry;
     std::array<std::uint16_t, kMaxCodeBits + 1> count;
@@ -248,13 +262,13 @@ void Table<Bits>::build(std::span<const std::uint8_t> lengths) {
             std::min<std::uint32_t>(first[len] + count[len], std::uint32_t{1} << len);
         for (std::uint32_t code = lo; code < hi; ++code) {
             entry[reverse_bits(code, len)] =
-                std::uint32_t{symbol[index[len] + (code - lo)]} << 4 | len;
+                std::uint32_t{symbol[index[len] + (code - lo)]} << kSymbolShift | len;
         }
     }
 }
 
 // Decodes one symbol past the table's reach, bit by bit; the code's length
-// (its bits are to be dropped) and its symbol as length | symbol << 4, or 0
+// (its bits are to be dropped) and its symbol as length | symbol << kSymbolShift, or 0
 // when no code matches within 15 bits or the input ends first. Takes the
 // bits by value, so that the reader's state never has its address taken
 // and stays in registers in the decoding loop.
@@ -272,7 +286,7 @@ std::uint32_t decode_slow(const Table<Bits>& t, std::uint64_t bitbuf, unsigned b
         if (bitcnt < n) return 0;
         code = (code << 1) | static_cast<std::uint32_t>((bitbuf >> (n - 1)) & 1u);
         if (code - t.first[n] < t.count[n]) {
-            return std::uint32_t{t.symbol[t.index[n] + (code - t.first[n])]} << 4 | n;
+            return std::uint32_t{t.symbol[t.index[n] + (code - t.first[n])]} << kSymbolShift | n;
         }
     }
     return 0;
@@ -290,7 +304,7 @@ inline bool decode(const Table<Bits>& t, BitReader& in, std::uint32_t& sym) {
         if (len == 0) return false;
     }
     in.drop(len);
-    sym = e >> 4;
+    sym = e >> kSymbolShift;
     return true;
 }
 
@@ -302,28 +316,30 @@ using DistTable = Table<8>;
 // to kSlack - 1 bytes past the end.
 inline void copy_match(std::uint8_t* dst, std::size_t dist, std::size_t length) {
     const std::uint8_t* src = dst - dist;
-    if (dist >= 16) {
-        // Each step reads only bytes written before it.
-        for (std::size_t i = 0; i < length; i += 16) std::memcpy(dst + i, src + i, 16);
-    } else if (dist >= 8) {
+    if (dist >= 8) {
+        // Each 8-byte step reads only bytes written before it.
         for (std::size_t i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
-    } else if (dist == 1) {
-        // A run of one byte, the commonest match in image data.
-        const std::uint64_t run = std::uint64_t{*src} * 0x0101010101010101u;
-        for (std::size_t i = 0; i < length; i += 8) std::memcpy(dst + i, &run, 8);
-    } else {
-        // A pattern of 2 to 7 bytes: its first 8 bytes one at a time, then
-        // 8-byte steps from `period` back, the smallest multiple of `dist`
-        // of at least 8, where the pattern repeats and is already written.
-        for (std::size_t i = 0; i < 8; ++i) dst[i] = src[i];
-        const std::size_t period = (8 + dist - 1) / dist * dist;
-        for (std::size_t i = 8; i < length; i += 8) std::memcpy(dst + i, dst + i - period, 8);
+        return;
     }
+    // A pattern of 1 to 7 bytes (runs of one byte, pixels of 3 or 4) is
+    // spread over a word in a register, which is then stored every `step`
+    // bytes, the largest multiple of `dist` up to 8: no store waits for the
+    // one before it, as loads from the bytes just written would. The 8 bytes
+    // loaded past the pattern are in the buffer (the output has slack) and
+    // are masked off.
+    std::uint64_t word;
+    std::memcpy(&word, src, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    word &= (std::uint64_t{1} << (8 * dist)) - 1;
+    for (std::size_t have = dist; have < 8; have *= 2) word |= word << (8 * have);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    const std::size_t step = 8 - 8 % dist;
+    for (std::size_t i = 0; i < length; i += step) std::memcpy(dst + i, &word, 8);
 }
 
 // A literal's table entry: a code of at most the table's width (a length
 // from 1 to 15, so the entry is not 0) for a symbol below 256.
-inline bool is_literal(std::uint32_t e) { return e - 1u < (256u << 4) - 1u; }
+inline bool is_literal(std::uint32_t e) { return e - 1u < (256u << kSymbolShift) - 1u; }
 
 // Decodes the symbols of one compressed block up to its end-of-block symbol.
 // One refill per symbol is enough: a length code, its extra bits, a distance
@@ -364,25 +380,24 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
         while (fast_room - used >= kFastMargin && in.size - in.pos >= 8) {
             in.refill_fast();
             std::uint32_t e = lit.entry[in.peek(LitTable::kBits)];
-            if (is_literal(e)) {
-                // Content and text are mostly literals; five table codes
-                // (of 10 bits at most) fit in the 56 bits of one refill.
-                for (int k = 0; k < 5; ++k) {
-                    in.drop(e & 15u);
-                    bytes[used++] = static_cast<std::uint8_t>(e >> 4);
-                    e = lit.entry[in.peek(LitTable::kBits)];
-                    if (!is_literal(e)) break;
-                }
-                continue;
-            }
-            if ((e & 15u) == 0) [[unlikely]] {
+            if ((e & kLengthMask) == 0) [[unlikely]] {
                 e = decode_slow(lit, in.bitbuf, in.bitcnt, e);
                 if (e == 0) return leave(corrupt());
             }
-            in.drop(e & 15u);
-            const std::uint32_t sym = e >> 4;
+            in.drop(e & kLengthMask);
+            const std::uint32_t sym = e >> kSymbolShift;
             if (sym < 256) {
                 bytes[used++] = static_cast<std::uint8_t>(sym);
+                // Content and text are mostly literals, and the bits one
+                // refill leaves usually hold the next ones: three more table
+                // codes (of 10 bits at most) fit the 56 bits of a refill
+                // whatever the first one took (15 at most).
+                for (int more = 0; more < 3; ++more) {
+                    e = lit.entry[in.peek(LitTable::kBits)];
+                    if (!is_literal(e)) break;
+                    in.drop(e & kLengthMask);
+                    bytes[used++] = static_cast<std::uint8_t>(e >> kSymbolShift);
+                }
                 continue;
             }
             if (sym == 256) return leave(Unit{});
@@ -395,8 +410,8 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
                 d = decode_slow(dist, in.bitbuf, in.bitcnt, d);
                 if (d == 0) return leave(corrupt());
             }
-            in.drop(d & 15u);
-            const std::uint32_t dsym = d >> 4;
+            in.drop(d & kLengthMask);
+            const std::uint32_t dsym = d >> kSymbolShift;
             if (dsym >= kDistBase.size()) return leave(corrupt());  // 30 and 31
             const std::size_t distance = kDistBase[dsym] + in.take(kDistExtra[dsym]);
             if (distance > used) return leave(corrupt());
