@@ -377,9 +377,16 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
     constexpr std::size_t kFastMargin = kMaxMatch + kSlack;
     std::size_t fast_room = std::min(size, limits::kMaxDecodedBytes + kSlack);
     for (;;) {
+        // The entry of the next symbol is looked up as soon as the last one
+        // is dropped, before the refill, which leaves the bits it reads in
+        // place: the look-up need not wait for the refill. It is good when
+        // the buffer held the table's width of bits (always after literals;
+        // after a long match it may not, and is looked up again).
+        std::uint32_t e = lit.entry[in.peek(LitTable::kBits)];
         while (fast_room - used >= kFastMargin && in.size - in.pos >= 8) {
+            const bool looked_up = in.bitcnt >= LitTable::kBits;
             in.refill_fast();
-            std::uint32_t e = lit.entry[in.peek(LitTable::kBits)];
+            if (!looked_up) e = lit.entry[in.peek(LitTable::kBits)];
             if ((e & kLengthMask) == 0) [[unlikely]] {
                 e = decode_slow(lit, in.bitbuf, in.bitcnt, e);
                 if (e == 0) return leave(corrupt());
@@ -392,11 +399,11 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
                 // refill leaves usually hold the next ones: three more table
                 // codes (of 10 bits at most) fit the 56 bits of a refill
                 // whatever the first one took (15 at most).
-                for (int more = 0; more < 3; ++more) {
-                    e = lit.entry[in.peek(LitTable::kBits)];
-                    if (!is_literal(e)) break;
+                e = lit.entry[in.peek(LitTable::kBits)];
+                for (int more = 0; more < 3 && is_literal(e); ++more) {
                     in.drop(e & kLengthMask);
                     bytes[used++] = static_cast<std::uint8_t>(e >> kSymbolShift);
+                    e = lit.entry[in.peek(LitTable::kBits)];
                 }
                 continue;
             }
@@ -406,7 +413,7 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
             const std::size_t length = kLengthBase[li] + in.take(kLengthExtra[li]);
 
             std::uint32_t d = dist.entry[in.peek(DistTable::kBits)];
-            if ((d & 15u) == 0) [[unlikely]] {
+            if ((d & kLengthMask) == 0) [[unlikely]] {
                 d = decode_slow(dist, in.bitbuf, in.bitcnt, d);
                 if (d == 0) return leave(corrupt());
             }
@@ -415,6 +422,7 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
             if (dsym >= kDistBase.size()) return leave(corrupt());  // 30 and 31
             const std::size_t distance = kDistBase[dsym] + in.take(kDistExtra[dsym]);
             if (distance > used) return leave(corrupt());
+            e = lit.entry[in.peek(LitTable::kBits)];
             copy_match(bytes + used, distance, length);
             used += length;
         }
