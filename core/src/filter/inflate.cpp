@@ -275,7 +275,7 @@ void Table<Bits>::build(std::span<const std::uint8_t> lengths) {
 template <unsigned Bits>
 std::uint32_t decode_slow(const Table<Bits>& t, std::uint64_t bitbuf, unsigned bitcnt,
                           std::uint32_t e) {
-    if ((e & 15u) != 0) {
+    if ((e & kLengthMask) != 0) {
         // A code of `len` bits, but the input ends inside it.
         return 0;
     }
@@ -297,10 +297,10 @@ std::uint32_t decode_slow(const Table<Bits>& t, std::uint64_t bitbuf, unsigned b
 template <unsigned Bits>
 inline bool decode(const Table<Bits>& t, BitReader& in, std::uint32_t& sym) {
     std::uint32_t e = t.entry[in.peek(Bits)];
-    unsigned len = e & 15u;
+    unsigned len = e & kLengthMask;
     if (len == 0 || len > in.bitcnt) [[unlikely]] {
         e = decode_slow(t, in.bitbuf, in.bitcnt, e);
-        len = e & 15u;
+        len = e & kLengthMask;
         if (len == 0) return false;
     }
     in.drop(len);
@@ -313,7 +313,7 @@ using DistTable = Table<8>;
 
 // Copies `length` bytes from `dist` back; overlapping copies (dist < length)
 // repeat the last `dist` bytes, which is how runs are encoded. May write up
-// to kSlack - 1 bytes past the end.
+// to 7 bytes past the end, within kSlack.
 inline void copy_match(std::uint8_t* dst, std::size_t dist, std::size_t length) {
     const std::uint8_t* src = dst - dist;
     if (dist >= 8) {
@@ -324,7 +324,7 @@ inline void copy_match(std::uint8_t* dst, std::size_t dist, std::size_t length) 
     // A pattern of 1 to 7 bytes (runs of one byte, pixels of 3 or 4) is
     // spread over a word in a register, which is then stored every `step`
     // bytes, the largest multiple of `dist` up to 8: no store waits for the
-    // one before it, as loads from the bytes just written would. The 8 bytes
+    // one before it, as loads from the bytes just written would. The bytes
     // loaded past the pattern are in the buffer (the output has slack) and
     // are masked off.
     std::uint64_t word;
