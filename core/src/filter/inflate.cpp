@@ -191,8 +191,8 @@ constexpr std::uint32_t kLengthMask = 63;
 template <unsigned Bits>
 struct Table {
     static constexpr unsigned kBits = Bits;
-    // Entry: symbol << kSymbolShift | code length; length 0 means that no code of at
-    // most kBits bits matches and decoding continues bit by bit.
+    // Entry: symbol << kSymbolShift | code length; length 0 means that no
+    // code of at most kBits bits matches and decoding continues bit by bit.
     std::array<std::uint32_t, std::size_t{1} << Bits> entry;
     std::array<std::uint16_t, kMaxCodeBits + 1> count;
     std::array<std::uint32_t, kMaxCodeBits + 1> first;
@@ -268,7 +268,7 @@ void Table<Bits>::build(std::span<const std::uint8_t> lengths) {
 }
 
 // Decodes one symbol past the table's reach, bit by bit; the code's length
-// (its bits are to be dropped) and its symbol as length | symbol << kSymbolShift, or 0
+// (its bits are to be dropped) and its symbol as an entry of the table, or 0
 // when no code matches within 15 bits or the input ends first. Takes the
 // bits by value, so that the reader's state never has its address taken
 // and stays in registers in the decoding loop.

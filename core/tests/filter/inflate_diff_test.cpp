@@ -126,7 +126,8 @@ void fixed_match(BitWriter& w, std::size_t length, std::size_t dist) {
     // 258 has its own symbol (285); 227 + 31 would be the same length.
     if (length == 258) li = deflate::kLengthBase.size() - 1;
     w.fixed_symbol(static_cast<unsigned>(257 + li));
-    w.bits(static_cast<std::uint32_t>(length - deflate::kLengthBase[li]), deflate::kLengthExtra[li]);
+    w.bits(static_cast<std::uint32_t>(length - deflate::kLengthBase[li]),
+           deflate::kLengthExtra[li]);
     std::size_t di = deflate::kDistBase.size() - 1;
     while (deflate::kDistBase[di] > dist) --di;
     w.code(static_cast<std::uint32_t>(di), 5);
@@ -333,7 +334,8 @@ TEST(InflateDiff, OverlappingCopiesOfEveryShortDistance) {
     for (std::size_t d = 1; d <= 17; ++d) distances.push_back(d);
     for (std::size_t d : {24u, 31u, 32u, 33u, 100u}) distances.push_back(d);
     for (std::size_t dist : distances) {
-        for (std::size_t length : {3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 33u, 100u, 257u, 258u}) {
+        for (std::size_t length :
+             {3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 33u, 100u, 257u, 258u}) {
             for (bool last : {false, true}) {
                 SCOPED_TRACE("distance " + std::to_string(dist) + " length " +
                              std::to_string(length) + (last ? " last" : " middle"));
@@ -417,7 +419,8 @@ TEST(InflateDiff, StreamsCutOrDamagedInsideTheFastLoop) {
         for (int round = 0; round < 12; ++round) {
             Bytes damaged = packed;
             damaged[rng() % damaged.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
-            SCOPED_TRACE("strategy " + std::to_string(strategy) + " damage " + std::to_string(round));
+            SCOPED_TRACE("strategy " + std::to_string(strategy) + " damage " +
+                         std::to_string(round));
             expect_same_partial(damaged);
         }
     }
@@ -430,9 +433,9 @@ TEST(InflateDiff, BudgetPassedInsideTheFastLoop) {
     std::mt19937 rng(31);
     const Bytes input = mixed(rng, 700000);
     const Bytes packed = zlib_deflate(input, 6, Z_DEFAULT_STRATEGY);
-    for (std::size_t max : {std::size_t{1}, std::size_t{5000}, std::size_t{65536},
-                            std::size_t{300001}, input.size() - 1, input.size(),
-                            input.size() + 1}) {
+    for (std::size_t max :
+         {std::size_t{1}, std::size_t{5000}, std::size_t{65536}, std::size_t{300001},
+          input.size() - 1, input.size(), input.size() + 1}) {
         SCOPED_TRACE("budget " + std::to_string(max));
         Budget budget(0, max);
         Meter meter{&budget};
