@@ -183,6 +183,26 @@ struct Output {
 // x86 shifts by the low six bits of the count, and the compiler knows it.
 constexpr unsigned kSymbolShift = 8;
 constexpr std::uint32_t kLengthMask = 63;
+constexpr std::uint32_t kSymbolMask = 0x1FF;
+// Entries of the literal/length and distance tables also hold, from bit
+// kExtraShift, the count of extra bits that follow the code (a length's or a
+// distance's), so that taking them need not wait for a second look-up.
+constexpr unsigned kExtraShift = 28;
+
+// The extra bits of each symbol of the two codes, for the table entries.
+// A distance code may have surplus symbols (a final repeat that overshoots,
+// up to kMaxLengths in all); they, and length symbols 286 and 287, are
+// errors when decoded and have none.
+constexpr std::array<std::uint8_t, kMaxLengths> kLitExtra = [] {
+    std::array<std::uint8_t, kMaxLengths> extra{};
+    for (std::size_t i = 0; i < kLengthExtra.size(); ++i) extra[257 + i] = kLengthExtra[i];
+    return extra;
+}();
+constexpr std::array<std::uint8_t, kMaxLengths> kDistExtraOf = [] {
+    std::array<std::uint8_t, kMaxLengths> extra{};
+    for (std::size_t i = 0; i < kDistExtra.size(); ++i) extra[i] = kDistExtra[i];
+    return extra;
+}();
 
 // A decoding table for one canonical Huffman code: entries for the next
 // `Bits` bits of input, plus what the canonical loop needs to continue past
@@ -199,7 +219,16 @@ struct Table {
     std::array<std::uint16_t, kMaxCodeBits + 1> index;
     std::array<std::uint16_t, kMaxLengths> symbol;
 
-    void build(std::span<const std::uint8_t> lengths);
+    // Each symbol's count of extra bits (kLitExtra, kDistExtraOf), or none.
+    const std::uint8_t* extra = nullptr;
+
+    void build(std::span<const std::uint8_t> lengths, const std::uint8_t* extra_bits = nullptr);
+
+    // The entry of `sym`, coded with `len` bits.
+    std::uint32_t entry_of(std::uint32_t sym, unsigned len) const {
+        const std::uint32_t more = extra == nullptr ? 0 : std::uint32_t{extra[sym]} << kExtraShift;
+        return more | sym << kSymbolShift | len;
+    }
 };
 
 // Each byte with its bits in reverse order.
@@ -224,7 +253,8 @@ std::uint32_t reverse_bits(std::uint32_t code, unsigned len) {
 }
 
 template <unsigned Bits>
-void Table<Bits>::build(std::span<const std::uint8_t> lengths) {
+void Table<Bits>::build(std::span<const std::uint8_t> lengths, const std::uint8_t* extra_bits) {
+    extra = extra_bits;
     count.fill(0);
     for (std::uint8_t len : lengths) ++count[len];
     count[0] = 0;
@@ -261,8 +291,7 @@ void Table<Bits>::build(std::span<const std::uint8_t> lengths) {
         const std::uint32_t hi =
             std::min<std::uint32_t>(first[len] + count[len], std::uint32_t{1} << len);
         for (std::uint32_t code = lo; code < hi; ++code) {
-            entry[reverse_bits(code, len)] =
-                std::uint32_t{symbol[index[len] + (code - lo)]} << kSymbolShift | len;
+            entry[reverse_bits(code, len)] = entry_of(symbol[index[len] + (code - lo)], len);
         }
     }
 }
@@ -286,7 +315,7 @@ std::uint32_t decode_slow(const Table<Bits>& t, std::uint64_t bitbuf, unsigned b
         if (bitcnt < n) return 0;
         code = (code << 1) | static_cast<std::uint32_t>((bitbuf >> (n - 1)) & 1u);
         if (code - t.first[n] < t.count[n]) {
-            return std::uint32_t{t.symbol[t.index[n] + (code - t.first[n])]} << kSymbolShift | n;
+            return t.entry_of(t.symbol[t.index[n] + (code - t.first[n])], n);
         }
     }
     return 0;
@@ -304,7 +333,7 @@ inline bool decode(const Table<Bits>& t, BitReader& in, std::uint32_t& sym) {
         if (len == 0) return false;
     }
     in.drop(len);
-    sym = e >> kSymbolShift;
+    sym = e >> kSymbolShift & kSymbolMask;
     return true;
 }
 
@@ -392,7 +421,7 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
                 if (e == 0) return leave(corrupt());
             }
             in.drop(e & kLengthMask);
-            const std::uint32_t sym = e >> kSymbolShift;
+            const std::uint32_t sym = e >> kSymbolShift & kSymbolMask;
             if (sym < 256) {
                 bytes[used++] = static_cast<std::uint8_t>(sym);
                 // Content and text are mostly literals, and the bits one
@@ -410,7 +439,7 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
             if (sym == 256) return leave(Unit{});
             const std::size_t li = sym - 257u;
             if (li >= kLengthBase.size()) return leave(corrupt());  // symbols 286 and 287
-            const std::size_t length = kLengthBase[li] + in.take(kLengthExtra[li]);
+            const std::size_t length = kLengthBase[li] + in.take(e >> kExtraShift);
 
             std::uint32_t d = dist.entry[in.peek(DistTable::kBits)];
             if ((d & kLengthMask) == 0) [[unlikely]] {
@@ -418,9 +447,9 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
                 if (d == 0) return leave(corrupt());
             }
             in.drop(d & kLengthMask);
-            const std::uint32_t dsym = d >> kSymbolShift;
+            const std::uint32_t dsym = d >> kSymbolShift & kSymbolMask;
             if (dsym >= kDistBase.size()) return leave(corrupt());  // 30 and 31
-            const std::size_t distance = kDistBase[dsym] + in.take(kDistExtra[dsym]);
+            const std::size_t distance = kDistBase[dsym] + in.take(d >> kExtraShift);
             if (distance > used) return leave(corrupt());
             e = lit.entry[in.peek(LitTable::kBits)];
             copy_match(bytes + used, distance, length);
@@ -543,8 +572,8 @@ Status dynamic_block(BitReader& in, Output& out, Tables& t) {
     }
 
     std::span<const std::uint8_t> all(lengths.data(), n);
-    t.lit.build(all.first(nlen));
-    t.dist.build(all.subspan(nlen));
+    t.lit.build(all.first(nlen), kLitExtra.data());
+    t.dist.build(all.subspan(nlen), kDistExtraOf.data());
     t.fixed = false;
     return huffman_block(in, out, t.lit, t.dist);
 }
@@ -556,10 +585,10 @@ Status fixed_block(BitReader& in, Output& out, Tables& t) {
         std::fill(lengths.begin() + 144, lengths.begin() + 256, 9);
         std::fill(lengths.begin() + 256, lengths.begin() + 280, 7);
         std::fill(lengths.begin() + 280, lengths.end(), 8);
-        t.lit.build(lengths);
+        t.lit.build(lengths, kLitExtra.data());
         std::array<std::uint8_t, 30> dist_lengths;
         dist_lengths.fill(5);
-        t.dist.build(dist_lengths);
+        t.dist.build(dist_lengths, kDistExtraOf.data());
         t.fixed = true;
     }
     return huffman_block(in, out, t.lit, t.dist);
