@@ -73,18 +73,24 @@ struct BitReader {
     // which a later load writes again unchanged.
     void refill() {
         if (size - pos >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, input + pos, 8);
-            if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-            bitbuf |= word << bitcnt;
-            pos += (63 - bitcnt) >> 3;
-            bitcnt |= 56;
+            refill_fast();
             return;
         }
         while (bitcnt <= 55 && pos < size) {
             bitbuf |= std::uint64_t{input[pos++]} << bitcnt;
             bitcnt += 8;
         }
+    }
+
+    // The refill of the fast loop, which runs only while eight input bytes
+    // are left: one unaligned load, no branch.
+    void refill_fast() {
+        std::uint64_t word;
+        std::memcpy(&word, input + pos, 8);
+        if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+        bitbuf |= word << bitcnt;
+        pos += (63 - bitcnt) >> 3;
+        bitcnt |= 56;
     }
 
     // Makes `n` (at most 56) bits available, or reports that the input ends
@@ -157,12 +163,46 @@ struct Output {
             bytes.reserve(grown);
         }
         // Grow the initialised part in steps rather than all at once, so the
-        // memory touched follows the output.
-        constexpr std::size_t kStep = std::size_t{64} << 10;
-        bytes.resize(std::max(needed, std::min(bytes.capacity(), bytes.size() + kStep)));
+        // memory touched follows the output: resizing zero-fills what it
+        // adds, and the decoder overwrites all of it, so every byte filled
+        // past the end of the stream is wasted work. A step is a quarter of
+        // the output so far, between 4 and 64 KiB: a page's content stream
+        // of 20 KB no longer has the 8 times its input reserved at the start
+        // zero-filled, yet a large image takes few steps.
+        constexpr std::size_t kMinStep = std::size_t{4} << 10;
+        constexpr std::size_t kMaxStep = std::size_t{64} << 10;
+        const std::size_t step = std::clamp(bytes.size() / 4, kMinStep, kMaxStep);
+        bytes.resize(std::max(needed, std::min(bytes.capacity(), bytes.size() + step)));
         return true;
     }
 };
+
+// A table entry holds the code's length in its low bits and its symbol from
+// bit kSymbolShift. The bits between are zero, so that the entry masked to
+// six bits is the length, and a shift by it needs no masking of its own:
+// x86 shifts by the low six bits of the count, and the compiler knows it.
+constexpr unsigned kSymbolShift = 8;
+constexpr std::uint32_t kLengthMask = 63;
+constexpr std::uint32_t kSymbolMask = 0x1FF;
+// Entries of the literal/length and distance tables also hold, from bit
+// kExtraShift, the count of extra bits that follow the code (a length's or a
+// distance's), so that taking them need not wait for a second look-up.
+constexpr unsigned kExtraShift = 28;
+
+// The extra bits of each symbol of the two codes, for the table entries.
+// A distance code may have surplus symbols (a final repeat that overshoots,
+// up to kMaxLengths in all); they, and length symbols 286 and 287, are
+// errors when decoded and have none.
+constexpr std::array<std::uint8_t, kMaxLengths> kLitExtra = [] {
+    std::array<std::uint8_t, kMaxLengths> extra{};
+    for (std::size_t i = 0; i < kLengthExtra.size(); ++i) extra[257 + i] = kLengthExtra[i];
+    return extra;
+}();
+constexpr std::array<std::uint8_t, kMaxLengths> kDistExtraOf = [] {
+    std::array<std::uint8_t, kMaxLengths> extra{};
+    for (std::size_t i = 0; i < kDistExtra.size(); ++i) extra[i] = kDistExtra[i];
+    return extra;
+}();
 
 // A decoding table for one canonical Huffman code: entries for the next
 // `Bits` bits of input, plus what the canonical loop needs to continue past
@@ -171,15 +211,24 @@ struct Output {
 template <unsigned Bits>
 struct Table {
     static constexpr unsigned kBits = Bits;
-    // Entry: symbol << 4 | code length; length 0 means that no code of at
-    // most kBits bits matches and decoding continues bit by bit.
+    // Entry: symbol << kSymbolShift | code length; length 0 means that no
+    // code of at most kBits bits matches and decoding continues bit by bit.
     std::array<std::uint32_t, std::size_t{1} << Bits> entry;
     std::array<std::uint16_t, kMaxCodeBits + 1> count;
     std::array<std::uint32_t, kMaxCodeBits + 1> first;
     std::array<std::uint16_t, kMaxCodeBits + 1> index;
     std::array<std::uint16_t, kMaxLengths> symbol;
 
-    void build(std::span<const std::uint8_t> lengths);
+    // Each symbol's count of extra bits (kLitExtra, kDistExtraOf), or none.
+    const std::uint8_t* extra = nullptr;
+
+    void build(std::span<const std::uint8_t> lengths, const std::uint8_t* extra_bits = nullptr);
+
+    // The entry of `sym`, coded with `len` bits.
+    std::uint32_t entry_of(std::uint32_t sym, unsigned len) const {
+        const std::uint32_t more = extra == nullptr ? 0 : std::uint32_t{extra[sym]} << kExtraShift;
+        return more | sym << kSymbolShift | len;
+    }
 };
 
 // Each byte with its bits in reverse order.
@@ -204,7 +253,8 @@ std::uint32_t reverse_bits(std::uint32_t code, unsigned len) {
 }
 
 template <unsigned Bits>
-void Table<Bits>::build(std::span<const std::uint8_t> lengths) {
+void Table<Bits>::build(std::span<const std::uint8_t> lengths, const std::uint8_t* extra_bits) {
+    extra = extra_bits;
     count.fill(0);
     for (std::uint8_t len : lengths) ++count[len];
     count[0] = 0;
@@ -241,21 +291,20 @@ void Table<Bits>::build(std::span<const std::uint8_t> lengths) {
         const std::uint32_t hi =
             std::min<std::uint32_t>(first[len] + count[len], std::uint32_t{1} << len);
         for (std::uint32_t code = lo; code < hi; ++code) {
-            entry[reverse_bits(code, len)] =
-                std::uint32_t{symbol[index[len] + (code - lo)]} << 4 | len;
+            entry[reverse_bits(code, len)] = entry_of(symbol[index[len] + (code - lo)], len);
         }
     }
 }
 
 // Decodes one symbol past the table's reach, bit by bit; the code's length
-// (its bits are to be dropped) and its symbol as length | symbol << 4, or 0
+// (its bits are to be dropped) and its symbol as an entry of the table, or 0
 // when no code matches within 15 bits or the input ends first. Takes the
 // bits by value, so that the reader's state never has its address taken
 // and stays in registers in the decoding loop.
 template <unsigned Bits>
 std::uint32_t decode_slow(const Table<Bits>& t, std::uint64_t bitbuf, unsigned bitcnt,
                           std::uint32_t e) {
-    if ((e & 15u) != 0) {
+    if ((e & kLengthMask) != 0) {
         // A code of `len` bits, but the input ends inside it.
         return 0;
     }
@@ -266,7 +315,7 @@ std::uint32_t decode_slow(const Table<Bits>& t, std::uint64_t bitbuf, unsigned b
         if (bitcnt < n) return 0;
         code = (code << 1) | static_cast<std::uint32_t>((bitbuf >> (n - 1)) & 1u);
         if (code - t.first[n] < t.count[n]) {
-            return std::uint32_t{t.symbol[t.index[n] + (code - t.first[n])]} << 4 | n;
+            return t.entry_of(t.symbol[t.index[n] + (code - t.first[n])], n);
         }
     }
     return 0;
@@ -277,14 +326,14 @@ std::uint32_t decode_slow(const Table<Bits>& t, std::uint64_t bitbuf, unsigned b
 template <unsigned Bits>
 inline bool decode(const Table<Bits>& t, BitReader& in, std::uint32_t& sym) {
     std::uint32_t e = t.entry[in.peek(Bits)];
-    unsigned len = e & 15u;
+    unsigned len = e & kLengthMask;
     if (len == 0 || len > in.bitcnt) [[unlikely]] {
         e = decode_slow(t, in.bitbuf, in.bitcnt, e);
-        len = e & 15u;
+        len = e & kLengthMask;
         if (len == 0) return false;
     }
     in.drop(len);
-    sym = e >> 4;
+    sym = e >> kSymbolShift & kSymbolMask;
     return true;
 }
 
@@ -293,24 +342,50 @@ using DistTable = Table<8>;
 
 // Copies `length` bytes from `dist` back; overlapping copies (dist < length)
 // repeat the last `dist` bytes, which is how runs are encoded. May write up
-// to kSlack bytes past the end.
+// to 7 bytes past the end, within kSlack.
 inline void copy_match(std::uint8_t* dst, std::size_t dist, std::size_t length) {
     const std::uint8_t* src = dst - dist;
     if (dist >= 8) {
         // Each 8-byte step reads only bytes written before it.
         for (std::size_t i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
-    } else if (dist == 1) {
-        std::memset(dst, *src, length);
-    } else {
-        for (std::size_t i = 0; i < length; ++i) dst[i] = src[i];
+        return;
     }
+    // A pattern of 1 to 7 bytes (runs of one byte, pixels of 3 or 4) is
+    // spread over a word in a register, which is then stored every `step`
+    // bytes, the largest multiple of `dist` up to 8: no store waits for the
+    // one before it, as loads from the bytes just written would. The bytes
+    // loaded past the pattern are in the buffer (the output has slack) and
+    // are masked off.
+    std::uint64_t word;
+    std::memcpy(&word, src, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    word &= (std::uint64_t{1} << (8 * dist)) - 1;
+    for (std::size_t have = dist; have < 8; have *= 2) word |= word << (8 * have);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    const std::size_t step = 8 - 8 % dist;
+    for (std::size_t i = 0; i < length; i += step) std::memcpy(dst + i, &word, 8);
 }
+
+// A literal's table entry: a code of at most the table's width (a length
+// from 1 to 15, so the entry is not 0) for a symbol below 256.
+inline bool is_literal(std::uint32_t e) { return e - 1u < (256u << kSymbolShift) - 1u; }
 
 // Decodes the symbols of one compressed block up to its end-of-block symbol.
 // One refill per symbol is enough: a length code, its extra bits, a distance
 // code and its extra bits take at most 15 + 5 + 15 + 13 = 48 bits, and the
 // buffer holds 56 or more unless the input is ending, which the bit counts
 // checked below catch.
+//
+// Most symbols are decoded by a fast loop that runs while eight input bytes
+// are left and the output has room for a whole match (plus the slack its
+// copy writes past) below both its allocated size and the decoded-size cap:
+// there, every refill fills the buffer to 56 bits and no symbol can run out
+// of room or pass the cap, so none of those checks are made. Near either end
+// the careful loop below it takes one symbol at a time, with every check,
+// growing the output (and counting it against the budget) when it must, and
+// hands back to the fast loop once that has its margins again. Both decode
+// the same symbols the same way, in the same order of checks, so that the
+// bytes written before an error do not depend on which loop met it.
 //
 // The loop works on copies of the reader and of the output's position, put
 // back on the way out: the output is written through a byte pointer, which
@@ -326,31 +401,75 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
         out.used = used;
         return status;
     };
+    // The fast loop's end: `used` may grow while it stays a whole match and
+    // the slack below this. Neither term is below `used`.
+    constexpr std::size_t kFastMargin = kMaxMatch + kSlack;
+    std::size_t fast_room = std::min(size, limits::kMaxDecodedBytes + kSlack);
     for (;;) {
+        // The entry of the next symbol is looked up as soon as the last one
+        // is dropped, before the refill, which leaves the bits it reads in
+        // place: the look-up need not wait for the refill. It is good when
+        // the buffer held the table's width of bits (always after literals;
+        // after a long match it may not, and is looked up again).
+        std::uint32_t e = lit.entry[in.peek(LitTable::kBits)];
+        while (fast_room - used >= kFastMargin && in.size - in.pos >= 8) {
+            const bool looked_up = in.bitcnt >= LitTable::kBits;
+            in.refill_fast();
+            if (!looked_up) e = lit.entry[in.peek(LitTable::kBits)];
+            if ((e & kLengthMask) == 0) [[unlikely]] {
+                e = decode_slow(lit, in.bitbuf, in.bitcnt, e);
+                if (e == 0) return leave(corrupt());
+            }
+            in.drop(e & kLengthMask);
+            const std::uint32_t sym = e >> kSymbolShift & kSymbolMask;
+            if (sym < 256) {
+                bytes[used++] = static_cast<std::uint8_t>(sym);
+                // Content and text are mostly literals, and the bits one
+                // refill leaves usually hold the next ones: three more table
+                // codes (of 10 bits at most) fit the 56 bits of a refill
+                // whatever the first one took (15 at most).
+                e = lit.entry[in.peek(LitTable::kBits)];
+                for (int more = 0; more < 3 && is_literal(e); ++more) {
+                    in.drop(e & kLengthMask);
+                    bytes[used++] = static_cast<std::uint8_t>(e >> kSymbolShift);
+                    e = lit.entry[in.peek(LitTable::kBits)];
+                }
+                continue;
+            }
+            if (sym == 256) return leave(Unit{});
+            const std::size_t li = sym - 257u;
+            if (li >= kLengthBase.size()) return leave(corrupt());  // symbols 286 and 287
+            const std::size_t length = kLengthBase[li] + in.take(e >> kExtraShift);
+
+            std::uint32_t d = dist.entry[in.peek(DistTable::kBits)];
+            if ((d & kLengthMask) == 0) [[unlikely]] {
+                d = decode_slow(dist, in.bitbuf, in.bitcnt, d);
+                if (d == 0) return leave(corrupt());
+            }
+            in.drop(d & kLengthMask);
+            const std::uint32_t dsym = d >> kSymbolShift & kSymbolMask;
+            if (dsym >= kDistBase.size()) return leave(corrupt());  // 30 and 31
+            const std::size_t distance = kDistBase[dsym] + in.take(d >> kExtraShift);
+            if (distance > used) return leave(corrupt());
+            e = lit.entry[in.peek(LitTable::kBits)];
+            copy_match(bytes + used, distance, length);
+            used += length;
+        }
+
+        // The careful loop: one symbol.
         in.refill();
-        if (size - used < kMaxMatch + kSlack) {
+        if (size - used < kFastMargin) {
             out.used = used;
             if (!out.make_room(kMaxMatch)) return leave(stopped_growing(out.meter));
             bytes = out.bytes.data();
             size = out.bytes.size();
+            fast_room = std::min(size, limits::kMaxDecodedBytes + kSlack);
         }
         std::uint32_t sym;
         if (!decode(lit, in, sym)) return leave(corrupt());
         if (sym < 256) {
             if (used == limits::kMaxDecodedBytes) return leave(too_large());
             bytes[used++] = static_cast<std::uint8_t>(sym);
-            // Content and text are mostly literals, and the bits one refill
-            // leaves usually hold the next two: they are taken here, from
-            // the table alone, without another refill and room check (the
-            // room made above is for a whole match).
-            for (int more = 0; more < 2; ++more) {
-                const std::uint32_t e = lit.entry[in.peek(LitTable::kBits)];
-                const unsigned len = e & 15u;
-                if (len == 0 || len > in.bitcnt || (e >> 4) >= 256) break;
-                if (used == limits::kMaxDecodedBytes) return leave(too_large());
-                in.drop(len);
-                bytes[used++] = static_cast<std::uint8_t>(e >> 4);
-            }
             continue;
         }
         if (sym == 256) return leave(Unit{});
@@ -453,8 +572,8 @@ Status dynamic_block(BitReader& in, Output& out, Tables& t) {
     }
 
     std::span<const std::uint8_t> all(lengths.data(), n);
-    t.lit.build(all.first(nlen));
-    t.dist.build(all.subspan(nlen));
+    t.lit.build(all.first(nlen), kLitExtra.data());
+    t.dist.build(all.subspan(nlen), kDistExtraOf.data());
     t.fixed = false;
     return huffman_block(in, out, t.lit, t.dist);
 }
@@ -466,10 +585,10 @@ Status fixed_block(BitReader& in, Output& out, Tables& t) {
         std::fill(lengths.begin() + 144, lengths.begin() + 256, 9);
         std::fill(lengths.begin() + 256, lengths.begin() + 280, 7);
         std::fill(lengths.begin() + 280, lengths.end(), 8);
-        t.lit.build(lengths);
+        t.lit.build(lengths, kLitExtra.data());
         std::array<std::uint8_t, 30> dist_lengths;
         dist_lengths.fill(5);
-        t.dist.build(dist_lengths);
+        t.dist.build(dist_lengths, kDistExtraOf.data());
         t.fixed = true;
     }
     return huffman_block(in, out, t.lit, t.dist);

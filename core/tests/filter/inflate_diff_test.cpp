@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "budget.h"
+#include "filter/deflate_tables.h"
 #include "filter/deflate_util.h"
 #include "filter/inflate.h"
 #include "support/corpus.h"
@@ -100,6 +102,41 @@ std::vector<std::uint8_t> random_lengths(std::mt19937& rng, std::size_t n, int s
         }
     }
     return out;
+}
+
+// Expects both decoders, reading leniently, to give the same bytes before
+// the same damage (or the same error).
+void expect_same_partial(const Bytes& data) {
+    auto fast = inflate_partial(data);
+    auto ref = vellox_test::inflate_reference_partial(data);
+    ASSERT_EQ(fast.ok(), ref.ok());
+    if (!fast.ok()) {
+        EXPECT_EQ(fast.error(), ref.error());
+        return;
+    }
+    EXPECT_EQ(fast->bytes, ref->bytes);
+    EXPECT_EQ(fast->damage, ref->damage);
+}
+
+// A back-reference in fixed codes: the length symbol and its extra bits,
+// then the 5-bit distance code and its extra bits.
+void fixed_match(BitWriter& w, std::size_t length, std::size_t dist) {
+    std::size_t li = deflate::kLengthBase.size() - 1;
+    while (deflate::kLengthBase[li] > length) --li;
+    // 258 has its own symbol (285); 227 + 31 would be the same length.
+    if (length == 258) li = deflate::kLengthBase.size() - 1;
+    w.fixed_symbol(static_cast<unsigned>(257 + li));
+    w.bits(static_cast<std::uint32_t>(length - deflate::kLengthBase[li]),
+           deflate::kLengthExtra[li]);
+    std::size_t di = deflate::kDistBase.size() - 1;
+    while (deflate::kDistBase[di] > dist) --di;
+    w.code(static_cast<std::uint32_t>(di), 5);
+    w.bits(static_cast<std::uint32_t>(dist - deflate::kDistBase[di]), deflate::kDistExtra[di]);
+}
+
+// The bytes a back-reference appends, one at a time.
+void append_match(Bytes& out, std::size_t length, std::size_t dist) {
+    for (std::size_t i = 0; i < length; ++i) out.push_back(out[out.size() - dist]);
 }
 
 }  // namespace
@@ -280,4 +317,137 @@ TEST(InflateDiff, CorpusStreams) {
         }
     }
     EXPECT_GT(streams, 50);
+}
+
+// The decoder takes most symbols in a fast loop that skips the room, cap and
+// input checks, and the careful loop near the ends of the input and of the
+// output's allocated room. The cases below put back-references and cuts on
+// both sides of that switch.
+
+// Overlapping copies (distance below the length: runs and repeated
+// patterns) of every short distance, in the middle of a block (the fast
+// loop: more than eight input bytes follow) and as its last symbol (the
+// careful loop), each against the bytes copied one at a time.
+TEST(InflateDiff, OverlappingCopiesOfEveryShortDistance) {
+    std::mt19937 rng(23);
+    std::vector<std::size_t> distances;
+    for (std::size_t d = 1; d <= 17; ++d) distances.push_back(d);
+    for (std::size_t d : {24u, 31u, 32u, 33u, 100u}) distances.push_back(d);
+    for (std::size_t dist : distances) {
+        for (std::size_t length :
+             {3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 33u, 100u, 257u, 258u}) {
+            for (bool last : {false, true}) {
+                SCOPED_TRACE("distance " + std::to_string(dist) + " length " +
+                             std::to_string(length) + (last ? " last" : " middle"));
+                BitWriter w;
+                w.bits(1, 1);
+                w.bits(1, 2);
+                Bytes expected;
+                for (std::size_t i = 0; i < dist + 5; ++i) {
+                    expected.push_back(static_cast<std::uint8_t>(rng()));
+                    w.fixed_symbol(expected.back());
+                }
+                fixed_match(w, length, dist);
+                append_match(expected, length, dist);
+                if (!last) {
+                    for (int i = 0; i < 30; ++i) {
+                        expected.push_back(static_cast<std::uint8_t>('a' + i % 26));
+                        w.fixed_symbol(expected.back());
+                    }
+                }
+                w.fixed_symbol(256);
+                auto got = inflate(w.out);
+                ASSERT_TRUE(got.ok());
+                EXPECT_EQ(*got, expected);
+                expect_same(w.out);
+            }
+        }
+    }
+}
+
+// Hundreds of kilobytes of back-references of every length and short
+// distance: the output passes its growth steps (where the careful loop
+// takes over for a symbol and makes room) at every offset within a match.
+TEST(InflateDiff, MatchesAcrossTheOutputGrowthSteps) {
+    BitWriter w;
+    w.bits(1, 1);
+    w.bits(1, 2);
+    Bytes expected;
+    for (int i = 0; i < 16; ++i) {
+        expected.push_back(static_cast<std::uint8_t>(i * 37));
+        w.fixed_symbol(expected.back());
+    }
+    for (std::size_t k = 0; k < 3000; ++k) {
+        const std::size_t length = 3 + (k * 7) % 256;
+        const std::size_t dist = 1 + k % 16;
+        fixed_match(w, length, dist);
+        append_match(expected, length, dist);
+        expected.push_back(static_cast<std::uint8_t>(k));
+        w.fixed_symbol(expected.back());
+    }
+    w.fixed_symbol(256);
+    ASSERT_GT(expected.size(), std::size_t{300000});
+    auto got = inflate(w.out);
+    ASSERT_TRUE(got.ok());
+    EXPECT_EQ(*got, expected);
+    expect_same_partial(w.out);
+}
+
+// Streams of 200 KB cut, or damaged, at points spread over the whole
+// stream: the cut ends the input inside the fast loop's region (the last
+// eight bytes and the end of the data are the careful loop's), and what
+// decoded before it must be what the reference decodes.
+TEST(InflateDiff, StreamsCutOrDamagedInsideTheFastLoop) {
+    std::mt19937 rng(29);
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED, Z_HUFFMAN_ONLY, Z_RLE}) {
+        const Bytes input = mixed(rng, 200000);
+        const Bytes packed = zlib_deflate(input, 6, strategy);
+        ASSERT_FALSE(packed.empty());
+        std::vector<std::size_t> cuts;
+        for (std::size_t n = 1; n < packed.size(); n += packed.size() / 23) cuts.push_back(n);
+        for (std::size_t back = 1; back <= 12; ++back) cuts.push_back(packed.size() - back);
+        for (std::size_t n : cuts) {
+            SCOPED_TRACE("strategy " + std::to_string(strategy) + " cut at " + std::to_string(n));
+            const Bytes cut(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(n));
+            auto got = inflate_partial(cut);
+            ASSERT_TRUE(got.ok());
+            ASSERT_TRUE(got->damage.has_value());
+            EXPECT_LE(got->bytes.size(), input.size());
+            EXPECT_TRUE(std::equal(got->bytes.begin(), got->bytes.end(), input.begin()));
+            expect_same_partial(cut);
+        }
+        for (int round = 0; round < 12; ++round) {
+            Bytes damaged = packed;
+            damaged[rng() % damaged.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+            SCOPED_TRACE("strategy " + std::to_string(strategy) + " damage " +
+                         std::to_string(round));
+            expect_same_partial(damaged);
+        }
+    }
+}
+
+// A caller's budget passed while the fast loop runs: the decoder stops
+// with the budget's error, having reserved no more than the budget (plus
+// one symbol and slack) allows; a budget the output fits changes nothing.
+TEST(InflateDiff, BudgetPassedInsideTheFastLoop) {
+    std::mt19937 rng(31);
+    const Bytes input = mixed(rng, 700000);
+    const Bytes packed = zlib_deflate(input, 6, Z_DEFAULT_STRATEGY);
+    for (std::size_t max :
+         {std::size_t{1}, std::size_t{5000}, std::size_t{65536}, std::size_t{300001},
+          input.size() - 1, input.size(), input.size() + 1}) {
+        SCOPED_TRACE("budget " + std::to_string(max));
+        Budget budget(0, max);
+        Meter meter{&budget};
+        auto got = inflate_partial(packed, &meter);
+        if (max < input.size()) {
+            ASSERT_FALSE(got.ok());
+            EXPECT_EQ(got.error().kind, ErrorKind::LimitExceeded);
+            continue;
+        }
+        ASSERT_TRUE(got.ok());
+        EXPECT_FALSE(got->damage.has_value());
+        EXPECT_EQ(got->bytes, input);
+        EXPECT_LE(got->bytes.capacity(), max + 512);
+    }
 }

@@ -184,10 +184,13 @@ Status stored_block(BitReader& in, Output& out) {
     auto nhi = in.byte();
     if (!lo || !hi || !nlo || !nhi) return corrupt();
     std::size_t len = *lo | (std::size_t{*hi} << 8);
-    if (in.input.size() - in.pos < len) return corrupt();
-    if (!out.room_for(len)) return too_large();
-    out.bytes.insert(out.bytes.end(), in.input.begin() + in.pos, in.input.begin() + in.pos + len);
-    in.pos += len;
+    // A block cut short still gives the bytes that are there, as a decoder
+    // reading the data as it arrives would have written them.
+    const std::size_t have = std::min(len, in.input.size() - in.pos);
+    if (!out.room_for(have)) return too_large();
+    out.bytes.insert(out.bytes.end(), in.input.begin() + in.pos, in.input.begin() + in.pos + have);
+    in.pos += have;
+    if (have < len) return corrupt();
     return Unit{};
 }
 
@@ -256,28 +259,35 @@ Status dynamic_block(BitReader& in, Output& out) {
 
 }  // namespace
 
-Result<Bytes> inflate_reference(ByteView data) {
+Result<Decoded> inflate_reference_partial(ByteView data) {
     BitReader in{data};
     Output out;
     constexpr std::size_t kReserve = limits::kMaxInflateInitialReserve;
     out.bytes.reserve(data.size() > kReserve / 8 ? kReserve : data.size() * 8);
 
+    // What was decoded before the error; passing the size cap is no damage.
+    const auto stopped = [&out](Error error) -> Result<Decoded> {
+        if (error == too_large()) return error;
+        return Decoded{std::move(out.bytes), std::move(error)};
+    };
     for (;;) {
         auto header = in.bits(3);
-        if (!header) return corrupt();
+        if (!header) return stopped(corrupt());
         bool last = (*header & 1u) != 0;
         Status block = Unit{};
         switch (*header >> 1) {
             case 0: block = stored_block(in, out); break;
             case 1: block = fixed_block(in, out); break;
             case 2: block = dynamic_block(in, out); break;
-            default: return corrupt();
+            default: return stopped(corrupt());
         }
-        if (!block) return std::move(block).error();
+        if (!block) return stopped(std::move(block).error());
         // Whatever follows the final block (a zlib Adler-32 trailer, padding,
         // garbage) is not read.
-        if (last) return std::move(out.bytes);
+        if (last) return Decoded{std::move(out.bytes), std::nullopt};
     }
 }
+
+Result<Bytes> inflate_reference(ByteView data) { return strictly(inflate_reference_partial(data)); }
 
 }  // namespace vellox_test

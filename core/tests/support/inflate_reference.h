@@ -5,11 +5,16 @@
 // inflate fuzz harness call it.
 #pragma once
 
+#include "filter/output.h"
 #include "object.h"
 #include "result.h"
 
 namespace vellox_test {
 
 vellox_core::Result<vellox_core::Bytes> inflate_reference(vellox_core::ByteView data);
+// The same decoding read leniently, as inflate_partial reads: data that ends
+// early or turns corrupt gives the bytes decoded before that point (a stored
+// block cut short gives the bytes it has), with the error as the damage.
+vellox_core::Result<vellox_core::Decoded> inflate_reference_partial(vellox_core::ByteView data);
 
 }  // namespace vellox_test
