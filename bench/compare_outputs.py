@@ -57,8 +57,16 @@ def render(form: str, data: bytes, password: str | None, order: str | None) -> b
 
 
 def key(path: Path) -> str:
-    # Different directories may hold files of the same name.
-    digest = hashlib.sha1(str(path.resolve().parent).encode()).hexdigest()[:8]
+    # Different directories may hold files of the same name. A directory of
+    # this repository is named by its path inside it, so that a record made
+    # in one checkout can be checked from another (a worktree of a branch);
+    # any other directory by its absolute path.
+    folder = path.resolve().parent
+    try:
+        name = str(folder.relative_to(REPO.resolve()))
+    except ValueError:
+        name = str(folder)
+    digest = hashlib.sha1(name.encode()).hexdigest()[:8]
     return f"{digest}-{path.name}"
 
 
