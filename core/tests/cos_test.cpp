@@ -389,9 +389,9 @@ TEST(Cos, LeavesReadTheSameInsideContainersAsAlone) {
     // the same either way, including those the shorter path hands on to
     // the general one (exponents, overflow, escapes, strings).
     const std::string_view values[] = {
-        "0",     "-17",   "+4",   "3.25", "-.5",    "007", "1e5", "9223372036854775808",
-        "12 0 R", "3 +1 R", "/Name", "/A#42", "/\xc3\xa9", "/",  "(s)",   "<41>", "true",
-        "null",  "[1 2]", "<< /X 1 >>",
+        "0",      "-17",    "+4",    "3.25",       "-.5",       "007", "1e5", "9223372036854775808",
+        "12 0 R", "3 +1 R", "/Name", "/A#42",      "/\xc3\xa9", "/",   "(s)", "<41>",
+        "true",   "null",   "[1 2]", "<< /X 1 >>",
     };
     for (const std::string_view v : values) {
         SCOPED_TRACE(v);
