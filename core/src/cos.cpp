@@ -309,17 +309,23 @@ namespace {
 // the token. False, with the cursor unmoved, for anything else, which the
 // general parse then reads (and fails on, where it fails). The caller has
 // skipped white space, checked for the end and charged the budget's unit.
+// A plain name at the cursor, its slash included, as take_plain_name reads
+// it; nothing, with the cursor unmoved, for anything else.
+std::optional<std::string_view> take_slashed_plain_name(Lexer& lx) {
+    if (lx.peek() != '/') return std::nullopt;
+    ++lx.pos;
+    const auto plain = take_plain_name(lx);
+    if (!plain) --lx.pos;
+    return plain;
+}
+
 bool read_leaf(Lexer& lx, Object& out) {
     const std::size_t start = lx.pos;
     const std::uint8_t c = lx.peek();
     if (c == '/') {
-        ++lx.pos;
-        if (const auto plain = take_plain_name(lx)) {
-            out.v.emplace<Name>(Name{std::string(*plain)});
-            return true;
-        }
-        lx.pos = start;
-        return false;
+        const auto plain = take_slashed_plain_name(lx);
+        if (plain) out.v.emplace<Name>(Name{std::string(*plain)});
+        return plain.has_value();
     }
     if (!(c == '+' || c == '-' || c == '.' || is_digit(c))) return false;
     const Number number = read_number_fast(lx);
@@ -384,13 +390,7 @@ Result<Dictionary> parse_dict(Lexer& lx, std::uint32_t depth, std::size_t& budge
             return std::move(dict).take();
         }
         std::string key;
-        const std::size_t key_start = lx.pos;
-        std::optional<std::string_view> plain;
-        if (budget > 0 && lx.peek() == '/') {
-            ++lx.pos;
-            plain = take_plain_name(lx);
-            if (!plain) lx.pos = key_start;
-        }
+        const auto plain = budget > 0 ? take_slashed_plain_name(lx) : std::nullopt;
         if (plain) {
             --budget;
             key.assign(*plain);
