@@ -365,7 +365,7 @@ bool read_number(Lexer& lx, Operand& out) {
         return true;
     }
     out.kind = Operand::Kind::Number;
-    out.number = n.kind == cos::Number::Integer ? static_cast<double>(n.integer) : n.real;
+    out.number = n.value();
     return true;
 }
 
@@ -567,8 +567,7 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
                 (n.kind == cos::Number::Integer && !may_begin_reference(stop, end))) {
                 Operand& operand = out.emplace_operand();
                 operand.kind = Operand::Kind::Number;
-                operand.number =
-                    n.kind == cos::Number::Integer ? static_cast<double>(n.integer) : n.real;
+                operand.number = n.value();
                 --budget;
                 p = stop;
                 continue;

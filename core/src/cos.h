@@ -47,6 +47,8 @@ struct Number {
     static Number of(std::int64_t i) { return {Integer, i, 0}; }
     static Number of(double d) { return {Real, 0, d}; }
     Object object() const { return kind == Integer ? Object(integer) : Object(real); }
+    // The value as a double, whichever its kind.
+    double value() const { return kind == Integer ? static_cast<double>(integer) : real; }
 };
 
 // Plain integers and decimals with up to 22 fraction digits. None when the
