@@ -302,13 +302,6 @@ std::optional<Reference> reference_after(Lexer& lx, const Number& n) {
 
 namespace {
 
-// A number, a reference or a plain name: the leaves nearly every array and
-// dictionary of a file holds (/Widths, /Rect, /Kids, /Type /Annot). They are
-// read into `out` where it stays, without the Result a general parse returns:
-// moving a value out through the nested variants costs more than reading
-// the token. False, with the cursor unmoved, for anything else, which the
-// general parse then reads (and fails on, where it fails). The caller has
-// skipped white space, checked for the end and charged the budget's unit.
 // A plain name at the cursor, its slash included, as take_plain_name reads
 // it; nothing, with the cursor unmoved, for anything else.
 std::optional<std::string_view> take_slashed_plain_name(Lexer& lx) {
@@ -319,6 +312,13 @@ std::optional<std::string_view> take_slashed_plain_name(Lexer& lx) {
     return plain;
 }
 
+// A number, a reference or a plain name: the leaves nearly every array and
+// dictionary of a file holds (/Widths, /Rect, /Kids, /Type /Annot). They are
+// read into `out` where it stays, without the Result a general parse returns:
+// moving a value out through the nested variants costs more than reading
+// the token. False, with the cursor unmoved, for anything else, which the
+// general parse then reads (and fails on, where it fails). The caller has
+// skipped white space, checked for the end and charged the budget's unit.
 bool read_leaf(Lexer& lx, Object& out) {
     const std::size_t start = lx.pos;
     const std::uint8_t c = lx.peek();
