@@ -4,6 +4,7 @@ processes for callers who want a crash to cost one worker, not the caller."""
 from __future__ import annotations
 
 import collections
+import multiprocessing
 import os
 import time
 from concurrent.futures import Executor, Future, ProcessPoolExecutor, ThreadPoolExecutor
@@ -69,7 +70,9 @@ def parse_many(
     every core and the results need no pickling. ``processes=True`` uses
     worker processes instead, so that a crash of the native code costs one
     worker (its item yields ``WorkerDied``) rather than this process.
-    ``jobs=1`` converts in the calling thread. Results are produced lazily,
+    The workers start from a fork server, not forked from this process,
+    so a script using them keeps its top-level work under
+    ``if __name__ == "__main__":``. ``jobs=1`` converts in the calling thread. Results are produced lazily,
     with at most ``WINDOW_PER_JOB`` (32) items per worker in flight, so a
     long iterable does not fill memory. ``order`` is the order of each
     page's lines, as in
@@ -163,6 +166,19 @@ def _for_worker(item: Item) -> Item:
     return bytes(load(item))
 
 
+def _new_pool(jobs: int) -> Executor:
+    """A pool whose workers are not forked from the caller. A process forked
+    while another of its threads holds a lock (the allocator's, the import
+    lock, a logging handler's) starts with that lock held and no thread to
+    release it, and the worker hangs the first time it needs it; a caller
+    with busy threads of its own would meet this at random. A fork server is
+    a clean single-threaded process started for the purpose, and workers
+    forked from it inherit nothing of the caller's state; where there is
+    none (Windows, macOS by default), workers start as new interpreters."""
+    method = "forkserver" if "forkserver" in multiprocessing.get_all_start_methods() else "spawn"
+    return ProcessPoolExecutor(max_workers=jobs, mp_context=multiprocessing.get_context(method))
+
+
 def _on_processes(todo: Iterator[Item], format: Format, password: Optional[str],
                   pages: Optional[Pages], jobs: int,
                   limits: Limits, order: Order) -> Iterator[tuple[Item, Any, float]]:
@@ -170,7 +186,7 @@ def _on_processes(todo: Iterator[Item], format: Format, password: Optional[str],
     redo: collections.deque[Item] = collections.deque()  # items to run again, first
     pending: collections.deque[tuple[Item, Future[Any]]] = collections.deque()  # input order
     careful = 0  # how many of the next items run one at a time
-    pool: Executor = ProcessPoolExecutor(max_workers=jobs)
+    pool = _new_pool(jobs)
     # A slice is sent as itself; a generator of pages is read once, here.
     sent_pages = pages if pages is None or isinstance(pages, (int, range, slice)) else list(pages)
 
@@ -206,7 +222,7 @@ def _on_processes(todo: Iterator[Item], format: Format, password: Optional[str],
                 # was running alone is the culprit, otherwise run the items
                 # that were in flight again one at a time to find it.
                 pool.shutdown(wait=False, cancel_futures=True)
-                pool = ProcessPoolExecutor(max_workers=jobs)
+                pool = _new_pool(jobs)
                 if not careful:
                     redo.extendleft(reversed([item] + [p for p, _ in pending]))
                     pending.clear()
