@@ -72,11 +72,10 @@ def parse_many(
     worker (its item yields ``WorkerDied``) rather than this process.
     The workers start from a fork server, not forked from this process,
     so a script using them keeps its top-level work under
-    ``if __name__ == "__main__":``. ``jobs=1`` converts in the calling thread. Results are produced lazily,
-    with at most ``WINDOW_PER_JOB`` (32) items per worker in flight, so a
-    long iterable does not fill memory. ``order`` is the order of each
-    page's lines, as in
-    ``parse``.
+    ``if __name__ == "__main__":``. ``jobs=1`` converts in the calling
+    thread. Results are produced lazily, with at most ``WINDOW_PER_JOB``
+    (32) items per worker in flight, so a long iterable does not fill
+    memory. ``order`` is the order of each page's lines, as in ``parse``.
 
     ``timeout`` (seconds) and ``max_bytes`` (decoded bytes) limit each
     item's conversion as they limit ``parse``: an item past either yields
@@ -174,7 +173,7 @@ def _new_pool(jobs: int) -> Executor:
     with busy threads of its own would meet this at random. A fork server is
     a clean single-threaded process started for the purpose, and workers
     forked from it inherit nothing of the caller's state; where there is
-    none (Windows, macOS by default), workers start as new interpreters."""
+    none (Windows), workers start as new interpreters."""
     method = "forkserver" if "forkserver" in multiprocessing.get_all_start_methods() else "spawn"
     return ProcessPoolExecutor(max_workers=jobs, mp_context=multiprocessing.get_context(method))
 
