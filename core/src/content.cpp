@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <deque>
 #include <iterator>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -221,64 +225,59 @@ namespace {
 // Operands kept in blocks that never grow once made, so that spans into
 // them stay valid while more arrive. Operands are pushed a run at a time; a
 // run stays together, moving to a new block when the current one fills.
+// The cursor is a pointer into the last block, so that adding an operand
+// is a compare and a store.
 class BlockList {
 public:
     // Operands per block: 4 KB, small enough to come from the allocator's
     // free lists again and again instead of fresh pages.
     static constexpr std::size_t kBlockValues = 256;
 
-    void push(Operand value) { block_with_room().push_back(value); }
+    void push(Operand value) { *room() = value; }
     // A new default operand at the end of the run, made where it stays so
     // that it can be filled in place: filling a copy and moving it would
     // read back, a wide load at a time, what was just written in pieces.
-    Operand& emplace() { return block_with_room().emplace_back(); }
+    Operand& emplace() { return *new (room()) Operand(); }
     // Removes the operand pushed last.
-    void pop() { blocks_.back().pop_back(); }
+    void pop() { --next_; }
     // Forgets the run being gathered.
-    void drop() {
-        if (!blocks_.empty()) blocks_.back().resize(taken_);
-    }
+    void drop() { next_ = run_; }
     // The run gathered since the last take; it stays where it is.
     std::span<const Operand> take() {
-        if (blocks_.empty()) return {};
-        const std::vector<Operand>& block = blocks_.back();
-        const std::span<const Operand> run(block.data() + taken_, block.size() - taken_);
-        taken_ = block.size();
+        const std::span<const Operand> run(run_, static_cast<std::size_t>(next_ - run_));
+        run_ = next_;
         return run;
     }
-    std::vector<std::vector<Operand>> release() && {
-        drop();
-        last_ = nullptr;
-        return std::move(blocks_);
+    // The blocks, the operands of a run not taken dropped.
+    void release_into(std::vector<Slab<Operand>>& out) && {
+        for (Slab<Operand>& block : blocks_) out.push_back(std::move(block));
+        blocks_.clear();
+        run_ = next_ = end_ = nullptr;
     }
 
 private:
-    // The last block, with room for one more operand. A full block is left
-    // as it is and the run being gathered moves to a new one.
-    std::vector<Operand>& block_with_room() {
-        if (last_ != nullptr && last_->size() < last_->capacity()) return *last_;
-        return next_block();
+    // The place for one more operand, not yet made. A full block is left as
+    // it is and the run being gathered moves to a new one.
+    Operand* room() {
+        if (next_ == end_) next_block();
+        return next_++;
     }
 
-    std::vector<Operand>& next_block() {
-        std::vector<Operand>* block = blocks_.empty() ? nullptr : &blocks_.back();
-        const std::size_t waiting = block == nullptr ? 0 : block->size() - taken_;
-        std::vector<Operand> next;
-        next.reserve(std::max(kBlockValues, 2 * (waiting + 1)));
-        if (waiting > 0) {
-            const auto first = block->begin() + static_cast<std::ptrdiff_t>(taken_);
-            next.insert(next.end(), first, block->end());
-            block->erase(first, block->end());
-        }
-        blocks_.push_back(std::move(next));
-        taken_ = 0;
-        last_ = &blocks_.back();
-        return *last_;
+    void next_block() {
+        const auto waiting = static_cast<std::size_t>(next_ - run_);
+        Slab<Operand> block(std::max(kBlockValues, 2 * (waiting + 1)));
+        Operand* const first = block.data();
+        if (waiting > 0) std::uninitialized_copy(run_, next_, first);
+        run_ = first;
+        next_ = first + waiting;
+        end_ = first + block.capacity();
+        blocks_.push_back(std::move(block));
     }
 
-    std::vector<std::vector<Operand>> blocks_;
-    std::vector<Operand>* last_ = nullptr;  // blocks_.back(), once there is one
-    std::size_t taken_ = 0;                 // operands of the last block already taken
+    std::vector<Slab<Operand>> blocks_;
+    Operand* run_ = nullptr;   // the first operand of the run being gathered
+    Operand* next_ = nullptr;  // where the next operand goes
+    Operand* end_ = nullptr;   // the end of the last block
 };
 
 // Builds a page one operation at a time: operands are pushed as they are
@@ -286,8 +285,11 @@ private:
 class ContentBuilder {
 public:
     void push_operand(Operand operand) { operands_.push(operand); }
-    // Room for `n` operations before the first arrives.
-    void reserve_ops(std::size_t n) { ops_.resize(n); }
+    // Room for `n` operations before the first arrives; reserved, not
+    // written, so a page with fewer costs nothing for the rest.
+    void reserve_ops(std::size_t n) {
+        if (n > ops_.capacity() - used_) grow(used_ + n);
+    }
     // An operand to fill in place, and its removal.
     Operand& emplace_operand() { return operands_.emplace(); }
     void pop_operand() { operands_.pop(); }
@@ -295,35 +297,46 @@ public:
     void drop_operands() { operands_.drop(); }
     // Keywords of more than four bytes are stored cut short. Inlined into
     // the reader's loop, which calls it for every operator of a page.
-    [[gnu::always_inline]] void add_op(std::string_view keyword) {
-        // Built in place: a copy assembled on the stack would be read back
-        // across the narrow stores of the keyword.
-        Op& op = next_op();
-        const std::size_t len = std::min(keyword.size(), op.bytes.size());
-        op.len = static_cast<std::uint8_t>(len);
-        op.code = operator_of(keyword.substr(0, len));
-        op.operands = operands_.take();
-        for (std::size_t i = 0; i < len; ++i) op.bytes[i] = keyword[i];
+    // `readable_end` bounds the bytes that may be read from the keyword's
+    // start: with four of them there, the keyword is copied as one word.
+    [[gnu::always_inline]] void add_op(std::string_view keyword, const char* readable_end) {
+        if (used_ == ops_.capacity()) grow(std::max<std::size_t>(64, 2 * used_));
+        const std::size_t len = std::min<std::size_t>(keyword.size(), 4);
+        std::array<char, 4> bytes{};
+        if (std::endian::native == std::endian::little && readable_end - keyword.data() >= 4) {
+            std::uint32_t word = 0;
+            std::memcpy(&word, keyword.data(), sizeof word);
+            // The bytes past a shorter keyword are cleared (len is 1 to 4).
+            if (len < 4) word &= (std::uint32_t{1} << (8 * len)) - 1;
+            std::memcpy(bytes.data(), &word, sizeof word);
+        } else {
+            for (std::size_t i = 0; i < len; ++i) bytes[i] = keyword[i];
+        }
+        const Operator code = operator_of(keyword.substr(0, len));
+        new (ops_.data() + used_++)
+            Op{operands_.take(), bytes, static_cast<std::uint8_t>(len), code};
     }
     // Operands pushed after the last operation belong to none: dropped.
     void finish_into(Content& content) && {
-        content.blocks = std::move(operands_).release();
-        ops_.resize(used_);
-        content.ops = std::move(ops_);
+        std::move(operands_).release_into(content.blocks);
+        content.op_storage = std::move(ops_);
+        content.ops = std::span<const Op>(content.op_storage.data(), used_);
+    }
+    // The blocks of array items go with the operands they are items of.
+    static void finish_items(BlockList&& items, Content& content) {
+        std::move(items).release_into(content.blocks);
     }
 
 private:
-    BlockList operands_;
-    // The next operation's place. The list is kept at its full size and
-    // filled up to `used_`, so that taking a place is an index, inlined,
-    // where the vector's own append is a call in a loop this large.
-    Op& next_op() {
-        if (used_ == ops_.size()) ops_.resize(std::max<std::size_t>(64, 2 * ops_.size()));
-        return ops_[used_++];
+    void grow(std::size_t capacity) {
+        Slab<Op> bigger(capacity);
+        if (used_ > 0) std::uninitialized_copy_n(ops_.data(), used_, bigger.data());
+        ops_ = std::move(bigger);
     }
 
-    std::vector<Op> ops_;
-    std::size_t used_ = 0;  // operations made; ops_ beyond them are blank
+    BlockList operands_;
+    Slab<Op> ops_;
+    std::size_t used_ = 0;  // operations made, at the start of ops_
 };
 
 bool starts_number(std::uint8_t c) {
@@ -336,7 +349,8 @@ bool starts_number(std::uint8_t c) {
 // anywhere in between is left to it as well). Runs of numbers ("1 0 0 1 72
 // 720 cm") are common in content and references in it rare: the look ahead
 // happens here, without taking the tokens it passes.
-bool may_begin_reference(const std::uint8_t* p, const std::uint8_t* end) {
+[[gnu::always_inline]] inline bool may_begin_reference(const std::uint8_t* p,
+                                                       const std::uint8_t* end) {
     while (p != end && is_whitespace(*p)) ++p;
     if (p != end && *p == '%') return true;
     if (p != end && *p == '+') ++p;
@@ -515,7 +529,8 @@ bool read_inline_image(Lexer& lexer, std::size_t& budget, std::vector<Object>& s
     image.set_text(Operand::Kind::String, as_text(data.subspan(start, end->data_length)));
     out.push_operand(dict_text);
     out.push_operand(image);
-    out.add_op("BI");
+    const std::string_view keyword = "BI";
+    out.add_op(keyword, keyword.data() + keyword.size());
     lexer.pos = start + end->through_ei;
     return true;
 }
@@ -626,11 +641,11 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
         // they know.
         if (budget == 0) break;
         --budget;
-        out.add_op(keyword);
+        out.add_op(keyword, reinterpret_cast<const char*>(end));
     }
     // Moving the blocks keeps the operations' spans into them valid.
     std::move(out).finish_into(content);
-    content.item_blocks = std::move(items).release();
+    ContentBuilder::finish_items(std::move(items), content);
     return content;
 }
 

@@ -5,10 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "budget.h"
@@ -144,6 +147,46 @@ struct Op {
     }
 };
 
+// Room for `capacity` values of a type that needs no destruction, none of
+// them made yet: the content reader constructs each value as it reads it,
+// so that room reserved ahead (for the page's operations, a block of
+// operands) costs no writes until it is used. Moving it keeps the values
+// where they are.
+template <class T>
+class Slab {
+    static_assert(std::is_trivially_destructible_v<T> && std::is_trivially_copyable_v<T>);
+
+public:
+    Slab() = default;
+    explicit Slab(std::size_t capacity)
+        : items_(std::allocator<T>{}.allocate(capacity)), capacity_(capacity) {}
+    Slab(Slab&& other) noexcept
+        : items_(std::exchange(other.items_, nullptr)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
+    Slab& operator=(Slab&& other) noexcept {
+        if (this != &other) {
+            release();
+            items_ = std::exchange(other.items_, nullptr);
+            capacity_ = std::exchange(other.capacity_, 0);
+        }
+        return *this;
+    }
+    Slab(const Slab&) = delete;
+    Slab& operator=(const Slab&) = delete;
+    ~Slab() { release(); }
+
+    T* data() const { return items_; }
+    std::size_t capacity() const { return capacity_; }
+
+private:
+    void release() {
+        if (items_ != nullptr) std::allocator<T>{}.deallocate(items_, capacity_);
+    }
+
+    T* items_ = nullptr;
+    std::size_t capacity_ = 0;
+};
+
 // A page's operations. Their operands, and the items of array operands,
 // are kept in blocks that never grow once made, so that the operations'
 // spans into them stay valid while the page is read: a page costs a few
@@ -153,16 +196,26 @@ struct Op {
 // from (names and strings that stand in the content verbatim are views into
 // them), which must outlive it.
 struct Content {
-    std::vector<std::vector<Operand>> blocks;
-    std::vector<std::vector<Operand>> item_blocks;
+    std::vector<Slab<Operand>> blocks;
     // Texts that are not a plain slice of the content (strings with escapes,
     // hex strings, names with #xx), in a deque so that they never move.
     std::deque<std::string> texts;
-    std::vector<Op> ops;
+    Slab<Op> op_storage;
+    std::span<const Op> ops;  // the first ops.size() places of op_storage
 
     Content() = default;
-    Content(Content&&) noexcept = default;
-    Content& operator=(Content&&) noexcept = default;
+    Content(Content&& other) noexcept
+        : blocks(std::move(other.blocks)),
+          texts(std::move(other.texts)),
+          op_storage(std::move(other.op_storage)),
+          ops(std::exchange(other.ops, {})) {}
+    Content& operator=(Content&& other) noexcept {
+        blocks = std::move(other.blocks);
+        texts = std::move(other.texts);
+        op_storage = std::move(other.op_storage);
+        ops = std::exchange(other.ops, {});
+        return *this;
+    }
     Content(const Content&) = delete;
     Content& operator=(const Content&) = delete;
 

@@ -379,10 +379,12 @@ TEST(Content, OperandsSurviveAMove) {
     }
     EXPECT_EQ(number_of(page[1].operands[4]), 5.0);
     EXPECT_EQ(number_of(page[3].operands[0]), 10.0);
-    // Operands dropped at the delimiter and those after the last operator
-    // belong to no operation and are not kept.
+    // An operand dropped at the delimiter belongs to no operation: its place
+    // goes to the next operation's operands, which follow cm's directly.
     ASSERT_EQ(page.blocks.size(), 1u);
-    EXPECT_EQ(page.blocks[0].size(), 10u);
+    EXPECT_EQ(page[1].operands.data(), page.blocks[0].data());
+    EXPECT_EQ(page[2].operands.data(), page[1].operands.data() + 6);
+    EXPECT_EQ(page[3].operands.data(), page[2].operands.data() + 2);
 }
 
 // Blocks are never grown: operands waiting for their operator when a block
