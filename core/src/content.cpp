@@ -441,6 +441,55 @@ bool read_scalar(Lexer& lx, DecodedTexts& texts, Operand& out) {
     return false;
 }
 
+// An array operand read with its numbers taken as the reader's loop takes
+// them, in place, and its other items by read_scalar: nearly every array of
+// a page is a TJ's strings and adjustments. On success the cursor `p` is
+// behind the array and the budget is charged as read_direct charges it.
+// False, with the items dropped and the budget and cursor untouched, for
+// an array with anything else (a reference, a nested array, a token that
+// does not parse, no end): read_direct then reads it again from the start.
+[[gnu::always_inline]] inline bool read_array_fast(const std::uint8_t*& p,
+                                                   const std::uint8_t* begin,
+                                                   const std::uint8_t* end, std::size_t& budget,
+                                                   BlockList& items, Lexer& lexer,
+                                                   DecodedTexts& texts, Operand& out) {
+    if (budget == 0) return false;
+    std::size_t left = budget - 1;  // the array itself
+    const std::uint8_t* q = p + 1;
+    while (true) {
+        q = skip_whitespace_from(q, end);
+        if (q == end) break;
+        const std::uint8_t c = *q;
+        if (c == ']') {
+            out.set_items(items.take());
+            budget = left;
+            p = q + 1;
+            return true;
+        }
+        if (left == 0) break;
+        if (starts_number(c)) {
+            const std::uint8_t* stop = nullptr;
+            const cos::Number n = cos::read_number_at(q, end, stop);
+            if (n.kind != cos::Number::Real &&
+                (n.kind != cos::Number::Integer || may_begin_reference(stop, end))) {
+                break;
+            }
+            Operand& item = items.emplace();
+            item.kind = Operand::Kind::Number;
+            item.number = n.value();
+            --left;
+            q = stop;
+            continue;
+        }
+        lexer.pos = static_cast<std::size_t>(q - begin);
+        if (!read_scalar(lexer, texts, items.emplace())) break;
+        --left;
+        q = begin + lexer.pos;
+    }
+    items.drop();
+    return false;
+}
+
 // One operand read directly, taking from the budget what the object parser
 // would: one unit for each object, the array and its items included. False
 // (cursor and budget to be restored by the caller) where the object parser
@@ -589,6 +638,12 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
             }
             // A reference, or a token that is no plain number: the general
             // path below reads it again.
+        }
+
+        if (c == '[') {
+            Operand& array = out.emplace_operand();
+            if (read_array_fast(p, begin, end, budget, items, lexer, texts, array)) continue;
+            out.pop_operand();
         }
 
         if (starts_operand(c)) {

@@ -116,6 +116,13 @@ inline constexpr std::array<std::uint64_t, 8> kIntPow10 = {1,     10,     100,  
         stop = p;
         return {};
     }
+    // A lone digit ("0 g", "1 0 0 1 cm") is a fifth of a page's numbers.
+    if (const unsigned digit = static_cast<unsigned>(*p - '0'); digit < 10u) {
+        if (end - p == 1 || !is_regular(p[1])) {
+            stop = p + 1;
+            return Number::of(static_cast<std::int64_t>(digit));
+        }
+    }
     // Most numbers of a page are short ("0.3985", "-16.1902", "72"): with
     // room behind them, their whole and fraction digits are read a word at
     // a time. Anything else (a long number, a second point, a letter, the
