@@ -212,13 +212,41 @@ private:
 
     std::optional<FontProgram> read(const Found& found) const {
         const Stream& stream = *found.stream;
-        auto decoded = decode_stream(stream.dict, stream.data, Reading::Strict, resolver_.budget);
-        if (!decoded || decoded->size() > limits::kMaxFontProgramBytes) return std::nullopt;
         const Object* subtype = stream.dict.get("Subtype");
         const Name* name = subtype != nullptr ? subtype->as_name() : nullptr;
-        return read_font_program(found.key, name != nullptr ? std::string_view(name->text) : "",
-                                 decoded.value());
+        const std::string_view subtype_name = name != nullptr ? std::string_view(name->text) : "";
+        if (found.key == FontFileKey::FontFile) {
+            // What a Type 1 program gives is read from its clear-text part,
+            // the first /Length1 bytes or so; the encrypted glyph outlines
+            // behind it, most of the stream, are not decoded. /Length1 is
+            // often wrong, so the start decoded is checked to hold the whole
+            // clear text, else the whole stream is decoded as for any other
+            // program.
+            std::size_t wanted = kType1ClearTextGuess;
+            if (const Object* length1 = stream.dict.get("Length1")) {
+                if (const std::int64_t* v = length1->as_int(); v != nullptr && *v > 0) {
+                    wanted = static_cast<std::size_t>(
+                        std::min<std::int64_t>(*v, limits::kMaxType1ClearText));
+                }
+            }
+            wanted += kType1ClearTextSlack;
+            auto start =
+                decode_stream(stream.dict, stream.data, Reading::Strict, resolver_.budget, wanted);
+            if (start && holds_type1_clear_text(start.value())) {
+                return read_font_program(found.key, subtype_name, start.value());
+            }
+        }
+        auto decoded = decode_stream(stream.dict, stream.data, Reading::Strict, resolver_.budget);
+        if (!decoded || decoded->size() > limits::kMaxFontProgramBytes) return std::nullopt;
+        return read_font_program(found.key, subtype_name, decoded.value());
     }
+
+    // The clear text decoded when a Type 1 program has no usable /Length1
+    // (TeX's fonts, with their encodings written out, have 2 to 6 KB), and
+    // the bytes decoded past /Length1, which may stop just short of
+    // "eexec".
+    static constexpr std::size_t kType1ClearTextGuess = std::size_t{16} << 10;
+    static constexpr std::size_t kType1ClearTextSlack = 64;
 
     const Resolver& resolver_;
     const Dictionary* descriptor_;

@@ -149,6 +149,12 @@ struct FontProgram {
 std::optional<FontProgram> read_font_program(FontFileKey key, std::string_view subtype,
                                              ByteView bytes);
 
+// Whether `prefix`, the first bytes of a Type 1 program (or all of them),
+// holds its whole clear-text part: read_type1_program then reads from it
+// exactly what it reads from the whole program. False when it cannot tell,
+// including for bytes that are no Type 1 program.
+bool holds_type1_clear_text(ByteView prefix);
+
 // The readers by format, for tests and the fuzz harness.
 std::optional<FontProgram> read_type1_program(ByteView bytes);
 std::optional<FontProgram> read_cff_program(ByteView bytes);

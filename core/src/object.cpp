@@ -50,6 +50,7 @@ void Dictionary::set(std::string key, Object value) {
 
 void DictionaryBuilder::add(std::string key, Object value) {
     auto& entries = dict_.entries;
+    if (entries.empty()) entries.reserve(4);
     if (entries.size() < kIndexFrom) {
         dict_.set(std::move(key), std::move(value));
         return;

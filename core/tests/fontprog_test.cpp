@@ -387,6 +387,37 @@ TEST(FontProgType1, BuiltinEncodingFromClearText) {
     for (const std::string_view not_type1 :
          {"", "%", "eexec", "\x80\x01\x02", "/Encoding StandardEncoding def"}) {
         EXPECT_FALSE(read_type1_program(as_bytes(not_type1)).has_value()) << not_type1;
+        EXPECT_FALSE(holds_type1_clear_text(as_bytes(not_type1))) << not_type1;
+    }
+
+    // The loader decodes only the start of a Type 1 program when that start
+    // holds the whole clear text. Every prefix said to hold it must read as
+    // the whole program does, and the one that ends just after "eexec" (or
+    // after a PFB segment) must be recognised.
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        const ByteView whole = as_bytes(c.program);
+        const auto expected = read_type1_program(whole);
+        std::size_t shortest = whole.size() + 1;
+        for (std::size_t n = 0; n <= whole.size(); ++n) {
+            const ByteView prefix = whole.first(n);
+            if (!holds_type1_clear_text(prefix)) continue;
+            shortest = std::min(shortest, n);
+            const auto got = read_type1_program(prefix);
+            ASSERT_TRUE(got.has_value()) << n;
+            EXPECT_EQ(got->encoding, expected->encoding) << n;
+            EXPECT_EQ(got->code_names, expected->code_names) << n;
+        }
+        const std::size_t eexec = c.program.find("eexec");
+        if (c.program.starts_with("\x80\x01")) {
+            EXPECT_LE(shortest, 6 + pfb_clear.size());
+        } else if (eexec != std::string::npos) {
+            EXPECT_EQ(shortest, eexec + 5);
+        } else {
+            // No "eexec" and no segment: only the whole 1 MB window would
+            // tell where the clear text ends.
+            EXPECT_EQ(shortest, whole.size() + 1);
+        }
     }
 }
 

@@ -89,12 +89,16 @@ Result<Decoded> apply_predictor(Result<Decoded> decoded, const std::optional<Dic
 
 // One filter of the chain. Flate, LZW and RunLength, which can write far
 // more than they read, count their output against `meter` as it grows.
+// `wanted` as decode_stream's, for the last filter: only Flate without a
+// predictor (whose rows need all of their bytes) stops early.
 Result<Decoded> run_filter(const std::string& name, ByteView buf,
-                           const std::optional<Dictionary>& parms, Meter* meter) {
+                           const std::optional<Dictionary>& parms, Meter* meter,
+                           std::size_t wanted) {
     if (name == "FlateDecode" || name == "Fl") {
         ByteView body = buf;
         if (has_zlib_header(buf)) body = body.subspan(2);
-        return apply_predictor(inflate_partial(body, meter), parms, meter);
+        return apply_predictor(inflate_partial(body, meter, parms ? kWholeOutput : wanted), parms,
+                               meter);
     }
     if (name == "LZWDecode" || name == "LZW") {
         return apply_predictor(lzw_decode_partial(buf, early_change(parms), meter), parms, meter);
@@ -114,8 +118,8 @@ Result<Decoded> run_filter(const std::string& name, ByteView buf,
 
 }  // namespace
 
-Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading reading,
-                            Budget* budget) {
+Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading reading, Budget* budget,
+                            std::size_t wanted) {
     // The clock is read once per stream: a page whose /Contents lists one
     // small stream a million times decodes it a million times.
     if (budget != nullptr && !budget->check_time()) return budget->error();
@@ -140,7 +144,8 @@ Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading readi
     for (std::size_t i = 0; i < steps; ++i) {
         held.settle(0);
         Meter output{budget};
-        auto next = run_filter(names[i], input, parms[i], &output);
+        auto next =
+            run_filter(names[i], input, parms[i], &output, i + 1 == steps ? wanted : kWholeOutput);
         if (!next) return std::move(next).error();
         if (!output.settle(next->bytes.size())) return budget->error();
         held = output;

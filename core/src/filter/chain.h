@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "budget.h"
+#include "filter/output.h"
 #include "object.h"
 #include "result.h"
 
@@ -20,7 +21,13 @@ enum class Reading : std::uint8_t { Strict, Lenient };
 // Indirect filter names or parameters count as absent. With a `budget`, the
 // stream's decoded size counts against it as it is decoded, and a limit
 // passed (before or during the decoding) is the error whatever `reading`.
+// A caller that reads only the start of the stream (a Type 1 font's clear
+// text) gives `wanted`: the result then holds at least the first `wanted`
+// bytes, or all of them, and where the last filter is a plain Flate (the
+// usual case) the decoding stops soon after them, leaving the rest of the
+// data unread.
 Result<Bytes> decode_stream(const Dictionary& dict, ByteView data,
-                            Reading reading = Reading::Strict, Budget* budget = nullptr);
+                            Reading reading = Reading::Strict, Budget* budget = nullptr,
+                            std::size_t wanted = kWholeOutput);
 
 }  // namespace vellox_core

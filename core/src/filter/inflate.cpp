@@ -138,6 +138,10 @@ struct Output {
     Bytes bytes;
     std::size_t used = 0;
     Meter* meter = nullptr;
+    // The caller needs only the first `wanted` bytes: once they are out,
+    // the next growth stops the decoding instead, with `enough` set.
+    std::size_t wanted = kWholeOutput;
+    bool enough = false;
 
     // Makes `n` more bytes (plus slack) writable, or returns false when the
     // call's budget is passed. The caller has checked `n` against the cap.
@@ -147,6 +151,10 @@ struct Output {
     bool make_room(std::size_t n) {
         std::size_t needed = used + n + kSlack;
         if (needed <= bytes.size()) return true;
+        if (used >= wanted) {
+            enough = true;
+            return false;
+        }
         if (meter != nullptr && (!meter->settle(used) || !meter->pace(Budget::kClockStride))) {
             return false;
         }
@@ -596,10 +604,11 @@ Status fixed_block(BitReader& in, Output& out, Tables& t) {
 
 }  // namespace
 
-Result<Decoded> inflate_partial(ByteView data, Meter* meter) {
+Result<Decoded> inflate_partial(ByteView data, Meter* meter, std::size_t wanted) {
     BitReader in{data.data(), data.size()};
     Output out;
     out.meter = meter;
+    out.wanted = wanted;
     constexpr std::size_t kReserve = limits::kMaxInflateInitialReserve;
     std::size_t reserve = data.size() > kReserve / 8 ? kReserve : data.size() * 8 + kSlack;
     if (meter != nullptr) reserve = meter->capacity(reserve, kSlack, kMaxMatch + kSlack);
@@ -626,6 +635,10 @@ Result<Decoded> inflate_partial(ByteView data, Meter* meter) {
             case 1: block = fixed_block(in, out, *tables); break;
             case 2: block = dynamic_block(in, out, *tables); break;
             default: return stopped(corrupt());
+        }
+        if (!block && out.enough) {
+            out.bytes.resize(out.used);
+            return Decoded{std::move(out.bytes), std::nullopt};
         }
         if (!block) return stopped(std::move(block).error());
         // Whatever follows the final block (a zlib Adler-32 trailer, padding,

@@ -14,6 +14,9 @@
 
 namespace vellox_core {
 
+// A decoder asked for no particular part of its output decodes all of it.
+inline constexpr std::size_t kWholeOutput = SIZE_MAX;
+
 // What a decoder made of data that may be damaged. Content streams are read
 // leniently: a page whose stream was cut short (a truncated file) or turns
 // corrupt part-way still shows what decoded before the damage, which is

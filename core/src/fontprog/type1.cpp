@@ -23,6 +23,7 @@
 // a six-byte segment header 0x80 0x01 <length, 4 bytes little-endian>).
 // The clear text is therefore found here: after a PFB header if there is
 // one, up to the first "eexec".
+#include <algorithm>
 #include <string_view>
 
 #include "bounds.h"
@@ -196,6 +197,26 @@ void read_encoding(Tokenizer& tokens, FontProgram& program) {
 }
 
 }  // namespace
+
+bool holds_type1_clear_text(ByteView prefix) {
+    ByteView bytes = prefix;
+    std::size_t window = limits::kMaxType1ClearText;
+    if (bytes.size() >= 2 && bytes[0] == 0x80 && bytes[1] == 0x01) {
+        // A PFB segment header, as clear_text reads it once all six bytes
+        // are there.
+        if (bytes.size() < 6) return false;
+        const std::uint32_t length = bytes[2] | (bytes[3] << 8) | (bytes[4] << 16) |
+                                     (static_cast<std::uint32_t>(bytes[5]) << 24);
+        bytes = bytes.subspan(6);
+        window = std::min<std::size_t>(window, length);
+    }
+    if (bytes.size() >= window) return clear_text(prefix).has_value();
+    // Only part of the window is there: the clear text ends inside it when
+    // "eexec" does (its first occurrence in the prefix is its first in the
+    // whole program).
+    const std::string_view text = as_text(bytes);
+    return text.substr(0, 2) == "%!" && text.find("eexec") != std::string_view::npos;
+}
 
 std::optional<FontProgram> read_type1_program(ByteView bytes) {
     const std::optional<std::string_view> text = clear_text(bytes);

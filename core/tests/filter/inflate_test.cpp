@@ -337,3 +337,44 @@ TEST(Inflate, StopsAtTheDecodedSizeCap) {
     EXPECT_EQ(got.error(), (Error{ErrorKind::BadStream, "decoded stream too large"}));
     RecordProperty("seconds", std::to_string(seconds));
 }
+
+// A caller that wants only the start gets a prefix of the whole output at
+// least that long (all of it when the output is shorter), whatever the
+// block types, and damage past the part decoded is not seen.
+TEST(Inflate, WantedPrefixStopsEarly) {
+    std::mt19937 rng(11);
+    for (int kind = 0; kind < 4; ++kind) {
+        const Bytes input = sample(rng, 300000, kind);
+        for (int level : {0, 1, 9}) {
+            const Bytes packed = zlib_deflate(input, level, Z_DEFAULT_STRATEGY);
+            for (std::size_t wanted : {std::size_t{0}, std::size_t{1}, std::size_t{5000},
+                                       std::size_t{100000}, input.size(), input.size() + 1}) {
+                SCOPED_TRACE(testing::Message()
+                             << "kind " << kind << " level " << level << " wanted " << wanted);
+                auto got = inflate_partial(packed, nullptr, wanted);
+                ASSERT_TRUE(got.ok());
+                EXPECT_FALSE(got->damage.has_value());
+                ASSERT_GE(got->bytes.size(), std::min(wanted, input.size()));
+                ASSERT_LE(got->bytes.size(), input.size());
+                EXPECT_TRUE(std::equal(got->bytes.begin(), got->bytes.end(), input.begin()));
+                // Small requests stop well before the end: the rest of the
+                // stream is not decoded.
+                if (wanted <= 5000) {
+                    EXPECT_LT(got->bytes.size(), input.size() / 2);
+                }
+            }
+            // Cut off at half the data: the whole reading sees the damage,
+            // a reading of the start does not.
+            const Bytes cut(packed.begin(),
+                            packed.begin() + static_cast<std::ptrdiff_t>(packed.size() / 2));
+            auto whole = inflate_partial(cut, nullptr);
+            ASSERT_TRUE(whole.ok());
+            EXPECT_TRUE(whole->damage.has_value());
+            auto start = inflate_partial(cut, nullptr, 1000);
+            ASSERT_TRUE(start.ok());
+            EXPECT_FALSE(start->damage.has_value());
+            ASSERT_GE(start->bytes.size(), 1000u);
+            EXPECT_TRUE(std::equal(start->bytes.begin(), start->bytes.end(), input.begin()));
+        }
+    }
+}
