@@ -1,6 +1,7 @@
 #include "serialize.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -461,25 +462,40 @@ bool starts_reference(std::string_view text, std::size_t i) {
     return j > name && j < text.size() && text[j] == ';';
 }
 
+// The bytes append_inline must look at: those that may need a backslash
+// and the line breaks. Every other byte, UTF-8 sequences included, is
+// copied as it is.
+constexpr std::array<std::uint8_t, 256> kInlineSpecial = [] {
+    std::array<std::uint8_t, 256> special{};
+    for (const char c : std::string_view("\\`*_[]<&|\n\r")) {
+        special[static_cast<unsigned char>(c)] = 1;
+    }
+    return special;
+}();
+
+std::uint8_t inline_special(char c) { return kInlineSpecial[static_cast<unsigned char>(c)]; }
+
 // Text in a paragraph, heading or cell, written so that a CommonMark
 // renderer shows it as it is: the characters that open emphasis, code,
 // links, raw HTML and escapes are backslash-escaped, and so is '|' where a
 // table's cell or row could end (`bars`). Line breaks inside the text
 // become spaces, which is how a renderer would show them.
 void append_inline(std::string& out, std::string_view text, bool bars) {
-    // What needs nothing is appended a stretch at a time, not a character.
+    // What needs nothing is appended a stretch at a time, not a character;
+    // the stretch is found four bytes a step, most text having no byte to
+    // look at.
     std::size_t plain = 0;  // where the stretch not yet written starts
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t n = text.size();
+    for (std::size_t i = 0;; ++i) {
+        while (n - i >= 4 && (inline_special(text[i]) | inline_special(text[i + 1]) |
+                              inline_special(text[i + 2]) | inline_special(text[i + 3])) == 0) {
+            i += 4;
+        }
+        while (i < n && inline_special(text[i]) == 0) ++i;
+        if (i == n) break;
         const char c = text[i];
         bool escape = false;
         switch (c) {
-            case '\\':
-            case '`':
-            case '*':
-            case '_':
-            case '[':
-            case ']':
-            case '<': escape = true; break;
             case '&': escape = starts_reference(text, i); break;
             case '|': escape = bars; break;
             case '\n':
@@ -488,7 +504,7 @@ void append_inline(std::string& out, std::string_view text, bool bars) {
                 out.push_back(' ');
                 plain = i + 1;
                 continue;
-            default: continue;
+            default: escape = true; break;  // \\ ` * _ [ ] <
         }
         if (!escape) continue;
         // The backslash, then the character itself with the next stretch.

@@ -27,39 +27,26 @@ Point transform(const Matrix& m, double x, double y) {
     return {m.a * x + m.c * y + m.e, m.b * x + m.d * y + m.f};
 }
 
+// vector::push_back out of line. Inlined, its growth path makes every path
+// step that records something save and restore six registers; called last
+// in a step, this is a jump, and the step stays a leaf.
+template <class T>
+[[gnu::noinline]] void record(std::vector<T>& out, const T& value) {
+    out.push_back(value);
+}
+
 // Straight pieces: a horizontal rule when flat in y and long in x, a
 // vertical one the other way round; only the start's coordinate is kept.
 // Both tests need finite coordinates, so a NaN or infinity from a hostile
 // matrix is never recorded.
-void edge_test(Point s, Point p, Segments& out) {
+inline void edge_test(Point s, Point p, Segments& out) {
     const double dx = std::fabs(s.x - p.x);
     const double dy = std::fabs(s.y - p.y);
     if (dy < kTolerance && dx > kTolerance && std::isfinite(dx)) {
-        out.horizontals.push_back(s.y);
+        record(out.horizontals, s.y);
     } else if (dx < kTolerance && dy > kTolerance && std::isfinite(dy)) {
-        out.verticals.push_back(s.x);
+        record(out.verticals, s.x);
     }
-}
-
-bool strokes(Operator op) {
-    switch (op) {
-        case Operator::Stroke:
-        case Operator::CloseStroke:
-        case Operator::FillStroke:
-        case Operator::FillStrokeEvenOdd:
-        case Operator::CloseFillStroke:
-        case Operator::CloseFillStrokeEvenOdd: return true;
-        default: return false;
-    }
-}
-
-bool fills_only(Operator op) {
-    return op == Operator::Fill || op == Operator::FillOld || op == Operator::FillEvenOdd;
-}
-
-bool closes(Operator op) {
-    return op == Operator::CloseStroke || op == Operator::CloseFillStroke ||
-           op == Operator::CloseFillStrokeEvenOdd;
 }
 
 // std::fmin and std::fmax, in line: the path operators of a page add every
@@ -69,7 +56,10 @@ bool closes(Operator op) {
 double least(double a, double b) { return a < b || std::isnan(b) ? a : b; }
 double greatest(double a, double b) { return a > b || std::isnan(b) ? a : b; }
 
-void keep(std::vector<double>& rules, const std::vector<double>& found) {
+// Most painted paths (text underlines, a glyph's outline, a filled area)
+// give no rule of one direction or of either: those return at once.
+inline void keep(std::vector<double>& rules, const std::vector<double>& found) {
+    if (found.empty()) return;
     const std::size_t room = limits::kMaxPageRules - std::min(rules.size(), limits::kMaxPageRules);
     rules.insert(rules.end(), found.begin(),
                  found.begin() + static_cast<std::ptrdiff_t>(std::min(room, found.size())));
@@ -92,29 +82,66 @@ inline void RulePath::Box::add(Point p) {
     y1 = greatest(y1, p.y);
 }
 
+// Each step records last, so that its record() is a jump.
 inline void RulePath::start_subpath(Point p) {
-    if (!box_.empty) boxes_.push_back(box_);
+    const Box finished = box_;
     box_ = Box{};
     box_.add(p);
     start_ = current_ = p;
+    if (!finished.empty) record(boxes_, finished);
 }
 
 inline void RulePath::line_to(Point p) {
-    edge_test(current_, p, edges_);
+    const Point from = current_;
     box_.add(p);
     current_ = p;
+    edge_test(from, p, edges_);
 }
 
-void RulePath::close_subpath() {
-    edge_test(current_, start_, edges_);
+inline void RulePath::close_subpath() {
+    const Point from = current_;
     current_ = start_;
+    edge_test(from, start_, edges_);
 }
 
-void RulePath::clear() {
+inline void RulePath::clear() {
     edges_.verticals.clear();
     edges_.horizontals.clear();
     boxes_.clear();
     box_ = Box{};
+}
+
+// A curve is no rule, but its control points bound the subpath and it moves
+// the current point to its end (the last pair).
+void RulePath::curve_to(std::span<const Operand> args, const Matrix& ctm) {
+    const auto point = [&](std::size_t k) {
+        return transform(ctm, number_at(args, k, 0.0), number_at(args, k + 1, 0.0));
+    };
+    const std::size_t pairs = std::min<std::size_t>(args.size() / 2, 3);
+    for (std::size_t k = 0; k < pairs; ++k) {
+        const Point p = point(2 * k);
+        box_.add(p);
+        current_ = p;
+    }
+}
+
+// A filled path gives the rules of its thin subpaths (edges_, unused by a
+// fill, holds them meanwhile).
+void RulePath::keep_thin(Segments& rules) {
+    if (!box_.empty) record(boxes_, box_);
+    edges_.verticals.clear();
+    edges_.horizontals.clear();
+    for (const Box& b : boxes_) {
+        const double w = b.x1 - b.x0;
+        const double h = b.y1 - b.y0;
+        if (h <= kTolerance && w > kTolerance && std::isfinite(w)) {
+            edges_.horizontals.push_back((b.y0 + b.y1) / 2);
+        } else if (w <= kTolerance && h > kTolerance && std::isfinite(h)) {
+            edges_.verticals.push_back((b.x0 + b.x1) / 2);
+        }
+    }
+    keep(rules.verticals, edges_.verticals);
+    keep(rules.horizontals, edges_.horizontals);
 }
 
 void RulePath::apply(const Op& op, const Matrix& ctm, Segments& rules) {
@@ -125,14 +152,7 @@ void RulePath::apply(const Op& op, const Matrix& ctm, Segments& rules) {
     switch (op.code) {
         case Operator::MoveTo: start_subpath(point(0)); return;
         case Operator::LineTo: line_to(point(0)); return;
-        case Operator::CurveTo: {
-            // A curve is no rule, but its control points bound the subpath
-            // and it moves the current point to its end (the last pair).
-            const std::size_t pairs = std::min<std::size_t>(args.size() / 2, 3);
-            for (std::size_t k = 0; k < pairs; ++k) box_.add(point(2 * k));
-            if (pairs > 0) current_ = point(2 * (pairs - 1));
-            return;
-        }
+        case Operator::CurveTo: curve_to(args, ctm); return;
         case Operator::ClosePath: close_subpath(); return;
         case Operator::Rectangle: {
             const double x = number_at(args, 0, 0.0);
@@ -146,29 +166,20 @@ void RulePath::apply(const Op& op, const Matrix& ctm, Segments& rules) {
             close_subpath();
             return;
         }
-        case Operator::EndPath: clear(); return;
-        default: break;
-    }
-    if (strokes(op.code)) {
-        if (closes(op.code)) close_subpath();
-        keep(rules.verticals, edges_.verticals);
-        keep(rules.horizontals, edges_.horizontals);
-    } else if (fills_only(op.code)) {
-        if (!box_.empty) boxes_.push_back(box_);
-        Segments thin;
-        for (const Box& b : boxes_) {
-            const double w = b.x1 - b.x0;
-            const double h = b.y1 - b.y0;
-            if (h <= kTolerance && w > kTolerance && std::isfinite(w)) {
-                thin.horizontals.push_back((b.y0 + b.y1) / 2);
-            } else if (w <= kTolerance && h > kTolerance && std::isfinite(h)) {
-                thin.verticals.push_back((b.x0 + b.x1) / 2);
-            }
-        }
-        keep(rules.verticals, thin.verticals);
-        keep(rules.horizontals, thin.horizontals);
-    } else {
-        return;  // not a path operator
+        case Operator::EndPath: break;
+        case Operator::CloseStroke:
+        case Operator::CloseFillStroke:
+        case Operator::CloseFillStrokeEvenOdd: close_subpath(); [[fallthrough]];
+        case Operator::Stroke:
+        case Operator::FillStroke:
+        case Operator::FillStrokeEvenOdd:
+            keep(rules.verticals, edges_.verticals);
+            keep(rules.horizontals, edges_.horizontals);
+            break;
+        case Operator::Fill:
+        case Operator::FillOld:
+        case Operator::FillEvenOdd: keep_thin(rules); break;
+        default: return;  // not a path operator
     }
     clear();
 }

@@ -61,6 +61,8 @@ private:
     void start_subpath(Point p);
     void line_to(Point p);
     void close_subpath();
+    void curve_to(std::span<const Operand> args, const Matrix& ctm);
+    void keep_thin(Segments& rules);
     void clear();
 
     Segments edges_;          // flat straight pieces of the path so far

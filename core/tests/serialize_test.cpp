@@ -418,6 +418,30 @@ TEST(ToMarkdown, EscapesWhatCommonMarkReadsAsSyntaxAndNothingElse) {
     }
 }
 
+// Plain text is skipped several bytes a step; a character to escape is
+// found wherever it falls in a step, and only it is escaped.
+TEST(ToMarkdown, EscapesACharacterAtEveryPlaceInLongerText) {
+    struct Case {
+        char c;
+        std::string written;
+    } cases[] = {
+        {'\\', "\\\\"}, {'`', "\\`"}, {'*', "\\*"}, {'_', "\\_"}, {'[', "\\["},
+        {']', "\\]"},   {'<', "\\<"}, {'|', "|"},   {'&', "&"},   {'\n', " "},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t before = 0; before < 11; ++before) {
+            for (std::size_t after = 0; after < 6; ++after) {
+                const std::string head = "p" + std::string(before, 'x');
+                const std::string tail = std::string(after, 'y');
+                SCOPED_TRACE(head + c.c + tail);
+                // Twice, so that a second stretch starts right after the first.
+                const std::string text = head + c.c + tail + c.c + tail;
+                const std::string expected = head + c.written + tail + c.written + tail;
+                EXPECT_EQ(markdown_of(page_of_blocks({{text}})), expected);
+            }
+        }
+    }
+}
 TEST(ToMarkdown, HeadingsKeepTheirTextAndAClosingHash) {
     struct Case {
         int level;

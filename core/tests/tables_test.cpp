@@ -129,6 +129,23 @@ TEST(Tables, WhatCountsAsARule) {
     }
 }
 
+// A page keeps at most kMaxPageRules of each direction: those of the path
+// painted when the limit is reached are kept in the order drawn, up to it,
+// and later paths add none.
+TEST(Tables, RulesStopAtThePageLimitInDrawingOrder) {
+    const Content content =
+        parse_content(as_bytes("0 10 m 100 10 l 0 20 m 100 20 l 0 30 m 100 30 l 5 0 m 5 100 l S "
+                               "0 50 m 100 50 l S"));
+    Segments rules;
+    rules.horizontals.assign(limits::kMaxPageRules - 2, 0.0);
+    RulePath path;
+    for (const Op& op : content.ops) path.apply(op, Matrix{}, rules);
+    ASSERT_EQ(rules.horizontals.size(), limits::kMaxPageRules);
+    EXPECT_EQ(rules.horizontals[limits::kMaxPageRules - 2], 10);
+    EXPECT_EQ(rules.horizontals[limits::kMaxPageRules - 1], 20);
+    EXPECT_EQ(rules.verticals, std::vector<double>{5});
+}
+
 // A grid of one cell is a frame or a page border, not a table; two cells
 // are.
 TEST(Tables, OneCellIsNoTable) {
