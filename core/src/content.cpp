@@ -20,12 +20,23 @@ namespace vellox_core {
 
 namespace {
 
-// Bytes that begin an operand: strings, hex strings and dictionaries, names,
-// arrays and numbers. Every other byte begins a keyword or is a delimiter.
-bool starts_operand(std::uint8_t c) {
-    return c == '(' || c == '+' || c == '-' || c == '.' || c == '/' || c == '<' || c == '[' ||
-           (c >= '0' && c <= '9');
-}
+// What a token's first byte says it is, looked up once per token: a
+// number, another operand (strings, hex strings and dictionaries, names,
+// arrays), or anything else (a keyword or a delimiter).
+enum TokenStart : std::uint8_t { kOtherStart = 0, kNumberStart = 1, kOperandStart = 2 };
+
+constexpr std::array<std::uint8_t, 256> kTokenStarts = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (const char c : std::string_view("+-.0123456789")) {
+        t[static_cast<unsigned char>(c)] = kNumberStart;
+    }
+    for (const char c : std::string_view("(/<[")) t[static_cast<unsigned char>(c)] = kOperandStart;
+    return t;
+}();
+
+bool starts_number(std::uint8_t c) { return kTokenStarts[c] == kNumberStart; }
+// Bytes that begin an operand, numbers included.
+bool starts_operand(std::uint8_t c) { return kTokenStarts[c] != kOtherStart; }
 
 // The first filter of an inline image, in full or abbreviated.
 std::string_view first_filter(const Dictionary& dict) {
@@ -288,7 +299,7 @@ public:
     // Room for `n` operations before the first arrives; reserved, not
     // written, so a page with fewer costs nothing for the rest.
     void reserve_ops(std::size_t n) {
-        if (n > ops_.capacity() - used_) grow(used_ + n);
+        if (n > static_cast<std::size_t>(ops_end_ - next_op_)) grow(used() + n);
     }
     // An operand to fill in place, and its removal.
     Operand& emplace_operand() { return operands_.emplace(); }
@@ -300,27 +311,28 @@ public:
     // `readable_end` bounds the bytes that may be read from the keyword's
     // start: with four of them there, the keyword is copied as one word.
     [[gnu::always_inline]] void add_op(std::string_view keyword, const char* readable_end) {
-        if (used_ == ops_.capacity()) grow(std::max<std::size_t>(64, 2 * used_));
+        if (next_op_ == ops_end_) grow(std::max<std::size_t>(64, 2 * used()));
         const std::size_t len = std::min<std::size_t>(keyword.size(), 4);
         std::array<char, 4> bytes{};
         if (std::endian::native == std::endian::little && readable_end - keyword.data() >= 4) {
             std::uint32_t word = 0;
             std::memcpy(&word, keyword.data(), sizeof word);
             // The bytes past a shorter keyword are cleared (len is 1 to 4).
-            if (len < 4) word &= (std::uint32_t{1} << (8 * len)) - 1;
+            constexpr std::uint32_t kKept[5] = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF};
+            word &= kKept[len];
             std::memcpy(bytes.data(), &word, sizeof word);
         } else {
             for (std::size_t i = 0; i < len; ++i) bytes[i] = keyword[i];
         }
         const Operator code = operator_of(keyword.substr(0, len));
-        new (ops_.data() + used_++)
-            Op{operands_.take(), bytes, static_cast<std::uint8_t>(len), code};
+        new (next_op_++) Op{operands_.take(), bytes, static_cast<std::uint8_t>(len), code};
     }
     // Operands pushed after the last operation belong to none: dropped.
     void finish_into(Content& content) && {
         std::move(operands_).release_into(content.blocks);
+        const std::size_t made = used();
         content.op_storage = std::move(ops_);
-        content.ops = std::span<const Op>(content.op_storage.data(), used_);
+        content.ops = std::span<const Op>(content.op_storage.data(), made);
     }
     // The blocks of array items go with the operands they are items of.
     static void finish_items(BlockList&& items, Content& content) {
@@ -328,20 +340,22 @@ public:
     }
 
 private:
+    std::size_t used() const { return static_cast<std::size_t>(next_op_ - ops_.data()); }
+
     void grow(std::size_t capacity) {
+        const std::size_t made = used();
         Slab<Op> bigger(capacity);
-        if (used_ > 0) std::uninitialized_copy_n(ops_.data(), used_, bigger.data());
+        if (made > 0) std::uninitialized_copy_n(ops_.data(), made, bigger.data());
         ops_ = std::move(bigger);
+        next_op_ = ops_.data() + made;
+        ops_end_ = ops_.data() + ops_.capacity();
     }
 
     BlockList operands_;
     Slab<Op> ops_;
-    std::size_t used_ = 0;  // operations made, at the start of ops_
+    Op* next_op_ = nullptr;  // behind the operations made, at the start of ops_
+    Op* ops_end_ = nullptr;
 };
-
-bool starts_number(std::uint8_t c) {
-    return c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9');
-}
 
 // Whether "g R" could follow the integer that ends at `p`: false when the
 // next token is no run of digits (with an optional '+') or no R follows it,
