@@ -221,6 +221,17 @@ struct Extent {
         c1 = std::max(c1, p.across + kAboveBaseline * p.size);
     }
 
+    // The extent of the runs of both: the same bounds as adding the other's
+    // runs one by one, since a minimum or maximum taken in parts is the
+    // minimum or maximum of the whole (and ties keep the earlier value,
+    // +0 or -0, either way).
+    void add(const Extent& e) {
+        a0 = std::min(a0, e.a0);
+        a1 = std::max(a1, e.a1);
+        c0 = std::min(c0, e.c0);
+        c1 = std::max(c1, e.c1);
+    }
+
     Box box(const Frame& frame) const {
         const Vec2 corners[4] = {from_frame(frame, a0, c0), from_frame(frame, a1, c0),
                                  from_frame(frame, a0, c1), from_frame(frame, a1, c1)};
@@ -236,9 +247,9 @@ struct Extent {
     }
 };
 
-// The line of `members`; with `pieces`, its pieces are appended there
-// (their `line` left for the caller to set).
-Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vector<Placed>& members,
+// The line of `members`, which it sorts; with `pieces`, its pieces are
+// appended there (their `line` left for the caller to set).
+Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::span<Placed> members,
                  std::vector<LinePiece>* pieces) {
     // Along the line, equal positions in sweep order.
     const bool comparable = std::none_of(members.begin(), members.end(),
@@ -247,16 +258,14 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
     if (comparable) {
         // Most lines arrive in order already (their runs were swept along
         // the line); only scripts and overlapping runs move.
-        sort_nearly_sorted(std::span<Placed>(members), before);
+        sort_nearly_sorted(members, before);
     } else {
         const std::vector<std::size_t> order =
             merge_order(members.size(), [&members](std::size_t a, std::size_t b) {
                 return members[a].along < members[b].along;
             });
-        std::vector<Placed> sorted;
-        sorted.reserve(members.size());
-        for (const std::size_t i : order) sorted.push_back(members[i]);
-        members.swap(sorted);
+        const std::vector<Placed> sorted(members.begin(), members.end());
+        for (std::size_t i = 0; i < order.size(); ++i) members[i] = sorted[order[i]];
     }
 
     Line line;
@@ -268,6 +277,8 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
     line.x = first.x;
     line.y = first.y;
     line.direction = frame.unit;
+    // The extent of the pieces before the one being formed, and of that
+    // one: the line's is both.
     Extent whole;
     Extent piece;
     const std::size_t first_piece = pieces != nullptr ? pieces->size() : 0;
@@ -287,6 +298,7 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
                                    kPieceGap * std::max(p.size, last_placed->size);
                 if (pieces != nullptr && apart) {
                     pieces->back().box = piece.box(frame);
+                    whole.add(piece);
                     piece = Extent{};
                     pieces->push_back({0, 0, line.text.size(), r.x, r.y, {}, 0});
                 }
@@ -300,7 +312,6 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
             last_text = &r;
             last_placed = &p;
         }
-        whole.add(p);
         piece.add(p);
         // The largest size so far is never NaN, and stays when this one is.
         line.font_size = std::max(line.font_size, std::fabs(r.font_size));
@@ -308,11 +319,11 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
             pieces->back().font_size = std::max(pieces->back().font_size, std::fabs(r.font_size));
         }
     }
+    whole.add(piece);
     line.box = whole.box(frame);
     if (pieces != nullptr) {
-        pieces->back().box = piece.box(frame);
         // A line of one piece is the line itself.
-        if (pieces->size() == first_piece + 1) pieces->back().box = line.box;
+        pieces->back().box = pieces->size() == first_piece + 1 ? line.box : piece.box(frame);
     }
     return line;
 }
@@ -413,18 +424,24 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
         draft->end = swept.size();
         g.text_bytes += runs[p.run].text.size();
     }
-    std::vector<Placed> members;  // one line's runs at a time
+    std::vector<Placed> members;  // a line's runs when scripts joined it
     for (std::size_t g = 0; g < groups.size(); ++g) {
         Group& group = groups[g];
         attach_scripts(group.drafts, swept);
         for (const Draft& d : group.drafts) {
             if (d.empty()) continue;
-            const std::span<const Placed> own = d.own(swept);
-            members.assign(own.begin(), own.end());
-            members.insert(members.end(), d.joined.begin(), d.joined.end());
+            // Most lines are a range of the swept runs, sorted in place:
+            // only this line reads that range from here on.
+            std::span<Placed> line_runs =
+                std::span<Placed>(swept).subspan(d.begin, d.end - d.begin);
+            if (!d.joined.empty()) {
+                members.assign(line_runs.begin(), line_runs.end());
+                members.insert(members.end(), d.joined.begin(), d.joined.end());
+                line_runs = members;
+            }
             const std::size_t from = group.pieces.size();
-            group.lines.push_back(
-                finish_line(runs, frames[g], members, pieces != nullptr ? &group.pieces : nullptr));
+            group.lines.push_back(finish_line(runs, frames[g], line_runs,
+                                              pieces != nullptr ? &group.pieces : nullptr));
             for (std::size_t k = from; k < group.pieces.size(); ++k) {
                 group.pieces[k].line = group.lines.size() - 1;
             }
