@@ -339,27 +339,27 @@ struct Group {
 
 }  // namespace
 
-std::vector<std::size_t> sweep_order_merge(std::span<const SweepKey> keys) {
-    return merge_order(keys.size(), [keys](std::size_t a, std::size_t b) {
-        return sweeps_before(keys[a], keys[b]);
-    });
+void sweep_sort_merge(std::span<SweepKey> keys) {
+    const std::vector<std::size_t> order = merge_order(
+        keys.size(),
+        [keys](std::size_t a, std::size_t b) { return sweeps_before(keys[a], keys[b]); });
+    const std::vector<SweepKey> unsorted(keys.begin(), keys.end());
+    for (std::size_t i = 0; i < order.size(); ++i) keys[i] = unsorted[order[i]];
 }
 
-std::vector<std::size_t> sweep_order(std::span<const SweepKey> keys) {
+void sweep_sort(std::span<SweepKey> keys) {
     // Without NaN the comparison is a strict weak ordering, so every stable
     // sort gives the same order and a quicker one than the merge sort may be
     // used: most pages arrive nearly or wholly in order.
     const bool comparable = std::none_of(keys.begin(), keys.end(), [](const SweepKey& k) {
         return std::isnan(k.across) || std::isnan(k.along);
     });
-    if (!comparable) return sweep_order_merge(keys);
-    std::vector<std::size_t> order(keys.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    const auto before = [keys](std::size_t a, std::size_t b) {
-        return sweeps_before(keys[a], keys[b]);
-    };
-    sort_nearly_sorted(std::span<std::size_t>(order), before);
-    return order;
+    if (!comparable) {
+        sweep_sort_merge(keys);
+        return;
+    }
+    sort_nearly_sorted(keys,
+                       [](const SweepKey& a, const SweepKey& b) { return sweeps_before(a, b); });
 }
 
 namespace {
@@ -376,8 +376,10 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
     std::array<int, kDirectionBins> group_of;
     group_of.fill(-1);
     std::vector<Frame> frames;
-    std::vector<SweepKey> keys(count);
-    std::vector<Placed> placed(count);
+    std::vector<SweepKey> keys;
+    keys.reserve(count);
+    std::vector<Placed> placed;
+    placed.reserve(count);
     Direction d;
     const TextRun* previous = nullptr;
     for (std::size_t i = 0; i < count; ++i) {
@@ -397,20 +399,20 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
         }
         const Vec2 p =
             to_frame(frames[static_cast<std::size_t>(group)], to_display({r.x, r.y}, rotation));
-        keys[i] = {group, p.y, p.x};
-        placed[i] = {at, p.x, p.y, layout_size(r.font_size), r.width};
+        keys.push_back({group, p.y, p.x, i});
+        placed.push_back({at, p.x, p.y, layout_size(r.font_size), r.width});
     }
 
     std::vector<Group> groups(frames.size());
     for (std::size_t g = 0; g < frames.size(); ++g) groups[g].bin = frames[g].bin;
-    const std::vector<std::size_t> order = sweep_order(keys);
+    sweep_sort(keys);
     std::vector<Placed> swept;
-    swept.reserve(order.size());
+    swept.reserve(keys.size());
     Draft* draft = nullptr;
     int draft_group = -1;
-    for (const std::size_t i : order) {
-        const Placed& p = placed[i];
-        const int group = keys[i].group;
+    for (const SweepKey& key : keys) {
+        const Placed& p = placed[key.item];
+        const int group = key.group;
         Group& g = groups[static_cast<std::size_t>(group)];
         if (group != draft_group || !same_line(draft->ref, p)) {
             draft = &g.drafts.emplace_back();
