@@ -430,6 +430,10 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
     for (std::size_t g = 0; g < groups.size(); ++g) {
         Group& group = groups[g];
         attach_scripts(group.drafts, swept);
+        // At most a line a draft: the lines are moved once, into place. And
+        // most lines are one piece.
+        group.lines.reserve(group.drafts.size());
+        if (pieces != nullptr) group.pieces.reserve(group.drafts.size());
         for (const Draft& d : group.drafts) {
             if (d.empty()) continue;
             // Most lines are a range of the swept runs, sorted in place:
