@@ -95,15 +95,31 @@ bool is_bullet(char32_t cp) {
     }
 }
 
+// What count_text counts: only TextCounts::chars (the body size weighs every
+// line of the document by it, and needs no more), or everything.
+enum class Counting { Chars, All };
+
+template <Counting what = Counting::All>
 TextCounts count_text(std::string_view text) {
     TextCounts counts;
     std::size_t dots = 0;
     bool space = false;  // one space since the last dot
     for (std::size_t i = 0; i < text.size();) {
-        const char32_t cp = next_code_point(text, i);
+        // ASCII, most text, without the call.
+        const auto byte = static_cast<unsigned char>(text[i]);
+        char32_t cp = byte;
+        if (byte < 0x80) {
+            ++i;
+        } else {
+            cp = next_code_point(text, i);
+        }
         if (cp == ' ' || cp == '\t' || cp == 0xA0) {
             if (space) dots = 0;
             space = true;
+            continue;
+        }
+        if constexpr (what == Counting::Chars) {
+            ++counts.chars;
             continue;
         }
         space = false;
@@ -336,7 +352,7 @@ double body_font_size(const std::vector<PageText>& pages) {
             for (std::size_t i = block.begin; i < block.end; ++i) {
                 const Line& line = page.lines[i];
                 if (!usable_size(line.font_size) || in_table(page, line)) continue;
-                const std::size_t chars = count_text(line.text).chars;
+                const std::size_t chars = count_text<Counting::Chars>(line.text).chars;
                 if (chars != 0) weights.emplace_back(size_key(line.font_size), chars);
             }
         }

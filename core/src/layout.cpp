@@ -221,6 +221,17 @@ struct Extent {
         c1 = std::max(c1, p.across + kAboveBaseline * p.size);
     }
 
+    // The extent of the runs of both: the same bounds as adding the other's
+    // runs one by one, since a minimum or maximum taken in parts is the
+    // minimum or maximum of the whole (and ties keep the earlier value,
+    // +0 or -0, either way).
+    void add(const Extent& e) {
+        a0 = std::min(a0, e.a0);
+        a1 = std::max(a1, e.a1);
+        c0 = std::min(c0, e.c0);
+        c1 = std::max(c1, e.c1);
+    }
+
     Box box(const Frame& frame) const {
         const Vec2 corners[4] = {from_frame(frame, a0, c0), from_frame(frame, a1, c0),
                                  from_frame(frame, a0, c1), from_frame(frame, a1, c1)};
@@ -236,9 +247,9 @@ struct Extent {
     }
 };
 
-// The line of `members`; with `pieces`, its pieces are appended there
-// (their `line` left for the caller to set).
-Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vector<Placed>& members,
+// The line of `members`, which it sorts; with `pieces`, its pieces are
+// appended there (their `line` left for the caller to set).
+Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::span<Placed> members,
                  std::vector<LinePiece>* pieces) {
     // Along the line, equal positions in sweep order.
     const bool comparable = std::none_of(members.begin(), members.end(),
@@ -247,16 +258,14 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
     if (comparable) {
         // Most lines arrive in order already (their runs were swept along
         // the line); only scripts and overlapping runs move.
-        sort_nearly_sorted(std::span<Placed>(members), before);
+        sort_nearly_sorted(members, before);
     } else {
         const std::vector<std::size_t> order =
             merge_order(members.size(), [&members](std::size_t a, std::size_t b) {
                 return members[a].along < members[b].along;
             });
-        std::vector<Placed> sorted;
-        sorted.reserve(members.size());
-        for (const std::size_t i : order) sorted.push_back(members[i]);
-        members.swap(sorted);
+        const std::vector<Placed> sorted(members.begin(), members.end());
+        for (std::size_t i = 0; i < order.size(); ++i) members[i] = sorted[order[i]];
     }
 
     Line line;
@@ -268,6 +277,8 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
     line.x = first.x;
     line.y = first.y;
     line.direction = frame.unit;
+    // The extent of the pieces before the one being formed, and of that
+    // one: the line's is both.
     Extent whole;
     Extent piece;
     const std::size_t first_piece = pieces != nullptr ? pieces->size() : 0;
@@ -287,6 +298,7 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
                                    kPieceGap * std::max(p.size, last_placed->size);
                 if (pieces != nullptr && apart) {
                     pieces->back().box = piece.box(frame);
+                    whole.add(piece);
                     piece = Extent{};
                     pieces->push_back({0, 0, line.text.size(), r.x, r.y, {}, 0});
                 }
@@ -300,7 +312,6 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
             last_text = &r;
             last_placed = &p;
         }
-        whole.add(p);
         piece.add(p);
         // The largest size so far is never NaN, and stays when this one is.
         line.font_size = std::max(line.font_size, std::fabs(r.font_size));
@@ -308,11 +319,11 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::vect
             pieces->back().font_size = std::max(pieces->back().font_size, std::fabs(r.font_size));
         }
     }
+    whole.add(piece);
     line.box = whole.box(frame);
     if (pieces != nullptr) {
-        pieces->back().box = piece.box(frame);
         // A line of one piece is the line itself.
-        if (pieces->size() == first_piece + 1) pieces->back().box = line.box;
+        pieces->back().box = pieces->size() == first_piece + 1 ? line.box : piece.box(frame);
     }
     return line;
 }
@@ -328,27 +339,27 @@ struct Group {
 
 }  // namespace
 
-std::vector<std::size_t> sweep_order_merge(std::span<const SweepKey> keys) {
-    return merge_order(keys.size(), [keys](std::size_t a, std::size_t b) {
-        return sweeps_before(keys[a], keys[b]);
-    });
+void sweep_sort_merge(std::span<SweepKey> keys) {
+    const std::vector<std::size_t> order = merge_order(
+        keys.size(),
+        [keys](std::size_t a, std::size_t b) { return sweeps_before(keys[a], keys[b]); });
+    const std::vector<SweepKey> unsorted(keys.begin(), keys.end());
+    for (std::size_t i = 0; i < order.size(); ++i) keys[i] = unsorted[order[i]];
 }
 
-std::vector<std::size_t> sweep_order(std::span<const SweepKey> keys) {
+void sweep_sort(std::span<SweepKey> keys) {
     // Without NaN the comparison is a strict weak ordering, so every stable
     // sort gives the same order and a quicker one than the merge sort may be
     // used: most pages arrive nearly or wholly in order.
     const bool comparable = std::none_of(keys.begin(), keys.end(), [](const SweepKey& k) {
         return std::isnan(k.across) || std::isnan(k.along);
     });
-    if (!comparable) return sweep_order_merge(keys);
-    std::vector<std::size_t> order(keys.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    const auto before = [keys](std::size_t a, std::size_t b) {
-        return sweeps_before(keys[a], keys[b]);
-    };
-    sort_nearly_sorted(std::span<std::size_t>(order), before);
-    return order;
+    if (!comparable) {
+        sweep_sort_merge(keys);
+        return;
+    }
+    sort_nearly_sorted(keys,
+                       [](const SweepKey& a, const SweepKey& b) { return sweeps_before(a, b); });
 }
 
 namespace {
@@ -365,8 +376,10 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
     std::array<int, kDirectionBins> group_of;
     group_of.fill(-1);
     std::vector<Frame> frames;
-    std::vector<SweepKey> keys(count);
-    std::vector<Placed> placed(count);
+    std::vector<SweepKey> keys;
+    keys.reserve(count);
+    std::vector<Placed> placed;
+    placed.reserve(count);
     Direction d;
     const TextRun* previous = nullptr;
     for (std::size_t i = 0; i < count; ++i) {
@@ -386,20 +399,20 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
         }
         const Vec2 p =
             to_frame(frames[static_cast<std::size_t>(group)], to_display({r.x, r.y}, rotation));
-        keys[i] = {group, p.y, p.x};
-        placed[i] = {at, p.x, p.y, layout_size(r.font_size), r.width};
+        keys.push_back({group, p.y, p.x, i});
+        placed.push_back({at, p.x, p.y, layout_size(r.font_size), r.width});
     }
 
     std::vector<Group> groups(frames.size());
     for (std::size_t g = 0; g < frames.size(); ++g) groups[g].bin = frames[g].bin;
-    const std::vector<std::size_t> order = sweep_order(keys);
+    sweep_sort(keys);
     std::vector<Placed> swept;
-    swept.reserve(order.size());
+    swept.reserve(keys.size());
     Draft* draft = nullptr;
     int draft_group = -1;
-    for (const std::size_t i : order) {
-        const Placed& p = placed[i];
-        const int group = keys[i].group;
+    for (const SweepKey& key : keys) {
+        const Placed& p = placed[key.item];
+        const int group = key.group;
         Group& g = groups[static_cast<std::size_t>(group)];
         if (group != draft_group || !same_line(draft->ref, p)) {
             draft = &g.drafts.emplace_back();
@@ -413,18 +426,28 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
         draft->end = swept.size();
         g.text_bytes += runs[p.run].text.size();
     }
-    std::vector<Placed> members;  // one line's runs at a time
+    std::vector<Placed> members;  // a line's runs when scripts joined it
     for (std::size_t g = 0; g < groups.size(); ++g) {
         Group& group = groups[g];
         attach_scripts(group.drafts, swept);
+        // At most a line a draft: the lines are moved once, into place. And
+        // most lines are one piece.
+        group.lines.reserve(group.drafts.size());
+        if (pieces != nullptr) group.pieces.reserve(group.drafts.size());
         for (const Draft& d : group.drafts) {
             if (d.empty()) continue;
-            const std::span<const Placed> own = d.own(swept);
-            members.assign(own.begin(), own.end());
-            members.insert(members.end(), d.joined.begin(), d.joined.end());
+            // Most lines are a range of the swept runs, sorted in place:
+            // only this line reads that range from here on.
+            std::span<Placed> line_runs =
+                std::span<Placed>(swept).subspan(d.begin, d.end - d.begin);
+            if (!d.joined.empty()) {
+                members.assign(line_runs.begin(), line_runs.end());
+                members.insert(members.end(), d.joined.begin(), d.joined.end());
+                line_runs = members;
+            }
             const std::size_t from = group.pieces.size();
-            group.lines.push_back(
-                finish_line(runs, frames[g], members, pieces != nullptr ? &group.pieces : nullptr));
+            group.lines.push_back(finish_line(runs, frames[g], line_runs,
+                                              pieces != nullptr ? &group.pieces : nullptr));
             for (std::size_t k = from; k < group.pieces.size(); ++k) {
                 group.pieces[k].line = group.lines.size() - 1;
             }

@@ -170,19 +170,22 @@ inline constexpr double kScriptReach = 0.25;
 
 // The keys a run is swept in: its direction's place among the page's
 // directions, then across its direction (descending: the first line of the
-// direction first), then along it (ascending).
+// direction first), then along it (ascending). `item` says which run the
+// key is for and is not compared: the keys are sorted themselves, so that
+// a comparison reads them where they lie.
 struct SweepKey {
     int group = 0;
     double across = 0;
     double along = 0;
+    std::size_t item = 0;
 };
 
-// The keys' indices in sweep order, equal keys in input order. A NaN key
-// compares false both ways; sweep_order then falls back on
-// sweep_order_merge, a merge sort that stays in bounds whatever the
+// Sorts `keys` into sweep order, equal keys in input order. A NaN key
+// compares false both ways; sweep_sort then falls back on
+// sweep_sort_merge, a merge sort that stays in bounds whatever the
 // comparisons say (std::stable_sort may not), and that it is tested
 // against.
-std::vector<std::size_t> sweep_order(std::span<const SweepKey> keys);
-std::vector<std::size_t> sweep_order_merge(std::span<const SweepKey> keys);
+void sweep_sort(std::span<SweepKey> keys);
+void sweep_sort_merge(std::span<SweepKey> keys);
 
 }  // namespace vellox_core

@@ -3,10 +3,11 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string_view>
 
 #include "bounds.h"
+#include "font.h"
 
 namespace vellox_core {
 
@@ -43,49 +44,54 @@ void drop_overprinted(std::vector<TextRun>& runs) {
     if (runs.size() < 2 || runs.size() >= kNone) return;
     // An open-addressing table from the hash of a text to the latest kept
     // run with that hash; each kept run links to the one before it with the
-    // same hash. Three flat arrays, so a page of many runs costs no
-    // allocation per distinct text.
+    // same hash. Flat arrays, so a page of many runs costs no allocation per
+    // distinct text; only the table is filled before use, the kept runs'
+    // list grows as they are kept.
+    struct Kept {
+        std::size_t hash;
+        std::uint32_t run;
+        std::uint32_t previous;  // index into `kept`, or kNone
+    };
     std::size_t slots = 16;
     while (slots < 2 * runs.size()) slots *= 2;
     const std::size_t mask = slots - 1;
-    std::vector<std::uint32_t> latest(slots, kNone);
-    std::vector<std::size_t> hashes(runs.size());
-    std::vector<std::uint32_t> previous(runs.size(), kNone);
-    std::vector<bool> drop(runs.size(), false);
-    bool any = false;
+    std::vector<std::uint32_t> latest(slots, kNone);  // index into `kept`
+    // Written before it is read: no need to fill it.
+    const std::unique_ptr<Kept[]> kept = std::make_unique_for_overwrite<Kept[]>(runs.size());
+    std::uint32_t count = 0;
     for (std::size_t i = 0; i < runs.size(); ++i) {
         const std::string_view text = runs[i].text;
-        const std::size_t hash = std::hash<std::string_view>{}(text);
-        hashes[i] = hash;
+        // Run texts are short, as font names are: their hash in a few
+        // steps, in line, costs a fifth of what std::hash does.
+        const std::size_t hash = FontNameHash{}(text);
         std::size_t slot = hash & mask;
-        while (latest[slot] != kNone && hashes[latest[slot]] != hash) slot = (slot + 1) & mask;
+        while (latest[slot] != kNone && kept[latest[slot]].hash != hash) slot = (slot + 1) & mask;
         // Only the latest few runs of a text are compared: a copy follows
         // its original closely, and a page repeating one word thousands of
         // times must not cost thousands of comparisons per run.
+        bool copy = false;
         std::uint32_t candidate = latest[slot];
         for (std::size_t seen = 0; candidate != kNone && seen < limits::kMaxOverprintCandidates;
-             ++seen, candidate = previous[candidate]) {
+             ++seen, candidate = kept[candidate].previous) {
             // The places first: runs of one text are mostly far apart, and
             // comparing the texts, which the hashes nearly always say are
             // equal, costs more.
-            if (covers(runs[candidate], runs[i]) && runs[candidate].text == text) {
-                drop[i] = true;
-                any = true;
+            const TextRun& original = runs[kept[candidate].run];
+            if (covers(original, runs[i]) && original.text == text) {
+                copy = true;
                 break;
             }
         }
-        if (drop[i]) continue;
-        previous[i] = latest[slot];
-        latest[slot] = static_cast<std::uint32_t>(i);
+        if (copy) continue;
+        kept[count] = {hash, static_cast<std::uint32_t>(i), latest[slot]};
+        latest[slot] = count++;
     }
-    if (!any) return;
-    std::size_t out = 0;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        if (drop[i]) continue;
-        if (out != i) runs[out] = std::move(runs[i]);
-        ++out;
+    if (count == runs.size()) return;
+    // The kept runs are listed in order: each moves to its place among them.
+    for (std::size_t out = 0; out < count; ++out) {
+        if (kept[out].run != out) runs[out] = std::move(runs[kept[out].run]);
     }
-    runs.resize(out);
+    runs.resize(count);
 }
 
 }  // namespace vellox_core

@@ -5,7 +5,11 @@
 
 namespace vellox_core {
 
-bool gap_is_space(const TextRun& before, const TextRun& after) {
+namespace {
+
+// gap_is_space, in line in append_run_text, which layout calls for nearly
+// every run.
+inline bool space_between(const TextRun& before, const TextRun& after) {
     // The direction as layout reads it (display_direction): a unit vector,
     // and left to right when it has no length or is not finite.
     double dx = before.dir_x;
@@ -30,9 +34,16 @@ bool gap_is_space(const TextRun& before, const TextRun& after) {
     return gap > kSpaceGap * size;
 }
 
+}  // namespace
+
+bool gap_is_space(const TextRun& before, const TextRun& after) {
+    return space_between(before, after);
+}
+
 void append_run_text(std::string& text, const TextRun& before, const TextRun& after) {
-    if (gap_is_space(before, after) && (text.empty() || text.back() != ' ') &&
-        (after.text.empty() || after.text.front() != ' ')) {
+    // The spaces first: they are cheaper to look at than the gap.
+    if ((text.empty() || text.back() != ' ') && (after.text.empty() || after.text.front() != ' ') &&
+        space_between(before, after)) {
         text.push_back(' ');
     }
     text += after.text;

@@ -515,16 +515,21 @@ TEST(Layout, LineOrderMatchesStableSort) {
     }
 }
 
-// The library sort used for comparable keys against the hand-written merge
-// sort: the same order for keys in order, in reverse, nearly in order and
+// The sort used for comparable keys against the hand-written merge sort:
+// the same order for keys in order, in reverse, nearly in order and
 // shuffled, with ties, signed zeros and infinities; and with a NaN anywhere
 // both take the merge sort.
-TEST(Layout, SweepOrderAgreesWithMergeSort) {
+TEST(Layout, SweepSortAgreesWithMergeSort) {
     std::mt19937 rng(4321);
     const double odd[] = {0.0, -0.0, kInf, -kInf, 1e308, -1e-308};
     const auto before = [](const SweepKey& a, const SweepKey& b) {
         if (a.group != b.group) return a.group < b.group;
         return a.across > b.across || (a.across == b.across && a.along < b.along);
+    };
+    const auto items = [](const std::vector<SweepKey>& keys) {
+        std::vector<std::size_t> out;
+        for (const SweepKey& k : keys) out.push_back(k.item);
+        return out;
     };
     for (int round = 0; round < 2000; ++round) {
         SCOPED_TRACE(round);
@@ -550,7 +555,17 @@ TEST(Layout, SweepOrderAgreesWithMergeSort) {
             default: break;
         }
         if (round % 10 == 9 && n > 0) keys[rng() % n].across = kNaN;
-        ASSERT_EQ(sweep_order(keys), sweep_order_merge(keys));
+        for (std::size_t i = 0; i < n; ++i) keys[i].item = i;
+        std::vector<SweepKey> sorted = keys;
+        sweep_sort(sorted);
+        std::vector<SweepKey> merged = keys;
+        sweep_sort_merge(merged);
+        ASSERT_EQ(items(sorted), items(merged));
+        // Without NaN, both are the stable sort.
+        if (round % 10 != 9) {
+            std::stable_sort(keys.begin(), keys.end(), before);
+            ASSERT_EQ(items(sorted), items(keys));
+        }
     }
 }
 
