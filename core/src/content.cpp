@@ -375,6 +375,23 @@ private:
     return p != end && (*p == 'R' || *p == '%');
 }
 
+// Whether the number token at `p` is a plain number, not the start of a
+// reference; `stop` is set behind it. The reader's loop reads nearly every
+// number of a page this way, in place; anything else the general path
+// reads again.
+[[gnu::always_inline]] inline bool plain_number_at(const std::uint8_t* p, const std::uint8_t* end,
+                                                   const std::uint8_t*& stop, cos::Number& n) {
+    n = cos::read_number_at(p, end, stop);
+    return n.kind == cos::Number::Real ||
+           (n.kind == cos::Number::Integer && !may_begin_reference(stop, end));
+}
+
+// Fills an operand made in place with a number.
+[[gnu::always_inline]] inline void set_number(Operand& operand, double value) {
+    operand.kind = Operand::Kind::Number;
+    operand.number = value;
+}
+
 // A number operand, or the reference it begins (which the passes do not
 // read, so it is Other); false, with the cursor unmoved, for a token that
 // is not a plain decimal, which the object parser then reads.
@@ -483,14 +500,9 @@ bool read_scalar(Lexer& lx, DecodedTexts& texts, Operand& out) {
         if (left == 0) break;
         if (starts_number(c)) {
             const std::uint8_t* stop = nullptr;
-            const cos::Number n = cos::read_number_at(q, end, stop);
-            if (n.kind != cos::Number::Real &&
-                (n.kind != cos::Number::Integer || may_begin_reference(stop, end))) {
-                break;
-            }
-            Operand& item = items.emplace();
-            item.kind = Operand::Kind::Number;
-            item.number = n.value();
+            cos::Number number;
+            if (!plain_number_at(q, end, stop, number)) break;
+            set_number(items.emplace(), number.value());
             --left;
             q = stop;
             continue;
@@ -640,12 +652,8 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
 
         if (starts_number(c) && budget > 0) {
             const std::uint8_t* stop = nullptr;
-            const cos::Number n = cos::read_number_at(p, end, stop);
-            if (n.kind == cos::Number::Real ||
-                (n.kind == cos::Number::Integer && !may_begin_reference(stop, end))) {
-                Operand& operand = out.emplace_operand();
-                operand.kind = Operand::Kind::Number;
-                operand.number = n.value();
+            if (cos::Number number; plain_number_at(p, end, stop, number)) {
+                set_number(out.emplace_operand(), number.value());
                 --budget;
                 p = stop;
                 continue;
