@@ -40,8 +40,8 @@ struct Params {
     // /EncryptMetadata false: revision 4 keys then hash four 0xFF bytes more.
     bool encrypt_metadata = true;
 
-    Bytes key_from_user_pw(ByteView id, ByteView password) const;
-    bool user_validates(ByteView key, ByteView id) const;
+    Bytes key_from_user_pw(Libcrypto& crypto, ByteView id, ByteView password) const;
+    bool user_validates(Libcrypto& crypto, ByteView key, ByteView id) const;
 };
 
 // ISO 32000-1, Algorithm 2 step a: a password shorter than 32 bytes is
@@ -60,74 +60,15 @@ constexpr std::size_t kR6HashSize = 32;
 constexpr std::size_t kR6SaltSize = 8;
 constexpr std::size_t kR6EntrySize = kR6HashSize + 2 * kR6SaltSize;
 
-struct CipherCtxFree {
-    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
+// libcrypto's names for the algorithms of DigestKind and AesKind, in order.
+constexpr std::array<const char*, 4> kDigestNames = {"MD5", "SHA256", "SHA384", "SHA512"};
+constexpr std::array<const char*, 2> kCipherNames = {"AES-128-CBC", "AES-256-CBC"};
+constexpr std::array<std::size_t, 2> kAesKeySizes = {kAes128Key, kAes256Key};
 
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
-
-Bytes digest(const EVP_MD* md, ByteView data) {
-    Bytes out(EVP_MAX_MD_SIZE);
-    unsigned int size = 0;
-    if (md == nullptr ||
-        EVP_Digest(data.data(), data.size(), out.data(), &size, md, nullptr) != 1) {
-        return {};
-    }
-    out.resize(size);
+Bytes md5_of(Libcrypto& crypto, ByteView data) {
+    Bytes out;
+    crypto.digest(DigestKind::Md5, data, out);
     return out;
-}
-
-Bytes md5_of(ByteView data) { return digest(EVP_md5(), data); }
-
-// CBC over whole blocks with the given IV, padding handling switched off,
-// in `ctx`; `cipher` is null to keep the one `ctx` was set up with. Empty on
-// any libcrypto failure (and for empty input, which no caller passes).
-Bytes aes_cbc_in(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* cipher, bool encrypt, ByteView key,
-                 ByteView iv, ByteView data) {
-    const EVP_CIPHER* in_use = cipher != nullptr ? cipher : EVP_CIPHER_CTX_cipher(ctx);
-    if (in_use == nullptr || data.empty() || data.size() % kAesBlock != 0 ||
-        static_cast<std::size_t>(EVP_CIPHER_key_length(in_use)) != key.size() ||
-        iv.size() != kAesBlock) {
-        return {};
-    }
-    if (EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.data(), encrypt ? 1 : 0) != 1 ||
-        EVP_CIPHER_CTX_set_padding(ctx, 0) != 1) {
-        return {};
-    }
-    // EVP lengths are ints: feed the data in slices well below INT_MAX.
-    constexpr std::size_t kSlice = std::size_t{1} << 30;
-    Bytes out(data.size() + kAesBlock);
-    std::size_t done = 0;
-    std::size_t produced = 0;
-    while (done < data.size()) {
-        const std::size_t take = std::min(kSlice, data.size() - done);
-        int written = 0;
-        if (EVP_CipherUpdate(ctx, out.data() + produced, &written, data.data() + done,
-                             static_cast<int>(take)) != 1 ||
-            written < 0) {
-            return {};
-        }
-        done += take;
-        produced += static_cast<std::size_t>(written);
-    }
-    int tail = 0;
-    if (EVP_CipherFinal_ex(ctx, out.data() + produced, &tail) != 1 || tail < 0) return {};
-    produced += static_cast<std::size_t>(tail);
-    if (produced != data.size()) return {};
-    out.resize(produced);
-    return out;
-}
-
-// The same in a context of its own.
-Bytes aes_cbc(const EVP_CIPHER* cipher, bool encrypt, ByteView key, ByteView iv, ByteView data) {
-    if (cipher == nullptr) return {};
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx) return {};
-    return aes_cbc_in(ctx.get(), cipher, encrypt, key, iv, data);
 }
 
 void append(Bytes& out, ByteView data) { out.insert(out.end(), data.begin(), data.end()); }
@@ -199,13 +140,14 @@ const Bytes* string_entry(const Dictionary& d, std::string_view key) {
 // Revisions up to 4: the password as user password, then as owner password
 // (whose RC4-decrypted O entry is the user password); nothing when it is
 // neither.
-std::optional<Decryptor> md5_path(const Params& params, ByteView id, ByteView password,
-                                  CryptMethod method) {
+std::optional<Decryptor> md5_path(Libcrypto& crypto, const Params& params, ByteView id,
+                                  ByteView password, CryptMethod method) {
     const std::size_t n = md5_key_size(params.length);
-    Bytes key1 = params.key_from_user_pw(id, password);
-    if (params.user_validates(key1, id)) return Decryptor{std::move(key1), method};
+    Bytes key1 = params.key_from_user_pw(crypto, id, password);
+    if (params.user_validates(crypto, key1, id)) return Decryptor{std::move(key1), method};
 
-    Bytes h = md5_iterations(md5_of(pad_password(password)), static_cast<unsigned>(n), params.r);
+    Bytes h = md5_iterations(crypto, md5_of(crypto, pad_password(password)),
+                             static_cast<unsigned>(n), params.r);
     if (h.size() >= n) {
         const Bytes rc4key(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(n));
         Bytes candidate;
@@ -217,8 +159,8 @@ std::optional<Decryptor> md5_path(const Params& params, ByteView id, ByteView pa
                 candidate = rc4(xor_key(rc4key, static_cast<std::uint8_t>(i)), candidate);
             }
         }
-        Bytes key2 = params.key_from_user_pw(id, candidate);
-        if (params.user_validates(key2, id)) return Decryptor{std::move(key2), method};
+        Bytes key2 = params.key_from_user_pw(crypto, id, candidate);
+        if (params.user_validates(crypto, key2, id)) return Decryptor{std::move(key2), method};
     }
     return std::nullopt;
 }
@@ -227,50 +169,55 @@ ByteView slice(const Bytes& b, std::size_t from, std::size_t to) {
     return ByteView(b).subspan(from, to - from);
 }
 
-using PasswordHash = Bytes (*)(ByteView password, ByteView salt, ByteView udata);
+using PasswordHash = Bytes (*)(Libcrypto& crypto, ByteView password, ByteView salt, ByteView udata);
 
 // Revision 5 as first deployed (before the hardened hash of revision 6) hashed
 // the password, salt and user data once with SHA-256.
-Bytes single_sha256(ByteView password, ByteView salt, ByteView udata) {
+Bytes single_sha256(Libcrypto& crypto, ByteView password, ByteView salt, ByteView udata) {
     Bytes input(password.begin(), password.end());
     append(input, salt);
     append(input, udata);
-    return sha256_of(input);
+    return sha256_of(crypto, input);
 }
 
-std::optional<Decryptor> sha2_check(const Params& params, ByteView password, CryptMethod method,
-                                    PasswordHash hash) {
+std::optional<Decryptor> sha2_check(Libcrypto& crypto, const Params& params, ByteView password,
+                                    CryptMethod method, PasswordHash hash) {
     const ByteView u_hash = slice(params.u, 0, kR6HashSize);
     const ByteView u_valid_salt = slice(params.u, kR6HashSize, kR6HashSize + kR6SaltSize);
     const ByteView u_key_salt = slice(params.u, kR6HashSize + kR6SaltSize, kR6EntrySize);
-    const Bytes check = hash(password, u_valid_salt, {});
+    const Bytes check = hash(crypto, password, u_valid_salt, {});
     if (prefix_equal(check, u_hash, kR6HashSize)) {
-        return Decryptor{aes256_cbc_nopad(hash(password, u_key_salt, {}), params.ue), method};
+        return Decryptor{
+            aes256_cbc_nopad(crypto, hash(crypto, password, u_key_salt, {}), params.ue), method};
     }
     if (params.o.size() < kR6EntrySize) return std::nullopt;
     const ByteView u48 = slice(params.u, 0, kR6EntrySize);
     const ByteView o_hash = slice(params.o, 0, kR6HashSize);
     const ByteView o_valid_salt = slice(params.o, kR6HashSize, kR6HashSize + kR6SaltSize);
     const ByteView o_key_salt = slice(params.o, kR6HashSize + kR6SaltSize, kR6EntrySize);
-    const Bytes owner_check = hash(password, o_valid_salt, u48);
+    const Bytes owner_check = hash(crypto, password, o_valid_salt, u48);
     if (prefix_equal(owner_check, o_hash, kR6HashSize)) {
-        return Decryptor{aes256_cbc_nopad(hash(password, o_key_salt, u48), params.oe), method};
+        return Decryptor{
+            aes256_cbc_nopad(crypto, hash(crypto, password, o_key_salt, u48), params.oe), method};
     }
     return std::nullopt;
 }
 
 // Revisions 5 and 6 (treated alike): nothing when neither password
 // validates, or U is too short to check any.
-std::optional<Decryptor> sha2_path(const Params& params, ByteView password, CryptMethod method) {
+std::optional<Decryptor> sha2_path(Libcrypto& crypto, const Params& params, ByteView password,
+                                   CryptMethod method) {
     if (params.u.size() < kR6EntrySize) return std::nullopt;
     // Revision 5 files from producers of that era use the single SHA-256;
     // without this check their correct passwords would never validate. It
     // comes first: it costs two hashes of a few bytes, where the hardened
     // hash costs some 64 rounds of encrypting and hashing kilobytes.
     if (params.r == 5) {
-        if (auto single = sha2_check(params, password, method, single_sha256)) return single;
+        if (auto single = sha2_check(crypto, params, password, method, single_sha256)) {
+            return single;
+        }
     }
-    return sha2_check(params, password, method, hash_r6);
+    return sha2_check(crypto, params, password, method, hash_r6);
 }
 
 Error password_error(ByteView password) {
@@ -282,7 +229,87 @@ Error password_error(ByteView password) {
 
 // ---------------------------------------------------------------- primitives
 
-void CipherContextFree::operator()(evp_cipher_ctx_st* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+void LibcryptoFree::operator()(evp_md_st* md) const { EVP_MD_free(md); }
+void LibcryptoFree::operator()(evp_md_ctx_st* ctx) const { EVP_MD_CTX_free(ctx); }
+void LibcryptoFree::operator()(evp_cipher_st* cipher) const { EVP_CIPHER_free(cipher); }
+void LibcryptoFree::operator()(evp_cipher_ctx_st* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+
+bool Libcrypto::digest(DigestKind kind, ByteView data, Bytes& out) {
+    const auto i = static_cast<std::size_t>(kind);
+    out.clear();
+    if (!digests[i]) digests[i].reset(EVP_MD_fetch(nullptr, kDigestNames[i], nullptr));
+    if (!digest_contexts[i]) digest_contexts[i].reset(EVP_MD_CTX_new());
+    EVP_MD_CTX* ctx = digest_contexts[i].get();
+    if (!digests[i] || ctx == nullptr) return false;
+    out.resize(EVP_MAX_MD_SIZE);
+    unsigned int size = 0;
+    // The context keeps its algorithm between calls: initialising it again
+    // with the same fetched one only resets the hash state.
+    if (EVP_DigestInit_ex(ctx, digests[i].get(), nullptr) != 1 ||
+        EVP_DigestUpdate(ctx, data.data(), data.size()) != 1 ||
+        EVP_DigestFinal_ex(ctx, out.data(), &size) != 1 || size > out.size()) {
+        // A context a failure left half set up is not used again.
+        digest_contexts[i].reset();
+        out.clear();
+        return false;
+    }
+    out.resize(size);
+    return true;
+}
+
+bool Libcrypto::aes_cbc(AesKind kind, bool encrypt, ByteView key, ByteView iv, ByteView data,
+                        Bytes& out) {
+    const auto i = static_cast<std::size_t>(kind);
+    // `out` keeps its bytes until it is resized below: a buffer reused from
+    // the last call (the hardened hash's 64 rounds) is then not zeroed again.
+    if (data.empty() || data.size() % kAesBlock != 0 || key.size() != kAesKeySizes[i] ||
+        iv.size() != kAesBlock) {
+        out.clear();
+        return false;
+    }
+    if (!ciphers[i]) ciphers[i].reset(EVP_CIPHER_fetch(nullptr, kCipherNames[i], nullptr));
+    if (!cipher_context) cipher_context.reset(EVP_CIPHER_CTX_new());
+    EVP_CIPHER_CTX* ctx = cipher_context.get();
+    if (!ciphers[i] || ctx == nullptr) {
+        out.clear();
+        return false;
+    }
+    // Named again, the algorithm would be set up afresh in the context; left
+    // out, the context keeps it and takes only the new key and IV.
+    const EVP_CIPHER* cipher =
+        EVP_CIPHER_CTX_get0_cipher(ctx) == ciphers[i].get() ? nullptr : ciphers[i].get();
+    auto fail = [&] {
+        cipher_context.reset();
+        out.clear();
+        return false;
+    };
+    if (EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.data(), encrypt ? 1 : 0) != 1 ||
+        EVP_CIPHER_CTX_set_padding(ctx, 0) != 1) {
+        return fail();
+    }
+    // EVP lengths are ints: feed the data in slices well below INT_MAX.
+    constexpr std::size_t kSlice = std::size_t{1} << 30;
+    out.resize(data.size() + kAesBlock);
+    std::size_t done = 0;
+    std::size_t produced = 0;
+    while (done < data.size()) {
+        const std::size_t take = std::min(kSlice, data.size() - done);
+        int written = 0;
+        if (EVP_CipherUpdate(ctx, out.data() + produced, &written, data.data() + done,
+                             static_cast<int>(take)) != 1 ||
+            written < 0) {
+            return fail();
+        }
+        done += take;
+        produced += static_cast<std::size_t>(written);
+    }
+    int tail = 0;
+    if (EVP_CipherFinal_ex(ctx, out.data() + produced, &tail) != 1 || tail < 0) return fail();
+    produced += static_cast<std::size_t>(tail);
+    if (produced != data.size()) return fail();
+    out.resize(produced);
+    return true;
+}
 
 Bytes rc4(ByteView key, ByteView data) {
     // RC4 cannot run without key bytes; treat it as data that cannot be
@@ -307,19 +334,26 @@ Bytes rc4(ByteView key, ByteView data) {
     return out;
 }
 
-Bytes sha256_of(ByteView data) { return digest(EVP_sha256(), data); }
-
-Bytes aes256_cbc_nopad(ByteView key, ByteView data) {
-    if (key.size() != kAes256Key || data.empty() || data.size() % kAesBlock != 0) return {};
-    const std::array<std::uint8_t, kAesBlock> zero_iv{};
-    return aes_cbc(EVP_aes_256_cbc(), false, key, zero_iv, data);
+Bytes sha256_of(Libcrypto& crypto, ByteView data) {
+    Bytes out;
+    crypto.digest(DigestKind::Sha256, data, out);
+    return out;
 }
 
-Bytes md5_iterations(Bytes digest, unsigned n, std::int64_t r) {
+Bytes aes256_cbc_nopad(Libcrypto& crypto, ByteView key, ByteView data) {
+    const std::array<std::uint8_t, kAesBlock> zero_iv{};
+    Bytes out;
+    crypto.aes_cbc(AesKind::Aes256Cbc, false, key, zero_iv, data, out);
+    return out;
+}
+
+Bytes md5_iterations(Libcrypto& crypto, Bytes digest, unsigned n, std::int64_t r) {
     if (r < 3) return digest;
+    Bytes next;
     for (int round = 0; round < 50; ++round) {
         const std::size_t used = std::min<std::size_t>(n, digest.size());
-        digest = md5_of(ByteView(digest).first(used));
+        crypto.digest(DigestKind::Md5, ByteView(digest).first(used), next);
+        std::swap(digest, next);
     }
     return digest;
 }
@@ -328,19 +362,13 @@ Bytes md5_iterations(Bytes digest, unsigned n, std::int64_t r) {
 // password ‖ K ‖ udata and hashes the result with SHA-256, -384 or -512 as
 // the ciphertext selects. The loop ends by itself: the stop test
 // "last byte of E ≤ j − 31" holds for every byte value once j reaches 286.
-Bytes hash_r6(ByteView password, ByteView salt, ByteView udata) {
+Bytes hash_r6(Libcrypto& crypto, ByteView password, ByteView salt, ByteView udata) {
     Bytes seed(password.begin(), password.end());
     append(seed, salt);
     append(seed, udata);
-    Bytes k = sha256_of(seed);
+    Bytes k = sha256_of(crypto, seed);
     if (k.size() != 32) return {};
 
-    // One cipher context and one digest context serve every round: setting
-    // a context up again is most of the cost of encrypting and hashing a
-    // few kilobytes.
-    const CipherCtx cipher(EVP_CIPHER_CTX_new());
-    const MdCtx md(EVP_MD_CTX_new());
-    if (!cipher || !md) return {};
     Bytes k1;
     Bytes e;
     for (std::uint32_t j = 0;; ++j) {
@@ -352,38 +380,32 @@ Bytes hash_r6(ByteView password, ByteView salt, ByteView udata) {
             total > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
             return {};
         }
-        k1.clear();
-        k1.reserve(total);
-        for (int rep = 0; rep < 64; ++rep) {
-            append(k1, password);
-            append(k1, k);
-            append(k1, udata);
+        // password ‖ K ‖ udata once, then the copies made so far copied
+        // after themselves until there are 64.
+        k1.resize(total);
+        std::uint8_t* out = k1.data();
+        if (!password.empty()) std::memcpy(out, password.data(), password.size());
+        std::memcpy(out + password.size(), k.data(), k.size());
+        if (!udata.empty()) {
+            std::memcpy(out + password.size() + k.size(), udata.data(), udata.size());
+        }
+        for (std::size_t filled = chunk; filled < total;) {
+            const std::size_t n = std::min(filled, total - filled);
+            std::memcpy(out + filled, out, n);
+            filled += n;
         }
         // AES-128-CBC keyed with the first 16 bytes of K and the next 16 as
         // IV, no padding: the input is a multiple of 16 bytes (64 copies).
-        e.resize(k1.size());
-        int written = 0;
-        if (EVP_EncryptInit_ex(cipher.get(), EVP_aes_128_cbc(), nullptr, k.data(), k.data() + 16) !=
-                1 ||
-            EVP_CIPHER_CTX_set_padding(cipher.get(), 0) != 1 ||
-            EVP_EncryptUpdate(cipher.get(), e.data(), &written, k1.data(),
-                              static_cast<int>(k1.size())) != 1 ||
-            static_cast<std::size_t>(written) != k1.size() || e.empty()) {
+        if (!crypto.aes_cbc(AesKind::Aes128Cbc, true, ByteView(k).first(16),
+                            ByteView(k).subspan(16, 16), k1, e)) {
             return {};
         }
         unsigned sum = 0;
         for (std::size_t i = 0; i < 16; ++i) sum += e[i];
-        const EVP_MD* hash = sum % 3 == 0   ? EVP_sha256()
-                             : sum % 3 == 1 ? EVP_sha384()
-                                            : EVP_sha512();
-        k.resize(EVP_MAX_MD_SIZE);
-        unsigned int size = 0;
-        if (EVP_DigestInit_ex(md.get(), hash, nullptr) != 1 ||
-            EVP_DigestUpdate(md.get(), e.data(), e.size()) != 1 ||
-            EVP_DigestFinal_ex(md.get(), k.data(), &size) != 1 || size < 32) {
-            return {};
-        }
-        k.resize(size);
+        const DigestKind hash = sum % 3 == 0   ? DigestKind::Sha256
+                                : sum % 3 == 1 ? DigestKind::Sha384
+                                               : DigestKind::Sha512;
+        if (!crypto.digest(hash, e, k) || k.size() < 32) return {};
         if (j >= 63 && static_cast<std::uint32_t>(e.back()) + 31 <= j) break;
     }
     k.resize(32);
@@ -393,7 +415,7 @@ Bytes hash_r6(ByteView password, ByteView salt, ByteView udata) {
 // ---------------------------------------------------------------- MD5 path
 
 // ISO 32000-1 Algorithm 2 (without the metadata flag).
-Bytes Params::key_from_user_pw(ByteView id, ByteView password) const {
+Bytes Params::key_from_user_pw(Libcrypto& crypto, ByteView id, ByteView password) const {
     const std::size_t n = md5_key_size(length);
     Bytes input = pad_password(password);
     append(input, o);
@@ -406,7 +428,7 @@ Bytes Params::key_from_user_pw(ByteView id, ByteView password) const {
     // clear say so with /EncryptMetadata false (pdfminer-samples'
     // encryption-aes-128-m.pdf); without these bytes their passwords fail.
     if (r >= 4 && !encrypt_metadata) input.insert(input.end(), 4, 0xFF);
-    Bytes h = md5_iterations(md5_of(input), static_cast<unsigned>(n), r);
+    Bytes h = md5_iterations(crypto, md5_of(crypto, input), static_cast<unsigned>(n), r);
     h.resize(std::min(n, h.size()));
     return h;
 }
@@ -414,13 +436,13 @@ Bytes Params::key_from_user_pw(ByteView id, ByteView password) const {
 // ISO 32000-1 Algorithms 4 and 5, compared as Algorithm 6 does: only the
 // first 16 bytes of U count in every revision (the rest is arbitrary padding
 // at revision 3 and above).
-bool Params::user_validates(ByteView key, ByteView id) const {
+bool Params::user_validates(Libcrypto& crypto, ByteView key, ByteView id) const {
     if (key.empty()) return false;
     Bytes x;
     if (r >= 3) {
         Bytes input(kPadding.begin(), kPadding.end());
         append(input, id);
-        x = rc4(key, md5_of(input));
+        x = rc4(key, md5_of(crypto, input));
         for (std::uint8_t i = 1; i <= 19; ++i) x = rc4(xor_key(key, i), x);
     } else {
         x = rc4(key, kPadding);
@@ -489,24 +511,29 @@ Result<std::optional<Decryptor>> Decryptor::from_encrypt(const Dictionary& encry
     }
     const CryptMethod method = read_method(encrypt);
 
+    Libcrypto crypto;
     std::optional<Decryptor> decryptor;
     if (params.r >= 5) {
-        decryptor = sha2_path(params, password, method);
+        decryptor = sha2_path(crypto, params, password, method);
     } else if (params.length < 8 || params.length / 8 > static_cast<std::int64_t>(kMd5Size)) {
         // The MD5 path needs 1 to 16 key bytes: RC4 cannot run without a
         // key, and one MD5 digest holds no more than 16.
         return std::optional<Decryptor>{};
     } else {
-        decryptor = md5_path(params, id, password, method);
+        decryptor = md5_path(crypto, params, id, password, method);
     }
     if (!decryptor) return password_error(password);
+    // The algorithms fetched for the checks serve the document's strings and
+    // streams too.
+    decryptor->crypto = std::move(crypto);
     return decryptor;
 }
 
 // ---------------------------------------------------------------- objects
 
 // ISO 32000-1 Algorithm 1.
-Bytes Decryptor::object_key(ByteView key, std::uint32_t num, std::uint16_t gen, bool aes) {
+Bytes Decryptor::object_key(Libcrypto& crypto, ByteView key, std::uint32_t num, std::uint16_t gen,
+                            bool aes) {
     Bytes input(key.begin(), key.end());
     for (int shift = 0; shift < 24; shift += 8) {
         input.push_back(static_cast<std::uint8_t>(num >> shift));
@@ -514,42 +541,30 @@ Bytes Decryptor::object_key(ByteView key, std::uint32_t num, std::uint16_t gen, 
     input.push_back(static_cast<std::uint8_t>(gen));
     input.push_back(static_cast<std::uint8_t>(gen >> 8));
     if (aes) append(input, as_bytes("sAlT"));
-    Bytes h = md5_of(input);
+    Bytes h = md5_of(crypto, input);
     h.resize(std::min(std::min(key.size() + 5, kMd5Size), h.size()));
     return h;
 }
 
 Bytes Decryptor::decrypt_bytes(std::uint32_t num, std::uint16_t gen, ByteView data) const {
-    if (method == CryptMethod::Rc4) return rc4(object_key(key, num, gen, false), data);
+    if (method == CryptMethod::Rc4) return rc4(object_key(crypto, key, num, gen, false), data);
 
     Bytes aes_key;
-    const EVP_CIPHER* cipher = nullptr;
-    std::size_t key_size = 0;
+    AesKind kind = AesKind::Aes256Cbc;
     if (method == CryptMethod::Aes128) {
-        aes_key = object_key(key, num, gen, true);
-        cipher = EVP_aes_128_cbc();
-        key_size = kAes128Key;
+        aes_key = object_key(crypto, key, num, gen, true);
+        kind = AesKind::Aes128Cbc;
     } else {
         aes_key = key;
-        cipher = EVP_aes_256_cbc();
-        key_size = kAes256Key;
     }
     auto unchanged = [data] { return Bytes(data.begin(), data.end()); };
     // The first block is the IV; at least one block of ciphertext must follow.
-    if (data.size() <= kAesBlock || data.size() % kAesBlock != 0 || aes_key.size() != key_size) {
+    if (data.size() <= kAesBlock) return unchanged();
+    Bytes plain;
+    if (!crypto.aes_cbc(kind, false, aes_key, data.first(kAesBlock), data.subspan(kAesBlock),
+                        plain)) {
         return unchanged();
     }
-    // The context keeps its cipher between objects; only the key and IV
-    // change.
-    if (!aes_context) {
-        aes_context.reset(EVP_CIPHER_CTX_new());
-        if (!aes_context) return unchanged();
-    } else {
-        cipher = nullptr;
-    }
-    Bytes plain = aes_cbc_in(aes_context.get(), cipher, false, aes_key, data.first(kAesBlock),
-                             data.subspan(kAesBlock));
-    if (plain.empty()) return unchanged();
     // PKCS#5 padding: g bytes of value g end the last block. Anything else
     // means this is not AES data under this key, and the input stands.
     const std::uint8_t g = plain.back();

@@ -1,6 +1,7 @@
 // The standard security handler: password checks, file keys, decryption.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -9,13 +10,49 @@
 #include "object.h"
 #include "result.h"
 
-// libcrypto's cipher context (EVP_CIPHER_CTX), kept opaque here.
+// libcrypto's algorithm and context types (EVP_MD, EVP_MD_CTX, EVP_CIPHER,
+// EVP_CIPHER_CTX), kept opaque here.
+struct evp_md_st;
+struct evp_md_ctx_st;
+struct evp_cipher_st;
 struct evp_cipher_ctx_st;
 
 namespace vellox_core {
 
-struct CipherContextFree {
+struct LibcryptoFree {
+    void operator()(evp_md_st* md) const;
+    void operator()(evp_md_ctx_st* ctx) const;
+    void operator()(evp_cipher_st* cipher) const;
     void operator()(evp_cipher_ctx_st* ctx) const;
+};
+
+enum class DigestKind : std::uint8_t { Md5, Sha256, Sha384, Sha512 };
+enum class AesKind : std::uint8_t { Aes128Cbc, Aes256Cbc };
+
+// The libcrypto algorithms and contexts that one document's password checks
+// and decryption use, each fetched or made on first use and kept. Named as
+// EVP_md5() and its kind, an algorithm is looked up again in the provider's
+// method store every time a context is set up with it, and EVP_Digest makes
+// and frees a context per call; the password checks hash a few bytes
+// thousands of times (50 MD5 rounds per candidate key, some 64 AES and SHA-2
+// rounds per hardened hash), so those look-ups were most of what opening an
+// encrypted file cost. Owned by whoever derives or decrypts, never shared:
+// usable by one thread at a time.
+struct Libcrypto {
+    std::array<std::unique_ptr<evp_md_st, LibcryptoFree>, 4> digests;
+    std::array<std::unique_ptr<evp_md_ctx_st, LibcryptoFree>, 4> digest_contexts;
+    std::array<std::unique_ptr<evp_cipher_st, LibcryptoFree>, 2> ciphers;
+    // One cipher context for every AES operation, keyed afresh for each; it
+    // keeps the algorithm it was last set up with.
+    std::unique_ptr<evp_cipher_ctx_st, LibcryptoFree> cipher_context;
+
+    // The digest of `data` into `out`, resized to the digest's size; false,
+    // with `out` empty, when libcrypto fails.
+    bool digest(DigestKind kind, ByteView data, Bytes& out);
+    // CBC over whole blocks with padding off, into `out`, resized to the
+    // input's size; false, with `out` empty, for a key or IV of the wrong
+    // size, empty or partial-block input, or any libcrypto failure.
+    bool aes_cbc(AesKind kind, bool encrypt, ByteView key, ByteView iv, ByteView data, Bytes& out);
 };
 
 enum class CryptMethod : std::uint8_t { Rc4, Aes128, Aes256 };
@@ -23,21 +60,21 @@ enum class CryptMethod : std::uint8_t { Rc4, Aes128, Aes256 };
 struct Decryptor {
     Bytes key;
     CryptMethod method = CryptMethod::Rc4;
-    // One cipher context for every AES decryption of the document's strings
-    // and streams, keyed afresh for each: setting a context up is most of
-    // the cost of decrypting a short string. Made on first use. Like the
-    // resolver's caches it makes a document usable by one thread at a time.
-    mutable std::unique_ptr<evp_cipher_ctx_st, CipherContextFree> aes_context;
+    // The algorithms and contexts the key was derived with, reused for
+    // every string and stream: setting a context up is most of the cost of
+    // decrypting a short string. Like the resolver's caches it makes a
+    // document usable by one thread at a time.
+    mutable Libcrypto crypto;
 
     Decryptor() = default;
     Decryptor(Bytes file_key, CryptMethod crypt_method)
         : key(std::move(file_key)), method(crypt_method) {}
-    // A copy has the same key and method and a context of its own.
+    // A copy has the same key and method and contexts of its own.
     Decryptor(const Decryptor& other) : key(other.key), method(other.method) {}
     Decryptor& operator=(const Decryptor& other) {
         key = other.key;
         method = other.method;
-        aes_context.reset();
+        crypto = Libcrypto{};
         return *this;
     }
     Decryptor(Decryptor&&) noexcept = default;
@@ -54,7 +91,8 @@ struct Decryptor {
     Object decrypt_object(std::uint32_t num, std::uint16_t gen, Object object) const;
     Dictionary decrypt_dict(std::uint32_t num, std::uint16_t gen, Dictionary dict) const;
     Bytes decrypt_bytes(std::uint32_t num, std::uint16_t gen, ByteView data) const;
-    static Bytes object_key(ByteView key, std::uint32_t num, std::uint16_t gen, bool aes);
+    static Bytes object_key(Libcrypto& crypto, ByteView key, std::uint32_t num, std::uint16_t gen,
+                            bool aes);
 };
 
 // The file key length in bits that revisions up to 4 derive (the MD5 path):
@@ -62,10 +100,10 @@ struct Decryptor {
 // the crypt filter StdCF decides, for V 5 it is 256.
 std::int64_t key_length_bits(const Dictionary& encrypt);
 
-Bytes md5_iterations(Bytes digest, unsigned n, std::int64_t r);
-Bytes hash_r6(ByteView password, ByteView salt, ByteView udata);
-Bytes aes256_cbc_nopad(ByteView key, ByteView data);
-Bytes sha256_of(ByteView data);
+Bytes md5_iterations(Libcrypto& crypto, Bytes digest, unsigned n, std::int64_t r);
+Bytes hash_r6(Libcrypto& crypto, ByteView password, ByteView salt, ByteView udata);
+Bytes aes256_cbc_nopad(Libcrypto& crypto, ByteView key, ByteView data);
+Bytes sha256_of(Libcrypto& crypto, ByteView data);
 Bytes rc4(ByteView key, ByteView data);  // key must not be empty
 
 }  // namespace vellox_core

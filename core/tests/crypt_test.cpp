@@ -664,7 +664,8 @@ TEST(FromEncrypt, Revision5AcceptsTheSingleSha256Check) {
     const Bytes u = from_hex(f.at("U"));
     Bytes seed = bytes_of(f.at("user_pw"));
     seed.insert(seed.end(), u.begin() + 32, u.begin() + 40);
-    ASSERT_EQ(sha256_of(seed), Bytes(u.begin(), u.begin() + 32));
+    Libcrypto crypto;
+    ASSERT_EQ(sha256_of(crypto, seed), Bytes(u.begin(), u.begin() + 32));
     // The single-hash check is kept to revision 5: the same dictionary
     // marked revision 6 does not open.
     Dictionary d = encrypt_dict(f);
@@ -741,10 +742,111 @@ TEST(Aes256CbcNopad, RejectsWrongSizesAndKeepsPadding) {
     for (std::size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<std::uint8_t>(i);
     Bytes cipher = aes_encrypt(key, zero_iv, plain);
     cipher.erase(cipher.begin(), cipher.begin() + 16);  // zero IV is implicit
-    EXPECT_EQ(aes256_cbc_nopad(key, cipher), plain);    // last byte 31: no padding removed
-    EXPECT_TRUE(aes256_cbc_nopad(ByteView(key).first(31), cipher).empty());
-    EXPECT_TRUE(aes256_cbc_nopad(key, ByteView(cipher).first(31)).empty());
-    EXPECT_TRUE(aes256_cbc_nopad(key, {}).empty());
+    Libcrypto crypto;
+    EXPECT_EQ(aes256_cbc_nopad(crypto, key, cipher), plain);  // last byte 31: no padding removed
+    EXPECT_TRUE(aes256_cbc_nopad(crypto, ByteView(key).first(31), cipher).empty());
+    EXPECT_TRUE(aes256_cbc_nopad(crypto, key, ByteView(cipher).first(31)).empty());
+    EXPECT_TRUE(aes256_cbc_nopad(crypto, key, {}).empty());
+    // A refusal leaves the contexts fit for the next call.
+    EXPECT_EQ(aes256_cbc_nopad(crypto, key, cipher), plain);
+}
+
+// ---------------------------------------------------------------- Libcrypto
+
+// One Libcrypto serves a document's every digest and cipher, switching
+// between algorithms and directions; each result must be what a fresh
+// one-shot libcrypto call gives.
+TEST(Libcrypto, ReusedContextsMatchOneShotCalls) {
+    std::mt19937 rng(20240611);
+    auto random_bytes = [&](std::size_t n) {
+        Bytes b(n);
+        for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+        return b;
+    };
+    const std::pair<DigestKind, const EVP_MD*> digests[] = {
+        {DigestKind::Md5, EVP_md5()},
+        {DigestKind::Sha256, EVP_sha256()},
+        {DigestKind::Sha384, EVP_sha384()},
+        {DigestKind::Sha512, EVP_sha512()},
+    };
+    Libcrypto crypto;
+    Bytes out;
+    for (int round = 0; round < 400; ++round) {
+        SCOPED_TRACE(round);
+        const std::size_t size = rng() % 300;
+        const Bytes data = random_bytes(size);
+        if (rng() % 2 == 0) {
+            const auto& [kind, md] = digests[rng() % 4];
+            Bytes expected(EVP_MAX_MD_SIZE);
+            unsigned n = 0;
+            ASSERT_EQ(EVP_Digest(data.data(), data.size(), expected.data(), &n, md, nullptr), 1);
+            expected.resize(n);
+            ASSERT_TRUE(crypto.digest(kind, data, out));
+            EXPECT_EQ(out, expected);
+            continue;
+        }
+        const bool aes256 = rng() % 2 == 0;
+        const Bytes key = random_bytes(aes256 ? 32 : 16);
+        const Bytes iv = random_bytes(16);
+        const Bytes plain = random_bytes(16 * (1 + size / 16));
+        const AesKind kind = aes256 ? AesKind::Aes256Cbc : AesKind::Aes128Cbc;
+        Bytes cipher = aes_encrypt(key, iv, plain);
+        cipher.erase(cipher.begin(), cipher.begin() + 16);
+        if (rng() % 2 == 0) {
+            ASSERT_TRUE(crypto.aes_cbc(kind, true, key, iv, plain, out));
+            EXPECT_EQ(out, cipher);
+        } else {
+            ASSERT_TRUE(crypto.aes_cbc(kind, false, key, iv, cipher, out));
+            EXPECT_EQ(out, plain);
+        }
+    }
+}
+
+TEST(Libcrypto, AesRefusesWrongSizesAndRecovers) {
+    const Bytes key128(16, 1);
+    const Bytes key256(32, 2);
+    const Bytes iv(16, 3);
+    const Bytes block(32, 4);
+    const struct {
+        const char* what;
+        AesKind kind;
+        ByteView key;
+        ByteView iv;
+        ByteView data;
+    } refused[] = {
+        {"256-bit key for AES-128", AesKind::Aes128Cbc, key256, iv, block},
+        {"128-bit key for AES-256", AesKind::Aes256Cbc, key128, iv, block},
+        {"short IV", AesKind::Aes128Cbc, key128, ByteView(iv).first(15), block},
+        {"partial block", AesKind::Aes256Cbc, key256, iv, ByteView(block).first(31)},
+        {"no data", AesKind::Aes128Cbc, key128, iv, {}},
+    };
+    Libcrypto crypto;
+    Bytes expected;
+    ASSERT_TRUE(crypto.aes_cbc(AesKind::Aes128Cbc, false, key128, iv, block, expected));
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.what);
+        Bytes out(5, 9);
+        EXPECT_FALSE(crypto.aes_cbc(c.kind, false, c.key, c.iv, c.data, out));
+        EXPECT_TRUE(out.empty());
+        // The context still decrypts as before the refusal.
+        ASSERT_TRUE(crypto.aes_cbc(AesKind::Aes128Cbc, false, key128, iv, block, out));
+        EXPECT_EQ(out, expected);
+    }
+}
+
+TEST(Decryptor, CopyDecryptsLikeTheOriginal) {
+    const Bytes key(32, 0x5A);
+    const Bytes iv(16, 0x0F);
+    const Bytes plain = bytes_of("sixteen bytes!!\x01");
+    const Bytes cipher = aes_encrypt(key, iv, plain);
+    Decryptor original{key, CryptMethod::Aes256};
+    ASSERT_EQ(original.decrypt_bytes(1, 0, cipher), bytes_of("sixteen bytes!!"));
+    const Decryptor copy = original;  // contexts of its own, made on first use
+    EXPECT_EQ(copy.decrypt_bytes(1, 0, cipher), bytes_of("sixteen bytes!!"));
+    Decryptor assigned{Bytes(16, 1), CryptMethod::Rc4};
+    assigned = original;
+    EXPECT_EQ(assigned.decrypt_bytes(1, 0, cipher), bytes_of("sixteen bytes!!"));
+    EXPECT_EQ(original.decrypt_bytes(1, 0, cipher), bytes_of("sixteen bytes!!"));
 }
 
 // ---------------------------------------------------------------- objects
@@ -757,17 +859,21 @@ TEST(ObjectKey, LengthIsFileKeyPlus5UpTo16) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file_key);
         const Bytes key(c.file_key, 0xA5);
-        EXPECT_EQ(Decryptor::object_key(key, 7, 0, false).size(), c.object_key);
-        EXPECT_EQ(Decryptor::object_key(key, 7, 0, true).size(), c.object_key);
+        Libcrypto crypto;
+        EXPECT_EQ(Decryptor::object_key(crypto, key, 7, 0, false).size(), c.object_key);
+        EXPECT_EQ(Decryptor::object_key(crypto, key, 7, 0, true).size(), c.object_key);
     }
     const Bytes key = from_hex("0123456789abcdef0123456789abcdef");
-    EXPECT_EQ(Decryptor::object_key(key, 0x123456, 0x789A, true),
+    Libcrypto crypto;
+    EXPECT_EQ(Decryptor::object_key(crypto, key, 0x123456, 0x789A, true),
               aes128_object_key(key, 0x123456, 0x789A));
     // Only the low 3 bytes of the object number count.
-    EXPECT_EQ(Decryptor::object_key(key, 0xFF123456, 2, false),
-              Decryptor::object_key(key, 0x00123456, 2, false));
-    EXPECT_NE(Decryptor::object_key(key, 5, 0, false), Decryptor::object_key(key, 5, 1, false));
-    EXPECT_NE(Decryptor::object_key(key, 5, 0, false), Decryptor::object_key(key, 5, 0, true));
+    EXPECT_EQ(Decryptor::object_key(crypto, key, 0xFF123456, 2, false),
+              Decryptor::object_key(crypto, key, 0x00123456, 2, false));
+    EXPECT_NE(Decryptor::object_key(crypto, key, 5, 0, false),
+              Decryptor::object_key(crypto, key, 5, 1, false));
+    EXPECT_NE(Decryptor::object_key(crypto, key, 5, 0, false),
+              Decryptor::object_key(crypto, key, 5, 0, true));
 }
 
 TEST(DecryptBytes, Aes128GenerationEntersTheKey) {
@@ -841,9 +947,10 @@ TEST(DecryptBytes, AesLengthAndPaddingRules) {
 
 TEST(DecryptObject, WalksEveryVariant) {
     const Decryptor dec{from_hex("1ba2071d31"), CryptMethod::Rc4};
+    Libcrypto crypto;
     const Bytes secret = bytes_of("secret");
-    const Bytes enc_9_2 = rc4(Decryptor::object_key(dec.key, 9, 2, false), secret);
-    ASSERT_EQ(Decryptor::object_key(dec.key, 9, 2, false).size(), 10u);
+    const Bytes enc_9_2 = rc4(Decryptor::object_key(crypto, dec.key, 9, 2, false), secret);
+    ASSERT_EQ(Decryptor::object_key(crypto, dec.key, 9, 2, false).size(), 10u);
 
     Dictionary d;
     d.set("S", Object(String{enc_9_2}));
@@ -886,8 +993,10 @@ TEST(DecryptObject, WalksEveryVariant) {
 
 TEST(DecryptDict, LaterDuplicateTakesFirstPosition) {
     const Decryptor dec{from_hex("0011223344"), CryptMethod::Rc4};
+    Libcrypto crypto;
     auto enc = [&](std::string_view s) {
-        return Object(String{rc4(Decryptor::object_key(dec.key, 1, 0, false), as_bytes(s))});
+        return Object(
+            String{rc4(Decryptor::object_key(crypto, dec.key, 1, 0, false), as_bytes(s))});
     };
     Dictionary d;
     d.entries.emplace_back("A", enc("first"));
@@ -911,16 +1020,20 @@ TEST(HashR6, MatchesQpdfOverManyPasswords) {
                      "/core/tests/fixtures/crypt/r6-many-passwords.txt");
     std::string pw, u_hex, ue_hex, key_hex;
     int lines = 0;
+    // One set of contexts for every password, as one document's checks share
+    // theirs: nothing of one hash may leak into the next.
+    Libcrypto crypto;
     while (in >> pw >> u_hex >> ue_hex >> key_hex) {
         SCOPED_TRACE(pw);
         ++lines;
         const Bytes u = from_hex(u_hex);
         ASSERT_EQ(u.size(), 48u);
-        EXPECT_EQ(hash_r6(as_bytes(pw), ByteView(u).subspan(32, 8), {}),
+        EXPECT_EQ(hash_r6(crypto, as_bytes(pw), ByteView(u).subspan(32, 8), {}),
                   Bytes(u.begin(), u.begin() + 32));
-        EXPECT_EQ(aes256_cbc_nopad(hash_r6(as_bytes(pw), ByteView(u).subspan(40, 8), {}),
-                                   from_hex(ue_hex)),
-                  from_hex(key_hex));
+        EXPECT_EQ(
+            aes256_cbc_nopad(crypto, hash_r6(crypto, as_bytes(pw), ByteView(u).subspan(40, 8), {}),
+                             from_hex(ue_hex)),
+            from_hex(key_hex));
     }
     EXPECT_EQ(lines, 120);
 }
