@@ -3,6 +3,7 @@
 #include "xref.h"
 
 #include <limits>
+#include <optional>
 #include <set>
 #include <string_view>
 
@@ -57,6 +58,42 @@ std::optional<std::uint64_t> offset_entry(const Dictionary& trailer, std::string
     return static_cast<std::uint64_t>(*i);
 }
 
+// An entry as nearly every writer lays it out, "oooooooooo ggggg n": ten
+// offset digits, five generation digits and the type, one space apart, the
+// cursor at its first byte. Read at once, it gives what the token by token
+// reading below gives for the same bytes; anything else (other widths, other
+// separators, an offset past 32 bits) is left to that reading, the cursor
+// unmoved.
+std::optional<XrefEntry> read_standard_entry(Lexer& lx) {
+    constexpr std::size_t kOffsetDigits = 10;
+    constexpr std::size_t kGenDigits = 5;
+    constexpr std::size_t kTypeAt = kOffsetDigits + 1 + kGenDigits + 1;
+    const ByteView in = lx.input;
+    if (in.size() - lx.pos <= kTypeAt) return std::nullopt;
+    const std::uint8_t* const p = in.data() + lx.pos;
+    const auto digits = [p](std::size_t from, std::size_t count, std::uint64_t& value) {
+        for (std::size_t k = from; k < from + count; ++k) {
+            const unsigned digit = static_cast<unsigned>(p[k] - '0');
+            if (digit >= 10u) return false;
+            value = value * 10 + digit;
+        }
+        return true;
+    };
+    std::uint64_t offset = 0;
+    std::uint64_t gen = 0;
+    const std::uint8_t type = p[kTypeAt];
+    const std::size_t after = lx.pos + kTypeAt + 1;
+    if (!digits(0, kOffsetDigits, offset) || p[kOffsetDigits] != ' ' ||
+        !digits(kOffsetDigits + 1, kGenDigits, gen) || p[kTypeAt - 1] != ' ' ||
+        (type != 'n' && type != 'f') || (after < in.size() && is_regular(in[after])) ||
+        offset > std::numeric_limits<std::uint32_t>::max()) {
+        return std::nullopt;
+    }
+    lx.pos = after;
+    if (type == 'f') return XrefFree{};
+    return XrefInFile{offset, static_cast<std::uint16_t>(gen & 0xFFFFu)};
+}
+
 // A classic section, the cursor just behind "xref". The entries are read as
 // tokens rather than as fixed 20-byte lines: producers that write one-byte
 // line ends, or drop the leading zeros, are common enough.
@@ -72,6 +109,12 @@ Result<Xref> parse_classic_section(Lexer& lx) {
         // Every entry consumes at least three tokens, so a hostile count ends
         // at the end of the data with "expected integer".
         for (std::uint32_t i = 0; i < *count; ++i) {
+            lx.skip_whitespace();
+            if (const auto standard = read_standard_entry(lx)) {
+                auto inserted = insert_first(section.entries, *first + i, *standard);
+                if (!inserted) return std::move(inserted).error();
+                continue;
+            }
             auto offset = read_u32(lx);
             if (!offset) return std::move(offset).error();
             auto gen = read_u32(lx);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 
 #include "support/pdf_builder.h"
@@ -166,6 +167,48 @@ TEST(Xref, EntriesAreTokensNotFixedLines) {
     ASSERT_TRUE(x.ok()) << x.error().to_string();
     EXPECT_EQ(*entry(*x, 7), XrefEntry(XrefInFile{15, 2}));
     EXPECT_EQ(*entry(*x, 8), XrefEntry{XrefFree{}});
+}
+
+// Entries laid out as writers nearly always write them are read at once;
+// near misses go token by token. Both readings must agree on every entry.
+TEST(Xref, StandardEntryLayoutReadsAsItsTokens) {
+    struct Case {
+        const char* entry;
+        std::optional<XrefEntry> expected;  // nothing: the table fails
+        const char* message = "";
+    };
+    const Case cases[] = {
+        {"0000000017 00000 n \r\n", XrefInFile{17, 0}},
+        {"0000000017 00000 n\n", XrefInFile{17, 0}},
+        {"0000000017 00000 n\r", XrefInFile{17, 0}},
+        {"0000000017 00003 f \n", XrefFree{}},
+        {"0000000017 99999 n \n", XrefInFile{17, 99999 & 0xFFFF}},
+        {"4294967295 00002 n \n", XrefInFile{4294967295u, 2}},
+        {"0000000017 00000 n%note\n", XrefInFile{17, 0}},
+        {"0000000017  00000 n\n", XrefInFile{17, 0}},
+        {"000000017 00000 n \n", XrefInFile{17, 0}},
+        {"00000000017 00000 n \n", XrefInFile{17, 0}},
+        {"0000000017\t00000 n \n", XrefInFile{17, 0}},
+        {"4294967296 00000 n \n", std::nullopt, "bad integer"},
+        {"0000000017 00000 nx\n", std::nullopt, "bad xref entry type"},
+        {"0000000017 00000 x \n", std::nullopt, "bad xref entry type"},
+        {"00000000a7 00000 n \n", std::nullopt, "bad integer"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry);
+        const std::string text = std::string("xref\n5 1\n") + c.entry +
+                                 "\ntrailer\n<< /Root 1 0 R >>\nstartxref\n0\n%%EOF\n";
+        auto x = read_xref(as_bytes(text));
+        if (!c.expected) {
+            ASSERT_FALSE(x.ok());
+            EXPECT_EQ(x.error(), (Error{ErrorKind::InvalidXref, c.message}));
+            continue;
+        }
+        ASSERT_TRUE(x.ok()) << x.error().to_string();
+        ASSERT_NE(entry(*x, 5), nullptr);
+        EXPECT_EQ(*entry(*x, 5), *c.expected);
+        EXPECT_EQ(x->entries.size(), 1u);
+    }
 }
 
 TEST(Xref, PrevThatIsNotANonNegativeIntegerEndsTheChain) {
