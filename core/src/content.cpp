@@ -172,63 +172,86 @@ std::optional<InlineImageEnd> inline_image_end(const Dictionary& dict, ByteView 
 
 }  // namespace
 
+namespace {
+
+// Operators are looked up for every operation of a page, so by table: the
+// one-byte operators by their byte, the two-byte ones in a small hash table
+// whose slots hold the keyword they stand for.
+struct OperatorTable {
+    struct Slot {
+        std::uint16_t keyword = 0;  // first byte low, as read from memory
+        Operator code = Operator::Other;
+    };
+    std::array<Operator, 256> one{};
+    std::array<Slot, 64> two{};
+    bool collides = false;  // two operators hashed to one slot
+
+    static constexpr std::uint16_t word_of(std::uint8_t a, std::uint8_t b) {
+        return static_cast<std::uint16_t>(a | b << 8);
+    }
+    // A multiplicative hash that puts each two-byte operator in a slot of
+    // its own (checked when the table is built).
+    static constexpr std::size_t slot_of(std::uint16_t word) {
+        return (static_cast<std::uint32_t>(word) * 82u & 0xFFFFu) >> 10;
+    }
+
+    constexpr OperatorTable() {
+        const std::pair<char, Operator> ones[] = {
+            {'q', Operator::Save},          {'Q', Operator::Restore},
+            {'\'', Operator::NextLineShow}, {'"', Operator::SpacingNextLineShow},
+            {'m', Operator::MoveTo},        {'l', Operator::LineTo},
+            {'S', Operator::Stroke},        {'s', Operator::CloseStroke},
+            {'f', Operator::Fill},          {'F', Operator::FillOld},
+            {'B', Operator::FillStroke},    {'b', Operator::CloseFillStroke},
+            {'n', Operator::EndPath},       {'h', Operator::ClosePath},
+            {'c', Operator::CurveTo},       {'v', Operator::CurveTo},
+            {'y', Operator::CurveTo},
+        };
+        for (const auto& [byte, code] : ones) one[static_cast<std::uint8_t>(byte)] = code;
+        const std::pair<const char*, Operator> twos[] = {
+            {"Tf", Operator::SetFont},
+            {"Tc", Operator::CharSpacing},
+            {"Tw", Operator::WordSpacing},
+            {"Tz", Operator::HorizontalScale},
+            {"TL", Operator::Leading},
+            {"Ts", Operator::Rise},
+            {"Td", Operator::MoveText},
+            {"TD", Operator::MoveTextSetLeading},
+            {"Tm", Operator::TextMatrix},
+            {"T*", Operator::NextLine},
+            {"Tj", Operator::Show},
+            {"TJ", Operator::ShowArray},
+            {"f*", Operator::FillEvenOdd},
+            {"B*", Operator::FillStrokeEvenOdd},
+            {"b*", Operator::CloseFillStrokeEvenOdd},
+            {"cm", Operator::Concat},
+            {"BT", Operator::BeginText},
+            {"re", Operator::Rectangle},
+            {"Do", Operator::PaintXObject},
+            {"BI", Operator::InlineImage},
+        };
+        for (const auto& [text, code] : twos) {
+            const std::uint16_t word =
+                word_of(static_cast<std::uint8_t>(text[0]), static_cast<std::uint8_t>(text[1]));
+            Slot& slot = two[slot_of(word)];
+            if (slot.code != Operator::Other) collides = true;
+            slot = {word, code};
+        }
+    }
+};
+
+constexpr OperatorTable kOperators;
+static_assert(!kOperators.collides, "each two-byte operator needs a slot of its own");
+
+}  // namespace
+
 Operator operator_of(std::string_view keyword) {
-    if (keyword.size() == 1) {
-        switch (keyword[0]) {
-            case 'q': return Operator::Save;
-            case 'Q': return Operator::Restore;
-            case '\'': return Operator::NextLineShow;
-            case '"': return Operator::SpacingNextLineShow;
-            case 'm': return Operator::MoveTo;
-            case 'l': return Operator::LineTo;
-            case 'S': return Operator::Stroke;
-            case 's': return Operator::CloseStroke;
-            case 'f': return Operator::Fill;
-            case 'F': return Operator::FillOld;
-            case 'B': return Operator::FillStroke;
-            case 'b': return Operator::CloseFillStroke;
-            case 'n': return Operator::EndPath;
-            case 'h': return Operator::ClosePath;
-            case 'c':
-            case 'v':
-            case 'y': return Operator::CurveTo;
-            default: return Operator::Other;
-        }
-    }
+    if (keyword.size() == 1) return kOperators.one[static_cast<std::uint8_t>(keyword[0])];
     if (keyword.size() != 2) return Operator::Other;
-    const char a = keyword[0];
-    const char b = keyword[1];
-    if (a == 'T') {
-        switch (b) {
-            case 'f': return Operator::SetFont;
-            case 'c': return Operator::CharSpacing;
-            case 'w': return Operator::WordSpacing;
-            case 'z': return Operator::HorizontalScale;
-            case 'L': return Operator::Leading;
-            case 's': return Operator::Rise;
-            case 'd': return Operator::MoveText;
-            case 'D': return Operator::MoveTextSetLeading;
-            case 'm': return Operator::TextMatrix;
-            case '*': return Operator::NextLine;
-            case 'j': return Operator::Show;
-            case 'J': return Operator::ShowArray;
-            default: return Operator::Other;
-        }
-    }
-    if (b == '*') {
-        switch (a) {
-            case 'f': return Operator::FillEvenOdd;
-            case 'B': return Operator::FillStrokeEvenOdd;
-            case 'b': return Operator::CloseFillStrokeEvenOdd;
-            default: return Operator::Other;
-        }
-    }
-    if (a == 'c' && b == 'm') return Operator::Concat;
-    if (a == 'B' && b == 'T') return Operator::BeginText;
-    if (a == 'r' && b == 'e') return Operator::Rectangle;
-    if (a == 'D' && b == 'o') return Operator::PaintXObject;
-    if (a == 'B' && b == 'I') return Operator::InlineImage;
-    return Operator::Other;
+    const std::uint16_t word = OperatorTable::word_of(static_cast<std::uint8_t>(keyword[0]),
+                                                      static_cast<std::uint8_t>(keyword[1]));
+    const OperatorTable::Slot& slot = kOperators.two[OperatorTable::slot_of(word)];
+    return slot.keyword == word ? slot.code : Operator::Other;
 }
 
 namespace {

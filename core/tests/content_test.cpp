@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <random>
 #include <string>
@@ -305,6 +306,22 @@ TEST(Content, OperatorCodes) {
                                    "BT ", "TJTJ", "DO", "hh", "ID", "EI"}) {
         EXPECT_EQ(operator_of(other), Operator::Other) << other;
     }
+    // Every keyword of one or two bytes: only the operators above (and BI,
+    // which the text below cannot hold) have a code.
+    std::map<std::string, Operator> listed(std::begin(known), std::end(known));
+    listed.emplace("BI", Operator::InlineImage);
+    std::size_t coded = 0;
+    for (int a = 0; a < 256; ++a) {
+        for (int b = -1; b < 256; ++b) {
+            std::string keyword(1, static_cast<char>(a));
+            if (b >= 0) keyword += static_cast<char>(b);
+            const auto it = listed.find(keyword);
+            const Operator expected = it == listed.end() ? Operator::Other : it->second;
+            if (operator_of(keyword) != expected) ADD_FAILURE() << "keyword " << a << " " << b;
+            coded += expected != Operator::Other;
+        }
+    }
+    EXPECT_EQ(coded, listed.size());
     // The parser names each operation from its keyword as stored.
     text += "Tjxyz cmyk";
     const Content page = parse(text);
