@@ -433,23 +433,26 @@ void load_simple(const Resolver& resolver, const Dictionary& dict, ProgramCache&
     } else if (std14 && !source.embedded()) {
         codes.set_base(std14_builtin_encoding(*std14), reader, false);
     } else {
-        codes.set_base(BaseEncoding::WinAnsi, reader, true);
         const FontProgram* program = nullptr;
         if (source.embedded()) {
             // Whether any code needs the program: the ToUnicode map may
-            // cover every code the font shows (most producers but TeX).
+            // cover every code the font shows (most producers but TeX). No
+            // code has text yet, as none would have but a guess.
             const std::array<bool, 256> need = codes_needing_program(font, dict, codes);
             if (std::find(need.begin(), need.end(), true) != need.end()) program = source.get();
         }
+        // Each of the three sets every code's name, text and guess afresh.
+        // The code page's guess is made only when nothing better comes: TeX's
+        // fonts all have a built-in encoding.
         if (program != nullptr && program->encoding != BuiltinEncoding::None) {
             for (std::size_t code = 0; code < 256; ++code) {
                 codes.names[code] = program->code_names[code];
-                codes.text[code].clear();
-                codes.guessed[code] = false;
                 if (!codes.names[code].empty()) reader.text(codes.names[code], codes.text[code]);
             }
         } else if (std14 && program == nullptr) {
             codes.set_base(std14_builtin_encoding(*std14), reader, false);
+        } else {
+            codes.set_base(BaseEncoding::WinAnsi, reader, true);
         }
     }
     if (enc.differences != nullptr) {
