@@ -711,7 +711,8 @@ FontMap load_font_table(const Resolver& resolver, const Dictionary& resources, F
 
 }  // namespace
 
-const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources, FontCache& cache) {
+std::shared_ptr<const FontMap> load_fonts(const Resolver& resolver, const Dictionary& resources,
+                                          FontCache& cache) {
     // The table's identity: each name (length first, so that no two lists
     // give the same text) with its font's object number. Equal tables are
     // common even where pages do not share one table object.
@@ -736,13 +737,12 @@ const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources,
         }
     }
     if (key.empty()) {
-        cache.unshared = load_font_table(resolver, resources, cache);
-        return cache.unshared;
+        return std::make_shared<const FontMap>(load_font_table(resolver, resources, cache));
     }
     auto found = cache.tables.find(key);
     if (found == cache.tables.end()) {
-        found =
-            cache.tables.emplace(std::move(key), load_font_table(resolver, resources, cache)).first;
+        auto table = std::make_shared<const FontMap>(load_font_table(resolver, resources, cache));
+        found = cache.tables.emplace(std::move(key), std::move(table)).first;
     }
     return found->second;
 }

@@ -34,7 +34,7 @@ struct Form {
     Bytes data;
     Content content;
     const Dictionary* resources = nullptr;  // its own, in the resolver; none when absent
-    FontMap fonts;                          // of its own resources
+    std::shared_ptr<const FontMap> fonts;   // of its own resources, with them
     bool usable = false;                    // decoded and parsed
 };
 
@@ -276,7 +276,6 @@ const Form* Interpreter::load_form(const Object& object) {
         auto dict = resolver_->resolve_dict(*res);
         if (dict) {
             form.resources = *dict;
-            // The cache keeps each table only until its next call.
             form.fonts = load_fonts(*resolver_, *form.resources, *cache_);
         }
     }
@@ -294,7 +293,7 @@ void Interpreter::draw_form(const Object& object, const Dictionary* resources, c
     GraphicsState inner = gs;
     inner.ctm = multiply(matrix_entry(*resolver_, object.as_stream()->dict), ctm);
     const Dictionary* own = form->resources != nullptr ? form->resources : resources;
-    const FontMap& own_fonts = form->resources != nullptr ? form->fonts : fonts;
+    const FontMap& own_fonts = form->resources != nullptr ? *form->fonts : fonts;
     active_.push_back(&object);
     run(form->content.ops, own, own_fonts, std::move(inner), depth + 1, keep_rules);
     active_.pop_back();
@@ -481,10 +480,9 @@ Result<PageDrawing> interpret_page(const Resolver& resolver, const Page& page, F
     // The operations borrow the content bytes, which outlive them here.
     const Content ops = parse_content(*content, interpreter.objects, resolver.budget);
     out.runs.reserve(runs_shown(ops));
-    // Copied: loading a form's fonts may replace the table the cache holds.
-    const FontMap fonts = load_fonts(resolver, page.resources, cache);
-    interpreter.run(ops.ops, &page.resources, fonts, GraphicsState{}, 0, true);
-    interpreter.draw_annotations(page, fonts);
+    const std::shared_ptr<const FontMap> fonts = load_fonts(resolver, page.resources, cache);
+    interpreter.run(ops.ops, &page.resources, *fonts, GraphicsState{}, 0, true);
+    interpreter.draw_annotations(page, *fonts);
     drop_overprinted(out.runs);
     return out;
 }

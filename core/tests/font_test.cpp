@@ -363,7 +363,7 @@ TEST(FontLoad, FontsOfResources) {
     const Resolver r = pdf.resolver();
     const auto load = [&r](std::string_view resources) {
         FontCache cache;
-        return FontMap(load_fonts(r, dict_of(resources), cache));
+        return FontMap(*load_fonts(r, dict_of(resources), cache));
     };
     const FontMap fonts = load("<< /Font 1 0 R >>");
     ASSERT_EQ(fonts.size(), 3u);
