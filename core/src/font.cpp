@@ -510,6 +510,18 @@ void load_simple(const Resolver& resolver, const Dictionary& dict, ProgramCache&
     for (const auto& [code, width] : font.widths) {
         if (code < 256) font.byte_widths[code] = width;
     }
+
+    if (font.to_unicode) {
+        for (std::uint32_t code = 0; code < 256; ++code) {
+            if (const std::optional<std::string> mapped = font.to_unicode->lookup(code)) {
+                font.mapped_texts.push_back(*mapped);
+            } else if (font.ascii[code] != 0) {
+                font.mapped_texts.push_back(std::string_view(&font.ascii[code], 1));
+            } else {
+                font.mapped_texts.push_back(font.texts[code]);
+            }
+        }
+    }
 }
 
 // The text a composite font's embedded program gives each CID when the
@@ -824,6 +836,8 @@ double Font::show_into(ByteView bytes, std::string& out, double char_spacing, do
                         out += texts[code];
                 }
             }
+        } else if (mapped_texts.size() >= 256) {
+            for (const std::uint8_t code : bytes) out += mapped_texts[code];
         } else {
             for (const std::uint8_t code : bytes) {
                 if (std::optional<std::string> mapped = to_unicode->lookup(code)) {

@@ -119,6 +119,12 @@ struct Font {
     // holds that character here, every other code 0: the common case shown
     // without looking at `texts`.
     std::array<char, 256> ascii{};
+    // A simple font with a ToUnicode map: the text show_into gives each
+    // one-byte code, the map's entry over `ascii` and `texts`, filled by
+    // load_font so that showing text looks nothing up in the map (a hash
+    // probe and a string made per character). Empty for other fonts and for
+    // a Font built field by field, whose codes are looked up as shown.
+    KeyedTexts mapped_texts;
 
     // Composite fonts: the CMap of /Encoding (none: two-byte codes, each
     // its own CID, as Identity-H), and the collection whose CIDs the font
