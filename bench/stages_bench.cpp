@@ -123,10 +123,11 @@ std::size_t run(const std::vector<Input>& inputs, Stage stage) {
             const Content ops = parse_content(*content);
             sink += ops.ops.size();
             if (stage < Fonts) continue;
-            const FontMap fonts = load_fonts(doc->resolver, page.resources, cache);
-            sink += fonts.size();
+            const std::shared_ptr<const FontMap> fonts =
+                load_fonts(doc->resolver, page.resources, cache);
+            sink += fonts->size();
             if (stage < OwnContent) continue;
-            sink += interpret_ops(ops.ops, fonts).runs.size();
+            sink += interpret_ops(ops.ops, *fonts).runs.size();
         }
         if (stage >= Headings) {
             mark_headings(texts);

@@ -433,23 +433,26 @@ void load_simple(const Resolver& resolver, const Dictionary& dict, ProgramCache&
     } else if (std14 && !source.embedded()) {
         codes.set_base(std14_builtin_encoding(*std14), reader, false);
     } else {
-        codes.set_base(BaseEncoding::WinAnsi, reader, true);
         const FontProgram* program = nullptr;
         if (source.embedded()) {
             // Whether any code needs the program: the ToUnicode map may
-            // cover every code the font shows (most producers but TeX).
+            // cover every code the font shows (most producers but TeX). No
+            // code has text yet, as none would have but a guess.
             const std::array<bool, 256> need = codes_needing_program(font, dict, codes);
             if (std::find(need.begin(), need.end(), true) != need.end()) program = source.get();
         }
+        // Each of the three sets every code's name, text and guess afresh.
+        // The code page's guess is made only when nothing better comes: TeX's
+        // fonts all have a built-in encoding.
         if (program != nullptr && program->encoding != BuiltinEncoding::None) {
             for (std::size_t code = 0; code < 256; ++code) {
                 codes.names[code] = program->code_names[code];
-                codes.text[code].clear();
-                codes.guessed[code] = false;
                 if (!codes.names[code].empty()) reader.text(codes.names[code], codes.text[code]);
             }
         } else if (std14 && program == nullptr) {
             codes.set_base(std14_builtin_encoding(*std14), reader, false);
+        } else {
+            codes.set_base(BaseEncoding::WinAnsi, reader, true);
         }
     }
     if (enc.differences != nullptr) {
@@ -506,6 +509,18 @@ void load_simple(const Resolver& resolver, const Dictionary& dict, ProgramCache&
     }
     for (const auto& [code, width] : font.widths) {
         if (code < 256) font.byte_widths[code] = width;
+    }
+
+    if (font.to_unicode) {
+        for (std::uint32_t code = 0; code < 256; ++code) {
+            if (const std::optional<std::string> mapped = font.to_unicode->lookup(code)) {
+                font.mapped_texts.push_back(*mapped);
+            } else if (font.ascii[code] != 0) {
+                font.mapped_texts.push_back(std::string_view(&font.ascii[code], 1));
+            } else {
+                font.mapped_texts.push_back(font.texts[code]);
+            }
+        }
     }
 }
 
@@ -708,7 +723,8 @@ FontMap load_font_table(const Resolver& resolver, const Dictionary& resources, F
 
 }  // namespace
 
-const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources, FontCache& cache) {
+std::shared_ptr<const FontMap> load_fonts(const Resolver& resolver, const Dictionary& resources,
+                                          FontCache& cache) {
     // The table's identity: each name (length first, so that no two lists
     // give the same text) with its font's object number. Equal tables are
     // common even where pages do not share one table object.
@@ -733,13 +749,12 @@ const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources,
         }
     }
     if (key.empty()) {
-        cache.unshared = load_font_table(resolver, resources, cache);
-        return cache.unshared;
+        return std::make_shared<const FontMap>(load_font_table(resolver, resources, cache));
     }
     auto found = cache.tables.find(key);
     if (found == cache.tables.end()) {
-        found =
-            cache.tables.emplace(std::move(key), load_font_table(resolver, resources, cache)).first;
+        auto table = std::make_shared<const FontMap>(load_font_table(resolver, resources, cache));
+        found = cache.tables.emplace(std::move(key), std::move(table)).first;
     }
     return found->second;
 }
@@ -821,6 +836,8 @@ double Font::show_into(ByteView bytes, std::string& out, double char_spacing, do
                         out += texts[code];
                 }
             }
+        } else if (mapped_texts.size() >= 256) {
+            for (const std::uint8_t code : bytes) out += mapped_texts[code];
         } else {
             for (const std::uint8_t code : bytes) {
                 if (std::optional<std::string> mapped = to_unicode->lookup(code)) {

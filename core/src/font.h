@@ -119,6 +119,12 @@ struct Font {
     // holds that character here, every other code 0: the common case shown
     // without looking at `texts`.
     std::array<char, 256> ascii{};
+    // A simple font with a ToUnicode map: the text show_into gives each
+    // one-byte code, the map's entry over `ascii` and `texts`, filled by
+    // load_font so that showing text looks nothing up in the map (a hash
+    // probe and a string made per character). Empty for other fonts and for
+    // a Font built field by field, whose codes are looked up as shown.
+    KeyedTexts mapped_texts;
 
     // Composite fonts: the CMap of /Encoding (none: two-byte codes, each
     // its own CID, as Identity-H), and the collection whose CIDs the font
@@ -193,16 +199,16 @@ struct ProgramCache {
 struct FontCache {
     std::unordered_map<std::uint32_t, std::shared_ptr<const Font>> fonts;
     ProgramCache programs;
-    std::unordered_map<std::string, FontMap> tables;
-    // The last table that could not be shared (it holds a direct font
-    // dictionary), kept here only until the next call.
-    FontMap unshared;
+    std::unordered_map<std::string, std::shared_ptr<const FontMap>> tables;
 };
 
 // The fonts of a page's /Font resources, loaded through `cache` (one per
-// document). The result lives in `cache` and stays valid until the next call
-// with it.
-const FontMap& load_fonts(const Resolver& resolver, const Dictionary& resources, FontCache& cache);
+// document). A table that can be shared (every entry a reference) is kept
+// in `cache` and handed out again; one holding a direct font dictionary is
+// made afresh on every call. Shared, not copied: a page and each form it
+// draws hold their table while loading others.
+std::shared_ptr<const FontMap> load_fonts(const Resolver& resolver, const Dictionary& resources,
+                                          FontCache& cache);
 // One font, its embedded program read through `programs` (see FontCache).
 Font load_font(const Resolver& resolver, const Dictionary& font, ProgramCache& programs);
 Font load_font(const Resolver& resolver, const Dictionary& font);

@@ -34,7 +34,7 @@ struct Form {
     Bytes data;
     Content content;
     const Dictionary* resources = nullptr;  // its own, in the resolver; none when absent
-    FontMap fonts;                          // of its own resources
+    std::shared_ptr<const FontMap> fonts;   // of its own resources, with them
     bool usable = false;                    // decoded and parsed
 };
 
@@ -133,6 +133,7 @@ private:
                    const GraphicsState& gs, const Matrix& ctm, std::uint32_t depth,
                    bool keep_rules);
     const Form* load_form(const Object& form);
+    const Object* xobject_named(const Dictionary& xobjects, std::string_view name);
     void draw_inline_image(const Op& op, const Dictionary* resources);
     void draw_annotation(const Dictionary& annot, const Dictionary* resources,
                          const FontMap& fonts);
@@ -146,6 +147,10 @@ private:
     std::size_t form_bytes_ = 0;         // decoded bytes of the forms read
     std::vector<const Object*> active_;  // forms being drawn, to refuse cycles
     std::unordered_map<const Object*, std::unique_ptr<Form>> forms_;
+    // Large /XObject tables by name, indexed at their first Do: the keys
+    // borrow the table's, which the resolver or the page holds.
+    std::unordered_map<const Dictionary*, std::unordered_map<std::string_view, const Object*>>
+        xobject_index_;
 };
 
 void Interpreter::run(std::span<const Op> ops, const Dictionary* resources, const FontMap& fonts,
@@ -234,7 +239,7 @@ void Interpreter::draw_xobject(std::string_view name, const Dictionary* resource
     const Object* table = fetch_entry(*resolver_, *resources, "XObject");
     const Dictionary* xobjects = table != nullptr ? table->as_dict() : nullptr;
     if (xobjects == nullptr) return;
-    const Object* entry = xobjects->get(name);
+    const Object* entry = xobject_named(*xobjects, name);
     if (entry == nullptr) return;
     const Object* target = entry;
     if (const Reference* ref = entry->as_ref()) {
@@ -260,6 +265,25 @@ void Interpreter::draw_xobject(std::string_view name, const Dictionary* resource
     }
 }
 
+// The entry `name` of an /XObject table, as Dictionary::get finds it. A
+// table of a few entries is scanned; a large one is indexed once per page,
+// since a form can draw every image of a table hundreds of entries long
+// (GeoTopo-komprimiert.pdf: 316 Do of one form's 316 images, a scan of
+// some 4,000 instructions each).
+const Object* Interpreter::xobject_named(const Dictionary& xobjects, std::string_view name) {
+    constexpr std::size_t kIndexFrom = 32;
+    if (xobjects.size() < kIndexFrom) return xobjects.get(name);
+    auto [it, fresh] = xobject_index_.try_emplace(&xobjects);
+    auto& index = it->second;
+    if (fresh) {
+        index.reserve(xobjects.size());
+        // The first of repeated keys, as get() finds it.
+        for (const auto& [key, value] : xobjects) index.try_emplace(key, &value);
+    }
+    const auto found = index.find(name);
+    return found != index.end() ? found->second : nullptr;
+}
+
 const Form* Interpreter::load_form(const Object& object) {
     auto [it, fresh] = forms_.try_emplace(&object);
     if (!fresh) return it->second.get();
@@ -276,7 +300,6 @@ const Form* Interpreter::load_form(const Object& object) {
         auto dict = resolver_->resolve_dict(*res);
         if (dict) {
             form.resources = *dict;
-            // The cache keeps each table only until its next call.
             form.fonts = load_fonts(*resolver_, *form.resources, *cache_);
         }
     }
@@ -294,7 +317,7 @@ void Interpreter::draw_form(const Object& object, const Dictionary* resources, c
     GraphicsState inner = gs;
     inner.ctm = multiply(matrix_entry(*resolver_, object.as_stream()->dict), ctm);
     const Dictionary* own = form->resources != nullptr ? form->resources : resources;
-    const FontMap& own_fonts = form->resources != nullptr ? form->fonts : fonts;
+    const FontMap& own_fonts = form->resources != nullptr ? *form->fonts : fonts;
     active_.push_back(&object);
     run(form->content.ops, own, own_fonts, std::move(inner), depth + 1, keep_rules);
     active_.pop_back();
@@ -481,10 +504,9 @@ Result<PageDrawing> interpret_page(const Resolver& resolver, const Page& page, F
     // The operations borrow the content bytes, which outlive them here.
     const Content ops = parse_content(*content, interpreter.objects, resolver.budget);
     out.runs.reserve(runs_shown(ops));
-    // Copied: loading a form's fonts may replace the table the cache holds.
-    const FontMap fonts = load_fonts(resolver, page.resources, cache);
-    interpreter.run(ops.ops, &page.resources, fonts, GraphicsState{}, 0, true);
-    interpreter.draw_annotations(page, fonts);
+    const std::shared_ptr<const FontMap> fonts = load_fonts(resolver, page.resources, cache);
+    interpreter.run(ops.ops, &page.resources, *fonts, GraphicsState{}, 0, true);
+    interpreter.draw_annotations(page, *fonts);
     drop_overprinted(out.runs);
     return out;
 }

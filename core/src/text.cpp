@@ -1,6 +1,7 @@
 #include "text.h"
 
 #include <cmath>
+#include <optional>
 #include <string_view>
 
 #include "bounds.h"
@@ -59,15 +60,64 @@ void advance_by(const TextParams& p, TextObject& o, double advance) {
     o.tm = vertical(p) ? translated(o.tm, 0, -advance) : translated(o.tm, advance, 0);
 }
 
-void show(const TextParams& p, TextObject& o, const Matrix& ctm, ByteView bytes,
+// What the runs of one showing operator share: the linear part of the
+// text rendering matrix and what follows from it. A TJ array's strings
+// differ only in where they start, since showing a string or applying a
+// number moves the text matrix's origin and nothing else; its strings share
+// one Frame, computed once from the same values, so each run's numbers are
+// the same as if computed for it alone.
+struct Frame {
+    double c = 0, d = 1;  // of Tm × CTM: the image of text space's y axis, for Ts
+    double dir_x = 1;
+    double dir_y = 0;
+    double scale = 0;      // text-space advance to user-space width; 0 if not finite
+    double font_size = 0;  // the runs' font_size
+};
+
+Frame frame_of(const TextParams& p, const TextObject& o, const Matrix& ctm) {
+    const Matrix& t = o.tm;
+    // The linear part of multiply(t, ctm), term for term.
+    const double a = t.a * ctm.a + t.b * ctm.c;
+    const double b = t.a * ctm.b + t.b * ctm.d;
+    Frame f;
+    f.c = t.c * ctm.a + t.d * ctm.c;
+    f.d = t.c * ctm.b + t.d * ctm.d;
+    // The writing direction is the image of text space's x axis (its −y
+    // axis for vertical writing); the glyph size is measured across it,
+    // from the axis the glyphs stand on.
+    const bool down = vertical(p);
+    const double along_x = down ? -f.c : a;
+    const double along_y = down ? -f.d : b;
+    const double across_x = down ? a * p.horizontal_scale : f.c;
+    const double across_y = down ? b * p.horizontal_scale : f.d;
+    // hypot(x, ±0) is fabs(x), and hypot(±0, y) is fabs(y), exactly (C's
+    // Annex F): text set upright or turned a quarter, nearly all of it,
+    // needs no library call.
+    const double scale = along_y == 0   ? std::fabs(along_x)
+                         : along_x == 0 ? std::fabs(along_y)
+                                        : std::hypot(along_x, along_y);
+    if (scale > 0 && std::isfinite(scale)) {
+        f.dir_x = along_x / scale;
+        f.dir_y = along_y / scale;
+    }
+    f.scale = std::isfinite(scale) ? scale : 0.0;
+    f.font_size =
+        finite_or_zero(std::fabs(p.font_size * (across_y * f.dir_x - across_x * f.dir_y)));
+    return f;
+}
+
+void show(const TextParams& p, TextObject& o, const Matrix& ctm, const Frame& frame, ByteView bytes,
           std::vector<TextRun>& runs) {
     if (runs.size() >= limits::kMaxPageRuns) return;
-    const Matrix m = multiply(o.tm, ctm);
+    // The translation part of multiply(o.tm, ctm).
+    const Matrix& t = o.tm;
+    const double e = t.e * ctm.a + t.f * ctm.c + ctm.e;
+    const double f = t.e * ctm.b + t.f * ctm.d + ctm.f;
     // Made in place: a run built aside and moved in costs its two strings'
     // moves and destruction, on every string shown.
     TextRun& run = runs.emplace_back();
-    run.x = m.c * p.rise + m.e;
-    run.y = m.d * p.rise + m.f;
+    run.x = frame.c * p.rise + e;
+    run.y = frame.d * p.rise + f;
     run.font = p.font_name;
 
     double advance = 0;
@@ -83,24 +133,18 @@ void show(const TextParams& p, TextObject& o, const Matrix& ctm, ByteView bytes,
             advance += (0.5 * p.font_size + p.char_spacing + s) * p.horizontal_scale;
         }
     }
-
-    // The writing direction is the image of text space's x axis (its −y
-    // axis for vertical writing); the glyph size is measured across it,
-    // from the axis the glyphs stand on.
-    const bool down = vertical(p);
-    const double along_x = down ? -m.c : m.a;
-    const double along_y = down ? -m.d : m.b;
-    const double across_x = down ? m.a * p.horizontal_scale : m.c;
-    const double across_y = down ? m.b * p.horizontal_scale : m.d;
-    const double scale = std::hypot(along_x, along_y);
-    if (scale > 0 && std::isfinite(scale)) {
-        run.dir_x = along_x / scale;
-        run.dir_y = along_y / scale;
-    }
-    run.width = finite_or_zero(advance * (std::isfinite(scale) ? scale : 0.0));
-    run.font_size =
-        finite_or_zero(std::fabs(p.font_size * (across_y * run.dir_x - across_x * run.dir_y)));
+    run.dir_x = frame.dir_x;
+    run.dir_y = frame.dir_y;
+    run.width = finite_or_zero(advance * frame.scale);
+    run.font_size = frame.font_size;
     advance_by(p, o, advance);
+}
+
+// One string shown by Tj, ' or ".
+void show_one(const TextParams& p, TextObject& o, const Matrix& ctm, ByteView bytes,
+              std::vector<TextRun>& runs) {
+    if (runs.size() >= limits::kMaxPageRuns) return;
+    show(p, o, ctm, frame_of(p, o, ctm), bytes, runs);
 }
 
 }  // namespace
@@ -136,13 +180,13 @@ void apply_text_op(const Op& op, const Matrix& ctm, const FontMap& fonts, TextPa
         case Operator::NextLine: next_line(p, o); break;
         case Operator::Show:
             if (!args.empty()) {
-                if (const auto s = string_of(args[0])) show(p, o, ctm, *s, runs);
+                if (const auto s = string_of(args[0])) show_one(p, o, ctm, *s, runs);
             }
             break;
         case Operator::NextLineShow:
             next_line(p, o);
             if (!args.empty()) {
-                if (const auto s = string_of(args[0])) show(p, o, ctm, *s, runs);
+                if (const auto s = string_of(args[0])) show_one(p, o, ctm, *s, runs);
             }
             break;
         case Operator::SpacingNextLineShow:
@@ -150,15 +194,19 @@ void apply_text_op(const Op& op, const Matrix& ctm, const FontMap& fonts, TextPa
             p.char_spacing = number_at(args, 1, 0.0);
             next_line(p, o);
             if (args.size() >= 3) {
-                if (const auto s = string_of(args[2])) show(p, o, ctm, *s, runs);
+                if (const auto s = string_of(args[2])) show_one(p, o, ctm, *s, runs);
             }
             break;
         case Operator::ShowArray: {
             const auto items = args.empty() ? std::nullopt : array_of(args[0]);
             if (!items) break;
+            // Made at the first string: numbers and strings move only the
+            // text matrix's origin, which the frame leaves out.
+            std::optional<Frame> frame;
             for (const Operand& item : *items) {
                 if (const auto s = string_of(item)) {
-                    show(p, o, ctm, *s, runs);
+                    if (!frame) frame = frame_of(p, o, ctm);
+                    show(p, o, ctm, *frame, *s, runs);
                 } else {
                     // A number moves the next glyph by thousandths of the
                     // font size: back (left, scaled by Tz) in horizontal

@@ -355,6 +355,37 @@ TEST(FontLoad, ToUnicodeStream) {
     }
 }
 
+TEST(FontLoad, ToUnicodeFoldedIntoOneTextPerCode) {
+    // A loaded simple font shows its codes from one table, the ToUnicode
+    // map's entries over the encoding's texts; the same font built field by
+    // field, without the table, looks each code up in the map as it is
+    // shown. Both must give every code the same text.
+    TinyPdf pdf;
+    const std::string cmap =
+        "begincmap 2 beginbfchar <41> <0078> <42> <00660066> endbfchar\n"
+        "1 beginbfrange <61> <63> <0391> endbfrange endcmap";
+    pdf.add(1,
+            "<< /Length " + std::to_string(cmap.size()) + " >>\nstream\n" + cmap + "\nendstream");
+    const Resolver r = pdf.resolver();
+    const Font loaded = load_font(
+        r, dict_of("<< /ToUnicode 1 0 R /Encoding << /Differences [1 /f_f_l /eacute 66 /Z] >> >>"));
+    ASSERT_EQ(loaded.mapped_texts.size(), 256u);
+    Font looked_up = loaded;
+    looked_up.mapped_texts = KeyedTexts{};
+    for (int code = 0; code < 256; ++code) {
+        SCOPED_TRACE(code);
+        const std::string one(1, static_cast<char>(code));
+        EXPECT_EQ(shown(loaded, one), shown(looked_up, one));
+    }
+    EXPECT_EQ(shown(loaded,
+                    "AB\x01"
+                    "b\x02"
+                    "C"),
+              "xff"
+              "ffl\u0392\u00e9"
+              "C");
+}
+
 TEST(FontLoad, FontsOfResources) {
     TinyPdf pdf;
     pdf.add(1, "<< /F1 2 0 R /Gone 99 0 R /Num 5 /F3 << /Subtype /Type0 >> /F4 4 0 R >>");
@@ -363,7 +394,7 @@ TEST(FontLoad, FontsOfResources) {
     const Resolver r = pdf.resolver();
     const auto load = [&r](std::string_view resources) {
         FontCache cache;
-        return FontMap(load_fonts(r, dict_of(resources), cache));
+        return FontMap(*load_fonts(r, dict_of(resources), cache));
     };
     const FontMap fonts = load("<< /Font 1 0 R >>");
     ASSERT_EQ(fonts.size(), 3u);

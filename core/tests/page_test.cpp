@@ -130,6 +130,29 @@ TEST(PageForms, TextOfFormsJoinsThePage) {
 }
 
 // Measures of form text are in user space: the form's matrix scales them.
+TEST(PageForms, FormsFoundByNameInSmallAndLargeTables) {
+    // A table of a few forms is searched entry by entry, one of dozens
+    // through an index built at its first Do; both find the same forms.
+    for (const int count : {3, 40}) {
+        SCOPED_TRACE(count);
+        std::string table = "/XObject <<";
+        std::vector<std::pair<std::uint32_t, Form>> forms;
+        for (int k = 0; k < count; ++k) {
+            const auto num = static_cast<std::uint32_t>(10 + k);
+            table += " /X" + std::to_string(k) + " " + std::to_string(num) + " 0 R";
+            forms.push_back({num, form("BT /F1 10 Tf 0 0 Td (" + std::to_string(k) + ") Tj ET")});
+        }
+        table += " >>";
+        const std::string last = std::to_string(count - 1);
+        const PageDrawing d = drawing_of(
+            one_page("/X" + last + " Do /X1 Do /Missing Do 1 0 0 1 0 50 cm /X" + last + " Do",
+                     table, {}, forms));
+        std::vector<std::string> texts;
+        for (const TextRun& run : d.runs) texts.push_back(run.text);
+        EXPECT_EQ(texts, (std::vector<std::string>{last, "1", last}));
+    }
+}
+
 TEST(PageForms, RunsMeasuredThroughTheFormMatrix) {
     const std::string file =
         one_page("q 2 0 0 2 0 0 cm /A Do Q", "/XObject << /A 10 0 R >>", {},
