@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <iterator>
 #include <limits>
+#include <memory>
 
 #include "nearly_sorted.h"
 #include "spacing.h"
@@ -389,6 +390,22 @@ void sweep_sort(std::span<SweepKey> keys) {
                        [](const SweepKey& a, const SweepKey& b) { return sweeps_before(a, b); });
 }
 
+// The lists one layout works in, emptied at its start: their room stays
+// from one layout to the next.
+struct LayoutScratch::Lists {
+    std::vector<Frame> frames;
+    std::vector<SweepKey> keys;
+    std::vector<Placed> placed;
+    std::vector<Group> groups;
+    std::vector<Placed> swept;
+    std::vector<Draft> drafts;
+    JoinedLists joined;
+    std::vector<Placed> members;  // a line's runs when scripts joined it
+};
+
+LayoutScratch::LayoutScratch() : lists(std::make_unique<Lists>()) {}
+LayoutScratch::~LayoutScratch() = default;
+
 namespace {
 
 // The lines of the runs `chosen` picks out of `runs` (all of them when it
@@ -396,16 +413,19 @@ namespace {
 // by `rotation` degrees.
 std::vector<Line> lay_out(const std::vector<TextRun>& runs,
                           const std::span<const std::size_t>* chosen, int rotation,
-                          std::vector<LinePiece>* pieces) {
+                          std::vector<LinePiece>* pieces, LayoutScratch::Lists& work) {
     const std::size_t count = chosen != nullptr ? chosen->size() : runs.size();
     // Each direction's frame is that of its first run in content order: the
     // axis itself for the axis bins, the run's own direction otherwise.
     std::array<int, kDirectionBins> group_of;
     group_of.fill(-1);
-    std::vector<Frame> frames;
-    std::vector<SweepKey> keys;
+    std::vector<Frame>& frames = work.frames;
+    frames.clear();
+    std::vector<SweepKey>& keys = work.keys;
+    keys.clear();
     keys.reserve(count);
-    std::vector<Placed> placed;
+    std::vector<Placed>& placed = work.placed;
+    placed.clear();
     placed.reserve(count);
     Direction d;
     const TextRun* previous = nullptr;
@@ -430,13 +450,18 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
         placed.push_back({at, p.x, p.y, layout_size(r.font_size), r.width});
     }
 
-    std::vector<Group> groups(frames.size());
+    std::vector<Group>& groups = work.groups;
+    groups.clear();
+    groups.resize(frames.size());
     for (std::size_t g = 0; g < frames.size(); ++g) groups[g].bin = frames[g].bin;
     sweep_sort(keys);
-    std::vector<Placed> swept;
+    std::vector<Placed>& swept = work.swept;
+    swept.clear();
     swept.reserve(keys.size());
-    std::vector<Draft> drafts;
-    JoinedLists joined;
+    std::vector<Draft>& drafts = work.drafts;
+    drafts.clear();
+    JoinedLists& joined = work.joined;
+    joined.clear();
     Draft* draft = nullptr;
     int draft_group = -1;
     for (const SweepKey& key : keys) {
@@ -457,7 +482,7 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
         draft->end = swept.size();
         g.text_bytes += runs[p.run].text.size();
     }
-    std::vector<Placed> members;  // a line's runs when scripts joined it
+    std::vector<Placed>& members = work.members;
     for (std::size_t g = 0; g < groups.size(); ++g) {
         Group& group = groups[g];
         const std::span<Draft> group_drafts = std::span<Draft>(drafts).subspan(
@@ -544,7 +569,8 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
     page.rotation = page_rotation(rotate);
     page.needs_ocr = runs.empty();
     if (runs.empty()) return page;
-    page.lines = lay_out(runs, nullptr, page.rotation, pieces);
+    LayoutScratch::Lists work;
+    page.lines = lay_out(runs, nullptr, page.rotation, pieces, work);
     // Each line a block of its own, until order_page groups them.
     page.blocks.reserve(page.lines.size());
     for (std::size_t i = 0; i < page.lines.size(); ++i) page.blocks.push_back({i, i + 1, false});
@@ -552,9 +578,14 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
 }
 
 std::vector<Line> layout_lines(const std::vector<TextRun>& runs,
-                               std::span<const std::size_t> chosen, std::int64_t rotate) {
+                               std::span<const std::size_t> chosen, std::int64_t rotate,
+                               LayoutScratch* scratch) {
     if (chosen.empty()) return {};
-    return lay_out(runs, &chosen, page_rotation(rotate), nullptr);
+    if (scratch != nullptr) {
+        return lay_out(runs, &chosen, page_rotation(rotate), nullptr, *scratch->lists);
+    }
+    LayoutScratch::Lists work;
+    return lay_out(runs, &chosen, page_rotation(rotate), nullptr, work);
 }
 
 std::string PageText::text() const {
