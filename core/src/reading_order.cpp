@@ -36,6 +36,16 @@ struct Span {
 };
 
 Span in_frame(const Frame& f, const Box& b) {
+    // Upright text, nearly all of it: along is x + 0·y and across -0·x + y,
+    // which are x and y themselves when the other coordinate is finite (a
+    // zero may change sign, which no comparison or difference made with
+    // these bounds can tell). An infinite one gives NaN products there, so
+    // such a box takes the general way.
+    if (f.u.x == 1 && f.u.y == 0 && std::isfinite(b.x0) && std::isfinite(b.y0) &&
+        std::isfinite(b.x1) && std::isfinite(b.y1)) {
+        return {std::min(b.x0, b.x1), std::max(b.x0, b.x1), std::min(b.y0, b.y1),
+                std::max(b.y0, b.y1)};
+    }
     const Vec2 corners[4] = {{b.x0, b.y0}, {b.x1, b.y0}, {b.x0, b.y1}, {b.x1, b.y1}};
     constexpr double kInf = std::numeric_limits<double>::infinity();
     // The bounds are never NaN, and std::min and std::max keep them when
