@@ -444,8 +444,10 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
             group = static_cast<int>(frames.size());
             frames.push_back({d.unit, d.bin});
         }
-        const Vec2 p =
-            to_frame(frames[static_cast<std::size_t>(group)], to_display({r.x, r.y}, rotation));
+        // An unturned page, nearly every one, is displayed as it is
+        // (to_display gives the point itself): no call a run for it.
+        const Vec2 shown = rotation == 0 ? Vec2{r.x, r.y} : to_display({r.x, r.y}, rotation);
+        const Vec2 p = to_frame(frames[static_cast<std::size_t>(group)], shown);
         keys.push_back({group, p.y, p.x, i});
         placed.push_back({at, p.x, p.y, layout_size(r.font_size), r.width});
     }
