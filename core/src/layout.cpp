@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <iterator>
 #include <limits>
+#include <memory>
 
 #include "nearly_sorted.h"
 #include "spacing.h"
@@ -125,18 +126,33 @@ std::vector<std::size_t> merge_order(std::size_t n, Before before) {
 // The runs a draft takes while the page is swept are consecutive in sweep
 // order, so they are a range of the swept runs; only the runs of scripts
 // moved into it afterwards (attach_scripts, a few lines a page) are kept
-// apart, after them. A page's lines thus cost no allocation each.
+// apart, in a list of their own among the lay-out's joined lists. A draft
+// is thus plain data, copied as bytes when the drafts grow, and a page's
+// lines cost no allocation each.
+constexpr std::size_t kNoJoined = std::numeric_limits<std::size_t>::max();
+
 struct Draft {
     std::size_t begin = 0;  // its own runs: [begin, end) of the swept runs
     std::size_t end = 0;
-    std::vector<Placed> joined;
+    std::size_t joined = kNoJoined;  // index into the joined lists, if any
     Placed ref;
 
-    bool empty() const { return begin == end && joined.empty(); }
     std::span<const Placed> own(std::span<const Placed> swept) const {
         return swept.subspan(begin, end - begin);
     }
 };
+
+// The runs moved into each draft that took any, indexed by Draft::joined.
+using JoinedLists = std::vector<std::vector<Placed>>;
+
+std::span<const Placed> joined_of(const Draft& d, const JoinedLists& joined) {
+    if (d.joined == kNoJoined) return {};
+    return joined[d.joined];
+}
+
+bool is_empty(const Draft& d, const JoinedLists& joined) {
+    return d.begin == d.end && joined_of(d, joined).empty();
+}
 
 // The interval a run's advance covers along the line. std::min and std::max
 // keep their first argument when the second is NaN (a NaN or infinite
@@ -150,13 +166,13 @@ double span_end(const Placed& p) { return std::max(p.along, p.along + p.width); 
 // where the run ends or ending where it starts. A label set over an arrow
 // (the "Vor." over an implication in GeoTopo-komprimiert.pdf) lies within
 // its run instead, and stays a line of its own.
-bool scripts_onto(const Draft& script, const Draft& base, std::span<const Placed> swept) {
+bool scripts_onto(const Draft& script, const Draft& base, std::span<const Placed> swept,
+                  const JoinedLists& joined) {
     const double size = script.ref.size;
     if (!(size <= kScriptSizeRatio * base.ref.size)) return false;
     double lo = std::numeric_limits<double>::infinity();
     double hi = -lo;
-    for (const std::span<const Placed> part :
-         {script.own(swept), std::span<const Placed>(script.joined)}) {
+    for (const std::span<const Placed> part : {script.own(swept), joined_of(script, joined)}) {
         // The bounds are never NaN, and std::min and std::max keep them
         // when the other argument is, as fmin and fmax would.
         for (const Placed& p : part) {
@@ -172,8 +188,9 @@ bool scripts_onto(const Draft& script, const Draft& base, std::span<const Placed
                (std::fabs(lo - span_end(b)) <= reach || std::fabs(hi - span_start(b)) <= reach);
     };
     const std::span<const Placed> own = base.own(swept);
+    const std::span<const Placed> moved = joined_of(base, joined);
     return std::any_of(own.begin(), own.end(), next_to) ||
-           std::any_of(base.joined.begin(), base.joined.end(), next_to);
+           std::any_of(moved.begin(), moved.end(), next_to);
 }
 
 // Scripts whose bands overlap their base text too little to join its line
@@ -183,22 +200,30 @@ bool scripts_onto(const Draft& script, const Draft& base, std::span<const Placed
 // when another column's line sits between. Each such line is moved into
 // the base line. Every line is compared with four others at most, so the
 // pass is linear in the runs.
-void attach_scripts(std::vector<Draft>& drafts, std::span<const Placed> swept) {
+void attach_scripts(std::span<Draft> drafts, std::span<const Placed> swept, JoinedLists& joined) {
     for (std::size_t i = 0; i < drafts.size(); ++i) {
         Draft& script = drafts[i];
-        if (script.empty()) continue;
+        if (is_empty(script, joined)) continue;
         for (const std::ptrdiff_t step : {1, -1, 2, -2}) {
             const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) + step;
             if (j < 0 || j >= static_cast<std::ptrdiff_t>(drafts.size())) continue;
             Draft& base = drafts[static_cast<std::size_t>(j)];
-            if (base.empty() || !scripts_onto(script, base, swept)) continue;
+            if (is_empty(base, joined) || !scripts_onto(script, base, swept, joined)) continue;
             // After the base's runs, the script's in their order: its own,
             // then those moved into it before.
+            if (base.joined == kNoJoined) {
+                base.joined = joined.size();
+                joined.emplace_back();
+            }
+            std::vector<Placed>& into = joined[base.joined];
             const std::span<const Placed> own = script.own(swept);
-            base.joined.insert(base.joined.end(), own.begin(), own.end());
-            base.joined.insert(base.joined.end(), script.joined.begin(), script.joined.end());
+            into.insert(into.end(), own.begin(), own.end());
+            if (script.joined != kNoJoined) {
+                std::vector<Placed>& from = joined[script.joined];
+                into.insert(into.end(), from.begin(), from.end());
+                from.clear();
+            }
             script.begin = script.end;
-            script.joined.clear();
             break;
         }
     }
@@ -332,7 +357,10 @@ Line finish_line(const std::vector<TextRun>& runs, const Frame& frame, std::span
 struct Group {
     int bin = 0;
     std::size_t text_bytes = 0;
-    std::vector<Draft> drafts;  // ranges of the swept runs, as Draft says
+    // Its drafts: [draft_begin, draft_end) of the page's, which come a
+    // group at a time since the runs are swept a group at a time.
+    std::size_t draft_begin = 0;
+    std::size_t draft_end = 0;
     std::vector<Line> lines;
     std::vector<LinePiece> pieces;  // `line` counts the group's lines
 };
@@ -362,6 +390,22 @@ void sweep_sort(std::span<SweepKey> keys) {
                        [](const SweepKey& a, const SweepKey& b) { return sweeps_before(a, b); });
 }
 
+// The lists one layout works in, emptied at its start: their room stays
+// from one layout to the next.
+struct LayoutScratch::Lists {
+    std::vector<Frame> frames;
+    std::vector<SweepKey> keys;
+    std::vector<Placed> placed;
+    std::vector<Group> groups;
+    std::vector<Placed> swept;
+    std::vector<Draft> drafts;
+    JoinedLists joined;
+    std::vector<Placed> members;  // a line's runs when scripts joined it
+};
+
+LayoutScratch::LayoutScratch() : lists(std::make_unique<Lists>()) {}
+LayoutScratch::~LayoutScratch() = default;
+
 namespace {
 
 // The lines of the runs `chosen` picks out of `runs` (all of them when it
@@ -369,16 +413,19 @@ namespace {
 // by `rotation` degrees.
 std::vector<Line> lay_out(const std::vector<TextRun>& runs,
                           const std::span<const std::size_t>* chosen, int rotation,
-                          std::vector<LinePiece>* pieces) {
+                          std::vector<LinePiece>* pieces, LayoutScratch::Lists& work) {
     const std::size_t count = chosen != nullptr ? chosen->size() : runs.size();
     // Each direction's frame is that of its first run in content order: the
     // axis itself for the axis bins, the run's own direction otherwise.
     std::array<int, kDirectionBins> group_of;
     group_of.fill(-1);
-    std::vector<Frame> frames;
-    std::vector<SweepKey> keys;
+    std::vector<Frame>& frames = work.frames;
+    frames.clear();
+    std::vector<SweepKey>& keys = work.keys;
+    keys.clear();
     keys.reserve(count);
-    std::vector<Placed> placed;
+    std::vector<Placed>& placed = work.placed;
+    placed.clear();
     placed.reserve(count);
     Direction d;
     const TextRun* previous = nullptr;
@@ -397,17 +444,26 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
             group = static_cast<int>(frames.size());
             frames.push_back({d.unit, d.bin});
         }
-        const Vec2 p =
-            to_frame(frames[static_cast<std::size_t>(group)], to_display({r.x, r.y}, rotation));
+        // An unturned page, nearly every one, is displayed as it is
+        // (to_display gives the point itself): no call a run for it.
+        const Vec2 shown = rotation == 0 ? Vec2{r.x, r.y} : to_display({r.x, r.y}, rotation);
+        const Vec2 p = to_frame(frames[static_cast<std::size_t>(group)], shown);
         keys.push_back({group, p.y, p.x, i});
         placed.push_back({at, p.x, p.y, layout_size(r.font_size), r.width});
     }
 
-    std::vector<Group> groups(frames.size());
+    std::vector<Group>& groups = work.groups;
+    groups.clear();
+    groups.resize(frames.size());
     for (std::size_t g = 0; g < frames.size(); ++g) groups[g].bin = frames[g].bin;
     sweep_sort(keys);
-    std::vector<Placed> swept;
+    std::vector<Placed>& swept = work.swept;
+    swept.clear();
     swept.reserve(keys.size());
+    std::vector<Draft>& drafts = work.drafts;
+    drafts.clear();
+    JoinedLists& joined = work.joined;
+    joined.clear();
     Draft* draft = nullptr;
     int draft_group = -1;
     for (const SweepKey& key : keys) {
@@ -415,10 +471,12 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
         const int group = key.group;
         Group& g = groups[static_cast<std::size_t>(group)];
         if (group != draft_group || !same_line(draft->ref, p)) {
-            draft = &g.drafts.emplace_back();
+            if (group != draft_group) g.draft_begin = drafts.size();
+            draft = &drafts.emplace_back();
             draft_group = group;
             draft->begin = swept.size();
             draft->ref = p;
+            g.draft_end = drafts.size();
         } else if (p.size > draft->ref.size) {
             draft->ref = p;
         }
@@ -426,23 +484,26 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
         draft->end = swept.size();
         g.text_bytes += runs[p.run].text.size();
     }
-    std::vector<Placed> members;  // a line's runs when scripts joined it
+    std::vector<Placed>& members = work.members;
     for (std::size_t g = 0; g < groups.size(); ++g) {
         Group& group = groups[g];
-        attach_scripts(group.drafts, swept);
+        const std::span<Draft> group_drafts = std::span<Draft>(drafts).subspan(
+            group.draft_begin, group.draft_end - group.draft_begin);
+        attach_scripts(group_drafts, swept, joined);
         // At most a line a draft: the lines are moved once, into place. And
         // most lines are one piece.
-        group.lines.reserve(group.drafts.size());
-        if (pieces != nullptr) group.pieces.reserve(group.drafts.size());
-        for (const Draft& d : group.drafts) {
-            if (d.empty()) continue;
+        group.lines.reserve(group_drafts.size());
+        if (pieces != nullptr) group.pieces.reserve(group_drafts.size());
+        for (const Draft& d : group_drafts) {
+            if (is_empty(d, joined)) continue;
             // Most lines are a range of the swept runs, sorted in place:
             // only this line reads that range from here on.
             std::span<Placed> line_runs =
                 std::span<Placed>(swept).subspan(d.begin, d.end - d.begin);
-            if (!d.joined.empty()) {
+            const std::span<const Placed> moved = joined_of(d, joined);
+            if (!moved.empty()) {
                 members.assign(line_runs.begin(), line_runs.end());
-                members.insert(members.end(), d.joined.begin(), d.joined.end());
+                members.insert(members.end(), moved.begin(), moved.end());
                 line_runs = members;
             }
             const std::size_t from = group.pieces.size();
@@ -510,7 +571,8 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
     page.rotation = page_rotation(rotate);
     page.needs_ocr = runs.empty();
     if (runs.empty()) return page;
-    page.lines = lay_out(runs, nullptr, page.rotation, pieces);
+    LayoutScratch::Lists work;
+    page.lines = lay_out(runs, nullptr, page.rotation, pieces, work);
     // Each line a block of its own, until order_page groups them.
     page.blocks.reserve(page.lines.size());
     for (std::size_t i = 0; i < page.lines.size(); ++i) page.blocks.push_back({i, i + 1, false});
@@ -518,9 +580,14 @@ PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, st
 }
 
 std::vector<Line> layout_lines(const std::vector<TextRun>& runs,
-                               std::span<const std::size_t> chosen, std::int64_t rotate) {
+                               std::span<const std::size_t> chosen, std::int64_t rotate,
+                               LayoutScratch* scratch) {
     if (chosen.empty()) return {};
-    return lay_out(runs, &chosen, page_rotation(rotate), nullptr);
+    if (scratch != nullptr) {
+        return lay_out(runs, &chosen, page_rotation(rotate), nullptr, *scratch->lists);
+    }
+    LayoutScratch::Lists work;
+    return lay_out(runs, &chosen, page_rotation(rotate), nullptr, work);
 }
 
 std::string PageText::text() const {

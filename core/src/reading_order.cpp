@@ -36,6 +36,16 @@ struct Span {
 };
 
 Span in_frame(const Frame& f, const Box& b) {
+    // Upright text, nearly all of it: along is x + 0·y and across -0·x + y,
+    // which are x and y themselves when the other coordinate is finite (a
+    // zero may change sign, which no comparison or difference made with
+    // these bounds can tell). An infinite one gives NaN products there, so
+    // such a box takes the general way.
+    if (f.u.x == 1 && f.u.y == 0 && std::isfinite(b.x0) && std::isfinite(b.y0) &&
+        std::isfinite(b.x1) && std::isfinite(b.y1)) {
+        return {std::min(b.x0, b.x1), std::max(b.x0, b.x1), std::min(b.y0, b.y1),
+                std::max(b.y0, b.y1)};
+    }
     const Vec2 corners[4] = {{b.x0, b.y0}, {b.x1, b.y0}, {b.x0, b.y1}, {b.x1, b.y1}};
     constexpr double kInf = std::numeric_limits<double>::infinity();
     // The bounds are never NaN, and std::min and std::max keep them when
@@ -194,6 +204,18 @@ private:
     std::span<const LinePiece> pieces_;
     Frame frame_;
     std::vector<Item> items_;
+    // Scratch lists of cut() and group(), reused from call to call: each is
+    // filled and read within one call, never across the cuts it recurses
+    // into.
+    std::vector<double> sizes_;
+    std::vector<Interval> spans_;
+    std::vector<Interval> merged_;
+    std::vector<std::size_t> touched_;
+    // And of leaf() and paragraphs(), which call neither cut() nor
+    // themselves.
+    std::vector<std::size_t> run_;
+    std::vector<Placed> at_;
+    std::vector<double> steps_;
 
     Box display_box(const Rect& r) const {
         const Vec2 a = to_display({r[0], r[1]}, page_.rotation);
@@ -256,7 +278,8 @@ private:
     void leaf(std::vector<std::size_t> region, bool table) {
         std::sort(region.begin(), region.end(),
                   [this](std::size_t a, std::size_t b) { return items_[a].key < items_[b].key; });
-        std::vector<std::size_t> run;
+        std::vector<std::size_t>& run = run_;
+        run.clear();
         const auto flush = [&](bool as_table) {
             if (run.empty()) return;
             std::sort(run.begin(), run.end());
@@ -292,11 +315,13 @@ private:
     void paragraphs(std::size_t first, std::size_t end) {
         const std::size_t n = end - first;
         if (n == 0) return;
-        std::vector<Placed> at(n);
+        std::vector<Placed>& at = at_;
+        at.resize(n);
         for (std::size_t i = 0; i < n; ++i) at[i] = placed(lines[first + i]);
         // The usual step from a line to the next: the median of the steps
         // between lines of one size, one line below the other.
-        std::vector<double> steps;
+        std::vector<double>& steps = steps_;
+        steps.clear();
         for (std::size_t i = 1; i < n; ++i) {
             const double step = at[i - 1].base - at[i].base;
             const double size = std::fmax(at[i - 1].size, at[i].size);
@@ -344,7 +369,8 @@ private:
             leaf(std::move(region), false);
             return;
         }
-        std::vector<double> sizes(region.size());
+        std::vector<double>& sizes = sizes_;
+        sizes.resize(region.size());
         for (std::size_t i = 0; i < region.size(); ++i) sizes[i] = items_[region[i]].size;
         const auto middle = sizes.begin() + static_cast<std::ptrdiff_t>(sizes.size() / 2);
         std::nth_element(sizes.begin(), middle, sizes.end());
@@ -376,8 +402,8 @@ private:
         // Each band's cover, all in one list; the scratch lists are reused
         // from band to band.
         std::vector<Interval> covers;
-        std::vector<Interval> spans;
-        std::vector<Interval> merged;
+        std::vector<Interval>& spans = spans_;
+        std::vector<Interval>& merged = merged_;
         for (Band& band : bands) {
             spans.clear();
             for (std::size_t i = band.begin; i < band.end; ++i) {
@@ -487,7 +513,7 @@ private:
         std::vector<std::size_t> lines_in(cover.size(), 0);
         std::vector<std::size_t> full(cover.size(), 0);
         std::vector<Interval> extent(cover.size());
-        std::vector<std::size_t> touched;
+        std::vector<std::size_t>& touched = touched_;
         for (std::size_t b = from; b < to; ++b) {
             touched.clear();
             for (std::size_t i = bands[b].begin; i < bands[b].end; ++i) {

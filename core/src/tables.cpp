@@ -304,6 +304,7 @@ std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRu
     if (!holds_a_table(placed, table.rows, table.cols)) return {};
     table.cells.assign(table.rows, std::vector<std::string>(table.cols));
     std::vector<std::size_t> cell_runs;  // of one cell, in content order
+    LayoutScratch scratch;
     for (std::size_t start = 0; start < placed.size();) {
         const std::size_t i = placed[start].first;
         std::size_t end = start;
@@ -318,7 +319,7 @@ std::vector<Table> detect_tables(const Segments& rules, const std::vector<TextRu
         cell_runs.clear();
         for (std::size_t k = start; k < end; ++k) cell_runs.push_back(placed[k].second);
         start = end;
-        for (const Line& line : layout_lines(runs, cell_runs, rotation)) {
+        for (const Line& line : layout_lines(runs, cell_runs, rotation, &scratch)) {
             // Lines are joined by one space, not two when a line already
             // ends or starts with one.
             if (!cell.empty() && cell.back() != ' ' && !line.text.starts_with(' ')) {

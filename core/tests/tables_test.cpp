@@ -283,6 +283,29 @@ TEST(Tables, CellTextJoining) {
     }
 }
 
+// The cells of one grid are laid out in turn in one scratch: a cell of two
+// lines, one of an upright and a vertical run (two directions), then one
+// of letters placed one by one come out as each would alone.
+TEST(Tables, CellsOfOneGridLaidOutInTurn) {
+    const auto at = [](std::string text, double x, double y, double width, double dx = 1,
+                       double dy = 0) {
+        TextRun r = run(std::move(text), x, y);
+        r.width = width;
+        r.dir_x = dx;
+        r.dir_y = dy;
+        return r;
+    };
+    const std::vector<TextRun> runs = {
+        at("a", 10, 10, 5),     at("b", 10, 90, 5),  at("up", 120, 20, 10, 0, 1),
+        at("xyz", 150, 50, 15), at("R", 210, 10, 7), at("e", 217, 10, 6),
+        at("g", 223, 10, 6),
+    };
+    const auto tables =
+        detect_tables(rules_of("0 0 100 100 re 100 0 100 100 re 200 0 100 100 re S"), runs);
+    ASSERT_EQ(tables.size(), 1u);
+    EXPECT_EQ(tables[0].cells, (Cells{{"b a", "xyz up", "Reg"}}));
+}
+
 // Rules are placed through the CTM in force when their path is built.
 TEST(Tables, TransformationMatrix) {
     struct Case {
