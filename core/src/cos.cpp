@@ -127,15 +127,28 @@ HexString read_hex_string(Lexer& lx, Bytes& out) {
     return HexString::End;
 }
 
+namespace {
+
+// The bytes a plain name is made of: regular, ASCII, and not the '#' that
+// begins an escape.
+constexpr std::array<bool, 256> make_plain_name_bytes() {
+    std::array<bool, 256> t{};
+    for (std::size_t c = 0; c < 0x80; ++c) t[c] = lex_detail::kClasses[c] == lex_detail::kRegular;
+    t['#'] = false;
+    return t;
+}
+
+constexpr std::array<bool, 256> kPlainNameBytes = make_plain_name_bytes();
+
+}  // namespace
+
 std::optional<std::string_view> take_plain_name(Lexer& lx) {
     const ByteView in = lx.input;
     std::size_t end = lx.pos;
-    bool plain = true;
-    while (end < in.size() && is_regular(in[end])) {
-        plain = plain && in[end] != '#' && in[end] < 0x80;
-        ++end;
-    }
-    if (!plain) return std::nullopt;
+    while (end < in.size() && kPlainNameBytes[in[end]]) ++end;
+    // A regular byte that may not stand in a plain name ('#', or one above
+    // ASCII) makes the whole token a name to decode.
+    if (end < in.size() && is_regular(in[end])) return std::nullopt;
     const std::string_view text = as_text(in.subspan(lx.pos, end - lx.pos));
     lx.pos = end;
     return text;
@@ -344,9 +357,16 @@ bool read_leaf(Lexer& lx, Object& out) {
     return true;
 }
 
+// Room for the items of a /Rect, a /Border or a short /Kids at once.
+constexpr std::size_t kFirstStackRoom = 16;
+
 Result<Object> parse_array(Lexer& lx, std::uint32_t depth, std::size_t& budget,
                            std::vector<Object>& stack) {
     // pos is just behind the '['.
+    // A fresh stack (each top-level parse without scratch of its own starts
+    // one) would otherwise grow one, two, four... items at a time, moving
+    // what it holds each time, for the first array of nearly every object.
+    if (stack.capacity() == 0) stack.reserve(kFirstStackRoom);
     const std::size_t base = stack.size();
     while (true) {
         lx.skip_whitespace();

@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cos.h"
@@ -76,6 +78,43 @@ TEST(Cos, NamesDecodeEscapesAndConvertLossily) {
     EXPECT_EQ(parse("/caf\xC3\xA9/x")->as_name()->text, "caf\xC3\xA9");
     EXPECT_EQ(parse("/caf\xE9 x")->as_name()->text, "caf\xEF\xBF\xBD");
     EXPECT_EQ(parse("/ABCDEFGHIJKLMNOPQRSTUVWXYZ(")->as_name()->text, "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+}
+
+// The fast path for names: a plain name is its bytes up to the first white
+// space or delimiter; a '#' or a byte above ASCII anywhere in the token
+// leaves the whole token to the decoding path, the cursor where it was.
+TEST(Cos, PlainNamesAndTheTokensThatAreNot) {
+    struct Case {
+        std::string_view input;  // behind the slash
+        std::optional<std::string_view> plain;
+    };
+    const Case cases[] = {
+        {"Type/Annot", "Type"},
+        {"F1 12 Tf", "F1"},
+        {"a.b-c_d*e", "a.b-c_d*e"},
+        {"end", "end"},
+        {"(x)", ""},
+        {"", ""},
+        {"#41", std::nullopt},
+        {"A#42", std::nullopt},
+        {"AB#", std::nullopt},
+        {"\xC3\xA9t\xC3\xA9", std::nullopt},
+        {"caf\xE9 x", std::nullopt},
+        {"ab\x80", std::nullopt},
+        {"ab\x7F ", "ab\x7F"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        Lexer lx(as_bytes(c.input));
+        const auto got = cos::take_plain_name(lx);
+        ASSERT_EQ(got.has_value(), c.plain.has_value());
+        if (got) {
+            EXPECT_EQ(*got, *c.plain);
+            EXPECT_EQ(lx.pos, c.plain->size());
+        } else {
+            EXPECT_EQ(lx.pos, 0u);
+        }
+    }
 }
 
 TEST(Cos, Numbers) {
