@@ -610,7 +610,8 @@ bool read_inline_image(Lexer& lexer, std::size_t& budget, std::vector<Object>& s
         if (!value) return false;
         // An entry whose key is no name says nothing; a repeated key's last
         // value counts.
-        if (const Name* name = key->as_name()) entries.add(name->text, std::move(value).value());
+        if (const Name* name = key->as_name())
+            entries.add(std::string(name->text), std::move(value).value());
     }
     const Dictionary dict = std::move(entries).take();
     const std::size_t dict_end = lexer.pos;

@@ -48,11 +48,17 @@ void Dictionary::set(std::string key, Object value) {
     entries.emplace_back(std::move(key), std::move(value));
 }
 
-void DictionaryBuilder::add(std::string key, Object value) {
+void DictionaryBuilder::add(std::string&& key, Object&& value) {
     auto& entries = dict_.entries;
     if (entries.empty()) entries.reserve(4);
     if (entries.size() < kIndexFrom) {
-        dict_.set(std::move(key), std::move(value));
+        // As set() does, without handing the key and value on once more:
+        // each move of an entry is a visit of its variant.
+        if (Object* existing = dict_.get(key)) {
+            *existing = std::move(value);
+            return;
+        }
+        entries.emplace_back(std::move(key), std::move(value));
         return;
     }
     if (index_.empty()) {

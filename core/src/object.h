@@ -180,7 +180,8 @@ inline auto Dictionary::end() const { return entries.end(); }
 // dozen entries, keys are found through a hash index instead.
 class DictionaryBuilder {
 public:
-    void add(std::string key, Object value);
+    // Taken by reference: a parsed entry is handed on only where it stays.
+    void add(std::string&& key, Object&& value);
     Dictionary take() && { return std::move(dict_); }
 
 private:

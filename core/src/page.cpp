@@ -340,7 +340,8 @@ void Interpreter::draw_inline_image(const Op& op, const Dictionary* resources) {
         auto key = cos::parse_object(lexer, budget);
         auto value = key ? cos::parse_object(lexer, budget) : std::move(key);
         if (!value) break;
-        if (const Name* name = key->as_name()) entries.add(name->text, std::move(value).value());
+        if (const Name* name = key->as_name())
+            entries.add(std::string(name->text), std::move(value).value());
     }
     const Dictionary dict = std::move(entries).take();
     drawn.inline_images.push_back(

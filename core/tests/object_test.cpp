@@ -50,7 +50,7 @@ TEST(Object, DictionaryBuilderMergesRepeatsAsSetDoes) {
             // Every key comes back: from the start (k0 at the end), within
             // the entries looked up one by one, and past them.
             const std::string key = "k" + std::to_string((i * 7) % size);
-            builder.add(key, Object(i));
+            builder.add(std::string(key), Object(i));
             expected.set(key, Object(i));
         }
         const Dictionary built = std::move(builder).take();
