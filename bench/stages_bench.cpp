@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "bounds.h"
 #include "content.h"
 #include "doc.h"
 #include "font.h"
@@ -120,14 +121,15 @@ std::size_t run(const std::vector<Input>& inputs, Stage stage) {
                 }
             }
             if (stage < Operations) continue;
-            const Content ops = parse_content(*content);
-            sink += ops.ops.size();
+            std::size_t objects = limits::kMaxContentObjects;
+            ContentReader ops(*content, objects);
+            while (ops.next() != nullptr) ++sink;
             if (stage < Fonts) continue;
             const std::shared_ptr<const FontMap> fonts =
                 load_fonts(doc->resolver, page.resources, cache);
             sink += fonts->size();
             if (stage < OwnContent) continue;
-            sink += interpret_ops(ops.ops, *fonts).runs.size();
+            sink += interpret_content(*content, *fonts).runs.size();
         }
         if (stage >= Headings) {
             mark_headings(texts);

@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!is_valid_utf8(as_bytes(text))) std::abort();
     FontMap fonts;
     fonts["F1"] = std::make_shared<const Font>(font);
-    for (const TextRun& run : interpret_ops(parse_content(as_bytes(content)).ops, fonts).runs) {
+    for (const TextRun& run : interpret_content(as_bytes(content), fonts).runs) {
         if (!is_valid_utf8(as_bytes(run.text))) std::abort();
     }
     return 0;

@@ -66,22 +66,17 @@ inline constexpr std::size_t kMaxSortShift = 8;
 // one.
 inline constexpr std::size_t kMaxTableCells = std::size_t{1} << 16;
 
-// Objects one page's content may turn into: every operation and every
-// operand, the elements of array and dictionary operands included, takes
-// one. An object costs 32 to 56 bytes while it may stand for a single byte
-// of content ("q " or "/ "), so a decoded content stream of up to
-// kMaxDecodedBytes could otherwise need fifty gigabytes; this keeps the
-// parsed form of a page near 250 MiB at most. The heaviest page of the test
-// corpus (a map in GeoTopo-komprimiert.pdf) holds 29,977 operations with
-// 61,823 operands, some 92,000 objects: the bound is 45 times that. Content
-// past it is ignored, as after an operand that does not parse.
+// Objects one page's content and the forms it draws may be read into:
+// every operation and every operand, the elements of array and dictionary
+// operands included, takes one, and a form drawn more than once is charged
+// once. Operations are acted on as they are read and not kept, so this
+// bounds a page's work, and the operands of one operation (16 bytes each,
+// while one may stand for a single byte of content, "/ ") to 64 MiB. The
+// heaviest page of the test corpus (a map in GeoTopo-komprimiert.pdf) holds
+// 29,977 operations with 61,823 operands, some 92,000 objects: the bound is
+// 45 times that. Content past it is ignored, as after an operand that does
+// not parse.
 inline constexpr std::size_t kMaxContentObjects = std::size_t{1} << 22;
-
-// Operations room is made for before a page's content is read, at one per
-// dozen bytes of content (an operator with two or three short operands is
-// typical): 65,536 of them, a megabyte, so that a huge page does not reserve
-// more up front than most pages use; past it the list grows as it needs.
-inline constexpr std::size_t kMaxInitialContentOps = std::size_t{1} << 16;
 
 // Text runs one page may yield. Each run becomes a record of about a
 // hundred bytes, often a line of its own, and then a JSON object or a Python

@@ -256,129 +256,10 @@ Operator operator_of(std::string_view keyword) {
 
 namespace {
 
-// Operands kept in blocks that never grow once made, so that spans into
-// them stay valid while more arrive. Operands are pushed a run at a time; a
-// run stays together, moving to a new block when the current one fills.
-// The cursor is a pointer into the last block, so that adding an operand
-// is a compare and a store.
-class BlockList {
-public:
-    // Operands per block: 4 KB, small enough to come from the allocator's
-    // free lists again and again instead of fresh pages.
-    static constexpr std::size_t kBlockValues = 256;
-
-    void push(Operand value) { *room() = value; }
-    // A new default operand at the end of the run, made where it stays so
-    // that it can be filled in place: filling a copy and moving it would
-    // read back, a wide load at a time, what was just written in pieces.
-    Operand& emplace() { return *new (room()) Operand(); }
-    // Removes the operand pushed last.
-    void pop() { --next_; }
-    // Forgets the run being gathered.
-    void drop() { next_ = run_; }
-    // The run gathered since the last take; it stays where it is.
-    std::span<const Operand> take() {
-        const std::span<const Operand> run(run_, static_cast<std::size_t>(next_ - run_));
-        run_ = next_;
-        return run;
-    }
-    // The blocks, the operands of a run not taken dropped.
-    void release_into(std::vector<Slab<Operand>>& out) && {
-        for (Slab<Operand>& block : blocks_) out.push_back(std::move(block));
-        blocks_.clear();
-        run_ = next_ = end_ = nullptr;
-    }
-
-private:
-    // The place for one more operand, not yet made. A full block is left as
-    // it is and the run being gathered moves to a new one.
-    Operand* room() {
-        if (next_ == end_) next_block();
-        return next_++;
-    }
-
-    void next_block() {
-        const auto waiting = static_cast<std::size_t>(next_ - run_);
-        Slab<Operand> block(std::max(kBlockValues, 2 * (waiting + 1)));
-        Operand* const first = block.data();
-        if (waiting > 0) std::uninitialized_copy(run_, next_, first);
-        run_ = first;
-        next_ = first + waiting;
-        end_ = first + block.capacity();
-        blocks_.push_back(std::move(block));
-    }
-
-    std::vector<Slab<Operand>> blocks_;
-    Operand* run_ = nullptr;   // the first operand of the run being gathered
-    Operand* next_ = nullptr;  // where the next operand goes
-    Operand* end_ = nullptr;   // the end of the last block
-};
-
-// Builds a page one operation at a time: operands are pushed as they are
-// read, and each operation takes every operand pushed since the previous one.
-class ContentBuilder {
-public:
-    void push_operand(Operand operand) { operands_.push(operand); }
-    // Room for `n` operations before the first arrives; reserved, not
-    // written, so a page with fewer costs nothing for the rest.
-    void reserve_ops(std::size_t n) {
-        if (n > static_cast<std::size_t>(ops_end_ - next_op_)) grow(used() + n);
-    }
-    // An operand to fill in place, and its removal.
-    Operand& emplace_operand() { return operands_.emplace(); }
-    void pop_operand() { operands_.pop(); }
-    // Forgets the operands pushed since the last operation.
-    void drop_operands() { operands_.drop(); }
-    // Keywords of more than four bytes are stored cut short. Inlined into
-    // the reader's loop, which calls it for every operator of a page.
-    // `readable_end` bounds the bytes that may be read from the keyword's
-    // start: with four of them there, the keyword is copied as one word.
-    [[gnu::always_inline]] void add_op(std::string_view keyword, const char* readable_end) {
-        if (next_op_ == ops_end_) grow(std::max<std::size_t>(64, 2 * used()));
-        const std::size_t len = std::min<std::size_t>(keyword.size(), 4);
-        std::array<char, 4> bytes{};
-        if (std::endian::native == std::endian::little && readable_end - keyword.data() >= 4) {
-            std::uint32_t word = 0;
-            std::memcpy(&word, keyword.data(), sizeof word);
-            // The bytes past a shorter keyword are cleared (len is 1 to 4).
-            constexpr std::uint32_t kKept[5] = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF};
-            word &= kKept[len];
-            std::memcpy(bytes.data(), &word, sizeof word);
-        } else {
-            for (std::size_t i = 0; i < len; ++i) bytes[i] = keyword[i];
-        }
-        const Operator code = operator_of(keyword.substr(0, len));
-        new (next_op_++) Op{operands_.take(), bytes, static_cast<std::uint8_t>(len), code};
-    }
-    // Operands pushed after the last operation belong to none: dropped.
-    void finish_into(Content& content) && {
-        std::move(operands_).release_into(content.blocks);
-        const std::size_t made = used();
-        content.op_storage = std::move(ops_);
-        content.ops = std::span<const Op>(content.op_storage.data(), made);
-    }
-    // The blocks of array items go with the operands they are items of.
-    static void finish_items(BlockList&& items, Content& content) {
-        std::move(items).release_into(content.blocks);
-    }
-
-private:
-    std::size_t used() const { return static_cast<std::size_t>(next_op_ - ops_.data()); }
-
-    void grow(std::size_t capacity) {
-        const std::size_t made = used();
-        Slab<Op> bigger(capacity);
-        if (made > 0) std::uninitialized_copy_n(ops_.data(), made, bigger.data());
-        ops_ = std::move(bigger);
-        next_op_ = ops_.data() + made;
-        ops_end_ = ops_.data() + ops_.capacity();
-    }
-
-    BlockList operands_;
-    Slab<Op> ops_;
-    Op* next_op_ = nullptr;  // behind the operations made, at the start of ops_
-    Op* ops_end_ = nullptr;
-};
+// Tokens are counted against the call's budget in batches of this many: a
+// counter in a register costs a decrement a token, the budget's own count a
+// load and a store through the pointer.
+constexpr std::size_t kPaceBatch = 64;
 
 // Whether "g R" could follow the integer that ends at `p`: false when the
 // next token is no run of digits (with an optional '+') or no R follows it,
@@ -441,7 +322,7 @@ bool read_number(Lexer& lx, Operand& out) {
 // decoded once and kept where they never move.
 struct DecodedTexts {
     std::deque<std::string>& kept;
-    Bytes scratch;
+    Bytes& scratch;
 
     std::string_view keep() { return kept.emplace_back(as_text(scratch)); }
 };
@@ -505,7 +386,7 @@ bool read_scalar(Lexer& lx, DecodedTexts& texts, Operand& out) {
 [[gnu::always_inline]] inline bool read_array_fast(const std::uint8_t*& p,
                                                    const std::uint8_t* begin,
                                                    const std::uint8_t* end, std::size_t& budget,
-                                                   BlockList& items, Lexer& lexer,
+                                                   OperandBlocks& items, Lexer& lexer,
                                                    DecodedTexts& texts, Operand& out) {
     if (budget == 0) return false;
     std::size_t left = budget - 1;  // the array itself
@@ -543,7 +424,7 @@ bool read_scalar(Lexer& lx, DecodedTexts& texts, Operand& out) {
 // would: one unit for each object, the array and its items included. False
 // (cursor and budget to be restored by the caller) where the object parser
 // is needed, including wherever it would fail.
-bool read_direct(Lexer& lx, std::size_t& budget, BlockList& items, DecodedTexts& texts,
+bool read_direct(Lexer& lx, std::size_t& budget, OperandBlocks& items, DecodedTexts& texts,
                  Operand& out) {
     if (budget == 0) return false;
     if (lx.peek() != '[') {
@@ -570,7 +451,8 @@ bool read_direct(Lexer& lx, std::size_t& budget, BlockList& items, DecodedTexts&
 
 // An operand the object parser made, as the passes read it. Texts that are
 // not slices of the content are kept in `texts`.
-Operand operand_of(const Object& o, BlockList& items, std::deque<std::string>& texts, bool nested) {
+Operand operand_of(const Object& o, OperandBlocks& items, std::deque<std::string>& texts,
+                   bool nested) {
     Operand out;
     if (const auto n = o.number()) {
         out = Operand::of_number(*n);
@@ -587,14 +469,68 @@ Operand operand_of(const Object& o, BlockList& items, std::deque<std::string>& t
 
 }  // namespace
 
-namespace {
+// A full block is left as it is: the run being gathered moves to a new one,
+// twice its size when it has outgrown the usual block.
+void OperandBlocks::next_block() {
+    const auto waiting = static_cast<std::size_t>(next_ - run_);
+    Slab<Operand> block(std::max(kBlockValues, 2 * (waiting + 1)));
+    Operand* const first = block.data();
+    if (waiting > 0) std::uninitialized_copy(run_, next_, first);
+    run_ = first;
+    next_ = first + waiting;
+    end_ = first + block.capacity();
+    if (blocks_.empty()) {
+        first_ = first;
+        first_end_ = end_;
+    }
+    blocks_.push_back(std::move(block));
+}
 
-// Reads an inline image from just behind BI, adding its operation with the
-// dictionary's bytes and the data as string operands; the cursor ends up
-// behind EI. False where the content ends: the dictionary does not parse
-// (its objects take from the budget like any operand's), or no EI follows.
-bool read_inline_image(Lexer& lexer, std::size_t& budget, std::vector<Object>& scratch,
-                       ContentBuilder& out) {
+void OperandBlocks::keep_last_block() {
+    Slab<Operand> last = std::move(blocks_.back());
+    blocks_.clear();
+    first_ = last.data();
+    first_end_ = first_ + last.capacity();
+    blocks_.push_back(std::move(last));
+}
+
+ContentReader::ContentReader(ByteView data, std::size_t& budget, Budget* call)
+    : data_(data),
+      cursor_(data.data()),
+      lexer_(data),
+      budget_(budget),
+      call_(call),
+      unpaced_(kPaceBatch) {}
+
+// Keywords of more than four bytes are stored cut short. Inlined into the
+// reader's loop, which calls it for every operator of a page.
+// `readable_end` bounds the bytes that may be read from the keyword's
+// start: with four of them there, the keyword is copied as one word.
+[[gnu::always_inline]] inline void ContentReader::set_op(std::string_view keyword,
+                                                         const char* readable_end, Op& out) {
+    const std::size_t len = std::min<std::size_t>(keyword.size(), 4);
+    std::array<char, 4> bytes{};
+    if (std::endian::native == std::endian::little && readable_end - keyword.data() >= 4) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, keyword.data(), sizeof word);
+        // The bytes past a shorter keyword are cleared (len is 1 to 4).
+        constexpr std::uint32_t kKept[5] = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF};
+        word &= kKept[len];
+        std::memcpy(bytes.data(), &word, sizeof word);
+    } else {
+        for (std::size_t i = 0; i < len; ++i) bytes[i] = keyword[i];
+    }
+    out = Op{operands_.take(), bytes, static_cast<std::uint8_t>(len),
+             operator_of(keyword.substr(0, len))};
+}
+
+// Reads an inline image from just behind BI (the lexer's position), making
+// its operation `out` with the dictionary's bytes and the data as string
+// operands; the cursor ends up behind EI. False where the content ends: the
+// dictionary does not parse (its objects take from the budget like any
+// operand's), or no EI follows.
+bool ContentReader::read_inline_image(std::size_t& budget, Op& out) {
+    Lexer& lexer = lexer_;
     const ByteView data = lexer.input;
     const std::size_t dict_begin = lexer.pos;
     DictionaryBuilder entries;
@@ -604,9 +540,9 @@ bool read_inline_image(Lexer& lexer, std::size_t& budget, std::vector<Object>& s
         if (data.size() - lexer.pos >= 2 && data[lexer.pos] == 'I' && data[lexer.pos + 1] == 'D') {
             break;
         }
-        auto key = cos::parse_object(lexer, budget, scratch);
+        auto key = cos::parse_object(lexer, budget, stack_);
         if (!key) return false;
-        auto value = cos::parse_object(lexer, budget, scratch);
+        auto value = cos::parse_object(lexer, budget, stack_);
         if (!value) return false;
         // An entry whose key is no name says nothing; a repeated key's last
         // value counts.
@@ -626,58 +562,47 @@ bool read_inline_image(Lexer& lexer, std::size_t& budget, std::vector<Object>& s
                        as_text(data.subspan(dict_begin, dict_end - dict_begin)));
     Operand image;
     image.set_text(Operand::Kind::String, as_text(data.subspan(start, end->data_length)));
-    out.push_operand(dict_text);
-    out.push_operand(image);
+    operands_.push(dict_text);
+    operands_.push(image);
     const std::string_view keyword = "BI";
-    out.add_op(keyword, keyword.data() + keyword.size());
+    set_op(keyword, keyword.data() + keyword.size(), out);
     lexer.pos = start + end->through_ei;
     return true;
 }
 
-}  // namespace
-
-Content parse_content(ByteView data) {
-    std::size_t budget = limits::kMaxContentObjects;
-    return parse_content(data, budget);
-}
-
-Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
-    Content content;
-    ContentBuilder out;
-    BlockList items;
-    std::vector<Object> array_items;  // the object parser's working space
-    DecodedTexts texts{content.texts, {}};
-    // About one operation per dozen bytes of content is typical (an operator
-    // with two or three short operands), so the list rarely grows by copying;
-    // the cap keeps a huge page from reserving more than a megabyte or two up
-    // front, past which the list grows as it needs.
-    out.reserve_ops(std::min<std::size_t>(data.size() / 12, limits::kMaxInitialContentOps));
+bool ContentReader::read_batch() {
+    if (done_) return false;
+    // What the last batch held is no longer needed.
+    Op* const first = batch_.data();
+    Op* out = first;
+    operands_.rewind();
+    items_.rewind();
+    if (!texts_.empty()) [[unlikely]]
+        texts_.clear();
+    std::size_t& budget = budget_;
+    DecodedTexts texts{texts_, scratch_};
     // The loop keeps its cursor in a local pointer: the common tokens
     // (numbers and operators, nearly all of a page) are read here without
     // the lexer, whose position would have to be reloaded after every store
     // of an operand. The rarer operands go to the lexer, synced both ways.
-    const std::uint8_t* const begin = data.data();
-    const std::uint8_t* const end = begin + data.size();
-    const std::uint8_t* p = begin;
-    Lexer lexer(data);
-    // Tokens are counted against the call's budget in batches: a counter in
-    // a register costs a decrement a token, the budget's own count a load
-    // and a store through the pointer.
-    constexpr std::size_t kPaceBatch = 64;
-    std::size_t unpaced = kPaceBatch;
+    const std::uint8_t* const begin = data_.data();
+    const std::uint8_t* const end = begin + data_.size();
+    const std::uint8_t* p = cursor_;
+    Lexer& lexer = lexer_;
+    std::size_t unpaced = unpaced_;
     while (true) {
         p = skip_whitespace_from(p, end);
         if (p == end) break;
         if (--unpaced == 0) {
             unpaced = kPaceBatch;
-            if (call != nullptr && !call->pace(kPaceBatch)) break;
+            if (call_ != nullptr && !call_->pace(kPaceBatch)) break;
         }
         const std::uint8_t c = *p;
 
         if (starts_number(c) && budget > 0) {
             const std::uint8_t* stop = nullptr;
             if (cos::Number number; plain_number_at(p, end, stop, number)) {
-                set_number(out.emplace_operand(), number.value());
+                set_number(operands_.emplace(), number.value());
                 --budget;
                 p = stop;
                 continue;
@@ -687,9 +612,9 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
         }
 
         if (c == '[') {
-            Operand& array = out.emplace_operand();
-            if (read_array_fast(p, begin, end, budget, items, lexer, texts, array)) continue;
-            out.pop_operand();
+            Operand& array = operands_.emplace();
+            if (read_array_fast(p, begin, end, budget, items_, lexer, texts, array)) continue;
+            operands_.pop();
         }
 
         if (starts_operand(c)) {
@@ -699,18 +624,18 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
             const auto start = static_cast<std::size_t>(p - begin);
             lexer.pos = start;
             const std::size_t budget_before = budget;
-            if (read_direct(lexer, budget, items, texts, out.emplace_operand())) {
+            if (read_direct(lexer, budget, items_, texts, operands_.emplace())) {
                 p = begin + lexer.pos;
                 continue;
             }
             // Back to where it started, for the object parser.
-            out.pop_operand();
+            operands_.pop();
             lexer.pos = start;
             budget = budget_before;
-            items.drop();
-            auto object = cos::parse_object(lexer, budget, array_items);
+            items_.drop();
+            auto object = cos::parse_object(lexer, budget, stack_);
             if (!object) break;
-            out.push_operand(operand_of(*object, items, content.texts, false));
+            operands_.push(operand_of(*object, items_, texts_, false));
             p = begin + lexer.pos;
             continue;
         }
@@ -720,7 +645,7 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
             // A delimiter that cannot start an operand (']', '>', ')', '{',
             // '}'): drop what was gathered and go on behind it.
             ++p;
-            out.drop_operands();
+            operands_.drop();
             continue;
         }
         const std::string_view keyword(reinterpret_cast<const char*>(p),
@@ -730,11 +655,12 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
         if (keyword == "BI") {
             // The data may contain any bytes, so it is never tokenized:
             // finding its end is what keeps binary from being read as
-            // operators (see parse_content in content.h).
-            out.drop_operands();
+            // operators (see ContentReader in content.h).
+            operands_.drop();
             lexer.pos = static_cast<std::size_t>(p - begin);
-            if (!read_inline_image(lexer, budget, array_items, out)) break;
+            if (!read_inline_image(budget, *out)) break;
             p = begin + lexer.pos;
+            if (++out == batch_.end()) break;
             continue;
         }
 
@@ -742,12 +668,16 @@ Content parse_content(ByteView data, std::size_t& budget, Budget* call) {
         // they know.
         if (budget == 0) break;
         --budget;
-        out.add_op(keyword, reinterpret_cast<const char*>(end));
+        set_op(keyword, reinterpret_cast<const char*>(end), *out);
+        if (++out == batch_.end()) break;
     }
-    // Moving the blocks keeps the operations' spans into them valid.
-    std::move(out).finish_into(content);
-    ContentBuilder::finish_items(std::move(items), content);
-    return content;
+    // Either the batch is full or the content has ended.
+    done_ = out != batch_.end();
+    cursor_ = p;
+    unpaced_ = unpaced;
+    next_op_ = first;
+    batch_end_ = out;
+    return out != first;
 }
 
 }  // namespace vellox_core

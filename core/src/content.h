@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "budget.h"
+#include "lex.h"
 #include "object.h"
 #include "utf8.h"
 
@@ -132,7 +133,7 @@ inline double number_at(std::span<const Operand> operands, std::size_t k, double
 
 // One operation: its keyword and the operands written before it.
 struct Op {
-    std::span<const Operand> operands;  // held by the Content this operation is in
+    std::span<const Operand> operands;  // held by the reader until its next operation
     std::array<char, 4> bytes{};        // the keyword, cut to its first 4 bytes
     std::uint8_t len = 0;
     Operator code = Operator::Other;  // of the keyword as stored
@@ -149,8 +150,8 @@ struct Op {
 
 // Room for `capacity` values of a type that needs no destruction, none of
 // them made yet: the content reader constructs each value as it reads it,
-// so that room reserved ahead (for the page's operations, a block of
-// operands) costs no writes until it is used. Moving it keeps the values
+// so that room reserved ahead (a block of operands) costs no writes until
+// it is used. Moving it keeps the values
 // where they are.
 template <class T>
 class Slab {
@@ -187,50 +188,70 @@ private:
     std::size_t capacity_ = 0;
 };
 
-// A page's operations. Their operands, and the items of array operands,
-// are kept in blocks that never grow once made, so that the operations'
-// spans into them stay valid while the page is read: a page costs a few
-// allocations rather than one per operation, and a page can have millions.
-// Moving a Content keeps the spans valid, copying would not, so it cannot be
-// copied. Besides its own blocks it borrows the content bytes it was read
-// from (names and strings that stand in the content verbatim are views into
-// them), which must outlive it.
-struct Content {
-    std::vector<Slab<Operand>> blocks;
-    // Texts that are not a plain slice of the content (strings with escapes,
-    // hex strings, names with #xx), in a deque so that they never move.
-    std::deque<std::string> texts;
-    Slab<Op> op_storage;
-    std::span<const Op> ops;  // the first ops.size() places of op_storage
+// Operands kept in blocks that never grow once made, so that spans into
+// them stay valid while more arrive. Operands are pushed a run at a time; a
+// run stays together, moving to a new block when the current one fills.
+// The cursor is a pointer into the last block, so that adding an operand
+// is a compare and a store.
+class OperandBlocks {
+public:
+    // Operands per block: 4 KB, small enough to come from the allocator's
+    // free lists again and again instead of fresh pages.
+    static constexpr std::size_t kBlockValues = 256;
 
-    Content() = default;
-    Content(Content&& other) noexcept
-        : blocks(std::move(other.blocks)),
-          texts(std::move(other.texts)),
-          op_storage(std::move(other.op_storage)),
-          ops(std::exchange(other.ops, {})) {}
-    Content& operator=(Content&& other) noexcept {
-        blocks = std::move(other.blocks);
-        texts = std::move(other.texts);
-        op_storage = std::move(other.op_storage);
-        ops = std::exchange(other.ops, {});
-        return *this;
+    void push(Operand value) { *room() = value; }
+    // A new default operand at the end of the run, made where it stays so
+    // that it can be filled in place: filling a copy and moving it would
+    // read back, a wide load at a time, what was just written in pieces.
+    Operand& emplace() { return *new (room()) Operand(); }
+    // Removes the operand pushed last.
+    void pop() { --next_; }
+    // Forgets the run being gathered.
+    void drop() { next_ = run_; }
+    // The run gathered since the last take; it stays where it is until the
+    // next rewind.
+    std::span<const Operand> take() {
+        const std::span<const Operand> run(run_, static_cast<std::size_t>(next_ - run_));
+        run_ = next_;
+        return run;
     }
-    Content(const Content&) = delete;
-    Content& operator=(const Content&) = delete;
+    // Forgets every operand, keeping the last block (the largest one an
+    // operation needed) for the next, so that an operation costs no
+    // allocation once the first has been read.
+    void rewind() {
+        if (blocks_.size() > 1) keep_last_block();
+        run_ = next_ = first_;
+        end_ = first_end_;
+    }
 
-    // Read as the list of its operations.
-    const Op* data() const { return ops.data(); }
-    std::size_t size() const { return ops.size(); }
-    auto begin() const { return ops.begin(); }
-    auto end() const { return ops.end(); }
-    const Op& operator[](std::size_t i) const { return ops[i]; }
+private:
+    // The place for one more operand, not yet made. A full block is left as
+    // it is and the run being gathered moves to a new one.
+    Operand* room() {
+        if (next_ == end_) next_block();
+        return next_++;
+    }
+    void next_block();
+    void keep_last_block();
+
+    std::vector<Slab<Operand>> blocks_;
+    Operand* run_ = nullptr;   // the first operand of the run being gathered
+    Operand* next_ = nullptr;  // where the next operand goes
+    Operand* end_ = nullptr;   // the end of the last block
+    // The first block's bounds, where a rewind starts again.
+    Operand* first_ = nullptr;
+    Operand* first_end_ = nullptr;
 };
 
-// Reads a page's content stream into its operations, operands as the text
-// and table passes read them. Never fails; stops quietly at the first
-// operand that does not parse, and where the page's object budget runs out.
-// The result borrows `data`.
+// Reads a content stream one operation at a time, operands as the text and
+// table passes read them: the interpreter acts on the operations as they
+// are read, a batch at a time, so that a page's operations are never all
+// stored and walked again. An operation and its operands are valid until
+// the next call to next(); the
+// texts among them are views into the content (which must outlive the
+// reader) or into the reader's own buffers. The reader never fails: it
+// stops quietly at the first operand that does not parse, and where the
+// object budget it was given runs out.
 //
 // An inline image (BI, its dictionary, ID, the data, EI) becomes one
 // operation, keyword "BI", whose operands are two strings: the dictionary's
@@ -246,11 +267,52 @@ struct Content {
 // One white-space byte after ID belongs to the syntax, not the data. A
 // dictionary that does not parse ends the content, as any operand that
 // does not parse, and so does data with no EI after it.
-Content parse_content(ByteView data);
-// The same, taking the objects it makes from `budget` instead of a fresh
-// kMaxContentObjects: the content of form XObjects drawn on one page shares
-// the page's budget. Each token read is a step of work for the time limit
-// of `call`; the content ends where a limit of the call is passed.
-Content parse_content(ByteView data, std::size_t& budget, Budget* call = nullptr);
+class ContentReader {
+public:
+    // Operations are read this many at a time, so that the reader's loop
+    // keeps its state in registers while it runs and the interpreter takes
+    // each operation with a compare; the operands of one batch stay in one
+    // block of memory, used again by the next.
+    static constexpr std::size_t kBatchOps = 64;
+
+    // Takes the objects it makes from `budget` (each number, name, string,
+    // array and array item, and each operation, is one): the content of the
+    // forms a page draws shares the page's budget. Each token read is a
+    // step of work for the time limit of `call`; the content ends where a
+    // limit of the call is passed.
+    ContentReader(ByteView data, std::size_t& budget, Budget* call = nullptr);
+    ContentReader(const ContentReader&) = delete;
+    ContentReader& operator=(const ContentReader&) = delete;
+
+    // The next operation; none at the end of the content. Operands read
+    // after the last operation belong to none and are dropped.
+    const Op* next() {
+        if (next_op_ == batch_end_ && !read_batch()) return nullptr;
+        return next_op_++;
+    }
+
+private:
+    bool read_batch();
+    bool read_inline_image(std::size_t& budget, Op& out);
+    void set_op(std::string_view keyword, const char* readable_end, Op& out);
+
+    ByteView data_;
+    const std::uint8_t* cursor_;
+    Lexer lexer_;
+    std::size_t& budget_;
+    Budget* call_;
+    std::size_t unpaced_;  // tokens left before the call's clock is read
+    bool done_ = false;
+    std::array<Op, kBatchOps> batch_{};
+    const Op* next_op_ = batch_.data();    // the next of the batch read
+    const Op* batch_end_ = batch_.data();  // behind the last of them
+    OperandBlocks operands_;
+    OperandBlocks items_;  // of array operands
+    // Texts that are not a plain slice of the content (strings with escapes,
+    // hex strings, names with #xx), in a deque so that they never move.
+    std::deque<std::string> texts_;
+    Bytes scratch_;              // a string being decoded
+    std::vector<Object> stack_;  // the object parser's working space
+};
 
 }  // namespace vellox_core

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -28,14 +29,17 @@ struct GraphicsState {
     TextParams text;
 };
 
-// A form's content, decoded and parsed once per page. The operations
-// borrow `data`, whose buffer stays where it is when the entry moves.
+// A form's content, decoded once per page and read each time the form is
+// drawn.
 struct Form {
     Bytes data;
-    Content content;
     const Dictionary* resources = nullptr;  // its own, in the resolver; none when absent
     std::shared_ptr<const FontMap> fonts;   // of its own resources, with them
-    bool usable = false;                    // decoded and parsed
+    bool usable = false;                    // decoded
+    // The objects its first reading took from the page's budget; none
+    // before it. A form drawn again is read with that many, so that it
+    // ends where it ended the first time and the page pays for it once.
+    std::optional<std::size_t> objects;
 };
 
 // Annotation flags (the /F entry).
@@ -101,10 +105,10 @@ const Object* field_entry(const Resolver& resolver, const Dictionary& field, std
 // Tf; 0 (automatic) when it has none.
 double da_font_size(ByteView da) {
     std::size_t budget = 256;
-    const Content ops = parse_content(da, budget);
+    ContentReader reader(da, budget);
     double size = 0;
-    for (const Op& op : ops) {
-        if (op.code == Operator::SetFont) size = number_at(op.operands, 1, 0.0);
+    while (const Op* op = reader.next()) {
+        if (op->code == Operator::SetFont) size = number_at(op->operands, 1, 0.0);
     }
     return std::isfinite(size) ? std::fabs(size) : 0.0;
 }
@@ -120,7 +124,8 @@ public:
     // The page's own content budget is shared with its forms.
     std::size_t objects = limits::kMaxContentObjects;
 
-    void run(std::span<const Op> ops, const Dictionary* resources, const FontMap& fonts,
+    // Interprets the operations `ops` reads, as it reads them.
+    void run(ContentReader& ops, const Dictionary* resources, const FontMap& fonts,
              GraphicsState gs, std::uint32_t depth, bool keep_rules);
     void draw_annotations(const Page& page, const FontMap& page_fonts);
 
@@ -132,7 +137,7 @@ private:
     void draw_form(const Object& form, const Dictionary* resources, const FontMap& fonts,
                    const GraphicsState& gs, const Matrix& ctm, std::uint32_t depth,
                    bool keep_rules);
-    const Form* load_form(const Object& form);
+    Form* load_form(const Object& form);
     const Object* xobject_named(const Dictionary& xobjects, std::string_view name);
     void draw_inline_image(const Op& op, const Dictionary* resources);
     void draw_annotation(const Dictionary& annot, const Dictionary* resources,
@@ -142,9 +147,9 @@ private:
     const Resolver* resolver_;
     FontCache* cache_;
     PageDrawing& out_;
-    Budget* budget_;                     // the call's, from the resolver; none for interpret_ops
-    std::size_t work_ = 0;               // operations interpreted, forms counted each time drawn
-    std::size_t form_bytes_ = 0;         // decoded bytes of the forms read
+    Budget* budget_;              // the call's, from the resolver; none for interpret_content
+    std::size_t work_ = 0;        // operations interpreted, forms counted each time drawn
+    std::size_t form_bytes_ = 0;  // decoded bytes of the forms read
     std::vector<const Object*> active_;  // forms being drawn, to refuse cycles
     std::unordered_map<const Object*, std::unique_ptr<Form>> forms_;
     // Large /XObject tables by name, indexed at their first Do: the keys
@@ -153,14 +158,15 @@ private:
         xobject_index_;
 };
 
-void Interpreter::run(std::span<const Op> ops, const Dictionary* resources, const FontMap& fonts,
+void Interpreter::run(ContentReader& ops, const Dictionary* resources, const FontMap& fonts,
                       GraphicsState gs, std::uint32_t depth, bool keep_rules) {
     std::vector<GraphicsState> saved;
     std::size_t unsaved = 0;  // q past kMaxSavedStates, to be matched by Q first
     TextObject text;
     RulePath path;
     Segments discarded;  // the rules of content whose rules are not kept
-    for (const Op& op : ops) {
+    while (const Op* next = ops.next()) {
+        const Op& op = *next;
         // A form's operations count against the page's budget; the page's
         // own content is bounded by its parse. Every operation is a step of
         // the call's time: a form drawn again and again stops on time.
@@ -284,7 +290,7 @@ const Object* Interpreter::xobject_named(const Dictionary& xobjects, std::string
     return found != index.end() ? found->second : nullptr;
 }
 
-const Form* Interpreter::load_form(const Object& object) {
+Form* Interpreter::load_form(const Object& object) {
     auto [it, fresh] = forms_.try_emplace(&object);
     if (!fresh) return it->second.get();
     it->second = std::make_unique<Form>();
@@ -295,7 +301,6 @@ const Form* Interpreter::load_form(const Object& object) {
     if (!decoded) return &form;
     form.data = std::move(decoded).value();
     form_bytes_ += form.data.size();
-    form.content = parse_content(form.data, objects, budget_);
     if (const Object* res = stream.dict.get("Resources")) {
         auto dict = resolver_->resolve_dict(*res);
         if (dict) {
@@ -312,14 +317,23 @@ void Interpreter::draw_form(const Object& object, const Dictionary* resources, c
                             bool keep_rules) {
     if (depth >= limits::kMaxFormDepth || work_ >= limits::kMaxPageDrawnOps) return;
     if (std::find(active_.begin(), active_.end(), &object) != active_.end()) return;
-    const Form* form = load_form(object);
+    Form* form = load_form(object);
     if (!form->usable) return;
     GraphicsState inner = gs;
     inner.ctm = multiply(matrix_entry(*resolver_, object.as_stream()->dict), ctm);
     const Dictionary* own = form->resources != nullptr ? form->resources : resources;
     const FontMap& own_fonts = form->resources != nullptr ? *form->fonts : fonts;
     active_.push_back(&object);
-    run(form->content.ops, own, own_fonts, std::move(inner), depth + 1, keep_rules);
+    if (form->objects) {
+        std::size_t again = *form->objects;
+        ContentReader reader(form->data, again, budget_);
+        run(reader, own, own_fonts, std::move(inner), depth + 1, keep_rules);
+    } else {
+        const std::size_t before = objects;
+        ContentReader reader(form->data, objects, budget_);
+        run(reader, own, own_fonts, std::move(inner), depth + 1, keep_rules);
+        form->objects = before - objects;
+    }
     active_.pop_back();
 }
 
@@ -470,28 +484,32 @@ void Interpreter::show_field_value(const Dictionary& widget) {
     }
 }
 
-// The runs the page's own content can show: one per string operand of its
-// text-showing operators. Reserving them up front spares the run list its
-// regrowths, each of which moves every run so far; forms and annotations
-// may still add more.
-std::size_t runs_shown(const Content& content) {
+// The runs the page's own content may show, at most one per string: a
+// count of the bytes that can open one, '(' and '<', which also counts
+// dictionaries and any such byte inside a string or an inline image.
+// Reserving that many spares the run list its regrowths, each of which
+// moves every run so far; forms and annotations may still add more. The
+// bytes are compared sixteen at a time: a true lane is all ones, so
+// subtracting the comparison counts it, and a lane counts at most two per
+// step, so 127 steps cannot overflow it.
+std::size_t runs_shown(ByteView content) {
+    using Lanes = std::uint8_t __attribute__((vector_size(16)));
+    constexpr std::size_t kWidth = sizeof(Lanes);
+    constexpr std::size_t kSteps = 127;
     std::size_t n = 0;
-    for (const Op& op : content) {
-        switch (op.code) {
-            case Operator::Show:
-            case Operator::NextLineShow:
-            case Operator::SpacingNextLineShow: ++n; break;
-            case Operator::ShowArray:
-                if (const auto items =
-                        op.operands.empty() ? std::nullopt : array_of(op.operands[0])) {
-                    for (const Operand& item : *items) {
-                        n += item.kind == Operand::Kind::String ? 1 : 0;
-                    }
-                }
-                break;
-            default: break;
+    std::size_t i = 0;
+    while (content.size() - i >= kWidth) {
+        Lanes counts{};
+        const std::size_t steps = std::min(kSteps, (content.size() - i) / kWidth);
+        for (std::size_t step = 0; step < steps; ++step, i += kWidth) {
+            Lanes bytes;
+            std::memcpy(&bytes, content.data() + i, kWidth);
+            counts -= reinterpret_cast<Lanes>(bytes == '(');
+            counts -= reinterpret_cast<Lanes>(bytes == '<');
         }
+        for (std::size_t lane = 0; lane < kWidth; ++lane) n += counts[lane];
     }
+    for (; i < content.size(); ++i) n += (content[i] == '(') + (content[i] == '<');
     return std::min(n, limits::kMaxPageRuns);
 }
 
@@ -502,19 +520,20 @@ Result<PageDrawing> interpret_page(const Resolver& resolver, const Page& page, F
     if (!content) return std::move(content).error();
     PageDrawing out;
     Interpreter interpreter(&resolver, &cache, out);
-    // The operations borrow the content bytes, which outlive them here.
-    const Content ops = parse_content(*content, interpreter.objects, resolver.budget);
-    out.runs.reserve(runs_shown(ops));
     const std::shared_ptr<const FontMap> fonts = load_fonts(resolver, page.resources, cache);
-    interpreter.run(ops.ops, &page.resources, *fonts, GraphicsState{}, 0, true);
+    out.runs.reserve(runs_shown(*content));
+    // The operations borrow the content bytes, which outlive them here.
+    ContentReader ops(*content, interpreter.objects, resolver.budget);
+    interpreter.run(ops, &page.resources, *fonts, GraphicsState{}, 0, true);
     interpreter.draw_annotations(page, *fonts);
     drop_overprinted(out.runs);
     return out;
 }
 
-PageDrawing interpret_ops(std::span<const Op> ops, const FontMap& fonts) {
+PageDrawing interpret_content(ByteView content, const FontMap& fonts) {
     PageDrawing out;
     Interpreter interpreter(nullptr, nullptr, out);
+    ContentReader ops(content, interpreter.objects);
     interpreter.run(ops, nullptr, fonts, GraphicsState{}, 0, true);
     return out;
 }

@@ -54,6 +54,6 @@ Result<PageDrawing> interpret_page(const Resolver& resolver, const Page& page, F
 
 // One content stream alone, with `fonts` and no resources: the same walk,
 // where Do draws nothing. For the tests and the content fuzz harness.
-PageDrawing interpret_ops(std::span<const Op> ops, const FontMap& fonts);
+PageDrawing interpret_content(ByteView content, const FontMap& fonts);
 
 }  // namespace vellox_core

@@ -24,6 +24,7 @@
 #include "support/cid2code.h"
 #include "support/cidcmap_keys.h"
 #include "support/read_file.h"
+#include "support/stored_content.h"
 #include "utf8.h"
 
 using namespace vellox_core;
@@ -109,7 +110,7 @@ std::vector<std::pair<std::string, std::string>> page_texts(
     std::vector<std::pair<std::string, std::string>> out;
     const CjkFont* font = nullptr;
     std::string* text = nullptr;
-    const Content ops = parse_content(content);
+    const vellox_test::StoredContent ops = vellox_test::read_content(content);
     auto show = [&](const Operand& operand) {
         if (const auto s = string_of(operand); s && text) *text += text_of(*font, *s, road);
     };

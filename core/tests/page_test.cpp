@@ -11,6 +11,7 @@
 
 #include "bounds.h"
 #include "doc.h"
+#include "filter/sanitizer.h"
 #include "support/pdf_builder.h"
 
 using namespace vellox_core;
@@ -195,6 +196,33 @@ TEST(PageForms, WorkIsBounded) {
     const PageText page = extract_page(one_page("/N Do BT /F1 10 Tf 72 700 Td (still here) Tj ET",
                                                 "/XObject << /N 10 0 R >>", {}, forms));
     EXPECT_EQ(page.text(), "still here");
+}
+
+// A form is read each time it is drawn, but charged to the page's object
+// budget once: drawn again, it is read with what its first reading took,
+// so that it shows the same whether or not the budget ran out in it.
+TEST(PageForms, AFormDrawnAgainIsChargedOnce) {
+    if (vellox_test::kSanitized) GTEST_SKIP() << "millions of objects; runs in the normal build";
+    // Two fifths of the budget in operands that the delimiter drops: three
+    // draws charged each time would pass the budget in the third.
+    std::string filler;
+    const std::size_t fifths = 2 * limits::kMaxContentObjects / 5;
+    filler.reserve(2 * fifths + 2);
+    for (std::size_t i = 0; i < fifths; ++i) filler += "0 ";
+    filler += "] ";
+    const std::string fonts = "/Resources << /Font << /F1 5 0 R >> >>";
+    std::string over = filler + filler + filler;  // more than the budget
+    // Each draw 50 units higher, so that none overprints another.
+    const std::string up = " 1 0 0 1 0 50 cm ";
+    const PageDrawing d =
+        drawing_of(one_page("/A Do" + up + "/A Do" + up + "/A Do" + up + "/B Do" + up + "/B Do",
+                            "/XObject << /A 10 0 R /B 11 0 R >>", {},
+                            {{10, form("BT /F1 10 Tf " + filler + "(a) Tj ET", fonts)},
+                             {11, form("BT /F1 10 Tf (b) Tj " + over + "(c) Tj ET", fonts)}}));
+    std::vector<std::string> texts;
+    for (const TextRun& run : d.runs) texts.push_back(run.text);
+    // B's first reading ends where the budget does, its second there too.
+    EXPECT_EQ(texts, (std::vector<std::string>{"a", "a", "a", "b", "b"}));
 }
 
 // Images drawn inside forms are the page's images; a page whose only

@@ -15,6 +15,7 @@
 #include "bounds.h"
 #include "content.h"
 #include "page.h"
+#include "support/stored_content.h"
 #include "tables.h"
 
 using namespace vellox_core;
@@ -26,8 +27,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // The rules a page's content draws, as the page's interpretation finds them.
 Segments rules_of(std::string_view text) {
-    const Content content = parse_content(as_bytes(text));
-    return interpret_ops(content.ops, FontMap{}).rules;
+    return interpret_content(as_bytes(text), FontMap{}).rules;
 }
 
 // A number as content text, exactly: a NaN or an infinity as the object
@@ -133,13 +133,13 @@ TEST(Tables, WhatCountsAsARule) {
 // painted when the limit is reached are kept in the order drawn, up to it,
 // and later paths add none.
 TEST(Tables, RulesStopAtThePageLimitInDrawingOrder) {
-    const Content content =
-        parse_content(as_bytes("0 10 m 100 10 l 0 20 m 100 20 l 0 30 m 100 30 l 5 0 m 5 100 l S "
-                               "0 50 m 100 50 l S"));
+    const vellox_test::StoredContent content = vellox_test::read_content(
+        as_bytes("0 10 m 100 10 l 0 20 m 100 20 l 0 30 m 100 30 l 5 0 m 5 100 l S "
+                 "0 50 m 100 50 l S"));
     Segments rules;
     rules.horizontals.assign(limits::kMaxPageRules - 2, 0.0);
     RulePath path;
-    for (const Op& op : content.ops) path.apply(op, Matrix{}, rules);
+    for (const Op& op : content) path.apply(op, Matrix{}, rules);
     ASSERT_EQ(rules.horizontals.size(), limits::kMaxPageRules);
     EXPECT_EQ(rules.horizontals[limits::kMaxPageRules - 2], 10);
     EXPECT_EQ(rules.horizontals[limits::kMaxPageRules - 1], 20);

@@ -10,6 +10,7 @@
 #include "bounds.h"
 #include "content.h"
 #include "page.h"
+#include "support/stored_content.h"
 #include "utf8.h"
 
 using namespace vellox_core;
@@ -39,7 +40,7 @@ FontMap one_font() {
 }
 
 std::vector<TextRun> runs_of(std::string_view content, const FontMap& fonts = one_font()) {
-    return interpret_ops(parse_content(as_bytes(content)).ops, fonts).runs;
+    return interpret_content(as_bytes(content), fonts).runs;
 }
 
 struct Expect {
@@ -84,7 +85,7 @@ TEST(Matrix, OfOperandsFillsIdentityDefaults) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.content));
-        const Content content = parse_content(as_bytes(c.content));
+        const vellox_test::StoredContent content = vellox_test::read_content(as_bytes(c.content));
         ASSERT_EQ(content.size(), 1u);
         EXPECT_EQ(matrix_of(content[0].operands), c.expected);
     }

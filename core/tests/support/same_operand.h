@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 
+#include "bounds.h"
 #include "content.h"
 #include "support/content_reference.h"
 
@@ -51,20 +52,23 @@ inline bool same_operand(const vellox_core::Object& reference, const vellox_core
     return true;
 }
 
-// The same operations: keywords, operator codes and operands.
-inline bool same_ops(const std::vector<ReferenceOp>& reference,
-                     const vellox_core::Content& content) {
-    if (reference.size() != content.size()) return false;
-    for (std::size_t i = 0; i < reference.size(); ++i) {
-        const ReferenceOp& a = reference[i];
-        const vellox_core::Op& b = content[i];
+// The same operations: keywords, operator codes and operands, those of the
+// library read one at a time from `content`, as the interpreter reads them.
+inline bool same_ops(const std::vector<ReferenceOp>& reference, vellox_core::ByteView content) {
+    std::size_t budget = vellox_core::limits::kMaxContentObjects;
+    vellox_core::ContentReader reader(content, budget);
+    std::size_t i = 0;
+    while (const vellox_core::Op* op = reader.next()) {
+        if (i == reference.size()) return false;
+        const ReferenceOp& a = reference[i++];
+        const vellox_core::Op& b = *op;
         if (a.len != b.len || a.bytes != b.bytes || a.code != b.code) return false;
         if (a.operands.size() != b.operands.size()) return false;
         for (std::size_t k = 0; k < a.operands.size(); ++k) {
             if (!same_operand(a.operands[k], b.operands[k])) return false;
         }
     }
-    return true;
+    return i == reference.size();
 }
 
 }  // namespace vellox_test
