@@ -4,16 +4,19 @@ processes for callers who want a crash to cost one worker, not the caller."""
 from __future__ import annotations
 
 import collections
-import multiprocessing
 import os
 import time
-from concurrent.futures import Executor, Future, ProcessPoolExecutor, ThreadPoolExecutor
-from concurrent.futures.process import BrokenProcessPool
-from typing import Any, Iterable, Iterator, Optional, Union
+from typing import TYPE_CHECKING, Any, Iterable, Iterator, Optional, Union
 
 from vellox._api import check_limits, convert, load
 from vellox._types import FORMATS, ORDERS, Format, Order, Pages, Source
 from vellox._vellox import PanicException
+
+# The pools are imported where a batch starts: multiprocessing and
+# concurrent.futures take some 25 ms and 2 MB to import, which every
+# `import vellox` (every worker process among them) would pay for.
+if TYPE_CHECKING:
+    from concurrent.futures import Executor, Future
 
 __all__ = ["parse_many", "WorkerDied"]
 
@@ -135,6 +138,8 @@ WINDOW_PER_JOB = 32
 def _on_threads(todo: Iterator[Item], format: Format, password: Optional[str],
                 pages: Optional[Pages], jobs: int,
                 limits: Limits, order: Order) -> Iterator[tuple[Item, Any, float]]:
+    from concurrent.futures import ThreadPoolExecutor
+
     window = jobs * WINDOW_PER_JOB
     pending: collections.deque[tuple[Item, Future[tuple[Any, float]]]] = collections.deque()
     with ThreadPoolExecutor(max_workers=jobs, thread_name_prefix="vellox") as pool:
@@ -174,6 +179,9 @@ def _new_pool(jobs: int) -> Executor:
     a clean single-threaded process started for the purpose, and workers
     forked from it inherit nothing of the caller's state; where there is
     none (Windows), workers start as new interpreters."""
+    import multiprocessing
+    from concurrent.futures import ProcessPoolExecutor
+
     method = "forkserver" if "forkserver" in multiprocessing.get_all_start_methods() else "spawn"
     return ProcessPoolExecutor(max_workers=jobs, mp_context=multiprocessing.get_context(method))
 
@@ -181,6 +189,9 @@ def _new_pool(jobs: int) -> Executor:
 def _on_processes(todo: Iterator[Item], format: Format, password: Optional[str],
                   pages: Optional[Pages], jobs: int,
                   limits: Limits, order: Order) -> Iterator[tuple[Item, Any, float]]:
+    from concurrent.futures import Future
+    from concurrent.futures.process import BrokenProcessPool
+
     window = jobs * WINDOW_PER_JOB
     redo: collections.deque[Item] = collections.deque()  # items to run again, first
     pending: collections.deque[tuple[Item, Future[Any]]] = collections.deque()  # input order
