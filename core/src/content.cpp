@@ -580,6 +580,7 @@ bool ContentReader::read_batch() {
     if (!texts_.empty()) [[unlikely]]
         texts_.clear();
     std::size_t& budget = budget_;
+    const std::size_t budget_at_start = budget;
     DecodedTexts texts{texts_, scratch_};
     // The loop keeps its cursor in a local pointer: the common tokens
     // (numbers and operators, nearly all of a page) are read here without
@@ -673,6 +674,7 @@ bool ContentReader::read_batch() {
     }
     // Either the batch is full or the content has ended.
     done_ = out != batch_.end();
+    taken_ += budget_at_start - budget;
     cursor_ = p;
     unpaced_ = unpaced;
     next_op_ = first;

@@ -291,6 +291,10 @@ public:
         return next_op_++;
     }
 
+    // The objects this reader has taken from the budget so far: not those
+    // that others sharing the budget took between its batches.
+    std::size_t taken() const { return taken_; }
+
 private:
     bool read_batch();
     bool read_inline_image(std::size_t& budget, Op& out);
@@ -302,6 +306,7 @@ private:
     std::size_t& budget_;
     Budget* call_;
     std::size_t unpaced_;  // tokens left before the call's clock is read
+    std::size_t taken_ = 0;
     bool done_ = false;
     std::array<Op, kBatchOps> batch_{};
     const Op* next_op_ = batch_.data();    // the next of the batch read

@@ -36,9 +36,10 @@ struct Form {
     const Dictionary* resources = nullptr;  // its own, in the resolver; none when absent
     std::shared_ptr<const FontMap> fonts;   // of its own resources, with them
     bool usable = false;                    // decoded
-    // The objects its first reading took from the page's budget; none
-    // before it. A form drawn again is read with that many, so that it
-    // ends where it ended the first time and the page pays for it once.
+    // The objects its first reading took from the page's budget (not
+    // counting the forms it drew); none before it. A form drawn again is
+    // read with that many, so that it ends where it ended the first time
+    // and the page pays for it once.
     std::optional<std::size_t> objects;
 };
 
@@ -329,10 +330,10 @@ void Interpreter::draw_form(const Object& object, const Dictionary* resources, c
         ContentReader reader(form->data, again, budget_);
         run(reader, own, own_fonts, std::move(inner), depth + 1, keep_rules);
     } else {
-        const std::size_t before = objects;
+        // The forms it draws take from the same budget, each its own share.
         ContentReader reader(form->data, objects, budget_);
         run(reader, own, own_fonts, std::move(inner), depth + 1, keep_rules);
-        form->objects = before - objects;
+        form->objects = reader.taken();
     }
     active_.pop_back();
 }

@@ -223,6 +223,26 @@ TEST(PageForms, AFormDrawnAgainIsChargedOnce) {
     for (const TextRun& run : d.runs) texts.push_back(run.text);
     // B's first reading ends where the budget does, its second there too.
     EXPECT_EQ(texts, (std::vector<std::string>{"a", "a", "a", "b", "b"}));
+
+    // A form's share leaves out the forms it draws. C draws D, which takes
+    // three fifths of the budget, then (a batch of operations later) needs
+    // three fifths itself: its first reading ends for want of budget, and
+    // so does its second, which has only what C itself took.
+    std::string three_fifths;
+    const std::size_t count = 3 * limits::kMaxContentObjects / 5;
+    three_fifths.reserve(2 * count + 2);
+    for (std::size_t i = 0; i < count; ++i) three_fifths += "0 ";
+    three_fifths += "] ";
+    std::string pause;
+    for (std::size_t i = 0; i < ContentReader::kBatchOps; ++i) pause += "n ";
+    const PageDrawing nested = drawing_of(
+        one_page("/C Do" + up + "/C Do", "/XObject << /C 10 0 R /D 11 0 R >>", {},
+                 {{10, form("/D Do " + pause + three_fifths + "BT /F1 10 Tf (c) Tj ET",
+                            "/Resources << /Font << /F1 5 0 R >> /XObject << /D 11 0 R >> >>")},
+                  {11, form("BT /F1 10 Tf " + three_fifths + "(d) Tj ET", fonts)}}));
+    texts.clear();
+    for (const TextRun& run : nested.runs) texts.push_back(run.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"d", "d"}));
 }
 
 // Images drawn inside forms are the page's images; a page whose only
