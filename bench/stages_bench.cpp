@@ -8,11 +8,14 @@
 //   page's content;
 // - "lex only" adds a pass of the lexer over the content that keeps nothing
 //   (the least any reading of the operators can cost with this lexer);
-// - "operations" parses the operations instead;
+// - "operations" reads the operations instead, acting on none;
 // - "fonts" adds loading each page's fonts (their encodings, ToUnicode and
 //   CID maps, widths, and the embedded font programs they need);
 // - "page text" interprets the page's own content with those fonts: the
-//   text state machine and the rules, without forms or annotations;
+//   text state machine and the rules, without forms or annotations. The
+//   interpreter reads the operations as it acts on them, so this stage
+//   reads them a second time: the interpretation alone is what it adds
+//   over "fonts", less the reading that "operations" adds;
 // - "drawing" is the whole interpretation instead (decoding, parsing and
 //   fonts included): the page's content, the form XObjects and annotation
 //   appearances it draws, and the removal of overprinted text;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <span>
 
 #include "agl_tables.inc"
@@ -60,28 +61,41 @@ constexpr EncodingTable make_cp1252() {
 }
 
 // One of the generated glyph lists: entry i's name and text are the slices
-// of the pools between the ends of entry i-1 and entry i. The names being
-// in byte order, those of one first byte are consecutive: `first` holds
-// where each first byte's entries start, so that a lookup searches only
-// them (a few dozen entries instead of the Adobe list's 4,281).
+// of the pools between the ends of entry i-1 and entry i. A name is found
+// through a hash table made at compile time, open addressing over `Slots`
+// places (a power of two, at least half as many again as the entries): one
+// hash of the name and a comparison or two, where a binary search compared
+// a dozen names.
+template <std::size_t Slots>
 struct GlyphListData {
+    static_assert(std::has_single_bit(Slots));
+
     std::string_view names;
     std::span<const GlyphRecord> records;
     std::u16string_view text;
-    std::array<std::uint16_t, 257> first{};  // entries [first[c], first[c + 1]) begin with c
+    std::array<std::uint16_t, Slots> slots{};  // entry + 1; 0 for an empty place
+    bool fits = true;                          // every entry has its place
 
     constexpr GlyphListData(std::string_view name_pool, std::span<const GlyphRecord> entries,
                             std::u16string_view text_pool)
         : names(name_pool), records(entries), text(text_pool) {
-        std::size_t i = 0;
-        for (std::size_t c = 0; c < 256; ++c) {
-            first[c] = static_cast<std::uint16_t>(i);
-            while (i < records.size() && !name(i).empty() &&
-                   static_cast<unsigned char>(name(i)[0]) == c) {
-                ++i;
-            }
+        fits = records.size() + records.size() / 2 <= Slots && records.size() < 0xFFFF;
+        if (!fits) return;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            std::size_t s = hash(name(i)) & (Slots - 1);
+            while (slots[s] != 0) s = (s + 1) & (Slots - 1);
+            slots[s] = static_cast<std::uint16_t>(i + 1);
         }
-        first[256] = static_cast<std::uint16_t>(i);
+    }
+
+    // FNV-1a: glyph names are short, and a few steps a byte spread them.
+    static constexpr std::size_t hash(std::string_view key) {
+        std::uint32_t h = 2166136261u;
+        for (const char c : key) {
+            h ^= static_cast<unsigned char>(c);
+            h *= 16777619u;
+        }
+        return h;
     }
 
     constexpr std::string_view name(std::size_t i) const {
@@ -94,27 +108,18 @@ struct GlyphListData {
     }
     constexpr std::optional<std::u16string_view> find(std::string_view key) const {
         if (key.empty()) return std::nullopt;
-        const auto c = static_cast<unsigned char>(key[0]);
-        std::size_t lo = first[c];
-        std::size_t hi = first[c + 1];
-        while (lo < hi) {
-            const std::size_t mid = lo + (hi - lo) / 2;
-            const int order = name(mid).compare(key);
-            if (order == 0) return text_of(mid);
-            if (order < 0) {
-                lo = mid + 1;
-            } else {
-                hi = mid;
-            }
+        for (std::size_t s = hash(key) & (Slots - 1);; s = (s + 1) & (Slots - 1)) {
+            const std::uint16_t entry = slots[s];
+            if (entry == 0) return std::nullopt;
+            if (name(entry - 1) == key) return text_of(entry - 1);
         }
-        return std::nullopt;
     }
-    // Binary search needs the names in byte order, none empty (so that the
-    // index of first bytes covers every entry), and the pools must end
-    // where the last record says.
+    // The names strictly in byte order (so none is listed twice), none
+    // empty, every entry placed, and the pools ending where the last
+    // record says.
     constexpr bool well_formed() const {
-        if (records.empty() || records.back().name_end != names.size() ||
-            records.back().text_end != text.size() || first[256] != records.size()) {
+        if (!fits || records.empty() || records.back().name_end != names.size() ||
+            records.back().text_end != text.size() || name(0).empty()) {
             return false;
         }
         for (std::size_t i = 1; i < records.size(); ++i) {
@@ -125,10 +130,10 @@ struct GlyphListData {
 };
 
 // sizeof - 1: the string literal's terminating NUL is not part of the pool.
-constexpr GlyphListData kAdobe{{agl_tables::kAdobeNames, sizeof(agl_tables::kAdobeNames) - 1},
+constexpr GlyphListData<8192> kAdobe{{agl_tables::kAdobeNames, sizeof(agl_tables::kAdobeNames) - 1},
                                agl_tables::kAdobeRecords,
                                {agl_tables::kAdobeText, std::size(agl_tables::kAdobeText)}};
-constexpr GlyphListData kDingbats{
+constexpr GlyphListData<512> kDingbats{
     {agl_tables::kDingbatsNames, sizeof(agl_tables::kDingbatsNames) - 1},
     agl_tables::kDingbatsRecords,
     {agl_tables::kDingbatsText, std::size(agl_tables::kDingbatsText)}};
