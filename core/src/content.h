@@ -133,7 +133,7 @@ inline double number_at(std::span<const Operand> operands, std::size_t k, double
 
 // One operation: its keyword and the operands written before it.
 struct Op {
-    std::span<const Operand> operands;  // held by the reader until its next operation
+    std::span<const Operand> operands;  // held by the reader that read the operation
     std::array<char, 4> bytes{};        // the keyword, cut to its first 4 bytes
     std::uint8_t len = 0;
     Operator code = Operator::Other;  // of the keyword as stored
@@ -151,8 +151,7 @@ struct Op {
 // Room for `capacity` values of a type that needs no destruction, none of
 // them made yet: the content reader constructs each value as it reads it,
 // so that room reserved ahead (a block of operands) costs no writes until
-// it is used. Moving it keeps the values
-// where they are.
+// it is used. Moving it keeps the values where they are.
 template <class T>
 class Slab {
     static_assert(std::is_trivially_destructible_v<T> && std::is_trivially_copyable_v<T>);
@@ -215,9 +214,9 @@ public:
         run_ = next_;
         return run;
     }
-    // Forgets every operand, keeping the last block (the largest one an
-    // operation needed) for the next, so that an operation costs no
-    // allocation once the first has been read.
+    // Forgets every operand, keeping the last block (the largest one a batch
+    // of operations needed) for the next batch, so that reading costs no
+    // allocation once the first batch has been read.
     void rewind() {
         if (blocks_.size() > 1) keep_last_block();
         run_ = next_ = first_;
