@@ -131,8 +131,8 @@ struct GlyphListData {
 
 // sizeof - 1: the string literal's terminating NUL is not part of the pool.
 constexpr GlyphListData<8192> kAdobe{{agl_tables::kAdobeNames, sizeof(agl_tables::kAdobeNames) - 1},
-                               agl_tables::kAdobeRecords,
-                               {agl_tables::kAdobeText, std::size(agl_tables::kAdobeText)}};
+                                     agl_tables::kAdobeRecords,
+                                     {agl_tables::kAdobeText, std::size(agl_tables::kAdobeText)}};
 constexpr GlyphListData<512> kDingbats{
     {agl_tables::kDingbatsNames, sizeof(agl_tables::kDingbatsNames) - 1},
     agl_tables::kDingbatsRecords,
