@@ -235,6 +235,17 @@ private:
             if (start && holds_type1_clear_text(start.value())) {
                 return read_font_program(found.key, subtype_name, start.value());
             }
+        } else if (found.key == FontFileKey::FontFile3 &&
+                   (subtype_name == "Type1C" || subtype_name == "CIDFontType0C")) {
+            // A CFF program's charset and encoding nearly always come before
+            // its glyph programs, within the first few hundred bytes, and
+            // are all that is read from it. Its start is decoded first; the
+            // whole stream only when the reading needs more of it.
+            auto start = decode_stream(stream.dict, stream.data, Reading::Strict, resolver_.budget,
+                                       kCffStartGuess);
+            if (start) {
+                if (auto program = read_cff_program_start(start.value())) return program;
+            }
         }
         auto decoded = decode_stream(stream.dict, stream.data, Reading::Strict, resolver_.budget);
         if (!decoded || decoded->size() > limits::kMaxFontProgramBytes) return std::nullopt;
@@ -247,6 +258,9 @@ private:
     // "eexec".
     static constexpr std::size_t kType1ClearTextGuess = std::size_t{16} << 10;
     static constexpr std::size_t kType1ClearTextSlack = 64;
+    // What a CFF program's start is guessed to take: the reading of most
+    // programs ends within 600 bytes.
+    static constexpr std::size_t kCffStartGuess = 1024;
 
     const Resolver& resolver_;
     const Dictionary* descriptor_;

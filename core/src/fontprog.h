@@ -155,6 +155,13 @@ std::optional<FontProgram> read_font_program(FontFileKey key, std::string_view s
 // including for bytes that are no Type 1 program.
 bool holds_type1_clear_text(ByteView prefix);
 
+// The CFF program of which `prefix` is the first bytes (or all of them), as
+// read_cff_program reads it from the whole program, when all it reads lies
+// in `prefix`: the header, the first INDEXes, the charset and the encoding,
+// which producers put before the glyph programs, most of the font. Nothing
+// when the reading needs bytes past the prefix or they are no CFF program.
+std::optional<FontProgram> read_cff_program_start(ByteView prefix);
+
 // The readers by format, for tests and the fuzz harness.
 std::optional<FontProgram> read_type1_program(ByteView bytes);
 std::optional<FontProgram> read_cff_program(ByteView bytes);

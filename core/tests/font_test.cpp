@@ -11,10 +11,12 @@
 #include "content.h"
 #include "doc.h"
 #include "page.h"
+#include "support/cff_font.h"
 #include "support/cpu_time.h"
 #include "support/parse.h"
 #include "support/read_file.h"
 #include "support/tiny_pdf.h"
+#include "support/zlib_compress.h"
 #include "text.h"
 
 using namespace vellox_core;
@@ -694,6 +696,41 @@ TEST(FontProgram, OneProgramStreamServesEveryDescriptorNamingIt) {
         EXPECT_EQ(shown(cached, "AB"), c.text);
         EXPECT_EQ(shown(load_font(r, dict_of(c.font)), "AB"), c.text);
         EXPECT_EQ(programs.programs.size(), c.programs);
+    }
+}
+
+TEST(FontProgram, CffProgramIsReadFromItsStart) {
+    // A CFF program gives its charset and encoding from its first bytes:
+    // code 0x41 shows glyph 1, named B (SID 35). Behind its glyph programs,
+    // 20 KB of noise stand for the private data and subroutines of a real
+    // font (16 symbols, so that zlib codes them in Huffman blocks, as it
+    // does font data, rather than storing them). A stream whose Flate data
+    // is cut there still gives the font its encoding; one cut before the
+    // encoding does not, and the code keeps its WinAnsi reading.
+    vellox_test::CffFont cff{{}, {}, Bytes{2, 0, 35, 0, 10}, 0, Bytes{0, 1, 0x41}, 0, 12};
+    Bytes program = cff.build();
+    std::uint32_t noise = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        noise = noise * 1103515245u + 12345u;
+        program.push_back(static_cast<std::uint8_t>('a' + (noise >> 28)));
+    }
+    const std::string flate = vellox_test::zlib_compress(as_text(program));
+    ASSERT_GT(flate.size(), 8000u);
+    const struct {
+        std::size_t kept;  // bytes of the Flate data
+        const char* text;
+    } cases[] = {{flate.size(), "B"}, {flate.size() - 3000, "B"}, {40, "A"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kept);
+        TinyPdf pdf;
+        const std::string data = flate.substr(0, c.kept);
+        pdf.add(1, "<< /Subtype /Type1C /Filter /FlateDecode /Length " +
+                       std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream");
+        pdf.add(2, "<< /FontFile3 1 0 R /Flags 4 >>");
+        const Font font =
+            load_font(pdf.resolver(), dict_of("<< /Subtype /Type1 /FontDescriptor 2 0 R "
+                                              "/FirstChar 65 /LastChar 65 /Widths [500] >>"));
+        EXPECT_EQ(shown(font, "A"), c.text);
     }
 }
 

@@ -18,9 +18,16 @@
 #include "doc.h"
 #include "filter/chain.h"
 #include "fontprog/tables.h"
+#include "support/cff_font.h"
 #include "support/read_file.h"
 
 using namespace vellox_core;
+using vellox_test::cff_index;
+using vellox_test::cff_int;
+using vellox_test::CffFont;
+using vellox_test::concat;
+using vellox_test::put16;
+using vellox_test::put32;
 using vellox_test::read_file;
 
 namespace {
@@ -149,8 +156,24 @@ Bytes stream_of(const Document& doc, std::uint32_t num) {
 
 // Checks every program of an oracle file read from PDFs (or font files)
 // under `root`, counting those compared.
+// A CFF program read from its start: where that reading gives a program, it
+// is the whole program's. Counts the programs read from less than all.
+void check_cff_starts(const Bytes& bytes, const FontProgram& whole, std::size_t& from_start) {
+    bool shorter = false;
+    for (const std::size_t n :
+         {std::size_t{16}, std::size_t{256}, std::size_t{1024}, std::size_t{4096}, bytes.size()}) {
+        if (n > bytes.size()) continue;
+        SCOPED_TRACE("first " + std::to_string(n) + " bytes");
+        const auto start = read_cff_program_start(ByteView(bytes).first(n));
+        if (!start) continue;
+        EXPECT_EQ(sections(*start), sections(whole));
+        shorter = shorter || n < bytes.size();
+    }
+    if (shorter) ++from_start;
+}
+
 void check_oracle(const std::filesystem::path& oracle, const std::filesystem::path& root,
-                  std::size_t& compared) {
+                  std::size_t& compared, std::size_t& from_start) {
     std::map<std::string, std::string> files;
     std::map<std::string, std::optional<Document>> docs;
     for (const OracleProgram& want : read_oracle(oracle)) {
@@ -176,6 +199,8 @@ void check_oracle(const std::filesystem::path& oracle, const std::filesystem::pa
             read_font_program(key_of(want.key), want.subtype == "-" ? "" : want.subtype, bytes);
         EXPECT_TRUE(program.has_value()) << bytes.size() << " bytes";
         if (!program) continue;
+        if (program->format == FontProgramFormat::Cff)
+            check_cff_starts(bytes, *program, from_start);
         const auto got = sections(*program);
         for (const auto& [name, text] : want.sections) {
             SCOPED_TRACE(name);
@@ -212,8 +237,10 @@ TEST(FontProgOracle, FixturesMatchFontTools) {
     // Type 1 (pdfTeX), CFF (Ghostscript, LuaTeX's CID-keyed), TrueType
     // (reportlab, LuaTeX, a symbolic font) and OpenType CFF.
     std::size_t compared = 0;
-    check_oracle(kFixtures / "fixtures.oracle", kFixtures, compared);
+    std::size_t from_start = 0;
+    check_oracle(kFixtures / "fixtures.oracle", kFixtures, compared, from_start);
     EXPECT_EQ(compared, 11u);
+    EXPECT_GE(from_start, 1u);
 }
 
 TEST(FontProgOracle, CorpusProgramsMatchFontTools) {
@@ -221,8 +248,10 @@ TEST(FontProgOracle, CorpusProgramsMatchFontTools) {
     // 273 programs in the three corpora, 270 that fontTools reads; those of
     // unreadablemetadata.pdf are out of reach (the file does not open).
     std::size_t compared = 0;
-    check_oracle(kFixtures / "corpus.oracle", kCorpus, compared);
+    std::size_t from_start = 0;
+    check_oracle(kFixtures / "corpus.oracle", kCorpus, compared, from_start);
     EXPECT_GE(compared, 260u);
+    EXPECT_GE(from_start, 1u);
 }
 
 TEST(FontProgOracle, KnownAnswers) {
@@ -425,84 +454,6 @@ TEST(FontProgType1, BuiltinEncodingFromClearText) {
 
 namespace {
 
-void put16(Bytes& out, std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-    out.push_back(static_cast<std::uint8_t>(v));
-}
-void put32(Bytes& out, std::uint32_t v) {
-    put16(out, v >> 16);
-    put16(out, v & 0xFFFF);
-}
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-// A CFF INDEX with 2-byte offsets.
-Bytes cff_index(const std::vector<Bytes>& items) {
-    Bytes out;
-    put16(out, static_cast<std::uint32_t>(items.size()));
-    if (items.empty()) return out;
-    out.push_back(2);
-    std::uint32_t offset = 1;
-    put16(out, offset);
-    for (const Bytes& item : items) put16(out, offset += static_cast<std::uint32_t>(item.size()));
-    for (const Bytes& item : items) out.insert(out.end(), item.begin(), item.end());
-    return out;
-}
-
-// A DICT operand in the five-byte integer form.
-Bytes cff_int(std::int32_t v) {
-    Bytes out{29};
-    put32(out, static_cast<std::uint32_t>(v));
-    return out;
-}
-
-// A one-font CFF program: header, Name, Top DICT, String and Global Subr
-// INDEXes, then the charset, the encoding and the CharStrings (one endchar
-// per glyph). A charset or encoding given as bytes is placed and pointed
-// at; otherwise the Top DICT names the predefined one by its id.
-struct CffFont {
-    std::vector<std::string> strings;  // SIDs 391, 392, ...
-    Bytes top_prefix;                  // Top DICT entries before the offsets (ROS)
-    std::optional<Bytes> charset;
-    std::int32_t charset_id = 0;
-    std::optional<Bytes> encoding;
-    std::int32_t encoding_id = 0;
-    std::uint32_t glyphs = 1;
-
-    Bytes build() const {
-        std::vector<Bytes> string_items;
-        for (const std::string& s : strings) string_items.emplace_back(s.begin(), s.end());
-        const Bytes names = cff_index({Bytes{'F'}});
-        const Bytes string_index = cff_index(string_items);
-        // The Top DICT's size does not depend on the offsets in it.
-        const std::size_t top_size = top_prefix.size() + 3 * 6;
-        const std::size_t top_index_size = 2 + 1 + 4 + top_size;
-        const std::size_t body = 4 + names.size() + top_index_size + string_index.size() + 2;
-        const std::size_t charset_at = body;
-        const std::size_t encoding_at = charset_at + (charset ? charset->size() : 0);
-        const std::size_t charstrings_at = encoding_at + (encoding ? encoding->size() : 0);
-        const Bytes top =
-            concat({top_prefix,
-                    cff_int(charset ? static_cast<std::int32_t>(charset_at) : charset_id),
-                    {15},
-                    cff_int(encoding ? static_cast<std::int32_t>(encoding_at) : encoding_id),
-                    {16},
-                    cff_int(static_cast<std::int32_t>(charstrings_at)),
-                    {17}});
-        return concat({{1, 0, 4, 2},
-                       names,
-                       cff_index({top}),
-                       string_index,
-                       {0, 0},
-                       charset.value_or(Bytes{}),
-                       encoding.value_or(Bytes{}),
-                       cff_index(std::vector<Bytes>(glyphs, Bytes{14}))});
-    }
-};
-
 std::map<std::size_t, std::string> named_codes(const FontProgram& p) {
     std::map<std::size_t, std::string> out;
     for (std::size_t code = 0; code < 256; ++code) {
@@ -520,6 +471,7 @@ TEST(FontProgCff, CharsetsAndEncodings) {
         std::vector<std::string> glyph_names;
         BuiltinEncoding kind;
         std::map<std::size_t, std::string> codes;  // checked entries (all of them for Custom)
+        bool reads_past_end = false;
     };
     const Case cases[] = {
         {"ISOAdobe charset, Standard encoding",
@@ -561,7 +513,8 @@ TEST(FontProgCff, CharsetsAndEncodings) {
          {{}, {}, {}, 100000, {}, 0, 3},
          {".notdef"},
          BuiltinEncoding::Standard,
-         {{0x20, "space"}}},
+         {{0x20, "space"}},
+         true},
         {"unknown formats give nothing",
          {{}, {}, Bytes{7, 0, 1}, 0, Bytes{5, 1, 0x41}, 0, 2},
          {".notdef"},
@@ -584,6 +537,64 @@ TEST(FontProgCff, CharsetsAndEncodings) {
         } else {
             EXPECT_EQ(got, c.codes);
         }
+
+        // The glyph programs, last as producers place them, are not read:
+        // the start up to the CharStrings count and offset size gives the
+        // same reading, one byte less gives nothing. A reading that looks
+        // past the data gives nothing from any start.
+        const std::size_t glyph_index =
+            cff_index(std::vector<Bytes>(c.font.glyphs, Bytes{14})).size();
+        const std::size_t needed = bytes.size() - glyph_index + 3;
+        const auto from_start = read_cff_program_start(ByteView(bytes).first(needed));
+        EXPECT_FALSE(read_cff_program_start(ByteView(bytes).first(needed - 1)).has_value());
+        if (c.reads_past_end) {
+            EXPECT_FALSE(from_start.has_value());
+            EXPECT_FALSE(read_cff_program_start(bytes).has_value());
+            continue;
+        }
+        ASSERT_TRUE(from_start.has_value());
+        EXPECT_EQ(sections(*from_start), sections(*program));
+    }
+}
+
+TEST(FontProgCff, GlyphProgramsAreNotRead) {
+    // 300 glyphs named A, B, ... (a format 2 charset range from SID 34),
+    // code 0x41 for the first. A program cut anywhere in its CharStrings
+    // INDEX past the count and offset size still gives them; one cut
+    // before gives nothing.
+    const CffFont font{{}, {}, Bytes{2, 0, 34, 1, 42}, 0, Bytes{0, 1, 0x41}, 0, 300};
+    const Bytes whole = font.build();
+    const std::size_t glyph_index =
+        whole.size() - cff_index(std::vector<Bytes>(300, Bytes{14})).size();
+    for (const std::size_t cut : {glyph_index + 3, glyph_index + 100, whole.size() - 1}) {
+        SCOPED_TRACE(cut);
+        const auto program = read_cff_program(ByteView(whole).first(cut));
+        ASSERT_TRUE(program.has_value());
+        EXPECT_EQ(program->glyph_count, 300u);
+        ASSERT_EQ(program->glyph_names.size(), 300u);
+        EXPECT_EQ(program->glyph_names[2], "B");
+        EXPECT_EQ(program->code_names[0x41], "A");
+    }
+    for (const std::size_t cut : {glyph_index, glyph_index + 2}) {
+        EXPECT_FALSE(read_cff_program(ByteView(whole).first(cut)).has_value()) << cut;
+    }
+
+    // With the glyph programs first, as a few producers write them, the
+    // charset and encoding come last: no start short of the whole program
+    // gives a reading, though many would give a shorter charset.
+    CffFont last = font;
+    last.charset = Bytes{0, 0, 34, 0, 35, 0, 36};
+    last.glyphs = 4;
+    last.glyphs_first = true;
+    const Bytes bytes = last.build();
+    const auto program = read_cff_program(bytes);
+    ASSERT_TRUE(program.has_value());
+    EXPECT_EQ(program->glyph_names, (std::vector<std::string>{".notdef", "A", "B", "C"}));
+    const auto from_start = read_cff_program_start(bytes);
+    ASSERT_TRUE(from_start.has_value());
+    EXPECT_EQ(sections(*from_start), sections(*program));
+    for (std::size_t n = 0; n < bytes.size(); ++n) {
+        EXPECT_FALSE(read_cff_program_start(ByteView(bytes).first(n)).has_value()) << n;
     }
 }
 

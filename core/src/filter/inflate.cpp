@@ -611,6 +611,12 @@ Result<Decoded> inflate_partial(ByteView data, Meter* meter, std::size_t wanted)
     out.wanted = wanted;
     constexpr std::size_t kReserve = limits::kMaxInflateInitialReserve;
     std::size_t reserve = data.size() > kReserve / 8 ? kReserve : data.size() * 8 + kSlack;
+    // A caller that wants only the first bytes: room for them and one
+    // symbol, so that the decoding stops soon after them rather than a
+    // growth step later.
+    if (wanted < kWholeOutput - kMaxMatch - kSlack) {
+        reserve = std::min(reserve, wanted + kMaxMatch + kSlack);
+    }
     if (meter != nullptr) reserve = meter->capacity(reserve, kSlack, kMaxMatch + kSlack);
     out.bytes.reserve(reserve);
     // Default-initialised: every part of a table is written by build()

@@ -2,6 +2,7 @@
 // buffer: every read outside it gives nothing.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -25,9 +26,14 @@ inline std::optional<std::uint64_t> mul(std::uint64_t a, std::uint64_t b) {
 
 struct BigEndian {
     ByteView data;
+    // The end of the furthest range asked about so far, inside the buffer or
+    // not. A reader handed only the start of a program learns from it
+    // whether the rest could have changed what it read.
+    mutable std::uint64_t reach = 0;
 
     // True when `length` bytes from `at` lie inside the buffer.
     bool has(std::uint64_t at, std::uint64_t length) const {
+        note(at, length);
         return at <= data.size() && length <= data.size() - at;
     }
     // An unsigned field of 1 to 4 bytes.
@@ -43,9 +49,15 @@ struct BigEndian {
     // The bytes from `at` to `at + length`, cut at the end of the buffer;
     // empty when `at` lies past it.
     ByteView slice(std::uint64_t at, std::uint64_t length) const {
+        note(at, length);
         if (at >= data.size()) return {};
         const std::uint64_t room = data.size() - at;
         return data.subspan(at, length < room ? length : room);
+    }
+
+private:
+    void note(std::uint64_t at, std::uint64_t length) const {
+        reach = std::max(reach, add(at, length).value_or(UINT64_MAX));
     }
 };
 

@@ -63,7 +63,7 @@ std::optional<Index> read_index(const BigEndian& in, std::uint64_t at) {
     index.base = index.offsets + table - 1;
     const auto last = in.uint(index.offsets + std::uint64_t{*count} * *off_size, *off_size);
     const auto end = last ? add(index.base, *last) : std::nullopt;
-    if (!end || *end > in.data.size()) return std::nullopt;
+    if (!end || !in.has(0, *end)) return std::nullopt;
     index.end = *end;
     return index;
 }
@@ -298,10 +298,20 @@ void read_encoding(const BigEndian& in, const TopDict& top, const Strings& strin
     }
 }
 
-}  // namespace
+// The number of glyphs: the count of the CharStrings INDEX at `at`, with a
+// valid offset size. The glyph programs themselves, most of the font, are
+// not read, nor is the INDEX checked to end inside the data: the charset
+// and the encoding usually come before it, and a reader that needs only
+// them can then stop at its start.
+std::optional<std::uint32_t> glyph_count(const BigEndian& in, std::uint64_t at) {
+    const auto count = in.u16(at);
+    if (!count || *count == 0) return std::nullopt;
+    const auto off_size = in.u8(at + 2);
+    if (!off_size || *off_size < 1 || *off_size > 4) return std::nullopt;
+    return *count;
+}
 
-std::optional<FontProgram> read_cff_program(ByteView bytes) {
-    const BigEndian in{bytes};
+std::optional<FontProgram> read_cff(const BigEndian& in) {
     const auto major = in.u8(0);
     const auto header_size = in.u8(2);
     if (!major || *major != 1 || !header_size || *header_size < 4) return std::nullopt;
@@ -315,14 +325,14 @@ std::optional<FontProgram> read_cff_program(ByteView bytes) {
     if (!dict) return std::nullopt;
     const auto top = read_top_dict(*dict);
     if (!top || !top->charstrings || *top->charstrings < 0) return std::nullopt;
-    const auto charstrings = read_index(in, static_cast<std::uint64_t>(*top->charstrings));
-    if (!charstrings || charstrings->count == 0) return std::nullopt;
+    const auto glyphs = glyph_count(in, static_cast<std::uint64_t>(*top->charstrings));
+    if (!glyphs) return std::nullopt;
 
     FontProgram program;
     program.format = FontProgramFormat::Cff;
-    program.glyph_count = charstrings->count;
+    program.glyph_count = *glyphs;
     const Strings strings{in, *string_index};
-    const std::vector<std::uint32_t> ids = read_charset(in, *top, charstrings->count);
+    const std::vector<std::uint32_t> ids = read_charset(in, *top, *glyphs);
     if (top->cid_keyed) {
         program.cid_system =
             CidSystem{strings.get(top->registry), strings.get(top->ordering), top->supplement};
@@ -339,6 +349,17 @@ std::optional<FontProgram> read_cff_program(ByteView bytes) {
     for (std::string& name : program.code_names) {
         if (name == ".notdef") name.clear();
     }
+    return program;
+}
+
+}  // namespace
+
+std::optional<FontProgram> read_cff_program(ByteView bytes) { return read_cff(BigEndian{bytes}); }
+
+std::optional<FontProgram> read_cff_program_start(ByteView prefix) {
+    const BigEndian in{prefix};
+    std::optional<FontProgram> program = read_cff(in);
+    if (in.reach > prefix.size()) return std::nullopt;
     return program;
 }
 
