@@ -191,9 +191,10 @@ struct Parser {
         const std::size_t before = lexer.pos;
         auto obj = cos::parse_object(lexer, budget);
         // A failed object resumes where the parser stopped, one byte on at
-        // least so that every pass moves forward.
+        // least so that every pass moves forward; never past the end, which
+        // the next step would read from.
         if (!obj) {
-            if (lexer.pos == before) ++lexer.pos;
+            if (lexer.pos == before && !lexer.at_end()) ++lexer.pos;
             return std::nullopt;
         }
         return std::move(obj).value();

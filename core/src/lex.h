@@ -94,6 +94,8 @@ struct Lexer {
     // Skips white space and % comments (a comment runs through the first CR
     // or LF, or to the end of the input).
     void skip_whitespace() {
+        // A position past the end (set by a caller) stays where it is.
+        if (pos >= input.size()) return;
         const std::uint8_t* const begin = input.data();
         pos = static_cast<std::size_t>(skip_whitespace_from(begin + pos, begin + input.size()) -
                                        begin);

@@ -435,6 +435,27 @@ TEST(CidCMapParse, DamagedProgramsStaySound) {
     }
 }
 
+TEST(CidCMapParse, EveryCutEndsCleanly) {
+    // A CMap cut anywhere, in a buffer of exactly its bytes (so that
+    // AddressSanitizer sees a read past them): an entry cut after its low
+    // code once stepped past the end and skipped white space from there.
+    const std::string text =
+        "begincmap 2 begincodespacerange <00> <80> <8140> <9FFC> endcodespacerange "
+        "1 begincidrange <20> <7d> 231 endcidrange endcmap";
+    const std::size_t second = text.find("<8140>");
+    for (std::size_t n = 0; n <= text.size(); ++n) {
+        SCOPED_TRACE(text.substr(0, n));
+        const Bytes cut(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));
+        const CidCMap cmap = CidCMap::parse(cut);
+        // The first range is whole once its high code is; the second needs
+        // both of its codes. Without one, the CMap gets the default two-byte
+        // range.
+        const std::size_t ranges = n >= second + 13 ? 2 : n >= second - 1 ? 1 : 0;
+        ASSERT_EQ(cmap.codespace.size(), std::max<std::size_t>(ranges, 1));
+        EXPECT_EQ(cmap.codespace[0].length, ranges > 0 ? 1 : 2);
+    }
+}
+
 // Every shipped CMap file, read by the parser, maps every code exactly as
 // the generated tables do: the codes of the file's own entries and every
 // key the tables hold are compared both ways, notdef mappings included.
