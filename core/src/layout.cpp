@@ -583,10 +583,8 @@ std::vector<Line> layout_lines(const std::vector<TextRun>& runs,
                                std::span<const std::size_t> chosen, std::int64_t rotate,
                                LayoutScratch* scratch) {
     if (chosen.empty()) return {};
-    if (scratch != nullptr) {
-        return lay_out(runs, &chosen, page_rotation(rotate), nullptr, *scratch->lists);
-    }
-    LayoutScratch::Lists work;
+    LayoutScratch::Lists own;  // empty lists, which allocate nothing until used
+    LayoutScratch::Lists& work = scratch != nullptr ? *scratch->lists : own;
     return lay_out(runs, &chosen, page_rotation(rotate), nullptr, work);
 }
 

@@ -325,16 +325,13 @@ void Interpreter::draw_form(const Object& object, const Dictionary* resources, c
     const Dictionary* own = form->resources != nullptr ? form->resources : resources;
     const FontMap& own_fonts = form->resources != nullptr ? *form->fonts : fonts;
     active_.push_back(&object);
-    if (form->objects) {
-        std::size_t again = *form->objects;
-        ContentReader reader(form->data, again, budget_);
-        run(reader, own, own_fonts, std::move(inner), depth + 1, keep_rules);
-    } else {
-        // The forms it draws take from the same budget, each its own share.
-        ContentReader reader(form->data, objects, budget_);
-        run(reader, own, own_fonts, std::move(inner), depth + 1, keep_rules);
-        form->objects = reader.taken();
-    }
+    // The first reading takes from the page's budget, as do the forms it
+    // draws, each its own share; a reading again takes the share it kept.
+    const bool first = !form->objects;
+    std::size_t again = form->objects.value_or(0);
+    ContentReader reader(form->data, first ? objects : again, budget_);
+    run(reader, own, own_fonts, std::move(inner), depth + 1, keep_rules);
+    if (first) form->objects = reader.taken();
     active_.pop_back();
 }
 
