@@ -239,6 +239,39 @@ TEST(Budget, StreamsCountTheirDecodedSizeExactly) {
     }
 }
 
+TEST(Budget, AStreamsStartCountsTheSameUnderAnyBudget) {
+    // A caller that wants only the start of a stream (a font program's)
+    // gets, and is charged, exactly that many bytes, whatever room the
+    // budget leaves. The decoding runs on to the end of its buffer, whose
+    // size follows the budget's room; were the bytes past the start
+    // counted, a maximum one byte below what an unlimited call counted
+    // could let the call through (the pipeline fuzz harness found such a
+    // file, a Type 1 program read from its clear text).
+    std::string text;
+    for (int i = 0; text.size() < 60000; ++i) text += "dup " + std::to_string(i) + " /g put\n";
+    for (const std::string& data : {vellox_test::zlib_compress(text), flate_repeat('x', 60000)}) {
+        for (const std::size_t wanted : {std::size_t{1}, std::size_t{1000}, std::size_t{5000}}) {
+            SCOPED_TRACE(wanted);
+            const Dictionary dict = filter_dict("FlateDecode");
+            Budget unlimited;
+            auto whole = decode_stream(dict, as_bytes(data), Reading::Strict, &unlimited, wanted);
+            ASSERT_TRUE(whole.ok());
+            EXPECT_EQ(whole->size(), wanted);
+            EXPECT_EQ(unlimited.decoded(), wanted);
+            for (std::uint64_t room = wanted; room < wanted + 600; room += 7) {
+                Budget limited(0, room);
+                auto start = decode_stream(dict, as_bytes(data), Reading::Strict, &limited, wanted);
+                ASSERT_TRUE(start.ok()) << room;
+                EXPECT_EQ(*start, *whole) << room;
+                EXPECT_EQ(limited.decoded(), wanted) << room;
+            }
+            if (wanted < 2) continue;  // a maximum of 0 is none
+            Budget below(0, wanted - 1);
+            EXPECT_FALSE(decode_stream(dict, as_bytes(data), Reading::Strict, &below, wanted).ok());
+        }
+    }
+}
+
 TEST(Budget, TheFlateBombFailsTheCallWithItsMaximum) {
     const std::string pdf = one_page("/Filter /FlateDecode", flate_repeat(' ', 64 * kMiB));
     const double start = vellox_test::cpu_seconds();

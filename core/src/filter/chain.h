@@ -24,8 +24,8 @@ enum class Reading : std::uint8_t { Strict, Lenient };
 // A caller that reads only the start of the stream (a Type 1 font's clear
 // text) gives `wanted`: the result then holds at least the first `wanted`
 // bytes, or all of them, and where the last filter is a plain Flate (the
-// usual case) the decoding stops soon after them, leaving the rest of the
-// data unread.
+// usual case) exactly those, the decoding stopping soon after them and
+// leaving the rest of the data unread.
 Result<Bytes> decode_stream(const Dictionary& dict, ByteView data,
                             Reading reading = Reading::Strict, Budget* budget = nullptr,
                             std::size_t wanted = kWholeOutput);

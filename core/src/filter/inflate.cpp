@@ -624,12 +624,24 @@ Result<Decoded> inflate_partial(ByteView data, Meter* meter, std::size_t wanted)
     // streams.
     std::unique_ptr<Tables> tables(new Tables);
 
+    // The output, with the damage that ended it if any. A caller that
+    // wanted only the first bytes gets exactly those when there are as many
+    // (the damage lies past them): how far beyond them the decoding ran
+    // depends on the buffer's size, and so on the budget left, and neither
+    // what the call returns nor what it counts may.
+    const auto finish = [&out](std::optional<Error> damage) -> Result<Decoded> {
+        if (out.used >= out.wanted) {
+            out.bytes.resize(out.wanted);
+            return Decoded{std::move(out.bytes), std::nullopt};
+        }
+        out.bytes.resize(out.used);
+        return Decoded{std::move(out.bytes), std::move(damage)};
+    };
     // What was decoded before `error`; passing the size cap or the call's
     // limits is no damage.
-    const auto stopped = [&out](Error error) -> Result<Decoded> {
+    const auto stopped = [&finish](Error error) -> Result<Decoded> {
         if (error == too_large() || error.kind == ErrorKind::LimitExceeded) return error;
-        out.bytes.resize(out.used);
-        return Decoded{std::move(out.bytes), std::move(error)};
+        return finish(std::move(error));
     };
     for (;;) {
         if (!in.need(3)) return stopped(corrupt());
@@ -642,17 +654,11 @@ Result<Decoded> inflate_partial(ByteView data, Meter* meter, std::size_t wanted)
             case 2: block = dynamic_block(in, out, *tables); break;
             default: return stopped(corrupt());
         }
-        if (!block && out.enough) {
-            out.bytes.resize(out.used);
-            return Decoded{std::move(out.bytes), std::nullopt};
-        }
+        if (!block && out.enough) return finish(std::nullopt);
         if (!block) return stopped(std::move(block).error());
         // Whatever follows the final block (a zlib Adler-32 trailer, padding,
         // garbage) is not read.
-        if (last) {
-            out.bytes.resize(out.used);
-            return Decoded{std::move(out.bytes), std::nullopt};
-        }
+        if (last) return finish(std::nullopt);
     }
 }
 

@@ -12,7 +12,7 @@ Result<Bytes> inflate(ByteView data);
 // decoded before that point, with the error as the damage. Only passing the
 // decoded-size cap, or the budget of `meter` (counted as the output grows),
 // is an error. With `wanted`, the decoding may stop once that many bytes
-// are out: the result then holds at least the first `wanted` bytes of the
+// are out: the result is then exactly the first `wanted` bytes of the
 // output (all of it when it is shorter), and the data after them is not
 // read, damaged or not.
 Result<Decoded> inflate_partial(ByteView data, Meter* meter = nullptr,
