@@ -27,18 +27,25 @@ void insert_width(WidthMap& widths, std::uint64_t code, const Object& value) {
     widths[static_cast<std::uint32_t>(code)] = *w / 1000.0;
 }
 
-// Stores widths[k] under first + k for every element, non-numeric elements
-// included in the count. Codes that overflow or go negative are dropped; the
-// work is bounded by the array the file actually contains.
-void insert_width_list(WidthMap& widths, std::int64_t first, const Array& list) {
+// Calls store(code, element) with first + k for every element, non-numeric
+// elements included in the count. Codes that overflow or go negative are
+// dropped; the work is bounded by the array the file actually contains.
+template <typename Store>
+void for_each_listed_width(std::int64_t first, const Array& list, Store&& store) {
     std::int64_t k = 0;
     for (const Object& w : list) {
         std::int64_t code = 0;
         if (!__builtin_add_overflow(first, k, &code) && code >= 0) {
-            insert_width(widths, static_cast<std::uint64_t>(code), w);
+            store(static_cast<std::uint64_t>(code), w);
         }
         ++k;
     }
+}
+
+void insert_width_list(WidthMap& widths, std::int64_t first, const Array& list) {
+    for_each_listed_width(first, list, [&widths](std::uint64_t code, const Object& w) {
+        insert_width(widths, code, w);
+    });
 }
 
 // /W of a CIDFont: a flat list of groups, either "c [w1 w2 ...]" giving the
@@ -497,13 +504,6 @@ void load_simple(const Resolver& resolver, const Dictionary& dict, ProgramCache&
             font.ascii[code] = text[0];
     }
 
-    std::int64_t first = 0;
-    if (const Object* fc = dict.get("FirstChar")) {
-        if (const std::int64_t* v = fc->as_int()) first = *v;
-    }
-    if (const Array* w = array_entry(resolver, dict, "Widths")) {
-        insert_width_list(font.widths, first, *w);
-    }
     font.byte_widths.assign(256, font.default_width);
     if (std14) {
         // A standard font's codes without a /Widths entry (all of them in
@@ -521,8 +521,18 @@ void load_simple(const Resolver& resolver, const Dictionary& dict, ProgramCache&
             font.byte_widths[code] = w ? *w / 1000.0 : missing;
         }
     }
-    for (const auto& [code, width] : font.widths) {
-        if (code < 256) font.byte_widths[code] = width;
+    // /Widths over the standard metrics. A simple font's codes are single
+    // bytes, so widths listed past 255 name no code it can show and are not
+    // kept: the 256-entry table is all the font's widths.
+    std::int64_t first = 0;
+    if (const Object* fc = dict.get("FirstChar")) {
+        if (const std::int64_t* v = fc->as_int()) first = *v;
+    }
+    if (const Array* w = array_entry(resolver, dict, "Widths")) {
+        for_each_listed_width(first, *w, [&font](std::uint64_t code, const Object& value) {
+            const std::optional<double> width = value.number();
+            if (width && code < 256) font.byte_widths[code] = *width / 1000.0;
+        });
     }
 
     if (font.to_unicode) {

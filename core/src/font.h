@@ -96,7 +96,9 @@ struct KeyedTexts {
 
 struct Font {
     std::optional<CMap> to_unicode;
-    // Divided by 1000: by code in a simple font, by CID in a composite one.
+    // Divided by 1000, by CID in a composite font. A loaded simple font
+    // keeps its widths in `byte_widths` alone; this map serves one
+    // assembled field by field.
     WidthMap widths;
     double default_width = 0.5;
     bool composite = false;
@@ -105,7 +107,7 @@ struct Font {
     // show_into's advance is measured downwards.
     bool vertical = false;
     // A simple font's width for every one-byte code (default included),
-    // filled by load_font from `widths` so that showing text needs no hash
+    // from /Widths and the standard metrics: showing text needs no hash
     // lookup per character. Empty for composite fonts and for a Font built
     // field by field, whose widths come from the map.
     std::vector<double> byte_widths;
