@@ -47,10 +47,16 @@ void drop_overprinted(std::vector<TextRun>& runs) {
     // same hash. Flat arrays, so a page of many runs costs no allocation per
     // distinct text; only the table is filled before use, the kept runs'
     // list grows as they are kept.
+    // Each kept run's origin and reach are kept beside its hash: most
+    // candidates are far away, and telling so from here spares loading the
+    // run itself, which lies anywhere in the page's list.
     struct Kept {
         std::size_t hash;
         std::uint32_t run;
         std::uint32_t previous;  // index into `kept`, or kNone
+        double x;
+        double y;
+        double reach;  // kOverprintReach of the size
     };
     std::size_t slots = 16;
     while (slots < 2 * runs.size()) slots *= 2;
@@ -75,15 +81,27 @@ void drop_overprinted(std::vector<TextRun>& runs) {
              ++seen, candidate = kept[candidate].previous) {
             // The places first: runs of one text are mostly far apart, and
             // comparing the texts, which the hashes nearly always say are
-            // equal, costs more.
-            const TextRun& original = runs[kept[candidate].run];
+            // equal, costs more. An origin that covers lies within the
+            // reach both along and across a unit direction, so within
+            // 2·reach² squared distance; 4·reach² leaves room for rounding.
+            // NaN passes on to covers().
+            const Kept& k = kept[candidate];
+            const double dx = runs[i].x - k.x;
+            const double dy = runs[i].y - k.y;
+            if (dx * dx + dy * dy > 4 * k.reach * k.reach) continue;
+            const TextRun& original = runs[k.run];
             if (covers(original, runs[i]) && original.text == text) {
                 copy = true;
                 break;
             }
         }
         if (copy) continue;
-        kept[count] = {hash, static_cast<std::uint32_t>(i), latest[slot]};
+        kept[count] = Kept{.hash = hash,
+                           .run = static_cast<std::uint32_t>(i),
+                           .previous = latest[slot],
+                           .x = runs[i].x,
+                           .y = runs[i].y,
+                           .reach = kOverprintReach * runs[i].font_size};
         latest[slot] = count++;
     }
     if (count == runs.size()) return;
