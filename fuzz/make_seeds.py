@@ -308,6 +308,9 @@ def seeds_parse_object():
     put(d, "stream", b"1 0 obj\n<< /Length 5 >>\nstream\nhello\nendstream\nendobj\n2 0 obj [1 2 R] endobj")
     put(d, "comments", b"% comment\n[ 1 % inside\n 2 ]\n(nested (paren) \\\n continued)")
     put(d, "numbers", b"0 +1 -2 3.25 -.75 4. 00012 2147483648 99999999999999999999 1e5 --3")
+    # A key first, then a dictionary for the peek at that key.
+    put(d, "peek-link", b"/Subtype << /Type /Annot /Border [0 0 0] /C [<00ff> 1] /Rect [1 2 3 4.5] "
+        b"/A << /S /URI /URI (http://a\\(b\\)) >> % note\n/Subtype /Link /P 7 0 R /F 1e5 >>")
 
 
 def seeds_cmap():

@@ -495,4 +495,121 @@ Result<Dictionary> parse_dictionary(Lexer& lexer) {
     return parse_dict(lexer, 1, unbounded, stack);
 }
 
+namespace {
+
+// Steps over a literal string, the cursor just behind its '(': the
+// parentheses balance as read_literal_string counts them, a backslash
+// taking the byte after it whatever it is. False at the end of the input.
+bool skip_literal_string(Lexer& lx) {
+    const ByteView in = lx.input;
+    int depth = 1;
+    while (lx.pos < in.size()) {
+        const std::uint8_t c = in[lx.pos++];
+        if (c == '\\') {
+            if (lx.pos >= in.size()) return false;
+            ++lx.pos;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')' && --depth == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Steps over one value inside an array or dictionary being skipped: the
+// tokens there need no pairing into keys and values, only their ends and
+// the nesting, which is tracked in `depth`. False when the value does not
+// read as the parser would read a well-formed one.
+bool skip_nested_token(Lexer& lx, std::uint32_t& depth) {
+    const ByteView in = lx.input;
+    const std::uint8_t c = lx.peek();
+    switch (c) {
+        case '(': ++lx.pos; return skip_literal_string(lx);
+        case '<':
+            if (lx.pos + 1 < in.size() && in[lx.pos + 1] == '<') {
+                if (++depth > limits::kMaxNesting) return false;
+                lx.pos += 2;
+                return true;
+            }
+            // A hex string runs to its first '>'.
+            while (lx.pos < in.size() && in[lx.pos] != '>') ++lx.pos;
+            if (lx.pos >= in.size()) return false;
+            ++lx.pos;
+            return true;
+        case '[':
+            if (++depth > limits::kMaxNesting) return false;
+            ++lx.pos;
+            return true;
+        case ']':
+        case '>':
+            if (depth == 0) return false;
+            // The parser takes the second '>' of a dictionary's end on trust.
+            --depth;
+            lx.pos = std::min(lx.pos + (c == '>' ? 2 : 1), in.size());
+            return true;
+        case '/': ++lx.pos; break;
+        default: break;
+    }
+    // A name's bytes, a number, a keyword: one run of regular bytes, which
+    // must not be empty (a lone delimiter such as ')' reads as nothing).
+    const std::size_t start = lx.pos;
+    lx.read_keyword();
+    return lx.pos != start || c == '/';
+}
+
+// Steps over one value of the dictionary being peeked, as parse_value
+// would read it: a number that a generation and R follow is one reference.
+// A plain name is returned through `name`.
+bool skip_entry_value(Lexer& lx, std::optional<std::string_view>& name) {
+    name.reset();
+    const std::uint8_t c = lx.peek();
+    if (c == '/') {
+        if ((name = take_slashed_plain_name(lx))) return true;
+    } else if (c == '+' || c == '-' || c == '.' || is_digit(c)) {
+        const std::size_t start = lx.pos;
+        const Number number = read_number_fast(lx);
+        if (number.kind != Number::None) {
+            reference_after(lx, number);
+            return true;
+        }
+        lx.pos = start;
+    } else if (c != '<' && c != '[') {
+        std::uint32_t depth = 0;
+        return skip_nested_token(lx, depth) && depth == 0;
+    }
+    // A container, a name with #xx escapes or a number for the general
+    // conversion: skipped token by token to the depth it started at.
+    std::uint32_t depth = 0;
+    do {
+        lx.skip_whitespace();
+        if (lx.at_end() || !skip_nested_token(lx, depth)) return false;
+    } while (depth != 0);
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string_view> peek_name_entry(Lexer& lx, std::string_view key) {
+    if (lx.pos + 1 >= lx.input.size() || lx.input[lx.pos] != '<' || lx.input[lx.pos + 1] != '<') {
+        return std::nullopt;
+    }
+    lx.pos += 2;
+    // A repeated key takes its last value, as the dictionary builder does.
+    std::optional<std::string_view> found;
+    while (true) {
+        lx.skip_whitespace();
+        if (lx.at_end()) return std::nullopt;
+        if (lx.peek() == '>') return found;
+        // A key with #xx escapes may spell `key`: nothing can be told.
+        const auto name = take_slashed_plain_name(lx);
+        if (!name) return std::nullopt;
+        lx.skip_whitespace();
+        if (lx.at_end()) return std::nullopt;
+        std::optional<std::string_view> value;
+        if (!skip_entry_value(lx, value)) return std::nullopt;
+        if (*name == key) found = value;
+    }
+}
+
 }  // namespace vellox_core::cos

@@ -34,6 +34,15 @@ Result<Object> parse_object(Lexer& lexer, std::size_t& budget, std::vector<Objec
 // Called with pos at the first '<' of "<<"; reads through the closing ">>".
 Result<Dictionary> parse_dictionary(Lexer& lexer);
 
+// The value of `key` in the dictionary at the cursor (its first '<' of
+// "<<"), read without building the dictionary, when it is a plain name:
+// its text, a view into the input. Nothing when the entry is absent or
+// anything else, and whenever the dictionary does not read cleanly, so
+// that a caller who gets a name knows that parse_dictionary would give a
+// dictionary whose `key` holds that name, or fail. The cursor is left
+// where it ends up.
+std::optional<std::string_view> peek_name_entry(Lexer& lexer, std::string_view key);
+
 // ------------------------------------------------ pieces of the parser
 // Shared with the content reader, which takes the common operands without
 // building objects for them; these are the parser's own steps.

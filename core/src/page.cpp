@@ -369,6 +369,13 @@ void Interpreter::draw_annotations(const Page& page, const FontMap& page_fonts) 
         if (work_ >= limits::kMaxPageDrawnOps) return;
         if (budget_ != nullptr && !budget_->pace()) return;
         ++work_;  // each annotation is some work, drawn or not
+        // Links and pop-ups draw nothing, and a page can have hundreds of
+        // links (a table of contents, an index): their subtype is read from
+        // the file without parsing them.
+        if (const Reference* ref = item.as_ref()) {
+            const auto subtype = resolver_->peek_name(ref->num, "Subtype");
+            if (subtype && (*subtype == "Link" || *subtype == "Popup")) continue;
+        }
         auto annot = resolver_->resolve_dict(item);
         if (annot) draw_annotation(**annot, &page.resources, page_fonts);
     }

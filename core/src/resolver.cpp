@@ -38,6 +38,36 @@ Result<const Object*> Resolver::lookup(std::uint32_t num) const {
     return &cache_.insert_or_assign(num, std::move(loaded).value()).first->second;
 }
 
+std::optional<std::string_view> Resolver::peek_name(std::uint32_t num, std::string_view key) const {
+    // An object already loaded is looked at there, by the caller's lookup.
+    if (cache_.contains(num)) return std::nullopt;
+    const auto found = xref.entries.find(num);
+    if (found == xref.entries.end()) return std::nullopt;
+    if (const auto* in_file = std::get_if<XrefInFile>(&found->second)) {
+        // As load_in_file reads it; an object not framed there is looked
+        // for elsewhere, which only the lookup does.
+        const std::uint64_t offset = in_file->offset;
+        Lexer lx(data, offset < data.size() ? static_cast<std::size_t>(offset) : data.size());
+        const auto header = read_header(lx);
+        if (!header || header->num != num) return std::nullopt;
+        lx.skip_whitespace();
+        return cos::peek_name_entry(lx, key);
+    }
+    const auto* packed = std::get_if<XrefCompressed>(&found->second);
+    if (packed == nullptr) return std::nullopt;
+    // The object stream is decoded and kept, as the lookup would.
+    const auto objstm = object_stream(packed->stream);
+    if (!objstm || packed->index >= (*objstm)->offsets.size()) return std::nullopt;
+    std::uint64_t start = 0;
+    if (__builtin_add_overflow((*objstm)->first, (*objstm)->offsets[packed->index], &start) ||
+        start > (*objstm)->data.size()) {
+        return std::nullopt;
+    }
+    Lexer lx((*objstm)->data, static_cast<std::size_t>(start));
+    lx.skip_whitespace();
+    return cos::peek_name_entry(lx, key);
+}
+
 Result<Object> Resolver::load(std::uint32_t num) const {
     const auto found = xref.entries.find(num);
     if (found == xref.entries.end() || std::holds_alternative<XrefFree>(found->second)) {

@@ -45,6 +45,14 @@ public:
     // dictionary is the one inside `obj` or inside the resolver's own object
     // (see lookup), valid as long as both are.
     Result<const Dictionary*> resolve_dict(const Object& obj) const;
+    // The value of `key` in object `num`'s dictionary when it is a plain
+    // name, read from the object's bytes without parsing the object (see
+    // cos::peek_name_entry): a caller can pass over an object it would only
+    // parse to learn that it needs nothing from it. Nothing when that cannot
+    // be told so: the object is not at its table entry's place, or reads
+    // unclearly. A name seen this way is what lookup's object holds, unless
+    // lookup fails. A view into the file or a kept object stream.
+    std::optional<std::string_view> peek_name(std::uint32_t num, std::string_view key) const;
     // The non-negative Integer /Length of a stream dictionary, following one
     // reference; nothing when absent or unusable.
     std::optional<std::uint64_t> declared_length(const Dictionary& dict) const;

@@ -500,3 +500,99 @@ TEST(Cos, ObjectBudgetCountsNestedObjects) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r->as_array()->size(), 1000000u);
 }
+
+namespace {
+
+// The peek's promise: a name it gives is what the parsed dictionary holds
+// under `key`, unless the parse fails.
+void expect_peek_agrees(std::string_view text, std::string_view key) {
+    Lexer peek_lx(as_bytes(text));
+    const std::optional<std::string_view> peeked = cos::peek_name_entry(peek_lx, key);
+    if (!peeked) return;
+    Lexer lx(as_bytes(text));
+    const auto dict = cos::parse_dictionary(lx);
+    if (!dict) return;
+    const Object* value = dict->get(key);
+    ASSERT_NE(value, nullptr) << text;
+    ASSERT_NE(value->as_name(), nullptr) << text;
+    EXPECT_EQ(value->as_name()->text, *peeked) << text;
+}
+
+}  // namespace
+
+TEST(Cos, PeekedNamesAreThoseTheDictionaryHolds) {
+    struct Case {
+        std::string_view text;
+        std::optional<std::string_view> subtype;
+    };
+    const Case cases[] = {
+        {"<</Type/Annot/Subtype/Link>>", "Link"},
+        // Every kind of value before and after it is stepped over.
+        {"<< /Border [0 0 0] /Rect [1.5 -2 +3 .4] /A << /S /URI /URI (http://x/(a)\\)) >>\n"
+         "/Subtype /Link /P 5 0 R /H /I /C [<00FF> (\\\\) <<>>] /N null /T true >>",
+         "Link"},
+        {"<< /Dest [3 0 R /XYZ 0 792 null] % a comment /Subtype /Text\n /Subtype /Popup >>",
+         "Popup"},
+        {"<< /Subtype /Link /Next 12 0 R >>", "Link"},
+        {"<< /Big 1e5 /Subtype /Link >>", "Link"},
+        {"<< /N#61me /x /Subtype /Link >>", std::nullopt},  // a key to decode
+        // A repeated key takes its last value.
+        {"<< /Subtype /Text /Subtype /Link >>", "Link"},
+        {"<< /Subtype /Link /Subtype (Link) >>", std::nullopt},
+        {"<< /Subtype /Link /Subtype 4 0 R >>", std::nullopt},
+        {"<< /Subtype /L#69nk >>", std::nullopt},
+        {"<< /Subtype 4 0 R >>", std::nullopt},
+        {"<< /Type /Annot >>", std::nullopt},
+        // Keys inside a nested dictionary are not the dictionary's.
+        {"<< /A << /Subtype /Link >> >>", std::nullopt},
+        {"<< /A [ /Subtype /Link ] >>", std::nullopt},
+        {"<< /A (/Subtype /Link) >>", std::nullopt},
+        // A name value is no key: here /Subtype is the value of /X.
+        {"<< /X /Subtype /Link 5 >>", std::nullopt},
+        // Dictionaries that do not read cleanly tell nothing.
+        {"<< /Subtype /Link", std::nullopt},
+        {"<< /Subtype /Link /A (unclosed >>", std::nullopt},
+        {"<< /A <00 /Subtype /Link >>", std::nullopt},
+        {"<< 5 /Subtype /Link >>", std::nullopt},
+        {"[ /Subtype /Link ]", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text));
+        Lexer lx(as_bytes(c.text));
+        EXPECT_EQ(cos::peek_name_entry(lx, "Subtype"), c.subtype);
+        EXPECT_LE(lx.pos, c.text.size());
+        expect_peek_agrees(c.text, "Subtype");
+    }
+}
+
+TEST(Cos, PeekNeverContradictsTheParseOfDamagedDictionaries) {
+    // Every cut of these, every byte removed, and every byte replaced by
+    // each byte the syntax treats specially.
+    const std::string_view seeds[] = {
+        "<< /Type /Annot /Border [0 0 0] /A << /S /URI /URI (http://a\\(b\\)c) >> "
+        "/Rect [1 2 3 4] /Subtype /Link /P 7 0 R /C [<0aff> 1] >>",
+        "<</Subtype/Widget/FT/Tx/V(x)/Kids[1 0 R 2 0 R]/AP<</N 9 0 R>>>>",
+        "<< /X /Subtype /Link /Subtype /Text /Y [/Subtype /Link] >>",
+    };
+    const std::string_view specials = "()<>[]{}/%\\ \n#R0";
+    std::size_t named = 0;
+    for (const std::string_view seed : seeds) {
+        for (std::size_t cut = 0; cut <= seed.size(); ++cut) {
+            expect_peek_agrees(seed.substr(0, cut), "Subtype");
+        }
+        for (std::size_t at = 0; at < seed.size(); ++at) {
+            std::string removed(seed);
+            removed.erase(at, 1);
+            expect_peek_agrees(removed, "Subtype");
+            for (const char c : specials) {
+                std::string changed(seed);
+                changed[at] = c;
+                expect_peek_agrees(changed, "Subtype");
+                Lexer lx(as_bytes(changed));
+                named += cos::peek_name_entry(lx, "Subtype").has_value();
+            }
+        }
+    }
+    // Most single changes leave the subtype readable.
+    EXPECT_GT(named, 1000u);
+}

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "support/parse.h"
 #include "support/pdf_builder.h"
@@ -298,4 +303,65 @@ TEST(Resolver, FetchEntryFollowsOneReference) {
     EXPECT_EQ(*chain, Object(Reference{2, 0}));
     EXPECT_EQ(fetch_entry(r, dict, "Gone"), nullptr);
     EXPECT_EQ(fetch_entry(r, dict, "Absent"), nullptr);
+}
+
+TEST(Resolver, PeeksNamesInFileAndInObjectStreams) {
+    PdfBuilder b;
+    b.obj(1, "<< /Type /Catalog >>");
+    b.obj(2, "<< /Subtype /Link /A << /S /GoTo >> >>");
+    b.stream(3, "/Subtype /Form", "0 0 m");
+    b.objstm(5, {{20, "<< /Subtype /Popup >>"}, {21, "[/Subtype /Link]"}});
+    b.obj(6, "<< /Subtype /Text >>");
+    b.compressed_entry(22, 5, 2);  // index past the stream's count
+    b.in_file_entry(23, 0);        // no object at this place
+    b.xref_stream(60, "/Root 1 0 R");
+    Resolver r = open(b);
+    EXPECT_EQ(r.peek_name(2, "Subtype"), "Link");
+    EXPECT_EQ(r.peek_name(2, "S"), std::nullopt);  // nested, not the object's
+    EXPECT_EQ(r.peek_name(3, "Subtype"), "Form");
+    EXPECT_EQ(r.peek_name(20, "Subtype"), "Popup");
+    EXPECT_EQ(r.peek_name(21, "Subtype"), std::nullopt);
+    EXPECT_EQ(r.peek_name(22, "Subtype"), std::nullopt);
+    EXPECT_EQ(r.peek_name(23, "Subtype"), std::nullopt);
+    EXPECT_EQ(r.peek_name(99, "Subtype"), std::nullopt);
+    // Nothing is loaded by a peek; a loaded object is left to the lookup.
+    ASSERT_TRUE(r.lookup(6).ok());
+    EXPECT_EQ(r.peek_name(6, "Subtype"), std::nullopt);
+    EXPECT_EQ(r.peek_name(2, "Subtype"), "Link");
+}
+
+// Over every object of the shared corpora: a name the peek gives is the one
+// the loaded object holds, or the load fails.
+TEST(Resolver, PeekedNamesMatchLoadedObjectsOverTheCorpora) {
+    const std::filesystem::path corpora = std::filesystem::path(VELLOX_CORPUS_DIR).parent_path();
+    if (!std::filesystem::is_directory(corpora)) {
+        GTEST_SKIP() << "corpora not found under " << corpora;
+    }
+    std::size_t peeked = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(corpora)) {
+        if (entry.path().extension() != ".pdf") continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string file((std::istreambuf_iterator<char>(in)), {});
+        const ByteView data = as_bytes(file);
+        auto xref = read_xref(data);
+        if (!xref) continue;
+        const Resolver r(std::move(xref).value(), data);
+        for (const auto& [num, where] : r.xref.entries) {
+            const auto subtype = r.peek_name(num, "Subtype");
+            const auto type = r.peek_name(num, "Type");
+            if (!subtype && !type) continue;
+            const auto loaded = r.resolve_dict(Object(Reference{num, 0}));
+            if (!loaded) continue;
+            for (const auto& [key, name] :
+                 {std::pair{"Subtype", subtype}, std::pair{"Type", type}}) {
+                if (!name) continue;
+                ++peeked;
+                const Object* value = (*loaded)->get(key);
+                ASSERT_TRUE(value != nullptr && value->as_name() != nullptr)
+                    << entry.path() << " object " << num << " /" << key;
+                EXPECT_EQ(value->as_name()->text, *name) << entry.path() << " object " << num;
+            }
+        }
+    }
+    EXPECT_GT(peeked, 1000u);
 }
