@@ -70,6 +70,11 @@ TEST(Overprint, CopiesDrawnAtAlmostTheSamePlaceAreDropped) {
          {"a", "b"}},
         {"a copied space too", {run(" ", 10, 10, 2.5), run(" ", 10.2, 10, 2.5)}, {" "}},
         {"a narrow letter's copy", {run("i", 10, 10, 2.8), run("i", 10.96, 10.96, 2.8)}, {"i"}},
+        // Near the reach both along and across: farther from the original
+        // than the reach itself, yet a copy.
+        {"a copy at the corner of the reach",
+         {run("w", 10, 10, 20), run("w", 11.9, 11.9, 20)},
+         {"w"}},
         {"measured along the run's direction", {turned, turned_copy}, {"up"}},
         {"another direction is other text", {turned, upright_copy}, {"up", "up"}},
     };
