@@ -56,16 +56,10 @@ std::optional<std::string_view> Resolver::peek_name(std::uint32_t num, std::stri
     const auto* packed = std::get_if<XrefCompressed>(&found->second);
     if (packed == nullptr) return std::nullopt;
     // The object stream is decoded and kept, as the lookup would.
-    const auto objstm = object_stream(packed->stream);
-    if (!objstm || packed->index >= (*objstm)->offsets.size()) return std::nullopt;
-    std::uint64_t start = 0;
-    if (__builtin_add_overflow((*objstm)->first, (*objstm)->offsets[packed->index], &start) ||
-        start > (*objstm)->data.size()) {
-        return std::nullopt;
-    }
-    Lexer lx((*objstm)->data, static_cast<std::size_t>(start));
-    lx.skip_whitespace();
-    return cos::peek_name_entry(lx, key);
+    auto lx = compressed_object(*packed);
+    if (!lx) return std::nullopt;
+    lx->skip_whitespace();
+    return cos::peek_name_entry(*lx, key);
 }
 
 Result<Object> Resolver::load(std::uint32_t num) const {
@@ -121,20 +115,25 @@ Result<std::shared_ptr<const ObjStm>> Resolver::object_stream(std::uint32_t num)
     return objstm;
 }
 
-Result<Object> Resolver::load_compressed(const XrefCompressed& packed) const {
+Result<Lexer> Resolver::compressed_object(const XrefCompressed& packed) const {
     auto found = object_stream(packed.stream);
     if (!found) return std::move(found).error();
     const ObjStm& objstm = **found;
     if (packed.index >= objstm.offsets.size()) return invalid("objstm index out of range");
-    // Objects inside an object stream were decrypted with the stream as a
-    // whole, and are never streams themselves.
     std::uint64_t start = 0;
     if (__builtin_add_overflow(objstm.first, objstm.offsets[packed.index], &start) ||
         start > objstm.data.size()) {
         start = objstm.data.size();
     }
-    Lexer lx(objstm.data, static_cast<std::size_t>(start));
-    return cos::parse_object(lx);
+    return Lexer(objstm.data, static_cast<std::size_t>(start));
+}
+
+Result<Object> Resolver::load_compressed(const XrefCompressed& packed) const {
+    // Objects inside an object stream were decrypted with the stream as a
+    // whole, and are never streams themselves.
+    auto lx = compressed_object(packed);
+    if (!lx) return std::move(lx).error();
+    return cos::parse_object(*lx);
 }
 
 Result<Object> Resolver::load_rebuilt(std::uint32_t num, std::uint64_t tried,

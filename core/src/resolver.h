@@ -11,6 +11,7 @@
 
 #include "budget.h"
 #include "crypt.h"
+#include "lex.h"
 #include "object.h"
 #include "objstm.h"
 #include "result.h"
@@ -68,6 +69,9 @@ private:
     // `framed` tells whether a header naming `num` stands at `offset`.
     Result<Object> load_in_file(std::uint32_t num, std::uint64_t offset, bool& framed) const;
     Result<Object> load_compressed(const XrefCompressed& packed) const;
+    // A lexer at the object `packed` names, over its object stream's decoded
+    // data (kept for the resolver's life), or why there is none.
+    Result<Lexer> compressed_object(const XrefCompressed& packed) const;
     // Object `num` from the table rebuilt from the file body, made on first
     // use; `not_there` when it has no other definition than at `tried`.
     Result<Object> load_rebuilt(std::uint32_t num, std::uint64_t tried, Error not_there) const;
