@@ -103,6 +103,36 @@ inline std::uint64_t digits_value(std::uint64_t word, unsigned count) {
     return x & 0xFFFFFFFFu;
 }
 
+// A decimal that fits one word with the byte that ends it: its digits'
+// value with the point taken out, the index of the ending byte, and the
+// count of digits behind the point.
+struct ShortDecimal {
+    std::uint64_t value;
+    unsigned end;
+    unsigned fraction;
+};
+
+// The decimal that begins the eight bytes of `word`, whose first byte that
+// is no digit, at `whole`, is a point: digits, the point, digits (at least
+// one digit in all), then a byte that is neither, all within the word;
+// nothing when the token runs past the word. The point's byte and digit
+// bytes never carry into the next byte when leading_digits' test adds 0x76
+// (only bytes from 0x8A on, xor '0', do), so the test also marks the first
+// byte behind the point that is no digit exactly. The digits on both sides,
+// closed up over the point, read as one run of at most seven.
+inline std::optional<ShortDecimal> short_decimal(std::uint64_t word, unsigned whole) {
+    const std::uint64_t x = word ^ 0x3030303030303030u;
+    const std::uint64_t other = (x | (x + 0x7676767676767676u)) & 0x8080808080808080u;
+    const std::uint64_t behind = other & (other - 1);  // the point's mark cleared
+    if (behind == 0) return std::nullopt;              // the token runs past the word
+    const unsigned end = static_cast<unsigned>(std::countr_zero(behind)) / 8;
+    const unsigned digits = end - 1;
+    if (digits == 0) return std::nullopt;  // a point alone
+    const std::uint64_t below = (std::uint64_t{1} << (8 * whole)) - 1;
+    const std::uint64_t closed = (word & below) | ((word >> 8) & ~below);
+    return ShortDecimal{digits_value(closed, digits), end, end - whole - 1};
+}
+
 // The bytes a short number is read from at once: a sign, seven digits, a
 // point, eight bytes of fraction, and the byte behind them.
 inline constexpr std::ptrdiff_t kWordSpan = 18;
@@ -144,6 +174,21 @@ inline constexpr std::array<std::uint64_t, 8> kIntPow10 = {1,     10,     100,  
             std::uint64_t word = 0;
             std::memcpy(&word, q, sizeof word);
             const unsigned whole = number_detail::leading_digits(word);
+            // Nearly every decimal of a page ("90.142", "-16.1902") ends
+            // within the eight bytes behind its sign: its end is found in
+            // the one word, and the digits on both sides of the point,
+            // closed up over it, read in one step.
+            if (q[whole] == '.') {
+                if (const auto small = number_detail::short_decimal(word, whole)) {
+                    if (!is_regular(q[small->end])) {
+                        stop = q + small->end;
+                        const auto magnitude = static_cast<std::int64_t>(small->value);
+                        const std::int64_t signed_value = minus ? -magnitude : magnitude;
+                        return Number::of(static_cast<double>(signed_value) /
+                                          number_detail::kPow10[small->fraction]);
+                    }
+                }
+            }
             std::uint64_t value = whole == 0 ? 0 : number_detail::digits_value(word, whole);
             q += whole;
             unsigned fraction = 0;
