@@ -416,10 +416,19 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
         out.used = used;
         return status;
     };
-    // The fast loop's end: `used` may grow while it stays a whole match and
-    // the slack below this. Neither term is below `used`.
+    // The fast loop runs while a whole match and the slack fit below both
+    // the buffer's size and the cap (plus slack), and eight input bytes are
+    // left. Both conditions are kept as bounds that `used` and the input
+    // position stay below, so that each turn compares without subtracting.
     constexpr std::size_t kFastMargin = kMaxMatch + kSlack;
-    std::size_t fast_room = std::min(size, limits::kMaxDecodedBytes + kSlack);
+    const auto below_of = [](std::size_t room, std::size_t margin) {
+        return room >= margin ? room - margin + 1 : std::size_t{0};
+    };
+    const auto fast_used_below = [&below_of](std::size_t buffer) {
+        return below_of(std::min(buffer, limits::kMaxDecodedBytes + kSlack), kFastMargin);
+    };
+    std::size_t used_below = fast_used_below(size);
+    const std::size_t pos_below = below_of(in.size, 8);
     for (;;) {
         // The entry of the next symbol is looked up as soon as the last one
         // is dropped, before the refill, which leaves the bits it reads in
@@ -427,7 +436,7 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
         // the buffer held the table's width of bits (always after literals;
         // after a long match it may not, and is looked up again).
         std::uint32_t e = lit.entry[in.peek(LitTable::kBits)];
-        while (fast_room - used >= kFastMargin && in.size - in.pos >= 8) {
+        while (used < used_below && in.pos < pos_below) {
             const bool looked_up = in.bitcnt >= LitTable::kBits;
             in.refill_fast();
             if (!looked_up) e = lit.entry[in.peek(LitTable::kBits)];
@@ -478,7 +487,7 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
             if (!out.make_room(kMaxMatch)) return leave(stopped_growing(out.meter));
             bytes = out.bytes.data();
             size = out.bytes.size();
-            fast_room = std::min(size, limits::kMaxDecodedBytes + kSlack);
+            used_below = fast_used_below(size);
         }
         std::uint32_t sym;
         if (!decode(lit, in, sym)) return leave(corrupt());
