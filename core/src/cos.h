@@ -85,10 +85,20 @@ Number parse_long_number(std::string_view token);
 // A byte is a digit when, xor '0', it is below 10: adding 0x76 sets its top
 // bit from 10 on. A carry out of one byte can only disturb later bytes,
 // behind the first that is no digit.
-inline unsigned leading_digits(std::uint64_t word) {
+// non_digit_marks sets the top bit of each byte that is no digit (and of
+// bytes behind it that a carry disturbed); leading_digits counts the bytes
+// before the first mark.
+inline std::uint64_t non_digit_marks(std::uint64_t word) {
     const std::uint64_t x = word ^ 0x3030303030303030u;
-    const std::uint64_t other = (x | (x + 0x7676767676767676u)) & 0x8080808080808080u;
-    return other == 0 ? 8 : static_cast<unsigned>(std::countr_zero(other)) / 8;
+    return (x | (x + 0x7676767676767676u)) & 0x8080808080808080u;
+}
+
+inline unsigned leading_digits_of_marks(std::uint64_t marks) {
+    return marks == 0 ? 8 : static_cast<unsigned>(std::countr_zero(marks)) / 8;
+}
+
+inline unsigned leading_digits(std::uint64_t word) {
+    return leading_digits_of_marks(non_digit_marks(word));
 }
 
 // The value of the first `count` (1 to 8) bytes of `word`, all digits: they
@@ -112,18 +122,18 @@ struct ShortDecimal {
     unsigned fraction;
 };
 
-// The decimal that begins the eight bytes of `word`, whose first byte that
-// is no digit, at `whole`, is a point: digits, the point, digits (at least
-// one digit in all), then a byte that is neither, all within the word;
-// nothing when the token runs past the word. The point's byte and digit
-// bytes never carry into the next byte when leading_digits' test adds 0x76
-// (only bytes from 0x8A on, xor '0', do), so the test also marks the first
-// byte behind the point that is no digit exactly. The digits on both sides,
-// closed up over the point, read as one run of at most seven.
-inline std::optional<ShortDecimal> short_decimal(std::uint64_t word, unsigned whole) {
-    const std::uint64_t x = word ^ 0x3030303030303030u;
-    const std::uint64_t other = (x | (x + 0x7676767676767676u)) & 0x8080808080808080u;
-    const std::uint64_t behind = other & (other - 1);  // the point's mark cleared
+// The decimal that begins the eight bytes of `word` (its non_digit_marks
+// in `marks`), whose first byte that is no digit, at `whole`, is a point:
+// digits, the point, digits (at least one digit in all), then a byte that
+// is neither, all within the word; nothing when the token runs past the
+// word. The point's byte and digit bytes never carry into the next byte
+// when the marks' test adds 0x76 (only bytes from 0x8A on, xor '0', do),
+// so the marks also show the first byte behind the point that is no digit
+// exactly. The digits on both sides, closed up over the point, read as one
+// run of at most seven.
+inline std::optional<ShortDecimal> short_decimal(std::uint64_t word, std::uint64_t marks,
+                                                 unsigned whole) {
+    const std::uint64_t behind = marks & (marks - 1);  // the point's mark cleared
     if (behind == 0) return std::nullopt;              // the token runs past the word
     const unsigned end = static_cast<unsigned>(std::countr_zero(behind)) / 8;
     const unsigned digits = end - 1;
@@ -173,13 +183,14 @@ inline constexpr std::array<std::uint64_t, 8> kIntPow10 = {1,     10,     100,  
             if (*q == '+' || *q == '-') ++q;
             std::uint64_t word = 0;
             std::memcpy(&word, q, sizeof word);
-            const unsigned whole = number_detail::leading_digits(word);
+            const std::uint64_t marks = number_detail::non_digit_marks(word);
+            const unsigned whole = number_detail::leading_digits_of_marks(marks);
             // Nearly every decimal of a page ("90.142", "-16.1902") ends
             // within the eight bytes behind its sign: its end is found in
             // the one word, and the digits on both sides of the point,
             // closed up over it, read in one step.
             if (q[whole] == '.') {
-                if (const auto small = number_detail::short_decimal(word, whole)) {
+                if (const auto small = number_detail::short_decimal(word, marks, whole)) {
                     if (!is_regular(q[small->end])) {
                         stop = q + small->end;
                         const auto magnitude = static_cast<std::int64_t>(small->value);
