@@ -90,6 +90,7 @@ std::size_t run(const std::vector<Input>& inputs, Stage stage) {
         auto pages = doc->pages();
         if (!pages) continue;
         FontCache cache;
+        LayoutScratch layout_scratch;  // as the extraction keeps one for the document
         std::vector<PageText> texts;
         for (const Page& page : *pages) {
             if (stage >= Drawing) {
@@ -98,7 +99,8 @@ std::size_t run(const std::vector<Input>& inputs, Stage stage) {
                 sink += drawing->runs.size();
                 if (stage < Lines) continue;
                 std::vector<LinePiece> pieces;
-                PageText text = layout_page(drawing->runs, page.media_box, page.rotate, &pieces);
+                PageText text = layout_page(drawing->runs, page.media_box, page.rotate, &pieces,
+                                            &layout_scratch);
                 sink += text.lines.size();
                 if (stage < Tables) continue;
                 text.tables = detect_tables(drawing->rules, drawing->runs, page.rotate);

@@ -247,6 +247,7 @@ Result<ExtractedDoc> Document::extract_pages(const std::vector<Page>& pages,
     ExtractedDoc doc;
     doc.pages.reserve(chosen.size());
     FontCache font_cache;
+    LayoutScratch layout_scratch;
     for (const std::size_t index : chosen) {
         if (index >= pages.size()) return Error{ErrorKind::InvalidObject, "no such page"};
         if (!budget->check_time()) return budget->error();
@@ -261,7 +262,8 @@ Result<ExtractedDoc> Document::extract_pages(const std::vector<Page>& pages,
         if (budget->exceeded()) return budget->error();
         std::vector<LinePiece> pieces;
         PageText text = layout_page(drawing->runs, page.media_box, page.rotate,
-                                    options.order == ReadingOrder::Columns ? &pieces : nullptr);
+                                    options.order == ReadingOrder::Columns ? &pieces : nullptr,
+                                    &layout_scratch);
         text.number = index + 1;
         text.tables = detect_tables(drawing->rules, drawing->runs, page.rotate);
         std::vector<Rect> table_boxes;

@@ -564,14 +564,15 @@ std::vector<Line> lay_out(const std::vector<TextRun>& runs,
 }  // namespace
 
 PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box, std::int64_t rotate,
-                     std::vector<LinePiece>* pieces) {
+                     std::vector<LinePiece>* pieces, LayoutScratch* scratch) {
     PageText page;
     page.width = std::fabs(media_box[2] - media_box[0]);
     page.height = std::fabs(media_box[3] - media_box[1]);
     page.rotation = page_rotation(rotate);
     page.needs_ocr = runs.empty();
     if (runs.empty()) return page;
-    LayoutScratch::Lists work;
+    LayoutScratch::Lists own;  // empty lists, which allocate nothing until used
+    LayoutScratch::Lists& work = scratch != nullptr ? *scratch->lists : own;
     page.lines = lay_out(runs, nullptr, page.rotation, pieces, work);
     // Each line a block of its own, until order_page groups them.
     page.blocks.reserve(page.lines.size());

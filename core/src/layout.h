@@ -126,14 +126,18 @@ inline constexpr double kAboveBaseline = 0.75;
 //
 // With `pieces`, each line's pieces (LinePiece) are appended to it, line by
 // line and left to right along each line; reading order works on them.
+// With `scratch`, its lists are worked in (LayoutScratch, below).
+struct LayoutScratch;
 PageText layout_page(const std::vector<TextRun>& runs, const Rect& media_box,
-                     std::int64_t rotate = 0, std::vector<LinePiece>* pieces = nullptr);
+                     std::int64_t rotate = 0, std::vector<LinePiece>* pieces = nullptr,
+                     LayoutScratch* scratch = nullptr);
 
-// The working lists of a layout, for a caller that lays out many small sets
-// of runs one after another (the cells of a table: the grids of the sample
-// files have 973 cells of two runs or more, most of two to five): each set
-// reuses the room the sets before it needed instead of allocating its own,
-// which cost a cell of a few runs as much as laying them out.
+// The working lists of a layout, for a caller that lays out many sets of
+// runs one after another (the pages of a document; the cells of a table:
+// the grids of the sample files have 973 cells of two runs or more, most
+// of two to five): each set reuses the room the sets before it needed
+// instead of allocating its own, which cost a cell of a few runs as much
+// as laying them out.
 struct LayoutScratch {
     struct Lists;  // what lay-out keeps in it, defined in layout.cpp
     LayoutScratch();

@@ -435,16 +435,41 @@ TEST(Layout, NonFiniteRunsAreNeitherLostNorDuplicated) {
     }
 }
 
+namespace {
+
+void expect_same_lines(const std::vector<Line>& got, const std::vector<Line>& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        SCOPED_TRACE(i);
+        const Line& a = got[i];
+        const Line& b = want[i];
+        EXPECT_EQ(a.text, b.text);
+        EXPECT_EQ(a.x, b.x);
+        EXPECT_EQ(a.y, b.y);
+        EXPECT_EQ(a.font_size, b.font_size);
+        EXPECT_EQ(a.direction.x, b.direction.x);
+        EXPECT_EQ(a.direction.y, b.direction.y);
+        EXPECT_EQ(a.box.x0, b.box.x0);
+        EXPECT_EQ(a.box.y0, b.box.y0);
+        EXPECT_EQ(a.box.x1, b.box.x1);
+        EXPECT_EQ(a.box.y1, b.box.y1);
+    }
+}
+
+}  // namespace
+
 // A subset of a page's runs laid out in place (a table's cells) against the
 // same runs copied out and laid out as a page: the same lines, whatever the
 // directions (several groups, non-axis frames taken from the subset's own
 // first run), the scripts and the rotation; and laid out again in one
 // scratch kept over all the rounds, as a table's cells are, so that what an
 // earlier subset left in it (more directions, joined scripts, more runs)
-// changes nothing.
+// changes nothing. Pages laid out in a scratch kept over the rounds, as a
+// document's are, give the same lines and pieces as each in its own.
 TEST(Layout, LinesOfChosenRunsMatchTheirPage) {
     std::mt19937 rng(2024);
     LayoutScratch scratch;
+    LayoutScratch page_scratch;
     const double dirs[][2] = {{1, 0}, {1, 0}, {1, 0}, {0, 1}, {0, -1}, {0.6, 0.8}, {-1, 0}};
     const std::int64_t rotations[] = {0, 90, 180, 270};
     for (int round = 0; round < 300; ++round) {
@@ -466,27 +491,25 @@ TEST(Layout, LinesOfChosenRunsMatchTheirPage) {
             copied.push_back(runs[i]);
         }
         const std::int64_t rotation = rotations[round % 4];
-        const PageText want = layout_page(copied, kLetter, rotation);
+        std::vector<LinePiece> want_pieces;
+        const PageText want = layout_page(copied, kLetter, rotation, &want_pieces);
         for (const bool reused : {false, true}) {
             SCOPED_TRACE(reused);
-            const std::vector<Line> got =
-                layout_lines(runs, chosen, rotation, reused ? &scratch : nullptr);
-            ASSERT_EQ(got.size(), want.lines.size());
-            for (std::size_t i = 0; i < got.size(); ++i) {
-                SCOPED_TRACE(i);
-                const Line& a = got[i];
-                const Line& b = want.lines[i];
-                EXPECT_EQ(a.text, b.text);
-                EXPECT_EQ(a.x, b.x);
-                EXPECT_EQ(a.y, b.y);
-                EXPECT_EQ(a.font_size, b.font_size);
-                EXPECT_EQ(a.direction.x, b.direction.x);
-                EXPECT_EQ(a.direction.y, b.direction.y);
-                EXPECT_EQ(a.box.x0, b.box.x0);
-                EXPECT_EQ(a.box.y0, b.box.y0);
-                EXPECT_EQ(a.box.x1, b.box.x1);
-                EXPECT_EQ(a.box.y1, b.box.y1);
-            }
+            expect_same_lines(layout_lines(runs, chosen, rotation, reused ? &scratch : nullptr),
+                              want.lines);
+        }
+        std::vector<LinePiece> pieces;
+        const PageText again = layout_page(copied, kLetter, rotation, &pieces, &page_scratch);
+        expect_same_lines(again.lines, want.lines);
+        ASSERT_EQ(pieces.size(), want_pieces.size());
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            EXPECT_EQ(pieces[i].line, want_pieces[i].line);
+            EXPECT_EQ(pieces[i].text_begin, want_pieces[i].text_begin);
+            EXPECT_EQ(pieces[i].join_begin, want_pieces[i].join_begin);
+            EXPECT_EQ(pieces[i].x, want_pieces[i].x);
+            EXPECT_EQ(pieces[i].box.x0, want_pieces[i].box.x0);
+            EXPECT_EQ(pieces[i].box.y1, want_pieces[i].box.y1);
+            EXPECT_EQ(pieces[i].font_size, want_pieces[i].font_size);
         }
     }
 }
