@@ -163,13 +163,28 @@ bool as_u32(const Object& o, std::uint32_t& out) {
 
 void merge_entries(Xref& xref, XrefEntries section_entries) {
     // Most files have one section: its entries become the table as they
-    // are. Otherwise its nodes move across, each where the table has no
-    // entry for its number yet (what std::map::merge leaves alone).
+    // are. Otherwise the older section's entries count only where the
+    // table has none for their number yet. The smaller map's nodes move
+    // into the larger: a linearized file's newest section holds the first
+    // page's few objects and the one before it all the others, and moving
+    // each of thousands of entries into a map of a few, by a search from
+    // its root, cost more than reading them.
     if (xref.entries.empty()) {
         xref.entries = std::move(section_entries);
         return;
     }
-    xref.entries.merge(section_entries);
+    if (section_entries.size() <= xref.entries.size()) {
+        xref.entries.merge(section_entries);  // leaves alone what the table has
+        return;
+    }
+    // The table's entries are newer: each takes its number's place.
+    XrefEntries newer = std::move(xref.entries);
+    xref.entries = std::move(section_entries);
+    for (auto it = newer.begin(); it != newer.end();) {
+        auto node = newer.extract(it++);
+        auto [at, inserted, rest] = xref.entries.insert(std::move(node));
+        if (!inserted) at->second = rest.mapped();
+    }
 }
 
 Result<Xref> parse_xref_stream(ByteView data, std::uint64_t offset, Budget* budget) {

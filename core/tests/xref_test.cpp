@@ -556,4 +556,17 @@ TEST(Xref, MergeNeverReplaces) {
     merge_entries(x, {{1, XrefInFile{9, 0}}, {3, XrefCompressed{4, 0}}});
     EXPECT_EQ(x.entries,
               (XrefEntries{{1, XrefFree{}}, {2, XrefInFile{5, 0}}, {3, XrefCompressed{4, 0}}}));
+    // An older section larger than the table (a linearized file's main
+    // section behind its first page's): the table's entries still win.
+    merge_entries(x, {{0, XrefFree{}},
+                      {1, XrefInFile{1, 0}},
+                      {3, XrefInFile{3, 0}},
+                      {4, XrefInFile{4, 0}},
+                      {5, XrefCompressed{6, 2}}});
+    EXPECT_EQ(x.entries, (XrefEntries{{0, XrefFree{}},
+                                      {1, XrefFree{}},
+                                      {2, XrefInFile{5, 0}},
+                                      {3, XrefCompressed{4, 0}},
+                                      {4, XrefInFile{4, 0}},
+                                      {5, XrefCompressed{6, 2}}}));
 }
