@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,39 @@ TEST(BodyFontSize, IsTheSizeOfTheMostCharacters) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_DOUBLE_EQ(body_font_size({page_of(1, c.lines)}), c.expected);
+    }
+}
+
+// Long lines of ASCII, blanks and other characters mixed: a line of `c`
+// characters at one size against a line of as many letters at a larger
+// size ties (the smaller size wins), and one letter more wins. Pieces are
+// whole characters, or a byte that starts none (0xFF), so the count of a
+// line is the sum of its pieces'.
+TEST(BodyFontSize, CountsCharactersOfLongMixedLines) {
+    const struct {
+        const char* text;
+        std::size_t chars;
+    } pieces[] = {{"a", 1},    {"Z", 1},      {"7", 1},          {" ", 0},
+                  {"\t", 0},   {"\u00a0", 0}, {"\u00e9", 1},     {"\u20ac", 1},
+                  {"\xff", 1}, {"\n", 1},     {"\U0001F600", 1}, {"abcdefgh", 8}};
+    std::mt19937 rng(99);
+    for (int round = 0; round < 400; ++round) {
+        SCOPED_TRACE(round);
+        std::string text;
+        std::size_t chars = 0;
+        const std::size_t count = rng() % 40;
+        for (std::size_t k = 0; k < count; ++k) {
+            // Mostly ASCII, as lines are, so that whole words of it occur.
+            const auto& piece = pieces[rng() % 3 == 0 ? rng() % std::size(pieces) : rng() % 5];
+            text += piece.text;
+            chars += piece.chars;
+        }
+        if (chars == 0) continue;
+        SCOPED_TRACE(text);
+        EXPECT_DOUBLE_EQ(body_font_size({page_of(1, {{text, 10}, {std::string(chars, 'x'), 12}})}),
+                         10);
+        EXPECT_DOUBLE_EQ(
+            body_font_size({page_of(1, {{text, 10}, {std::string(chars + 1, 'x'), 12}})}), 12);
     }
 }
 
