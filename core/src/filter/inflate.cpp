@@ -263,8 +263,23 @@ std::uint32_t reverse_bits(std::uint32_t code, unsigned len) {
 template <unsigned Bits>
 void Table<Bits>::build(std::span<const std::uint8_t> lengths, const std::uint8_t* extra_bits) {
     extra = extra_bits;
-    count.fill(0);
-    for (std::uint8_t len : lengths) ++count[len];
+    // The lengths are counted in four interleaved sets, summed after: most
+    // of a code is runs of one length, and one set of counters incremented
+    // in memory back to back waits on each store before the next increment
+    // can read it.
+    std::array<std::array<std::uint16_t, kMaxCodeBits + 1>, 4> partial{};
+    std::size_t i = 0;
+    for (; i + 4 <= lengths.size(); i += 4) {
+        ++partial[0][lengths[i]];
+        ++partial[1][lengths[i + 1]];
+        ++partial[2][lengths[i + 2]];
+        ++partial[3][lengths[i + 3]];
+    }
+    for (; i < lengths.size(); ++i) ++partial[0][lengths[i]];
+    for (std::size_t n = 0; n <= kMaxCodeBits; ++n) {
+        count[n] = static_cast<std::uint16_t>(partial[0][n] + partial[1][n] + partial[2][n] +
+                                              partial[3][n]);
+    }
     count[0] = 0;
 
     // The canonical loop's state on reaching each length.
