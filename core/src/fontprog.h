@@ -108,10 +108,13 @@ struct CidSystem {
 struct FontProgram {
     FontProgramFormat format = FontProgramFormat::Type1;
 
-    // Built-in encoding, one glyph name per code; empty where the encoding
-    // names no glyph (and ".notdef" is dropped as no glyph).
+    // Built-in encoding, one glyph name per code (always 256 of them);
+    // empty where the encoding names no glyph (and ".notdef" is dropped as
+    // no glyph). A vector, not an array: a program is handed from its
+    // reader to the document's cache through several returns, and moving
+    // an array moves each of its 256 strings, copying their bytes.
     BuiltinEncoding encoding = BuiltinEncoding::None;
-    std::array<std::string, 256> code_names;
+    std::vector<std::string> code_names = std::vector<std::string>(256);
 
     // Number of glyphs the program declares (CFF CharStrings count, the
     // 'maxp' table's); 0 for Type 1, whose glyphs are not read.
