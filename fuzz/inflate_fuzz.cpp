@@ -1,5 +1,7 @@
 // The library's decoder against the bit-serial reference, read leniently:
-// the same bytes before the same damage, or the same error. Where zlib
+// the same bytes before the same damage, or the same error; and its count
+// without keeping the bytes against its own strict reading: the same size,
+// or the damage as the error. Where zlib
 // decodes the input to its end as well, the library must give its bytes
 // too: zlib is stricter (it refuses incomplete and over-subscribed codes, a
 // stored block whose NLEN does not match), never more lenient. Any
@@ -21,6 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     if (got->bytes != ref->bytes || got->damage != ref->damage) __builtin_trap();
+
+    auto counted = vellox_core::inflated_size(input);
+    if (got->damage) {
+        if (counted.ok() || counted.error() != *got->damage) __builtin_trap();
+    } else if (!counted.ok() || *counted != got->bytes.size()) {
+        __builtin_trap();
+    }
 
     vellox_test::Bytes zlib_out;
     const vellox_test::Bytes packed(data, data + size);

@@ -62,10 +62,18 @@ std::string color_space_of(const Resolver& resolver, const Dictionary& dict) {
     return "DeviceRGB";
 }
 
-// The image XObject `value` of the page's resources under `key`, decoded;
-// nothing when it is no image or does not decode.
-std::optional<ParsedImage> image_of(const Resolver& resolver, const std::string& key,
-                                    const Object& value) {
+// An image XObject's stream, with the dictionary its filters are read
+// from: filter entries may be indirect (contrib-issue-1062-filters.pdf).
+struct ImageStream {
+    const Stream* stream;
+    std::optional<Dictionary> direct;  // the filter entries made direct, if any was not
+
+    const Dictionary& filters() const { return direct ? *direct : stream->dict; }
+};
+
+// The image XObject that `value` is or refers to; nothing when it is no
+// image.
+std::optional<ImageStream> image_stream(const Resolver& resolver, const Object& value) {
     const Object* obj = &value;
     if (const Reference* ref = value.as_ref()) {
         auto got = resolver.lookup(ref->num);
@@ -76,9 +84,17 @@ std::optional<ParsedImage> image_of(const Resolver& resolver, const std::string&
     if (stream == nullptr) return std::nullopt;
     const Object* subtype = stream->dict.get("Subtype");
     if (subtype == nullptr || !subtype->is_name("Image")) return std::nullopt;
-    // Filter entries may be indirect (contrib-issue-1062-filters.pdf).
-    const std::optional<Dictionary> direct = direct_filters(resolver, stream->dict);
-    const Dictionary& filters = direct ? *direct : stream->dict;
+    return ImageStream{stream, direct_filters(resolver, stream->dict)};
+}
+
+// The image XObject `value` of the page's resources under `key`, decoded;
+// nothing when it is no image or does not decode.
+std::optional<ParsedImage> image_of(const Resolver& resolver, const std::string& key,
+                                    const Object& value) {
+    const std::optional<ImageStream> found = image_stream(resolver, value);
+    if (!found) return std::nullopt;
+    const Stream* stream = found->stream;
+    const Dictionary& filters = found->filters();
     auto decoded = decode_stream(filters, stream->data, Reading::Strict, resolver.budget);
     if (!decoded) return std::nullopt;
     ParsedImage image;
@@ -109,18 +125,17 @@ const Object* target_of(const Resolver& resolver, const Object& value) {
     return got ? *got : nullptr;
 }
 
-// Calls `take` with each image the page lists, in order, until it returns
-// false.
-template <class Take>
+// Calls `xobject` with the name and value of each XObject the page lists,
+// in order, then `inline_image` with each of its inline images, until
+// either returns false.
+template <class XObjectVisit, class InlineVisit>
 void each_image(const Resolver& resolver, const Dictionary& resources, const DrawnImages& drawn,
-                Take take) {
+                XObjectVisit xobject, InlineVisit inline_image) {
     std::vector<const Object*> listed;
     if (const Dictionary* xobjects = xobjects_of(resolver, resources)) {
         for (const auto& [key, value] : *xobjects) {
             listed.push_back(target_of(resolver, value));
-            if (auto image = image_of(resolver, key, value)) {
-                if (!take(std::move(*image))) return;
-            }
+            if (!xobject(key, value)) return;
         }
     }
     // Sorted for the look-ups below: a resource dictionary can list a
@@ -129,12 +144,10 @@ void each_image(const Resolver& resolver, const Dictionary& resources, const Dra
     std::sort(listed.begin(), listed.end(), order);
     for (const DrawnImages::XObject& x : drawn.xobjects) {
         if (std::binary_search(listed.begin(), listed.end(), x.image, order)) continue;
-        if (auto image = image_of(resolver, x.name, *x.image)) {
-            if (!take(std::move(*image))) return;
-        }
+        if (!xobject(x.name, *x.image)) return;
     }
     for (const ParsedImage& image : drawn.inline_images) {
-        if (!take(ParsedImage(image))) return;
+        if (!inline_image(image)) return;
     }
 }
 
@@ -179,19 +192,34 @@ std::string inline_color_space(const Resolver* resolver, const Dictionary& dict,
 std::vector<ParsedImage> extract_images(const Resolver& resolver, const Dictionary& resources,
                                         const DrawnImages& drawn) {
     std::vector<ParsedImage> images;
-    each_image(resolver, resources, drawn, [&images](ParsedImage image) {
-        images.push_back(std::move(image));
-        return true;
-    });
+    each_image(
+        resolver, resources, drawn,
+        [&](const std::string& key, const Object& value) {
+            if (auto image = image_of(resolver, key, value)) images.push_back(std::move(*image));
+            return true;
+        },
+        [&images](const ParsedImage& image) {
+            images.push_back(image);
+            return true;
+        });
     return images;
 }
 
 bool has_image(const Resolver& resolver, const Dictionary& resources, const DrawnImages& drawn) {
+    // Whether an image decodes needs all of its data read, but none of its
+    // bytes kept: a page's one scan is often megabytes once decoded.
     bool found = false;
-    each_image(resolver, resources, drawn, [&found](ParsedImage) {
-        found = true;
-        return false;
-    });
+    each_image(
+        resolver, resources, drawn,
+        [&](const std::string&, const Object& value) {
+            const std::optional<ImageStream> image = image_stream(resolver, value);
+            found = image && stream_decodes(image->filters(), image->stream->data, resolver.budget);
+            return !found;
+        },
+        [&found](const ParsedImage&) {
+            found = true;
+            return false;
+        });
     return found;
 }
 

@@ -91,14 +91,18 @@ Result<Decoded> apply_predictor(Result<Decoded> decoded, const std::optional<Dic
 // more than they read, count their output against `meter` as it grows.
 // `wanted` as decode_stream's, for the last filter: only Flate without a
 // predictor (whose rows need all of their bytes) stops early.
+bool is_flate(const std::string& name) { return name == "FlateDecode" || name == "Fl"; }
+
+// The DEFLATE data of a /FlateDecode stream: behind the zlib header when
+// there is one.
+ByteView deflate_body(ByteView buf) { return has_zlib_header(buf) ? buf.subspan(2) : buf; }
+
 Result<Decoded> run_filter(const std::string& name, ByteView buf,
                            const std::optional<Dictionary>& parms, Meter* meter,
                            std::size_t wanted) {
-    if (name == "FlateDecode" || name == "Fl") {
-        ByteView body = buf;
-        if (has_zlib_header(buf)) body = body.subspan(2);
-        return apply_predictor(inflate_partial(body, meter, parms ? kWholeOutput : wanted), parms,
-                               meter);
+    if (is_flate(name)) {
+        return apply_predictor(
+            inflate_partial(deflate_body(buf), meter, parms ? kWholeOutput : wanted), parms, meter);
     }
     if (name == "LZWDecode" || name == "LZW") {
         return apply_predictor(lzw_decode_partial(buf, early_change(parms), meter), parms, meter);
@@ -116,10 +120,11 @@ Result<Decoded> run_filter(const std::string& name, ByteView buf,
     return Error{ErrorKind::Unsupported, "unsupported filter: " + name};
 }
 
-}  // namespace
-
-Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading reading, Budget* budget,
-                            std::size_t wanted) {
+// What decode_stream and stream_decodes share. With `keep` false, a last
+// filter that is a plain Flate (no predictor, whose rows need their bytes)
+// only counts its output, and the result is then empty.
+Result<Bytes> run_chain(const Dictionary& dict, ByteView data, Reading reading, Budget* budget,
+                        std::size_t wanted, bool keep) {
     // The clock is read once per stream: a page whose /Contents lists one
     // small stream a million times decodes it a million times.
     if (budget != nullptr && !budget->check_time()) return budget->error();
@@ -134,7 +139,7 @@ Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading readi
     std::size_t steps = names.size() < parms.size() ? names.size() : parms.size();
     if (steps == 0) {
         if (budget != nullptr && !budget->take(data.size())) return budget->error();
-        return Bytes(data.begin(), data.end());
+        return keep ? Bytes(data.begin(), data.end()) : Bytes{};
     }
     // The first filter reads the stored bytes where they are; each later one
     // reads the output of the one before.
@@ -144,6 +149,12 @@ Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading readi
     for (std::size_t i = 0; i < steps; ++i) {
         held.settle(0);
         Meter output{budget};
+        if (!keep && i + 1 == steps && is_flate(names[i]) && !parms[i]) {
+            auto size = inflated_size(deflate_body(input), &output);
+            if (!size) return std::move(size).error();
+            if (!output.settle(*size)) return budget->error();
+            return Bytes{};
+        }
         auto next =
             run_filter(names[i], input, parms[i], &output, i + 1 == steps ? wanted : kWholeOutput);
         if (!next) return std::move(next).error();
@@ -157,6 +168,17 @@ Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading readi
         input = buf;
     }
     return buf;
+}
+
+}  // namespace
+
+Result<Bytes> decode_stream(const Dictionary& dict, ByteView data, Reading reading, Budget* budget,
+                            std::size_t wanted) {
+    return run_chain(dict, data, reading, budget, wanted, true);
+}
+
+bool stream_decodes(const Dictionary& dict, ByteView data, Budget* budget) {
+    return run_chain(dict, data, Reading::Strict, budget, kWholeOutput, false).ok();
 }
 
 }  // namespace vellox_core

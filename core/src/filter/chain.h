@@ -30,4 +30,11 @@ Result<Bytes> decode_stream(const Dictionary& dict, ByteView data,
                             Reading reading = Reading::Strict, Budget* budget = nullptr,
                             std::size_t wanted = kWholeOutput);
 
+// Whether decode_stream(dict, data, Reading::Strict, budget) succeeds,
+// counted against `budget` alike, for a caller that needs no bytes (is
+// there an image on the page that decodes?). A last filter that is a plain
+// Flate, an image's usual one, runs without keeping its output: every
+// symbol is still read, but no byte is written.
+bool stream_decodes(const Dictionary& dict, ByteView data, Budget* budget = nullptr);
+
 }  // namespace vellox_core

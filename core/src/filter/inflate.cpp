@@ -134,7 +134,16 @@ constexpr std::size_t kMaxMatch = 258;
 // is kept sized past `used` so that writes go through a plain pointer; its
 // capacity grows explicitly and never overshoots the decoded-size cap by
 // more than one symbol's worth, nor the call's budget by more than that.
+//
+// An output that keeps nothing (`keep` false) only counts: the decoding
+// reads every symbol and checks every distance against what it counted,
+// the cap is the same and the budget and the clock are consulted every 64
+// KiB of the count, but no byte is written. `mark` then stands for the
+// buffer's size: the point where the next step is taken.
 struct Output {
+    static constexpr std::size_t kMinStep = std::size_t{4} << 10;
+    static constexpr std::size_t kMaxStep = std::size_t{64} << 10;
+
     Bytes bytes;
     std::size_t used = 0;
     Meter* meter = nullptr;
@@ -142,6 +151,11 @@ struct Output {
     // the next growth stops the decoding instead, with `enough` set.
     std::size_t wanted = kWholeOutput;
     bool enough = false;
+    bool keep = true;
+    std::size_t mark = 0;
+
+    // How far the decoding may go before the next call to make_room.
+    std::size_t size() const { return keep ? bytes.size() : mark; }
 
     // Makes `n` more bytes (plus slack) writable, or returns false when the
     // call's budget is passed. The caller has checked `n` against the cap.
@@ -150,13 +164,17 @@ struct Output {
     // that inflates to gigabytes stops at the caller's maximum.
     bool make_room(std::size_t n) {
         std::size_t needed = used + n + kSlack;
-        if (needed <= bytes.size()) return true;
+        if (needed <= size()) return true;
         if (used >= wanted) {
             enough = true;
             return false;
         }
         if (meter != nullptr && (!meter->settle(used) || !meter->pace(Budget::kClockStride))) {
             return false;
+        }
+        if (!keep) {
+            mark = needed + kMaxStep;
+            return true;
         }
         if (needed > bytes.capacity()) {
             // Doubling, as the other decoders' make_room (filter/output.h):
@@ -177,8 +195,6 @@ struct Output {
         // the output so far, between 4 and 64 KiB: a page's content stream
         // of 20 KB no longer has the 8 times its input reserved at the start
         // zero-filled, yet a large image takes few steps.
-        constexpr std::size_t kMinStep = std::size_t{4} << 10;
-        constexpr std::size_t kMaxStep = std::size_t{64} << 10;
         const std::size_t step = std::clamp(bytes.size() / 4, kMinStep, kMaxStep);
         bytes.resize(std::max(needed, std::min(bytes.capacity(), bytes.size() + step)));
         return true;
@@ -421,11 +437,16 @@ inline bool is_literal(std::uint32_t e) { return e - 1u < (256u << kSymbolShift)
 // back on the way out: the output is written through a byte pointer, which
 // may alias anything whose address is known, so fields reached through the
 // references would be read from memory again after every byte written.
+//
+// With `Keep` false nothing is written (see Output): the same symbols are
+// decoded and the same checks made, so that the count and any error are
+// those of the decoding that keeps the bytes.
+template <bool Keep>
 Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const DistTable& dist) {
     BitReader in = reader;
     std::size_t used = out.used;
     std::uint8_t* bytes = out.bytes.data();
-    std::size_t size = out.bytes.size();
+    std::size_t size = out.size();
     const auto leave = [&](Status status) {
         reader = in;
         out.used = used;
@@ -462,7 +483,8 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
             in.drop(e & kLengthMask);
             const std::uint32_t sym = e >> kSymbolShift & kSymbolMask;
             if (sym < 256) {
-                bytes[used++] = static_cast<std::uint8_t>(sym);
+                if constexpr (Keep) bytes[used] = static_cast<std::uint8_t>(sym);
+                ++used;
                 // Content and text are mostly literals, and the bits one
                 // refill leaves usually hold the next ones: three more table
                 // codes (of 10 bits at most) fit the 56 bits of a refill
@@ -470,7 +492,8 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
                 e = lit.entry[in.peek(LitTable::kBits)];
                 for (int more = 0; more < 3 && is_literal(e); ++more) {
                     in.drop(e & kLengthMask);
-                    bytes[used++] = static_cast<std::uint8_t>(e >> kSymbolShift);
+                    if constexpr (Keep) bytes[used] = static_cast<std::uint8_t>(e >> kSymbolShift);
+                    ++used;
                     e = lit.entry[in.peek(LitTable::kBits)];
                 }
                 continue;
@@ -491,7 +514,7 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
             const std::size_t distance = kDistBase[dsym] + in.take(d >> kExtraShift);
             if (distance > used) return leave(corrupt());
             e = lit.entry[in.peek(LitTable::kBits)];
-            copy_match(bytes + used, distance, length);
+            if constexpr (Keep) copy_match(bytes + used, distance, length);
             used += length;
         }
 
@@ -501,14 +524,15 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
             out.used = used;
             if (!out.make_room(kMaxMatch)) return leave(stopped_growing(out.meter));
             bytes = out.bytes.data();
-            size = out.bytes.size();
+            size = out.size();
             used_below = fast_used_below(size);
         }
         std::uint32_t sym;
         if (!decode(lit, in, sym)) return leave(corrupt());
         if (sym < 256) {
             if (used == limits::kMaxDecodedBytes) return leave(too_large());
-            bytes[used++] = static_cast<std::uint8_t>(sym);
+            if constexpr (Keep) bytes[used] = static_cast<std::uint8_t>(sym);
+            ++used;
             continue;
         }
         if (sym == 256) return leave(Unit{});
@@ -529,11 +553,12 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
         if (distance > used) return leave(corrupt());
 
         if (length > limits::kMaxDecodedBytes - used) return leave(too_large());
-        copy_match(bytes + used, distance, length);
+        if constexpr (Keep) copy_match(bytes + used, distance, length);
         used += length;
     }
 }
 
+template <bool Keep>
 Status stored_block(BitReader& in, Output& out) {
     in.align();
     // LEN then NLEN, two bytes each. NLEN (the one's complement of LEN) must
@@ -548,7 +573,7 @@ Status stored_block(BitReader& in, Output& out) {
     const std::size_t have = std::min(len, in.size - in.pos);
     if (have > limits::kMaxDecodedBytes - out.used) return too_large();
     if (!out.make_room(have)) return stopped_growing(out.meter);
-    std::memcpy(out.bytes.data() + out.used, in.input + in.pos, have);
+    if constexpr (Keep) std::memcpy(out.bytes.data() + out.used, in.input + in.pos, have);
     out.used += have;
     in.pos += have;
     if (have < len) return corrupt();
@@ -563,6 +588,7 @@ struct Tables {
     bool fixed = false;
 };
 
+template <bool Keep>
 Status dynamic_block(BitReader& in, Output& out, Tables& t) {
     if (!in.need(14)) return corrupt();
     std::size_t nlen = in.take(5) + 257u;
@@ -614,9 +640,10 @@ Status dynamic_block(BitReader& in, Output& out, Tables& t) {
     t.lit.build(all.first(nlen), kLitExtra.data());
     t.dist.build(all.subspan(nlen), kDistExtraOf.data());
     t.fixed = false;
-    return huffman_block(in, out, t.lit, t.dist);
+    return huffman_block<Keep>(in, out, t.lit, t.dist);
 }
 
+template <bool Keep>
 Status fixed_block(BitReader& in, Output& out, Tables& t) {
     if (!t.fixed) {
         std::array<std::uint8_t, 288> lengths;
@@ -630,7 +657,38 @@ Status fixed_block(BitReader& in, Output& out, Tables& t) {
         t.dist.build(dist_lengths, kDistExtraOf.data());
         t.fixed = true;
     }
-    return huffman_block(in, out, t.lit, t.dist);
+    return huffman_block<Keep>(in, out, t.lit, t.dist);
+}
+
+// Passing the size cap or the call's limits is no damage: it ends the call.
+bool is_limit(const Error& error) {
+    return error == too_large() || error.kind == ErrorKind::LimitExceeded;
+}
+
+// Decodes the blocks into `out` up to the final one: the error that stops
+// it before (damage, the cap, the call's limit), or none, also when the
+// caller's `wanted` bytes were out first. Whatever follows the final block
+// (a zlib Adler-32 trailer, padding, garbage) is not read.
+template <bool Keep>
+Status decode_blocks(BitReader& in, Output& out) {
+    // Default-initialised: every part of a table is written by build()
+    // before it is read, and zeroing kilobytes per call shows on small
+    // streams.
+    std::unique_ptr<Tables> tables(new Tables);
+    for (;;) {
+        if (!in.need(3)) return corrupt();
+        std::uint32_t header = in.take(3);
+        bool last = (header & 1u) != 0;
+        Status block = Unit{};
+        switch (header >> 1) {
+            case 0: block = stored_block<Keep>(in, out); break;
+            case 1: block = fixed_block<Keep>(in, out, *tables); break;
+            case 2: block = dynamic_block<Keep>(in, out, *tables); break;
+            default: return corrupt();
+        }
+        if (!block && out.enough) return Unit{};
+        if (!block || last) return block;
+    }
 }
 
 }  // namespace
@@ -650,47 +708,36 @@ Result<Decoded> inflate_partial(ByteView data, Meter* meter, std::size_t wanted)
     }
     if (meter != nullptr) reserve = meter->capacity(reserve, kSlack, kMaxMatch + kSlack);
     out.bytes.reserve(reserve);
-    // Default-initialised: every part of a table is written by build()
-    // before it is read, and zeroing kilobytes per call shows on small
-    // streams.
-    std::unique_ptr<Tables> tables(new Tables);
 
+    Status status = decode_blocks<true>(in, out);
+    if (!status && is_limit(status.error())) return std::move(status).error();
     // The output, with the damage that ended it if any. A caller that
     // wanted only the first bytes gets exactly those when there are as many
     // (the damage lies past them): how far beyond them the decoding ran
     // depends on the buffer's size, and so on the budget left, and neither
     // what the call returns nor what it counts may.
-    const auto finish = [&out](std::optional<Error> damage) -> Result<Decoded> {
-        if (out.used >= out.wanted) {
-            out.bytes.resize(out.wanted);
-            return Decoded{std::move(out.bytes), std::nullopt};
-        }
-        out.bytes.resize(out.used);
-        return Decoded{std::move(out.bytes), std::move(damage)};
-    };
-    // What was decoded before `error`; passing the size cap or the call's
-    // limits is no damage.
-    const auto stopped = [&finish](Error error) -> Result<Decoded> {
-        if (error == too_large() || error.kind == ErrorKind::LimitExceeded) return error;
-        return finish(std::move(error));
-    };
-    for (;;) {
-        if (!in.need(3)) return stopped(corrupt());
-        std::uint32_t header = in.take(3);
-        bool last = (header & 1u) != 0;
-        Status block = Unit{};
-        switch (header >> 1) {
-            case 0: block = stored_block(in, out); break;
-            case 1: block = fixed_block(in, out, *tables); break;
-            case 2: block = dynamic_block(in, out, *tables); break;
-            default: return stopped(corrupt());
-        }
-        if (!block && out.enough) return finish(std::nullopt);
-        if (!block) return stopped(std::move(block).error());
-        // Whatever follows the final block (a zlib Adler-32 trailer, padding,
-        // garbage) is not read.
-        if (last) return finish(std::nullopt);
+    if (out.used >= out.wanted) {
+        out.bytes.resize(out.wanted);
+        return Decoded{std::move(out.bytes), std::nullopt};
     }
+    out.bytes.resize(out.used);
+    std::optional<Error> damage;
+    if (!status) damage = std::move(status).error();
+    return Decoded{std::move(out.bytes), std::move(damage)};
+}
+
+Result<std::size_t> inflated_size(ByteView data, Meter* meter) {
+    BitReader in{data.data(), data.size()};
+    Output out;
+    out.meter = meter;
+    out.keep = false;
+    Status status = decode_blocks<false>(in, out);
+    // The budget counts the whole output at the end, as it would count the
+    // bytes kept: all of them, or those decoded before the damage.
+    const bool limit = !status && is_limit(status.error());
+    if (!limit && meter != nullptr && !meter->settle(out.used)) return stopped_growing(meter);
+    if (!status) return std::move(status).error();
+    return out.used;
 }
 
 Result<Bytes> inflate(ByteView data) { return strictly(inflate_partial(data, nullptr)); }

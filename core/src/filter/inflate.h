@@ -1,6 +1,8 @@
 // DEFLATE (RFC 1951) decoding of raw data, from the first byte.
 #pragma once
 
+#include <cstddef>
+
 #include "filter/output.h"
 #include "object.h"
 #include "result.h"
@@ -17,5 +19,12 @@ Result<Bytes> inflate(ByteView data);
 // read, damaged or not.
 Result<Decoded> inflate_partial(ByteView data, Meter* meter = nullptr,
                                 std::size_t wanted = kWholeOutput);
+
+// The size inflate would decode `data` to, or the error it would give (the
+// damage, the cap, the budget of `meter`), found by the same decoding
+// without keeping the bytes: for a caller that needs to know only whether
+// a stream decodes. The budget and the clock are consulted as the count
+// grows, as for the decoding that keeps them.
+Result<std::size_t> inflated_size(ByteView data, Meter* meter = nullptr);
 
 }  // namespace vellox_core

@@ -84,6 +84,7 @@ void run_chain_cases(const std::vector<ChainCase>& cases) {
         auto got = decode_stream(c.dict, c.input);
         ASSERT_TRUE(got.ok()) << got.error().to_string();
         EXPECT_EQ(*got, c.expected);
+        EXPECT_TRUE(stream_decodes(c.dict, c.input));
     }
 }
 
@@ -234,6 +235,45 @@ TEST(DecodeStream, Failures) {
         auto got = decode_stream(c.dict, c.input);
         ASSERT_FALSE(got.ok());
         EXPECT_EQ(got.error(), c.expected);
+        EXPECT_FALSE(stream_decodes(c.dict, c.input));
+    }
+}
+
+// Whether a stream decodes, found without keeping a last Flate's bytes:
+// the strict decoding's verdict for every cut of the data and under every
+// budget, which is left with as much room either way.
+TEST(DecodeStream, DecodesAsTheStrictReadingDoes) {
+    std::mt19937 rng(5);
+    Bytes raw(200000);
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        raw[i] = static_cast<std::uint8_t>(i % 7 == 0 ? rng() : raw[i > 300 ? i - 300 : 0]);
+    }
+    const Bytes packed = zlib(raw);
+    const Bytes hexed = text(hex(packed) + ">");
+    const std::vector<std::pair<const char*, Dictionary>> chains = {
+        {"Flate", dict({{"Filter", name("FlateDecode")}})},
+        {"ASCIIHex then Flate", dict({{"Filter", Object(Array{name("AHx"), name("Fl")})}})},
+        {"Flate with a predictor",
+         dict({{"Filter", name("Fl")}, {"DP", Object(dict({{"Predictor", Object(2)}}))}})},
+        {"no filter", Dictionary{}},
+    };
+    for (const auto& [label, chain] : chains) {
+        SCOPED_TRACE(label);
+        const bool hex_first = std::string_view(label).starts_with("ASCIIHex");
+        const Bytes& whole = hex_first ? hexed : packed;
+        for (std::size_t cut : {whole.size(), whole.size() - 1, whole.size() / 2, std::size_t{3}}) {
+            const Bytes data(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+            for (std::uint64_t max : {std::uint64_t{0}, std::uint64_t{1000}, std::uint64_t{199999},
+                                      std::uint64_t{200000}, std::uint64_t{1} << 40}) {
+                SCOPED_TRACE(std::to_string(cut) + " bytes, budget " + std::to_string(max));
+                Budget kept(0, max);
+                Budget counted(0, max);
+                const bool decodes = decode_stream(chain, data, Reading::Strict, &kept).ok();
+                EXPECT_EQ(stream_decodes(chain, data, &counted), decodes);
+                EXPECT_EQ(counted.exceeded(), kept.exceeded());
+                EXPECT_EQ(counted.room(), kept.room());
+            }
+        }
     }
 }
 

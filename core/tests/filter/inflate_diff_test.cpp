@@ -25,11 +25,20 @@ using vellox_test::zlib_deflate;
 
 namespace {
 
-// Expects both decoders to agree on `data`; returns whether they succeeded.
+// Expects both decoders to agree on `data`, and the decoding that only
+// counts to give the same size or the same error; returns whether they
+// succeeded.
 bool expect_same(const Bytes& data) {
     auto fast = inflate(data);
     auto ref = vellox_test::inflate_reference(data);
+    auto size = inflated_size(data);
     EXPECT_EQ(fast.ok(), ref.ok());
+    EXPECT_EQ(size.ok(), fast.ok());
+    if (size.ok() && fast.ok()) {
+        EXPECT_EQ(*size, fast->size());
+    } else if (!size.ok() && !fast.ok()) {
+        EXPECT_EQ(size.error(), fast.error());
+    }
     if (fast.ok() && ref.ok()) {
         EXPECT_EQ(*fast, *ref);
         return true;
@@ -449,5 +458,29 @@ TEST(InflateDiff, BudgetPassedInsideTheFastLoop) {
         EXPECT_FALSE(got->damage.has_value());
         EXPECT_EQ(got->bytes, input);
         EXPECT_LE(got->bytes.capacity(), max + 512);
+    }
+}
+
+// Counting the output meets the budget as keeping it does: the limit's
+// error once the count passes it, the size when it fits.
+TEST(InflateDiff, CountingMeetsTheBudgetAndTheCap) {
+    std::mt19937 rng(37);
+    const Bytes input = mixed(rng, 700000);
+    const Bytes packed = zlib_deflate(input, 6, Z_DEFAULT_STRATEGY);
+    for (std::size_t max : {std::size_t{1}, std::size_t{65536}, std::size_t{65537},
+                            input.size() - 1, input.size(), input.size() + 1}) {
+        SCOPED_TRACE("budget " + std::to_string(max));
+        Budget budget(0, max);
+        Meter meter{&budget};
+        auto size = inflated_size(packed, &meter);
+        if (max < input.size()) {
+            ASSERT_FALSE(size.ok());
+            EXPECT_EQ(size.error().kind, ErrorKind::LimitExceeded);
+            EXPECT_TRUE(budget.exceeded());
+            continue;
+        }
+        ASSERT_TRUE(size.ok());
+        EXPECT_EQ(*size, input.size());
+        EXPECT_FALSE(budget.exceeded());
     }
 }

@@ -336,6 +336,10 @@ TEST(Inflate, StopsAtTheDecodedSizeCap) {
     ASSERT_FALSE(got.ok());
     EXPECT_EQ(got.error(), (Error{ErrorKind::BadStream, "decoded stream too large"}));
     RecordProperty("seconds", std::to_string(seconds));
+    // Counting without keeping the bytes stops at the same cap.
+    auto counted = inflated_size(w.out);
+    ASSERT_FALSE(counted.ok());
+    EXPECT_EQ(counted.error(), got.error());
 }
 
 // A caller that wants only the start gets exactly that much of the whole
