@@ -46,7 +46,7 @@ struct DrawnImages {
 std::vector<ParsedImage> extract_images(const Resolver& resolver, const Dictionary& resources,
                                         const DrawnImages& drawn = {});
 // Whether extract_images would list any image, decoding no more of them
-// than it takes to find one.
+// than it takes to find one, and keeping none of their bytes.
 bool has_image(const Resolver& resolver, const Dictionary& resources,
                const DrawnImages& drawn = {});
 
