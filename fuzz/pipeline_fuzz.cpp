@@ -1,7 +1,8 @@
 // The whole job: open, extract, render every form. A file that extracts is
 // extracted again under a maximum of decoded bytes below what the first call
 // decoded, which must fail with LimitExceeded: no stage may swallow the
-// limit.
+// limit. And once more with images only checked for decoding, as Markdown
+// is made, which must flag the same pages for OCR.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -31,6 +32,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (limited || limited.error().kind != ErrorKind::LimitExceeded) std::abort();
     } else if (again.error().kind != ErrorKind::LimitExceeded) {
         std::abort();
+    }
+
+    Budget unlimited;
+    auto light = Document::parse_with_password(bytes, {}, &unlimited);
+    if (!light) std::abort();
+    auto presence = light->extract({.images = ImageDetail::PresenceOnly});
+    if (!presence || presence->pages.size() != extracted->pages.size()) std::abort();
+    for (std::size_t i = 0; i < presence->pages.size(); ++i) {
+        if (presence->pages[i].needs_ocr != extracted->pages[i].needs_ocr) std::abort();
     }
     return 0;
 }
