@@ -87,16 +87,16 @@ Result<Decoded> apply_predictor(Result<Decoded> decoded, const std::optional<Dic
     return predicted;
 }
 
-// One filter of the chain. Flate, LZW and RunLength, which can write far
-// more than they read, count their output against `meter` as it grows.
-// `wanted` as decode_stream's, for the last filter: only Flate without a
-// predictor (whose rows need all of their bytes) stops early.
 bool is_flate(const std::string& name) { return name == "FlateDecode" || name == "Fl"; }
 
 // The DEFLATE data of a /FlateDecode stream: behind the zlib header when
 // there is one.
 ByteView deflate_body(ByteView buf) { return has_zlib_header(buf) ? buf.subspan(2) : buf; }
 
+// One filter of the chain. Flate, LZW and RunLength, which can write far
+// more than they read, count their output against `meter` as it grows.
+// `wanted` as decode_stream's, for the last filter: only Flate without a
+// predictor (whose rows need all of their bytes) stops early.
 Result<Decoded> run_filter(const std::string& name, ByteView buf,
                            const std::optional<Dictionary>& parms, Meter* meter,
                            std::size_t wanted) {
