@@ -135,7 +135,7 @@ constexpr std::size_t kMaxMatch = 258;
 // capacity grows explicitly and never overshoots the decoded-size cap by
 // more than one symbol's worth, nor the call's budget by more than that.
 //
-// An output that keeps nothing (`keep` false) only counts: the decoding
+// An output that keeps nothing (`Keep` false) only counts: the decoding
 // reads every symbol and checks every distance against what it counted,
 // the cap is the same and the budget and the clock are consulted every 64
 // KiB of the count, but no byte is written. `mark` then stands for the
@@ -151,20 +151,23 @@ struct Output {
     // the next growth stops the decoding instead, with `enough` set.
     std::size_t wanted = kWholeOutput;
     bool enough = false;
-    bool keep = true;
     std::size_t mark = 0;
 
     // How far the decoding may go before the next call to make_room.
-    std::size_t size() const { return keep ? bytes.size() : mark; }
+    template <bool Keep>
+    std::size_t size() const {
+        return Keep ? bytes.size() : mark;
+    }
 
     // Makes `n` more bytes (plus slack) writable, or returns false when the
     // call's budget is passed. The caller has checked `n` against the cap.
     // It runs once per 64 KiB step of output at most, where the output so far
     // is counted against the budget and the clock is read: a small stream
     // that inflates to gigabytes stops at the caller's maximum.
+    template <bool Keep>
     bool make_room(std::size_t n) {
         std::size_t needed = used + n + kSlack;
-        if (needed <= size()) return true;
+        if (needed <= size<Keep>()) return true;
         if (used >= wanted) {
             enough = true;
             return false;
@@ -172,7 +175,7 @@ struct Output {
         if (meter != nullptr && (!meter->settle(used) || !meter->pace(Budget::kClockStride))) {
             return false;
         }
-        if (!keep) {
+        if constexpr (!Keep) {
             mark = needed + kMaxStep;
             return true;
         }
@@ -446,7 +449,7 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
     BitReader in = reader;
     std::size_t used = out.used;
     std::uint8_t* bytes = out.bytes.data();
-    std::size_t size = out.size();
+    std::size_t size = out.size<Keep>();
     const auto leave = [&](Status status) {
         reader = in;
         out.used = used;
@@ -522,9 +525,9 @@ Status huffman_block(BitReader& reader, Output& out, const LitTable& lit, const 
         in.refill();
         if (size - used < kFastMargin) {
             out.used = used;
-            if (!out.make_room(kMaxMatch)) return leave(stopped_growing(out.meter));
+            if (!out.make_room<Keep>(kMaxMatch)) return leave(stopped_growing(out.meter));
             bytes = out.bytes.data();
-            size = out.size();
+            size = out.size<Keep>();
             used_below = fast_used_below(size);
         }
         std::uint32_t sym;
@@ -572,7 +575,7 @@ Status stored_block(BitReader& in, Output& out) {
     // noticing; the lenient reading of a truncated stream keeps them.
     const std::size_t have = std::min(len, in.size - in.pos);
     if (have > limits::kMaxDecodedBytes - out.used) return too_large();
-    if (!out.make_room(have)) return stopped_growing(out.meter);
+    if (!out.make_room<Keep>(have)) return stopped_growing(out.meter);
     if constexpr (Keep) std::memcpy(out.bytes.data() + out.used, in.input + in.pos, have);
     out.used += have;
     in.pos += have;
@@ -730,7 +733,6 @@ Result<std::size_t> inflated_size(ByteView data, Meter* meter) {
     BitReader in{data.data(), data.size()};
     Output out;
     out.meter = meter;
-    out.keep = false;
     Status status = decode_blocks<false>(in, out);
     // The budget counts the whole output at the end, as it would count the
     // bytes kept: all of them, or those decoded before the damage.
